@@ -1,0 +1,38 @@
+// Read-only access to the machine's registry, as the port list needs it.
+// On Windows this is the real registry; elsewhere the one key that the
+// component reads, HARDWARE\DEVICEMAP\SERIALCOMM under HKEY_LOCAL_MACHINE, is
+// made up from the serial devices present (registry_posix.cpp). In every
+// build the virtual ports that exist are added to that key's values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarn::driver {
+
+using HKEY = std::uintptr_t;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002;
+
+inline constexpr char16_t kSerialCommKey[] = u"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+struct RegistryValue {
+    std::u16string name;
+    bool isString = false;  // REG_SZ or REG_EXPAND_SZ
+    std::u16string data;    // the string data when isString
+};
+
+// Reads all values of `root`\`path`, in the order the registry enumerates
+// them. Returns false when the key cannot be opened. Safe on any thread.
+bool ReadRegistryKey(HKEY root, const std::u16string& path, std::vector<RegistryValue>& values);
+
+// The backend's own part of ReadRegistryKey, without the virtual ports
+// (registry_win32.cpp, registry_posix.cpp).
+bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<RegistryValue>& values);
+
+// True when `path` names the port list key, compared without regard to case
+// and to a leading backslash, as the registry itself does.
+bool IsSerialCommKey(HKEY root, const std::u16string& path);
+
+}  // namespace tarn::driver

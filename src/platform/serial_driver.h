@@ -1,0 +1,182 @@
+// The serial driver seam: the only way the component reaches a port.
+//
+// The shapes are those of the Win32 communications API (a pointer-sized
+// handle whose invalid value has all bits set, the 28-byte device control
+// block, COMMTIMEOUTS, COMSTAT, the escape and purge codes, a per-thread
+// last-error code). Behind the seam stand three backends: virtual ports (in
+// every build), and the operating system's ports, reached through kernel32
+// on Windows and through termios elsewhere. Which OS backend is present is
+// decided by the build; whether a name is virtual is decided at open time.
+//
+// Every function here may be called from any thread. A handle stays usable by
+// a call that is already running on it even while another thread closes it:
+// the device is released when the last call using it has returned.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tarn::driver {
+
+using HANDLE = std::uintptr_t;
+inline constexpr HANDLE INVALID_HANDLE_VALUE = ~HANDLE{0};
+
+// Win32 error codes that the backends report through GetLastError.
+inline constexpr std::uint32_t ERROR_SUCCESS = 0;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr std::uint32_t ERROR_BAD_COMMAND = 22;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
+inline constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
+inline constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
+inline constexpr std::uint32_t ERROR_OPERATION_ABORTED = 995;
+inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+inline constexpr std::uint32_t ERROR_DEVICE_REMOVED = 1617;
+
+// Bits of DCB::Flags, in the order of the Win32 bit fields.
+inline constexpr std::uint32_t DCB_fBinary = 0x0001;
+inline constexpr std::uint32_t DCB_fParity = 0x0002;
+inline constexpr std::uint32_t DCB_fOutxCtsFlow = 0x0004;
+inline constexpr std::uint32_t DCB_fOutxDsrFlow = 0x0008;
+inline constexpr std::uint32_t DCB_fDtrControlShift = 4;  // two bits
+inline constexpr std::uint32_t DCB_fDtrControlMask = 0x0030;
+inline constexpr std::uint32_t DCB_fDsrSensitivity = 0x0040;
+inline constexpr std::uint32_t DCB_fTXContinueOnXoff = 0x0080;
+inline constexpr std::uint32_t DCB_fOutX = 0x0100;
+inline constexpr std::uint32_t DCB_fInX = 0x0200;
+inline constexpr std::uint32_t DCB_fErrorChar = 0x0400;
+inline constexpr std::uint32_t DCB_fNull = 0x0800;
+inline constexpr std::uint32_t DCB_fRtsControlShift = 12;  // two bits
+inline constexpr std::uint32_t DCB_fRtsControlMask = 0x3000;
+inline constexpr std::uint32_t DCB_fAbortOnError = 0x4000;
+
+inline constexpr std::uint32_t DTR_CONTROL_DISABLE = 0;
+inline constexpr std::uint32_t DTR_CONTROL_ENABLE = 1;
+inline constexpr std::uint32_t DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr std::uint32_t RTS_CONTROL_DISABLE = 0;
+inline constexpr std::uint32_t RTS_CONTROL_ENABLE = 1;
+inline constexpr std::uint32_t RTS_CONTROL_HANDSHAKE = 2;
+inline constexpr std::uint32_t RTS_CONTROL_TOGGLE = 3;
+
+inline constexpr std::uint8_t NOPARITY = 0;
+inline constexpr std::uint8_t ODDPARITY = 1;
+inline constexpr std::uint8_t EVENPARITY = 2;
+inline constexpr std::uint8_t MARKPARITY = 3;
+inline constexpr std::uint8_t SPACEPARITY = 4;
+inline constexpr std::uint8_t ONESTOPBIT = 0;
+inline constexpr std::uint8_t ONE5STOPBITS = 1;
+inline constexpr std::uint8_t TWOSTOPBITS = 2;
+
+// Byte for byte the Win32 DCB. The bit fields of the original are one
+// 32-bit word here so that the layout does not depend on the compiler.
+struct DCB {
+    std::uint32_t DCBlength;
+    std::uint32_t BaudRate;
+    std::uint32_t Flags;
+    std::uint16_t wReserved;
+    std::uint16_t XonLim;
+    std::uint16_t XoffLim;
+    std::uint8_t ByteSize;
+    std::uint8_t Parity;
+    std::uint8_t StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    std::uint16_t wReserved1;
+};
+static_assert(sizeof(DCB) == 28, "the device control block is 28 bytes");
+
+inline std::uint32_t DtrControl(const DCB& dcb) {
+    return (dcb.Flags & DCB_fDtrControlMask) >> DCB_fDtrControlShift;
+}
+inline std::uint32_t RtsControl(const DCB& dcb) {
+    return (dcb.Flags & DCB_fRtsControlMask) >> DCB_fRtsControlShift;
+}
+
+struct COMMTIMEOUTS {
+    std::uint32_t ReadIntervalTimeout;
+    std::uint32_t ReadTotalTimeoutMultiplier;
+    std::uint32_t ReadTotalTimeoutConstant;
+    std::uint32_t WriteTotalTimeoutMultiplier;
+    std::uint32_t WriteTotalTimeoutConstant;
+};
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS is five DWORDs");
+
+struct COMSTAT {
+    std::uint32_t Flags;  // fCtsHold ... fTxim, as in Win32
+    std::uint32_t cbInQue;
+    std::uint32_t cbOutQue;
+};
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT is three DWORDs");
+
+// PurgeComm flags.
+inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+
+// EscapeCommFunction codes.
+inline constexpr std::uint32_t SETXOFF = 1;
+inline constexpr std::uint32_t SETXON = 2;
+inline constexpr std::uint32_t SETRTS = 3;
+inline constexpr std::uint32_t CLRRTS = 4;
+inline constexpr std::uint32_t SETDTR = 5;
+inline constexpr std::uint32_t CLRDTR = 6;
+inline constexpr std::uint32_t SETBREAK = 8;
+inline constexpr std::uint32_t CLRBREAK = 9;
+
+// GetCommModemStatus bits.
+inline constexpr std::uint32_t MS_CTS_ON = 0x0010;
+inline constexpr std::uint32_t MS_DSR_ON = 0x0020;
+inline constexpr std::uint32_t MS_RING_ON = 0x0040;
+inline constexpr std::uint32_t MS_RLSD_ON = 0x0080;
+
+// ClearCommError error bits.
+inline constexpr std::uint32_t CE_RXOVER = 0x0001;
+inline constexpr std::uint32_t CE_OVERRUN = 0x0002;
+inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
+inline constexpr std::uint32_t CE_FRAME = 0x0008;
+inline constexpr std::uint32_t CE_BREAK = 0x0010;
+
+// CreateFileA as the component calls it: GENERIC_READ | GENERIC_WRITE, no
+// sharing, OPEN_EXISTING, no overlapped I/O. `path` is "\\.\" followed by the
+// port name. Returns INVALID_HANDLE_VALUE and sets the last error on failure.
+HANDLE CreateFileA(const std::string& path);
+bool CloseHandle(HANDLE handle);
+
+bool SetupComm(HANDLE handle, std::uint32_t inQueue, std::uint32_t outQueue);
+bool SetCommState(HANDLE handle, const DCB& dcb);
+bool GetCommState(HANDLE handle, DCB& dcb);
+bool SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS& timeouts);
+bool GetCommTimeouts(HANDLE handle, COMMTIMEOUTS& timeouts);
+bool ClearCommError(HANDLE handle, std::uint32_t* errors, COMSTAT* stat);
+bool ReadFile(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* read);
+bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t count, std::uint32_t* written);
+bool PurgeComm(HANDLE handle, std::uint32_t flags);
+bool EscapeCommFunction(HANDLE handle, std::uint32_t function);
+bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
+
+// The calling thread's last error code, as Win32 keeps it.
+std::uint32_t GetLastError();
+void SetLastError(std::uint32_t code);
+
+// The system's text for an error code, without a trailing line break.
+std::string SysErrorMessage(std::uint32_t code);
+
+// Run-time binding of a function exported by a shared library. On Windows
+// these are kernel32's; elsewhere the same contract over the dynamic loader.
+using HMODULE = void*;
+using FARPROC = void (*)();
+HMODULE GetModuleHandleA(const std::string& library);
+HMODULE LoadLibraryA(const std::string& library);
+FARPROC GetProcAddress(HMODULE module, const std::string& name);
+
+}  // namespace tarn::driver

@@ -1,0 +1,38 @@
+// A pseudo-terminal pair for tests that need a real terminal device behind
+// the driver. The port end is opened through the driver (and later the
+// component) under PortName(); the peer end is driven by the test.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace tarn::test {
+
+class PtyPair {
+public:
+    // Makes a new pair. On failure returns null and says why in `whyNot`;
+    // callers fail the test with that text rather than skip it.
+    static std::unique_ptr<PtyPair> Create(std::string* whyNot = nullptr);
+
+    virtual ~PtyPair() = default;
+
+    // The name under which the port end opens: natively the terminal's
+    // absolute path, under Wine a "COMn" name whose dosdevices link points
+    // at it.
+    virtual std::string PortName() const = 0;
+
+    // Writes all of `bytes` to the peer end.
+    virtual bool WritePeer(const std::string& bytes) = 0;
+
+    // Reads from the peer end until `count` bytes have come or `timeout`
+    // has passed; returns what came.
+    virtual std::string ReadPeer(std::size_t count, std::chrono::milliseconds timeout) = 0;
+
+    // Closes the peer end and removes the port end's name, as a pulled
+    // adapter would vanish.
+    virtual void Remove() = 0;
+};
+
+}  // namespace tarn::test
