@@ -1,0 +1,135 @@
+// Handle table and dispatch of the driver seam. A handle is a number handed
+// out once and never reused, mapped to the backend object of its port. Each
+// call takes a counted reference to that object for its own duration, so a
+// CloseHandle on another thread removes the handle at once (later calls fail
+// with ERROR_INVALID_HANDLE) while the device itself is released only when
+// the last running call on it has returned.
+#include <mutex>
+#include <unordered_map>
+
+#include "serial_device.h"
+#include "serial_driver.h"
+
+namespace tarn::driver {
+
+namespace {
+
+class HandleTable {
+public:
+    HANDLE Add(std::shared_ptr<SerialDevice> device) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Multiples of four starting well above zero look like the handles
+        // the system hands out, and never collide with the invalid value.
+        nextHandle_ += 4;
+        devices_.emplace(nextHandle_, std::move(device));
+        return nextHandle_;
+    }
+
+    std::shared_ptr<SerialDevice> Find(HANDLE handle) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = devices_.find(handle);
+        return it == devices_.end() ? nullptr : it->second;
+    }
+
+    std::shared_ptr<SerialDevice> Remove(HANDLE handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = devices_.find(handle);
+        if (it == devices_.end()) return nullptr;
+        auto device = std::move(it->second);
+        devices_.erase(it);
+        return device;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    HANDLE nextHandle_ = 0x100;
+    std::unordered_map<HANDLE, std::shared_ptr<SerialDevice>> devices_;
+};
+
+HandleTable& Handles() {
+    // Never destroyed: a detached thread may still close a handle while the
+    // process exits.
+    static HandleTable* table = new HandleTable;
+    return *table;
+}
+
+// Runs `call` on the device behind `handle`, or fails with
+// ERROR_INVALID_HANDLE when there is none.
+template <typename Call>
+bool WithDevice(HANDLE handle, Call call) {
+    std::shared_ptr<SerialDevice> device = Handles().Find(handle);
+    if (!device) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return call(*device);
+}
+
+}  // namespace
+
+HANDLE CreateFileA(const std::string& path) {
+    bool isVirtual = false;
+    std::shared_ptr<SerialDevice> device = OpenVirtualDevice(path, isVirtual);
+    // A virtual port takes precedence over a device of the system with the
+    // same name, also when the virtual one refuses to open.
+    if (!isVirtual) device = OpenOsDevice(path);
+    if (!device) return INVALID_HANDLE_VALUE;
+    return Handles().Add(std::move(device));
+}
+
+bool CloseHandle(HANDLE handle) {
+    if (!Handles().Remove(handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return true;
+}
+
+bool SetupComm(HANDLE handle, std::uint32_t inQueue, std::uint32_t outQueue) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.SetupComm(inQueue, outQueue); });
+}
+
+bool SetCommState(HANDLE handle, const DCB& dcb) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.SetCommState(dcb); });
+}
+
+bool GetCommState(HANDLE handle, DCB& dcb) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.GetCommState(dcb); });
+}
+
+bool SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS& timeouts) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.SetCommTimeouts(timeouts); });
+}
+
+bool GetCommTimeouts(HANDLE handle, COMMTIMEOUTS& timeouts) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.GetCommTimeouts(timeouts); });
+}
+
+bool ClearCommError(HANDLE handle, std::uint32_t* errors, COMSTAT* stat) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.ClearCommError(errors, stat); });
+}
+
+bool ReadFile(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* read) {
+    if (read) *read = 0;
+    return WithDevice(handle, [&](SerialDevice& d) { return d.ReadFile(buffer, count, read); });
+}
+
+bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t count, std::uint32_t* written) {
+    if (written) *written = 0;
+    return WithDevice(handle,
+                      [&](SerialDevice& d) { return d.WriteFile(buffer, count, written); });
+}
+
+bool PurgeComm(HANDLE handle, std::uint32_t flags) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.PurgeComm(flags); });
+}
+
+bool EscapeCommFunction(HANDLE handle, std::uint32_t function) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.EscapeCommFunction(function); });
+}
+
+bool GetCommModemStatus(HANDLE handle, std::uint32_t* status) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.GetCommModemStatus(status); });
+}
+
+}  // namespace tarn::driver

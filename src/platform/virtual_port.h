@@ -1,0 +1,103 @@
+// Virtual serial ports: ports that exist only inside this process, for tests
+// and demonstrations. Code creates a port under a name (say "VCOM7"); the
+// driver layer then opens "\\.\VCOM7" like any other port, the port shows in
+// the list of present ports while it exists, and a virtual name takes
+// precedence over a device of the system with the same name.
+//
+// This class is the other end of the line: it reads what the driver side
+// wrote, injects bytes for it to read, sets the modem status lines, makes
+// faults happen on purpose and records every setting applied. All members may
+// be called from any thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "serial_driver.h"
+
+namespace tarn::driver {
+
+struct VirtualPortState;
+
+class VirtualPort {
+public:
+    // Creates the port. Throws std::invalid_argument when the name is blank,
+    // contains a path separator, or a virtual port of that name (in any
+    // letter case) exists already.
+    explicit VirtualPort(const std::string& name);
+    // Removes the port if it is still present.
+    ~VirtualPort();
+    VirtualPort(const VirtualPort&) = delete;
+    VirtualPort& operator=(const VirtualPort&) = delete;
+
+    const std::string& Name() const;
+
+    // Names of the virtual ports present, in the order they were created.
+    static std::vector<std::string> PresentNames();
+
+    // True while a handle is open on the port.
+    bool IsOpen() const;
+    // How many times the port has been opened successfully.
+    int OpenCount() const;
+    // Waits until IsOpen() equals `open`; false on time-out.
+    bool WaitOpen(bool open, std::chrono::milliseconds timeout) const;
+
+    // --- Data -------------------------------------------------------------
+    // Appends bytes to the input queue that the driver side reads.
+    void Inject(const std::string& bytes);
+    std::size_t InputQueued() const;
+    // Takes everything the driver side has written so far.
+    std::string TakeWritten();
+    // Waits until at least `count` bytes have been written (or the time-out
+    // passes) and takes everything written so far.
+    std::string WaitWritten(std::size_t count, std::chrono::milliseconds timeout);
+
+    // --- Lines ------------------------------------------------------------
+    // The word that GetCommModemStatus reports (MS_CTS_ON, MS_DSR_ON, ...).
+    void SetModemStatus(std::uint32_t status);
+    // Output lines as the driver side last set them, through the device
+    // control block or EscapeCommFunction.
+    bool Dtr() const;
+    bool Rts() const;
+    bool BreakOn() const;
+    // Every EscapeCommFunction code received, in order.
+    std::vector<std::uint32_t> Escapes() const;
+
+    // --- Faults -------------------------------------------------------------
+    // The next SetCommState fails with ERROR_INVALID_PARAMETER.
+    void RefuseNextCommState();
+    // The next WriteFile takes at most `accepted` bytes (0 takes none).
+    void LimitNextWrite(std::uint32_t accepted);
+    // The next ClearCommError fails with ERROR_GEN_FAILURE.
+    void FailNextQueueQuery();
+    // While held, WriteFile blocks until released, the port is removed or
+    // the write time-outs run out.
+    void HoldWrites(bool hold);
+    // Opens fail with `error` (ERROR_SUCCESS lets them through again).
+    void RefuseOpens(std::uint32_t error);
+
+    // --- Records of what was applied -----------------------------------------
+    std::vector<DCB> AppliedStates() const;
+    std::vector<COMMTIMEOUTS> AppliedTimeouts() const;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> AppliedQueueSizes() const;
+    // Every PurgeComm flag word received, in order.
+    std::vector<std::uint32_t> Purges() const;
+
+    // --- Presence -----------------------------------------------------------
+    // Takes the port away as a pulled USB adapter goes: it leaves the list of
+    // present ports, and every call on an open handle fails with
+    // ERROR_BAD_COMMAND from now on.
+    void Remove();
+    // Puts a removed port back; handles opened before stay dead.
+    void Plug();
+    bool IsPresent() const;
+
+private:
+    std::shared_ptr<VirtualPortState> state_;
+};
+
+}  // namespace tarn::driver
