@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs what is missing from Debian's packages, builds the native,
+# sanitizer and both Windows targets, and runs the whole suite on each
+# (the Windows builds under Wine, each in a fresh private prefix). Exits
+# non-zero when anything fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
+          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "== installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends \
+    "${missing[@]}" || exit 1
+fi
+
+presets=(${TARN_PRESETS:-native asan tsan win64 win32})
+failed_presets=()
+total_passed=0
+total_failed=0
+logdir=build/logs
+mkdir -p "$logdir"
+
+for preset in "${presets[@]}"; do
+  echo "== $preset: configure and build"
+  if ! cmake --preset "$preset" >"$logdir/$preset-configure.log" 2>&1; then
+    cat "$logdir/$preset-configure.log"
+    failed_presets+=("$preset(configure)")
+    continue
+  fi
+  if ! cmake --build "build/$preset" -j2 >"$logdir/$preset-build.log" 2>&1; then
+    tail -n 60 "$logdir/$preset-build.log"
+    failed_presets+=("$preset(build)")
+    continue
+  fi
+  case "$preset" in
+    win32|win64) rm -rf "build/$preset/wineprefix" ;;  # every run starts afresh
+  esac
+  echo "== $preset: test"
+  runner=()
+  # ThreadSanitizer cannot map its shadow memory with the address-space
+  # randomisation of recent kernels; run that suite without it.
+  [ "$preset" = tsan ] && runner=(setarch "$(uname -m)" -R)
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  "${runner[@]}" ctest --test-dir "build/$preset" --output-on-failure -V \
+    >"$logdir/$preset-test.log" 2>&1
+  status=$?
+  passed=$(awk '/\[  PASSED  \] [0-9]+ test/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+$/) { n += $i; break } }
+                END { print n + 0 }' "$logdir/$preset-test.log")
+  failed=$(awk '/\[  FAILED  \] [0-9]+ test/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+$/) { n += $i; break } }
+                END { print n + 0 }' "$logdir/$preset-test.log")
+  total_passed=$((total_passed + ${passed:-0}))
+  total_failed=$((total_failed + ${failed:-0}))
+  grep -E '(\[  FAILED  \]|\[  PASSED  \]|tests passed|WARNING: ThreadSanitizer|ERROR: AddressSanitizer|runtime error:)' \
+    "$logdir/$preset-test.log" | sed "s/^/[$preset] /" | head -n 40
+  if [ $status -ne 0 ]; then
+    tail -n 80 "$logdir/$preset-test.log"
+    failed_presets+=("$preset(test)")
+  fi
+done
+
+echo
+if ((${#failed_presets[@]})); then
+  echo "failed: ${failed_presets[*]}"
+  [ "$total_failed" -gt 0 ] || total_failed=${#failed_presets[@]}
+  echo "tests: $total_passed passed, $total_failed failed"
+  exit 1
+fi
+echo "tests: $total_passed passed, 0 failed"
