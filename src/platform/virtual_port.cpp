@@ -49,6 +49,7 @@ struct VirtualPortState {
     std::uint32_t nextWriteLimit = 0;
     bool failNextQueueQuery = false;
     bool holdWrites = false;
+    int heldWrites = 0;
 
     DCB dcb{};
     COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, 0};
@@ -196,13 +197,18 @@ public:
             const std::uint64_t totalMs = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
                                           t.WriteTotalTimeoutConstant;
             auto released = [&] { return !Alive() || !state_->holdWrites; };
+            ++state_->heldWrites;
+            state_->changed.notify_all();
+            bool inTime = true;
             if (totalMs == 0) {
                 state_->changed.wait(lock, released);
-            } else if (!state_->changed.wait_for(lock, std::chrono::milliseconds(totalMs),
-                                                 released)) {
-                // Time-out: as on Windows the call succeeds with nothing taken.
-                return true;
+            } else {
+                inTime = state_->changed.wait_for(lock, std::chrono::milliseconds(totalMs),
+                                                  released);
             }
+            --state_->heldWrites;
+            // Time-out: as on Windows the call succeeds with nothing taken.
+            if (!inTime) return true;
             if (!Alive()) return Dead();
         }
         std::uint32_t n = count;
@@ -410,6 +416,12 @@ void VirtualPort::HoldWrites(bool hold) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->holdWrites = hold;
     state_->changed.notify_all();
+}
+
+bool VirtualPort::WaitHeldWrites(int count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return state_->heldWrites >= count; });
 }
 
 void VirtualPort::RefuseOpens(std::uint32_t error) {

@@ -77,6 +77,8 @@ public:
     // While held, WriteFile blocks until released, the port is removed or
     // the write time-outs run out.
     void HoldWrites(bool hold);
+    // Waits until `count` writes are held; false on time-out.
+    bool WaitHeldWrites(int count, std::chrono::milliseconds timeout) const;
     // Opens fail with `error` (ERROR_SUCCESS lets them through again).
     void RefuseOpens(std::uint32_t error);
 

@@ -190,7 +190,7 @@ TEST(VirtualPortFaults, CloseWhileAnotherThreadIsInsideAWrite) {
         EXPECT_EQ(n, 4u);
     });
     // The handle goes away at once; the device stays until the write ends.
-    while (port.Escapes().empty() && !port.IsOpen()) std::this_thread::yield();
+    ASSERT_TRUE(port.WaitHeldWrites(1, 10s));
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(EscapeCommFunction(h, SETDTR), false);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
