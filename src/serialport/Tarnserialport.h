@@ -1,0 +1,283 @@
+// TTarnSerialPort: a serial port as a component. Choose the port and the
+// line settings through properties, call Open, and receive data through
+// OnReceive (or, with AutoReceive off, through the Read operations).
+//
+// Threads. The application's main thread owns the component. While a port is
+// open a receive thread polls it and raises the events; sends may run on any
+// thread. Fields that those threads share are atomic, and the byte strings
+// and handlers they share are guarded by the component's lock, so that
+// nothing a thread reads is ever torn.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "host_component.h"
+#include "host_strings.h"
+#include "host_thread.h"
+#include "serial_driver.h"
+#include "serial_events.h"
+#include "serial_types.h"
+
+class TComThread;
+
+class TTarnSerialPort : public tarn::host::TComponent {
+public:
+    using AnsiString = tarn::host::AnsiString;
+    using UnicodeString = tarn::host::UnicodeString;
+    using HANDLE = tarn::driver::HANDLE;
+
+    static constexpr const char16_t* kClassName = u"TTarnSerialPort";
+
+    explicit TTarnSerialPort(tarn::host::TComponent* AOwner = nullptr);
+    ~TTarnSerialPort() override;
+
+    UnicodeString ClassName() const override { return kClassName; }
+
+    // --- Port names ---------------------------------------------------------
+    TCommPort StringToCommPort(const AnsiString& Port) const;
+    AnsiString CommPortToString(TCommPort Port) const;
+
+    TCommPort GetPort() const { return GetCommPort(); }
+    void SetPort(TCommPort Value) { SetCommPort(Value); }
+    AnsiString GetCustomPortName() const;
+    void SetCustomPortName(const AnsiString& Value);
+
+    // --- Line settings ------------------------------------------------------
+    std::int32_t BaudRateToInt(TBaudRate pBaudRate) const;
+    TBaudRate IntToBaudRate(std::int32_t Value) const;
+
+    TBaudRate GetBaudRate() const;
+    void SetBaudRate(TBaudRate Value);
+    TDataWidth GetDataWidth() const;
+    void SetDataWidth(TDataWidth Value);
+    TStopBits GetStopBits() const;
+    void SetStopBits(TStopBits Value);
+    TParityBits GetParity() const;
+    void SetParity(TParityBits Value);
+    std::int32_t GetCustomBaudRate() const { return FCustomBaudRate; }
+    void SetCustomBaudRate(std::int32_t Value);
+
+    bool GetEnableDTROnOpen() const { return FEnableDTROnOpen; }
+    void SetEnableDTROnOpen(bool Value);
+    bool GetEnableRTSOnOpen() const { return FEnableRTSOnOpen; }
+    void SetEnableRTSOnOpen(bool Value);
+    THwFlowControl GetHwFlowControl() const { return FHwFlowControl; }
+    void SetHwFlowControl(THwFlowControl Value);
+    TSwFlowControl GetSwFlowControl() const { return FSwFlowControl; }
+    void SetSwFlowControl(TSwFlowControl Value);
+    char GetXonChar() const { return FXonChar; }
+    void SetXonChar(char Value);
+    char GetXoffChar() const { return FXoffChar; }
+    void SetXoffChar(char Value);
+    std::uint16_t GetXonLim() const { return FXonLim; }
+    void SetXonLim(std::uint16_t Value);
+    std::uint16_t GetXoffLim() const { return FXoffLim; }
+    void SetXoffLim(std::uint16_t Value);
+    bool GetParityCheck() const { return FParityCheck; }
+    void SetParityCheck(bool Value);
+    bool GetReplaceParityErrors() const { return FReplaceParityErrors; }
+    void SetReplaceParityErrors(bool Value);
+    bool GetDiscardNulls() const { return FDiscardNulls; }
+    void SetDiscardNulls(bool Value);
+    bool GetDsrSensitivity() const { return FDsrSensitivity; }
+    void SetDsrSensitivity(bool Value);
+    bool GetTXContinueOnXoff() const { return FTXContinueOnXoff; }
+    void SetTXContinueOnXoff(bool Value);
+    char GetErrorChar() const { return FErrorChar; }
+    void SetErrorChar(char Value);
+    char GetEofChar() const { return FEofChar; }
+    void SetEofChar(char Value);
+    char GetEvtChar() const { return FEvtChar; }
+    void SetEvtChar(char Value);
+
+    // The five driver time-outs, in milliseconds. They reach the driver at
+    // the next Open.
+    std::uint32_t GetReadIntervalTimeout() const { return FReadIntervalTimeout; }
+    void SetReadIntervalTimeout(std::uint32_t Value) { FReadIntervalTimeout = Value; }
+    std::uint32_t GetReadTotalTimeoutMultiplier() const { return FReadTotalTimeoutMultiplier; }
+    void SetReadTotalTimeoutMultiplier(std::uint32_t Value) { FReadTotalTimeoutMultiplier = Value; }
+    std::uint32_t GetReadTotalTimeoutConstant() const { return FReadTotalTimeoutConstant; }
+    void SetReadTotalTimeoutConstant(std::uint32_t Value) { FReadTotalTimeoutConstant = Value; }
+    std::uint32_t GetWriteTotalTimeoutMultiplier() const { return FWriteTotalTimeoutMultiplier; }
+    void SetWriteTotalTimeoutMultiplier(std::uint32_t Value) {
+        FWriteTotalTimeoutMultiplier = Value;
+    }
+    std::uint32_t GetWriteTotalTimeoutConstant() const { return FWriteTotalTimeoutConstant; }
+    void SetWriteTotalTimeoutConstant(std::uint32_t Value) { FWriteTotalTimeoutConstant = Value; }
+
+    std::uint32_t GetInputBuffer() const { return FInputBuffer; }
+    void SetInputBuffer(std::uint32_t Value);
+    std::uint32_t GetOutputBuffer() const { return FOutputBuffer; }
+    void SetOutputBuffer(std::uint32_t Value);
+    tarn::host::TThreadPriority GetPriority() const { return FPriority; }
+    void SetPriority(tarn::host::TThreadPriority Value);
+
+    // Delay and Interval are two names for the poll period in milliseconds.
+    std::uint32_t GetDelay() const { return FDelay; }
+    void SetDelay(std::uint32_t Value) { FDelay = Value; }
+    std::uint32_t GetInterval() const { return FDelay; }
+    void SetInterval(std::uint32_t Value) { FDelay = Value; }
+
+    // --- Log, reading and buffering options -----------------------------------
+    bool GetLogInput() const { return FLogInput; }
+    void SetLogInput(bool Value) { FLogInput = Value; }
+    bool GetLogDateTime() const { return FLogDateTime; }
+    void SetLogDateTime(bool Value) { FLogDateTime = Value; }
+    UnicodeString GetLogFile() const;
+    void SetLogFile(const UnicodeString& Value);
+    bool GetAutoReceive() const { return FAutoReceive; }
+    void SetAutoReceive(bool Value);
+    bool GetKeepEntireBuffer() const { return FKeepEntireBuffer; }
+    void SetKeepEntireBuffer(bool Value) { FKeepEntireBuffer = Value; }
+    AnsiString GetNewLine() const;
+    void SetNewLine(const AnsiString& Value);
+    std::int32_t GetMaxLineLength() const { return FMaxLineLength; }
+    void SetMaxLineLength(std::int32_t Value) { FMaxLineLength = Value; }
+
+    // --- Events ---------------------------------------------------------------
+    // Handlers may be replaced at any time from any thread; each delivery
+    // reads the handler at the moment it runs.
+    TSendReceiveEvent GetOnReceive() const;
+    void SetOnReceive(TSendReceiveEvent Value);
+    TSendReceiveEvent GetOnSend() const;
+    void SetOnSend(TSendReceiveEvent Value);
+    TLineStatusEvent GetOnLineStatusChange() const;
+    void SetOnLineStatusChange(TLineStatusEvent Value);
+    TConnectEvent GetOnConnect() const;
+    void SetOnConnect(TConnectEvent Value);
+    TConnectEvent GetOnDisconnect() const;
+    void SetOnDisconnect(TConnectEvent Value);
+    TConnectEvent GetOnFault() const;
+    void SetOnFault(TConnectEvent Value);
+
+    // --- Public, not stored ---------------------------------------------------
+    bool GetIsSending() const { return FIsSending; }
+    bool GetIsReceiving() const { return FIsReceiving; }
+    bool GetIsFaulted() const { return FIsFaulted; }
+    bool GetNeedSynchronization() const { return FNeedSynchronization; }
+    void SetNeedSynchronization(bool Value) { FNeedSynchronization = Value; }
+    std::uint32_t GetMinCheckDisconnectedInterval() const { return FMinCheckDisconnectedInterval; }
+    void SetMinCheckDisconnectedInterval(std::uint32_t Value) {
+        FMinCheckDisconnectedInterval = Value;
+    }
+    double GetVersion() const { return FVersion; }
+
+    // The port that is open, spNone when none. Any thread.
+    TCommPort IsConnected() const { return ConnectedTo; }
+
+    // --- Modem lines and port control ----------------------------------------
+    // Each works on the open port and answers false when no port is open or
+    // the driver refuses. Any thread.
+    bool SetBreak(bool OnOff);
+    bool SetDTR(bool OnOff);
+    bool SetRTS(bool OnOff);
+    bool SetXonXoff(bool OnOff);
+    bool ClearInputBuffer();
+    bool ClearOutputBuffer();
+    bool GetCTS();
+    bool GetDSR();
+    bool GetRING();
+    bool GetDCD();
+
+private:
+    friend class TComThread;
+    friend class TTarnSerialPortTestAccess;
+
+    TCommPort GetCommPort() const;
+    void SetCommPort(TCommPort Value);
+
+    void InitSyncCommunicationParams();
+
+    // The modem input lines of `handle`; the empty set when unreadable.
+    TLineStatusSet GetLineStatus(HANDLE handle) const;
+    bool Escape(std::uint32_t function);
+    bool Purge(std::uint32_t flags);
+
+    // Apply operations: each takes the port handle and reports the driver's
+    // verdict; none raises.
+    bool SetDCBState(HANDLE handle);
+    bool SetTimeOuts(HANDLE handle);
+    bool SetBuffers(HANDLE handle);
+    // Fills the device control block from the line-setting fields.
+    tarn::driver::DCB BuildDCB() const;
+    // Re-applies the device control block when a port is open.
+    void ReapplyDCB();
+
+    // The receive thread object of the open port, or null. Any thread.
+    std::shared_ptr<TComThread> CurrentThread() const;
+    // The handle of the open port, or the invalid handle value. Any thread.
+    HANDLE PortHandle() const;
+    bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
+
+    void Close();
+
+    static bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode);
+
+    // Guards the byte strings, the log file name and the handlers, which the
+    // receive and sender threads read while the application may write them.
+    mutable std::mutex FLock;
+
+    // Fields in declaration order.
+    AnsiString FPort;                                     // guarded by FLock
+    AnsiString FCustomPortName;                           // guarded by FLock
+    std::int32_t FBaudRate;
+    std::int32_t FCustomBaudRate;
+    std::uint8_t FDataWidth;
+    std::uint8_t FParity;
+    std::uint8_t FStopBits;
+    bool FEnableDTROnOpen;
+    bool FEnableRTSOnOpen;
+    THwFlowControl FHwFlowControl;
+    TSwFlowControl FSwFlowControl;
+    char FXonChar;
+    char FXoffChar;
+    std::uint16_t FXonLim;
+    std::uint16_t FXoffLim;
+    bool FParityCheck;
+    bool FReplaceParityErrors;
+    char FErrorChar;
+    char FEofChar;
+    char FEvtChar;
+    bool FDiscardNulls;
+    bool FDsrSensitivity;
+    bool FTXContinueOnXoff;
+    AnsiString FReadBuffer;                               // guarded by FLock
+    AnsiString FEntireBuffer;                             // guarded by FLock
+    std::atomic<bool> FKeepEntireBuffer;
+    std::atomic<std::uint8_t> FLineStatus;                // TLineStatusSet bits
+    std::uint32_t FReadIntervalTimeout;
+    std::uint32_t FReadTotalTimeoutMultiplier;
+    std::uint32_t FReadTotalTimeoutConstant;
+    std::uint32_t FWriteTotalTimeoutMultiplier;
+    std::uint32_t FWriteTotalTimeoutConstant;
+    tarn::host::TThreadPriority FPriority;
+    std::atomic<std::uint32_t> FDelay;
+    std::uint32_t FInputBuffer;
+    std::uint32_t FOutputBuffer;
+    double FVersion;
+    std::shared_ptr<TComThread> ComThread;               // guarded by FLock
+    std::atomic<TCommPort> ConnectedTo;
+    std::atomic<bool> FIsSending;
+    std::atomic<bool> FIsReceiving;
+    std::atomic<bool> FIsFaulted;
+    std::atomic<bool> FNeedSynchronization;
+    std::atomic<bool> FAutoReceive;
+    std::atomic<bool> FLogInput;
+    std::atomic<bool> FLogDateTime;
+    UnicodeString FLogFile;                               // guarded by FLock
+    std::atomic<std::uint32_t> FMinCheckDisconnectedInterval;
+    AnsiString FNewLine;                                  // guarded by FLock
+    std::atomic<std::int32_t> FMaxLineLength;
+    TSendReceiveEvent FOnReceive;                         // guarded by FLock
+    TSendReceiveEvent FOnSend;                            // guarded by FLock
+    TLineStatusEvent FOnLineStatusChange;                 // guarded by FLock
+    TConnectEvent FOnConnect;                             // guarded by FLock
+    TConnectEvent FOnDisconnect;                          // guarded by FLock
+    TConnectEvent FOnFault;                               // guarded by FLock
+    std::atomic<std::uint32_t> FSignaledBytes;
+    std::atomic<std::uint32_t> FReadBytes;
+};

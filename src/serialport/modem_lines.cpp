@@ -1,0 +1,54 @@
+// Modem lines and port control: reading CTS, DSR, RING and DCD, driving DTR,
+// RTS, break and the XON/XOFF state, and discarding the driver's queues.
+#include "Tarnserialport.h"
+#include "com_thread.h"
+
+namespace drv = tarn::driver;
+
+TLineStatusSet TTarnSerialPort::GetLineStatus(HANDLE handle) const {
+    if (handle == drv::INVALID_HANDLE_VALUE) return {};
+    std::uint32_t status = 0;
+    try {
+        if (!drv::GetCommModemStatus(handle, &status)) return {};
+    } catch (...) {
+        return {};
+    }
+    TLineStatusSet set;
+    if (status & drv::MS_CTS_ON) set.Include(lsCTS);
+    if (status & drv::MS_DSR_ON) set.Include(lsDSR);
+    if (status & drv::MS_RING_ON) set.Include(lsRING);
+    if (status & drv::MS_RLSD_ON) set.Include(lsDCD);
+    return set;
+}
+
+bool TTarnSerialPort::GetCTS() { return GetLineStatus(PortHandle()).Contains(lsCTS); }
+bool TTarnSerialPort::GetDSR() { return GetLineStatus(PortHandle()).Contains(lsDSR); }
+bool TTarnSerialPort::GetRING() { return GetLineStatus(PortHandle()).Contains(lsRING); }
+bool TTarnSerialPort::GetDCD() { return GetLineStatus(PortHandle()).Contains(lsDCD); }
+
+bool TTarnSerialPort::Escape(std::uint32_t function) {
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return false;
+    try {
+        return drv::EscapeCommFunction(handle, function);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TTarnSerialPort::Purge(std::uint32_t flags) {
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return false;
+    try {
+        return drv::PurgeComm(handle, flags);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TTarnSerialPort::SetBreak(bool OnOff) { return Escape(OnOff ? drv::SETBREAK : drv::CLRBREAK); }
+bool TTarnSerialPort::SetDTR(bool OnOff) { return Escape(OnOff ? drv::SETDTR : drv::CLRDTR); }
+bool TTarnSerialPort::SetRTS(bool OnOff) { return Escape(OnOff ? drv::SETRTS : drv::CLRRTS); }
+bool TTarnSerialPort::SetXonXoff(bool OnOff) { return Escape(OnOff ? drv::SETXON : drv::SETXOFF); }
+bool TTarnSerialPort::ClearInputBuffer() { return Purge(drv::PURGE_RXCLEAR); }
+bool TTarnSerialPort::ClearOutputBuffer() { return Purge(drv::PURGE_TXCLEAR); }
