@@ -16,6 +16,7 @@
 #include <string>
 
 #include "host_component.h"
+#include "host_stringlist.h"
 #include "host_strings.h"
 #include "host_thread.h"
 #include "serial_driver.h"
@@ -168,6 +169,12 @@ public:
 
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const { return ConnectedTo; }
+
+    // --- Ports present --------------------------------------------------------
+    // Read afresh from the system's port list at each call. Any thread.
+    TCommPortSet GetExistingCommPorts();
+    void GetExistingCommPortNames(tarn::host::TStrings& Strings);
+    bool IsExistingCommPort(const UnicodeString& pport);
 
     // --- Modem lines and port control ----------------------------------------
     // Each works on the open port and answers false when no port is open or

@@ -1,0 +1,57 @@
+// The ports present on the machine, read afresh from the system's port list
+// at every call. Nothing here touches a field of the component, so these
+// run on any thread, at the same time as each other.
+#include <memory>
+
+#include "Tarnserialport.h"
+#include "host_registry.h"
+#include "host_stringlist.h"
+
+using tarn::host::TRegistry;
+using tarn::host::TStringList;
+using tarn::host::TStrings;
+using tarn::host::UnicodeString;
+
+namespace {
+
+const char16_t kPortListKey[] = u"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+// Calls `visit` with the data of each value of the port list, in the order
+// the registry gives them. A missing key visits nothing. A value that is not
+// a string raises the registry's error, which reaches the caller.
+template <typename Visit>
+void ForEachListedPort(Visit visit) {
+    TRegistry registry;
+    registry.SetRootKey(tarn::host::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKeyReadOnly(kPortListKey)) return;
+    TStringList names;
+    registry.GetValueNames(names);
+    for (int i = 0; i < names.Count(); ++i) visit(registry.ReadString(names[i]));
+    registry.CloseKey();
+}
+
+}  // namespace
+
+TCommPortSet TTarnSerialPort::GetExistingCommPorts() {
+    TCommPortSet ports;
+    ForEachListedPort([&](const UnicodeString& data) {
+        const TCommPort id = StringToCommPort(tarn::host::UnicodeToAnsi(data));
+        if (id != spNone) ports.Include(id);
+    });
+    return ports;
+}
+
+void TTarnSerialPort::GetExistingCommPortNames(TStrings& Strings) {
+    Strings.Clear();
+    ForEachListedPort([&](const UnicodeString& data) {
+        const AnsiString name =
+            tarn::host::Trim(tarn::host::UnicodeToAnsi(tarn::host::UpperCaseAscii(data)));
+        if (!name.empty()) Strings.Add(tarn::host::AnsiToUnicode(name));
+    });
+}
+
+bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
+    TStringList names;
+    GetExistingCommPortNames(names);
+    return names.IndexOf(tarn::host::UpperCaseAscii(pport)) >= 0;
+}
