@@ -1,0 +1,63 @@
+// The registry outside Windows: only the port-list key exists, made up from
+// the serial hardware in sysfs and the terminals that this backend holds
+// open.
+#include <algorithm>
+#include <string>
+
+#include "open_terminals_posix.h"
+#include "registry_backend.h"
+#include "serial_hardware_posix.h"
+
+namespace tarn::driver {
+namespace {
+
+// Device names are ASCII in practice; each byte is taken as the character of
+// the same code.
+std::u16string Widen(const std::string& bytes) {
+    std::u16string text;
+    for (unsigned char c : bytes) text.push_back(static_cast<char16_t>(c));
+    return text;
+}
+
+char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
+
+bool EqualIgnoringCase(const std::u16string& a, const std::u16string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return UpperAscii(x) == UpperAscii(y); });
+}
+
+RegistryValue StringValue(const std::u16string& name, const std::u16string& data) {
+    RegistryValue value;
+    value.name = name;
+    value.isString = true;
+    value.data = data;
+    return value;
+}
+
+}  // namespace
+
+bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<RegistryValue>& values) {
+    if (!IsSerialCommKey(root, path)) return false;
+    for (const SerialHardware& hardware : ListSerialHardware()) {
+        values.push_back(
+            StringValue(u"\\Device\\" + Widen(hardware.kernelName), Widen(hardware.portName)));
+    }
+    // A terminal that no hardware listing shows (a pseudo-terminal, say) is
+    // listed under the name it was opened with while it is open and there,
+    // so that the presence check does not take an open port for a vanished
+    // one, and drops out as soon as it goes.
+    for (const OpenTerminal& terminal : PresentOpenTerminals()) {
+        const std::u16string data = Widen(terminal.name);
+        const bool listed = std::any_of(values.begin(), values.end(), [&](const RegistryValue& v) {
+            return v.isString && EqualIgnoringCase(v.data, data);
+        });
+        if (listed) continue;
+        std::u16string name = u"\\Device\\Terminal";
+        for (char16_t c : Widen(terminal.file)) name.push_back(c == u'/' ? u'\\' : c);
+        values.push_back(StringValue(name, data));
+    }
+    return true;
+}
+
+}  // namespace tarn::driver

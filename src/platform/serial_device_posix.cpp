@@ -1,0 +1,622 @@
+// The operating system's ports outside Windows: terminal devices driven
+// through termios, with the Win32 behaviour that the seam promises
+// (exclusive access, the COMMTIMEOUTS rules, queue status, escapes).
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device_name_posix.h"
+#include "errno_to_win32_posix.h"
+#include "line_settings_posix.h"
+#include "open_terminals_posix.h"
+#include "receive_filter_posix.h"
+#include "serial_device.h"
+#include "termios2_posix.h"
+
+namespace tarn::driver {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+
+// A rate that the driver rounds by more than this is refused, as Windows
+// drivers refuse a divisor that is too far off.
+constexpr double kRateTolerance = 0.03;
+
+// The part of the Win32 error that an errno becomes once the terminal is
+// known to be gone: what Windows reports for a pulled USB adapter.
+constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
+
+template <typename Call>
+auto Retrying(Call call) -> decltype(call()) {
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Milliseconds for poll() until `deadline`, 0 when it has passed; -1 for
+// "no deadline".
+int PollTimeout(const Clock::time_point* deadline) {
+    if (deadline == nullptr) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    if (left.count() <= 0) return 0;
+    return static_cast<int>(std::min<std::int64_t>(left.count(), std::numeric_limits<int>::max()));
+}
+
+// The errors of the line since `before`, as ClearCommError reports them.
+std::uint32_t ErrorsSince(const serial_icounter_struct& before, const serial_icounter_struct& now) {
+    std::uint32_t errors = 0;
+    if (now.buf_overrun != before.buf_overrun) errors |= CE_RXOVER;
+    if (now.overrun != before.overrun) errors |= CE_OVERRUN;
+    if (now.parity != before.parity) errors |= CE_RXPARITY;
+    if (now.frame != before.frame) errors |= CE_FRAME;
+    if (now.brk != before.brk) errors |= CE_BREAK;
+    return errors;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+public:
+    PosixSerialDevice(int fd, int rxWake, int txWake, const DCB& dcb)
+        : fd_(fd), rxWake_(rxWake), txWake_(txWake), dcb_(dcb) {
+        haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+        ConfigureFilter(dcb_);
+    }
+
+    ~PosixSerialDevice() override {
+        UnregisterOpenTerminal(fd_);
+        // The exclusive flag outlives this descriptor on a terminal that
+        // someone else keeps open (the master of a pseudo-terminal).
+        ioctl(fd_, TIOCNXCL);
+        close(fd_);
+        close(rxWake_);
+        close(txWake_);
+    }
+
+    bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
+        if (IsGone()) return false;
+        // The kernel's queues have fixed sizes; any positive size is met.
+        if (inQueue == 0 || outQueue == 0) return FailWith(ERROR_INVALID_PARAMETER);
+        return true;
+    }
+
+    bool SetCommState(const DCB& dcb) override;
+    bool GetCommState(DCB& dcb) override {
+        if (IsGone()) return false;
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        dcb = dcb_;
+        return true;
+    }
+
+    bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override {
+        if (IsGone()) return false;
+        // The Windows driver refuses this one combination of read time-outs.
+        if (timeouts.ReadIntervalTimeout == kMaxDword &&
+            timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+            timeouts.ReadTotalTimeoutConstant == kMaxDword) {
+            return FailWith(ERROR_INVALID_PARAMETER);
+        }
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        timeouts_ = timeouts;
+        return true;
+    }
+
+    bool GetCommTimeouts(COMMTIMEOUTS& timeouts) override {
+        if (IsGone()) return false;
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        timeouts = timeouts_;
+        return true;
+    }
+
+    bool ClearCommError(std::uint32_t* errors, COMSTAT* stat) override;
+    bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) override;
+    bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* written) override;
+    bool PurgeComm(std::uint32_t flags) override;
+    bool EscapeCommFunction(std::uint32_t function) override;
+    bool GetCommModemStatus(std::uint32_t* status) override;
+
+private:
+    // REQUIRES: stateMutex_ held, or construction.
+    void ConfigureFilter(const DCB& dcb) {
+        const bool parityCheck = (dcb.Flags & DCB_fParity) != 0;
+        filter_.Configure(parityCheck, (dcb.Flags & DCB_fErrorChar) != 0,
+                          static_cast<std::uint8_t>(dcb.ErrorChar), (dcb.Flags & DCB_fNull) != 0);
+    }
+
+    static bool FailWith(std::uint32_t code) {
+        SetLastError(code);
+        return false;
+    }
+
+    void MarkGone() { gone_.store(true, std::memory_order_relaxed); }
+
+    // Fails with the Win32 code for `error`; an error that says the device
+    // went away makes this and every later call fail with kGoneError.
+    bool FailWithErrno(int error) {
+        if (IsDeviceGoneErrno(error)) {
+            MarkGone();
+            return FailWith(kGoneError);
+        }
+        return FailWith(Win32ErrorFromErrno(error));
+    }
+
+    // True (with the last error set) when the terminal has gone away. Once
+    // hung up, a terminal polls as POLLHUP for good; for a pseudo-terminal
+    // this is the state after its master closed. A pseudo-terminal whose
+    // master is open never polls so, whether or not anything was written.
+    bool IsGone() {
+        if (!gone_.load(std::memory_order_relaxed)) {
+            pollfd probe{fd_, POLLIN, 0};
+            if (Retrying([&] { return poll(&probe, 1, 0); }) < 0) {
+                FailWithErrno(errno);
+                return true;
+            }
+            if ((probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkGone();
+        }
+        if (gone_.load(std::memory_order_relaxed)) {
+            SetLastError(kGoneError);
+            return true;
+        }
+        return false;
+    }
+
+    // Waits until `fd_` is ready for `events` or `wake` is signalled, at most
+    // until `deadline` (none when null). Returns 1 when the port is ready, 0
+    // on time-out or wake-up, -1 with errno on failure.
+    int Wait(short events, int wake, const Clock::time_point* deadline) {
+        pollfd fds[2] = {{fd_, events, 0}, {wake, POLLIN, 0}};
+        const int ready = Retrying([&] { return poll(fds, 2, PollTimeout(deadline)); });
+        if (ready < 0) return -1;
+        if ((fds[1].revents & POLLIN) != 0) {
+            // Only the holder of the direction's mutex waits on `wake`, so
+            // draining it here cannot steal another waiter's wake-up.
+            std::uint64_t value = 0;
+            [[maybe_unused]] const ssize_t drained = ::read(wake, &value, sizeof value);
+        }
+        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            errno = EIO;
+            return -1;
+        }
+        return (fds[0].revents & events) != 0 ? 1 : 0;
+    }
+
+    static void Signal(int wake) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake, &one, sizeof one);
+    }
+
+    // Reads what the kernel holds, up to `room` bytes, through the filter.
+    // Returns the bytes produced, or -1 with the last error set. `rawSeen`
+    // tells whether anything came from the line at all.
+    long ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen);
+
+    const int fd_;
+    const int rxWake_;  // signalled by PurgeComm(PURGE_RXABORT)
+    const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
+    std::atomic<bool> gone_{false};
+    std::atomic<std::uint32_t> rxAborts_{0};
+    std::atomic<std::uint32_t> txAborts_{0};
+
+    // Reads run one at a time, and so do writes, as the Windows driver queues
+    // its requests: the bytes of two writes never interleave.
+    std::mutex readMutex_;
+    std::mutex writeMutex_;
+
+    std::mutex stateMutex_;
+    DCB dcb_;                                 // guarded by stateMutex_
+    COMMTIMEOUTS timeouts_{};                 // guarded by stateMutex_
+    ReceiveFilter filter_;                    // guarded by stateMutex_
+    serial_icounter_struct counts_{};         // guarded by stateMutex_
+    bool haveCounts_ = false;                 // guarded by stateMutex_
+};
+
+bool PosixSerialDevice::SetCommState(const DCB& dcb) {
+    if (!IsApplicableDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
+    if (IsGone()) return false;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+
+    LineTermios before;
+    if (ReadLineTermios(fd_, before) != 0) return FailWithErrno(errno);
+    const LineTermios wanted = TermiosForDcb(dcb, before);
+    if (Retrying([&] { return WriteLineTermios(fd_, wanted); }) != 0) return FailWithErrno(errno);
+
+    LineTermios applied;
+    if (ReadLineTermios(fd_, applied) != 0) return FailWithErrno(errno);
+    const double deviation =
+        std::abs(static_cast<double>(applied.rate) - dcb.BaudRate) / static_cast<double>(dcb.BaudRate);
+    if (applied.rate == 0 || deviation > kRateTolerance) {
+        // Put the old settings back: a refused block changes nothing.
+        WriteLineTermios(fd_, before);
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+
+    // Pseudo-terminals have no modem lines; their ENOTTY/EINVAL is no reason
+    // to refuse a block that the line itself took.
+    const ModemLineRequest lines = ModemLinesForDcb(dcb);
+    auto drive = [this](bool on, int line) {
+        const int result = ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line);
+        return result == 0 || errno == ENOTTY || errno == EINVAL;
+    };
+    if (lines.driveDtr && !drive(lines.dtrOn, TIOCM_DTR)) return FailWithErrno(errno);
+    if (lines.driveRts && !drive(lines.rtsOn, TIOCM_RTS)) return FailWithErrno(errno);
+
+    dcb_ = dcb;
+    ConfigureFilter(dcb_);
+    return true;
+}
+
+bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
+    if (errors != nullptr) *errors = 0;
+    if (IsGone()) return false;
+    int queued = 0;
+    int pending = 0;
+    if (ioctl(fd_, FIONREAD, &queued) != 0) return FailWithErrno(errno);
+    if (ioctl(fd_, TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
+
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    std::uint32_t found = 0;
+    // Only real serial drivers count line errors; elsewhere the word stays 0.
+    serial_icounter_struct now{};
+    if (haveCounts_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+        found = ErrorsSince(counts_, now);
+        counts_ = now;
+    }
+    if (errors != nullptr) *errors = found;
+    if (stat != nullptr) {
+        stat->Flags = 0;
+        stat->cbInQue = static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(filter_.Held());
+        stat->cbOutQue = static_cast<std::uint32_t>(pending);
+    }
+    return true;
+}
+
+long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen) {
+    std::uint8_t raw[4096];
+    const std::size_t want = std::min<std::size_t>(room, sizeof raw);
+    const ssize_t got = Retrying([&] { return ::read(fd_, raw, want); });
+    if (got < 0) {
+        if (errno == EAGAIN) return 0;
+        FailWithErrno(errno);
+        return -1;
+    }
+    if (got == 0) {
+        // With VMIN and VTIME at 0 and O_NONBLOCK, an empty queue gives
+        // EAGAIN; end of file only comes from a hung-up terminal.
+        MarkGone();
+        SetLastError(kGoneError);
+        return -1;
+    }
+    rawSeen = true;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return static_cast<long>(filter_.Process(raw, static_cast<std::size_t>(got), out));
+}
+
+bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) {
+    if (read != nullptr) *read = 0;
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    const std::uint32_t abortsAtStart = rxAborts_.load();
+    std::lock_guard<std::mutex> readLock(readMutex_);
+
+    COMMTIMEOUTS t;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        t = timeouts_;
+    }
+    // The Win32 rules: MAXDWORD/0/0 returns at once with what is queued;
+    // MAXDWORD/MAXDWORD/c returns as soon as anything is there, waiting at
+    // most c for the first byte; otherwise the total time-out is
+    // multiplier * count + constant (none when both are 0), and a non-zero
+    // interval ends the read when the line stays quiet that long after a
+    // byte arrived.
+    const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                           t.ReadTotalTimeoutConstant == 0;
+    const bool returnOnFirst = t.ReadIntervalTimeout == kMaxDword &&
+                               t.ReadTotalTimeoutMultiplier == kMaxDword &&
+                               t.ReadTotalTimeoutConstant != 0;
+    const std::uint64_t totalMs =
+        returnOnFirst ? t.ReadTotalTimeoutConstant
+                      : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
+                            t.ReadTotalTimeoutConstant;
+    const bool hasTotal = totalMs != 0;
+    const bool hasInterval = !returnOnFirst && t.ReadIntervalTimeout != 0 &&
+                             t.ReadIntervalTimeout != kMaxDword;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point totalDeadline = start + std::chrono::milliseconds(totalMs);
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    Clock::time_point lastArrival{};
+    bool anyArrived = false;
+    for (;;) {
+        if (rxAborts_.load() != abortsAtStart) {
+            if (read != nullptr) *read = done;
+            return FailWith(ERROR_OPERATION_ABORTED);
+        }
+        bool rawSeen = false;
+        const long produced = ReadQueued(out + done, count - done, rawSeen);
+        if (produced < 0) {
+            if (read != nullptr) *read = done;
+            return false;
+        }
+        done += static_cast<std::uint32_t>(produced);
+        if (rawSeen) {
+            lastArrival = Clock::now();
+            anyArrived = true;
+        }
+        if (done == count) break;
+        if (rawSeen) continue;  // the queue may hold more
+        if (immediate || (returnOnFirst && done > 0)) break;
+
+        // Nothing queued: wait for the line, the earlier deadline first.
+        Clock::time_point deadline{};
+        bool limited = false;
+        if (hasTotal) {
+            deadline = totalDeadline;
+            limited = true;
+        }
+        if (hasInterval && anyArrived) {
+            const auto intervalEnd = lastArrival + std::chrono::milliseconds(t.ReadIntervalTimeout);
+            if (!limited || intervalEnd < deadline) deadline = intervalEnd;
+            limited = true;
+        }
+        if (limited && Clock::now() >= deadline) break;
+        const int ready = Wait(POLLIN, rxWake_, limited ? &deadline : nullptr);
+        if (ready < 0) {
+            if (read != nullptr) *read = done;
+            return FailWithErrno(errno);
+        }
+    }
+    // A read that timed out still succeeds, with what it got.
+    if (read != nullptr) *read = done;
+    return true;
+}
+
+bool PosixSerialDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* written) {
+    if (written != nullptr) *written = 0;
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    const std::uint32_t abortsAtStart = txAborts_.load();
+    std::lock_guard<std::mutex> writeLock(writeMutex_);
+
+    std::uint64_t totalMs;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        totalMs = static_cast<std::uint64_t>(timeouts_.WriteTotalTimeoutMultiplier) * count +
+                  timeouts_.WriteTotalTimeoutConstant;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+    const Clock::time_point* limit = totalMs != 0 ? &deadline : nullptr;
+
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+        if (txAborts_.load() != abortsAtStart) {
+            if (written != nullptr) *written = done;
+            return FailWith(ERROR_OPERATION_ABORTED);
+        }
+        const ssize_t put = Retrying([&] { return ::write(fd_, bytes + done, count - done); });
+        if (put > 0) {
+            done += static_cast<std::uint32_t>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN) {
+            if (written != nullptr) *written = done;
+            return FailWithErrno(errno);
+        }
+        if (limit != nullptr && Clock::now() >= deadline) {
+            // Windows completes a timed-out write successfully with the
+            // count that went out; the code says why it is short.
+            if (written != nullptr) *written = done;
+            SetLastError(ERROR_SEM_TIMEOUT);
+            return true;
+        }
+        if (Wait(POLLOUT, txWake_, limit) < 0) {
+            if (written != nullptr) *written = done;
+            return FailWithErrno(errno);
+        }
+    }
+    if (written != nullptr) *written = done;
+    return true;
+}
+
+bool PosixSerialDevice::PurgeComm(std::uint32_t flags) {
+    constexpr std::uint32_t kKnown = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+    if ((flags & ~kKnown) != 0) return FailWith(ERROR_INVALID_PARAMETER);
+    if (IsGone()) return false;
+    if ((flags & PURGE_TXABORT) != 0) {
+        txAborts_.fetch_add(1);
+        Signal(txWake_);
+    }
+    if ((flags & PURGE_RXABORT) != 0) {
+        rxAborts_.fetch_add(1);
+        Signal(rxWake_);
+    }
+    // An aborted write's bytes are still in the kernel's queue; Windows would
+    // not send them, so they are discarded with the transmit queue.
+    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    const bool input = (flags & PURGE_RXCLEAR) != 0;
+    if (output || input) {
+        const int queue = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
+        if (tcflush(fd_, queue) != 0) return FailWithErrno(errno);
+    }
+    if (input) {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        filter_.Reset();
+    }
+    return true;
+}
+
+bool PosixSerialDevice::EscapeCommFunction(std::uint32_t function) {
+    if (IsGone()) return false;
+    std::uint32_t dtrControl;
+    std::uint32_t rtsControl;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        dtrControl = DtrControl(dcb_);
+        rtsControl = RtsControl(dcb_);
+    }
+    int result = 0;
+    int line = 0;
+    switch (function) {
+        case SETXOFF:
+            // Transmission stops as if XOFF had been received.
+            result = tcflow(fd_, TCOOFF);
+            break;
+        case SETXON:
+            result = tcflow(fd_, TCOON);
+            break;
+        case SETRTS:
+        case CLRRTS:
+            // As in Windows, a line under handshake control is not the
+            // caller's to drive.
+            if (rtsControl == RTS_CONTROL_HANDSHAKE || rtsControl == RTS_CONTROL_TOGGLE) {
+                return FailWith(ERROR_INVALID_PARAMETER);
+            }
+            line = TIOCM_RTS;
+            result = ioctl(fd_, function == SETRTS ? TIOCMBIS : TIOCMBIC, &line);
+            break;
+        case SETDTR:
+        case CLRDTR:
+            if (dtrControl == DTR_CONTROL_HANDSHAKE) return FailWith(ERROR_INVALID_PARAMETER);
+            line = TIOCM_DTR;
+            result = ioctl(fd_, function == SETDTR ? TIOCMBIS : TIOCMBIC, &line);
+            break;
+        case SETBREAK:
+            result = ioctl(fd_, TIOCSBRK);
+            break;
+        case CLRBREAK:
+            result = ioctl(fd_, TIOCCBRK);
+            break;
+        default:
+            return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    if (result == 0) return true;
+    // A pseudo-terminal has no modem lines. Windows drivers always have
+    // them, so there is no Windows answer to copy; saying "not supported" is
+    // the honest one.
+    if (errno == ENOTTY || errno == EINVAL) return FailWith(ERROR_NOT_SUPPORTED);
+    return FailWithErrno(errno);
+}
+
+bool PosixSerialDevice::GetCommModemStatus(std::uint32_t* status) {
+    if (status != nullptr) *status = 0;
+    if (IsGone()) return false;
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) != 0) {
+        if (errno == ENOTTY || errno == EINVAL) return FailWith(ERROR_NOT_SUPPORTED);
+        return FailWithErrno(errno);
+    }
+    std::uint32_t word = 0;
+    if ((lines & TIOCM_CTS) != 0) word |= MS_CTS_ON;
+    if ((lines & TIOCM_DSR) != 0) word |= MS_DSR_ON;
+    if ((lines & TIOCM_RI) != 0) word |= MS_RING_ON;
+    if ((lines & TIOCM_CD) != 0) word |= MS_RLSD_ON;
+    if (status != nullptr) *status = word;
+    return true;
+}
+
+// Fails the open with `code` after closing `fd` (its close error is of no
+// interest: nothing was done with it).
+std::shared_ptr<SerialDevice> RefuseOpen(int fd, std::uint32_t code) {
+    if (fd >= 0) close(fd);
+    SetLastError(code);
+    return nullptr;
+}
+
+// Errors of open() itself. A node whose hardware is missing (a legacy UART
+// that is not fitted) answers EIO; Windows calls an absent port not found.
+std::uint32_t OpenError(int error) {
+    if (IsDeviceGoneErrno(error) || error == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+    return Win32ErrorFromErrno(error);
+}
+
+}  // namespace
+
+std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
+    const std::string name = StripDevicePrefix(path);
+    if (name.empty()) return RefuseOpen(-1, ERROR_FILE_NOT_FOUND);
+    const std::string file = FindPathIgnoringCase(DeviceFileForName(name));
+
+    // Only terminals are opened. Looking first keeps everything else (a
+    // regular file, a FIFO whose open could block) untouched.
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0) {
+        return RefuseOpen(-1, errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    }
+    if (!S_ISCHR(st.st_mode)) return RefuseOpen(-1, ERROR_FILE_NOT_FOUND);
+
+    // O_NONBLOCK keeps open() from waiting for the carrier, O_NOCTTY keeps
+    // the port from becoming this process's controlling terminal.
+    const int fd = Retrying(
+        [&] { return open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) return RefuseOpen(-1, OpenError(errno));
+    // The name may have been replaced between stat() and open().
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || !isatty(fd)) {
+        return RefuseOpen(fd, ERROR_FILE_NOT_FOUND);
+    }
+
+    // Exclusive access, as Windows gives with share mode 0. TIOCEXCL stops
+    // other opens (except the superuser's); the lock catches those too.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return RefuseOpen(fd, errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenError(errno));
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return RefuseOpen(fd, OpenError(errno));
+    }
+
+    // Start raw and without flow control, keeping the rate and framing the
+    // line had: that is the block GetCommState reports until one is set.
+    LineTermios current;
+    if (ReadLineTermios(fd, current) != 0) return RefuseOpen(fd, OpenError(errno));
+    DCB dcb = DcbForTermios(current);
+    dcb.Flags &= ~(DCB_fOutX | DCB_fInX | DCB_fParity);
+    if (dcb.XonChar == dcb.XoffChar) {
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+    }
+    if (dcb.BaudRate == 0) dcb.BaudRate = 9600;
+    if (Retrying([&] { return WriteLineTermios(fd, TermiosForDcb(dcb, current)); }) != 0) {
+        return RefuseOpen(fd, OpenError(errno));
+    }
+
+    const int rxWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int txWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (rxWake < 0 || txWake < 0) {
+        if (rxWake >= 0) close(rxWake);
+        if (txWake >= 0) close(txWake);
+        return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    std::shared_ptr<SerialDevice> device;
+    try {
+        device = std::make_shared<PosixSerialDevice>(fd, rxWake, txWake, dcb);
+    } catch (const std::bad_alloc&) {
+        close(rxWake);
+        close(txWake);
+        return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    RegisterOpenTerminal(fd, name, file);
+    return device;
+}
+
+}  // namespace tarn::driver
