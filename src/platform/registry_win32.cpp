@@ -54,8 +54,8 @@ bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<Regist
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = REG_NONE;
-        const LSTATUS status = ::RegEnumValueW(key, index, name.data(), &nameLength, nullptr,
-                                               &type, data.data(), &dataSize);
+        const LSTATUS status = ::RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
+                                               data.data(), &dataSize);
         if (status == ERROR_MORE_DATA) {
             // A value grew after the sizes were asked; make room and read it
             // again.
