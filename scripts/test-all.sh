@@ -7,7 +7,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
-          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat)
+          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat pkgconf)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -68,6 +68,22 @@ for preset in "${presets[@]}"; do
   if [ $status -ne 0 ]; then
     tail -n 80 "$logdir/$preset-test.log"
     failed_presets+=("$preset(test)")
+  fi
+
+  # --- Installed package (native only) -----------------------------------
+  # Installs the build and builds and runs a program against the installed
+  # tree, through find_package and through pkg-config (tests/install/run.sh).
+  # It counts as one test.
+  if [ "$preset" = native ]; then
+    echo "== $preset: install, and build a program against the installed package"
+    if tests/install/run.sh "build/$preset" >"$logdir/$preset-install.log" 2>&1; then
+      echo "[$preset] installed package: passed"
+      total_passed=$((total_passed + 1))
+    else
+      tail -n 60 "$logdir/$preset-install.log"
+      failed_presets+=("$preset(install)")
+      total_failed=$((total_failed + 1))
+    fi
   fi
 done
 
