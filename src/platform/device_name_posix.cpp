@@ -55,9 +55,9 @@ std::string DeviceFileForName(const std::string& name) {
     if (name.size() > 3 && LowerAscii(name[0]) == 'c' && LowerAscii(name[1]) == 'o' &&
         LowerAscii(name[2]) == 'm') {
         const std::string digits = name.substr(3);
-        const bool allDigits = digits.size() <= 9 && digits[0] != '0' &&
-                               std::all_of(digits.begin(), digits.end(),
-                                           [](char c) { return c >= '0' && c <= '9'; });
+        const bool allDigits =
+            digits.size() <= 9 && digits[0] != '0' &&
+            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (allDigits) {
             const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
             return "/dev/ttyS" + std::to_string(number - 1);

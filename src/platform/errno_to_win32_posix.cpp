@@ -50,8 +50,6 @@ std::uint32_t Win32ErrorFromErrno(int error) {
     }
 }
 
-bool IsDeviceGoneErrno(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
-}
+bool IsDeviceGoneErrno(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 }  // namespace tarn::driver

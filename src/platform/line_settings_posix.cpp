@@ -39,9 +39,9 @@ bool IsApplicableDcb(const DCB& dcb) {
 LineTermios TermiosForDcb(const DCB& dcb, const LineTermios& current) {
     LineTermios t = current;
 
-    t.iflag &= ~static_cast<std::uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP |
-                                           INLCR | IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF |
-                                           IMAXBEL | IUTF8);
+    t.iflag &=
+        ~static_cast<std::uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
+                                    IGNCR | ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
     t.oflag &= ~static_cast<std::uint32_t>(OPOST);
     t.lflag &= ~static_cast<std::uint32_t>(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL |
                                            ECHOPRT | ECHOKE | IEXTEN | TOSTOP);

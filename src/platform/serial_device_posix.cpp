@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -222,11 +222,11 @@ private:
     std::mutex writeMutex_;
 
     std::mutex stateMutex_;
-    DCB dcb_;                                 // guarded by stateMutex_
-    COMMTIMEOUTS timeouts_{};                 // guarded by stateMutex_
-    ReceiveFilter filter_;                    // guarded by stateMutex_
-    serial_icounter_struct counts_{};         // guarded by stateMutex_
-    bool haveCounts_ = false;                 // guarded by stateMutex_
+    DCB dcb_;                          // guarded by stateMutex_
+    COMMTIMEOUTS timeouts_{};          // guarded by stateMutex_
+    ReceiveFilter filter_;             // guarded by stateMutex_
+    serial_icounter_struct counts_{};  // guarded by stateMutex_
+    bool haveCounts_ = false;          // guarded by stateMutex_
 };
 
 bool PosixSerialDevice::SetCommState(const DCB& dcb) {
@@ -241,8 +241,8 @@ bool PosixSerialDevice::SetCommState(const DCB& dcb) {
 
     LineTermios applied;
     if (ReadLineTermios(fd_, applied) != 0) return FailWithErrno(errno);
-    const double deviation =
-        std::abs(static_cast<double>(applied.rate) - dcb.BaudRate) / static_cast<double>(dcb.BaudRate);
+    const double deviation = std::abs(static_cast<double>(applied.rate) - dcb.BaudRate) /
+                             static_cast<double>(dcb.BaudRate);
     if (applied.rate == 0 || deviation > kRateTolerance) {
         // Put the old settings back: a refused block changes nothing.
         WriteLineTermios(fd_, before);
@@ -283,7 +283,8 @@ bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     if (errors != nullptr) *errors = found;
     if (stat != nullptr) {
         stat->Flags = 0;
-        stat->cbInQue = static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(filter_.Held());
+        stat->cbInQue =
+            static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(filter_.Held());
         stat->cbOutQue = static_cast<std::uint32_t>(pending);
     }
     return true;
@@ -299,11 +300,9 @@ long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& 
         return -1;
     }
     if (got == 0) {
-        // With VMIN and VTIME at 0 and O_NONBLOCK, an empty queue gives
-        // EAGAIN; end of file only comes from a hung-up terminal.
-        MarkGone();
-        SetLastError(kGoneError);
-        return -1;
+        // With VMIN and VTIME at 0 an empty queue reads as end of file, and
+        // so does a hung-up terminal; only the latter polls as hung up.
+        return IsGone() ? -1 : 0;
     }
     rawSeen = true;
     std::lock_guard<std::mutex> lock(stateMutex_);
@@ -328,8 +327,8 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
     // multiplier * count + constant (none when both are 0), and a non-zero
     // interval ends the read when the line stays quiet that long after a
     // byte arrived.
-    const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                           t.ReadTotalTimeoutConstant == 0;
+    const bool immediate = t.ReadIntervalTimeout == kMaxDword &&
+                           t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
     const bool returnOnFirst = t.ReadIntervalTimeout == kMaxDword &&
                                t.ReadTotalTimeoutMultiplier == kMaxDword &&
                                t.ReadTotalTimeoutConstant != 0;
@@ -338,8 +337,8 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
                       : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
                             t.ReadTotalTimeoutConstant;
     const bool hasTotal = totalMs != 0;
-    const bool hasInterval = !returnOnFirst && t.ReadIntervalTimeout != 0 &&
-                             t.ReadIntervalTimeout != kMaxDword;
+    const bool hasInterval =
+        !returnOnFirst && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
     const Clock::time_point start = Clock::now();
     const Clock::time_point totalDeadline = start + std::chrono::milliseconds(totalMs);
 
@@ -567,8 +566,8 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
 
     // O_NONBLOCK keeps open() from waiting for the carrier, O_NOCTTY keeps
     // the port from becoming this process's controlling terminal.
-    const int fd = Retrying(
-        [&] { return open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    const int fd =
+        Retrying([&] { return open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return RefuseOpen(-1, OpenError(errno));
     // The name may have been replaced between stat() and open().
     struct stat opened;

@@ -16,6 +16,7 @@ struct SerialHardware {
 // Legacy UART nodes exist whether or not a chip is fitted; one whose `type`
 // reads 0 (PORT_UNKNOWN) has none and is left out. A ttySn is named COM(n+1),
 // any other terminal by its kernel name. Sorted by name, numbers by value.
-std::vector<SerialHardware> ListSerialHardware(const std::string& classDirectory = "/sys/class/tty");
+std::vector<SerialHardware> ListSerialHardware(
+    const std::string& classDirectory = "/sys/class/tty");
 
 }  // namespace tarn::driver
