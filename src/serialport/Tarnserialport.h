@@ -31,12 +31,13 @@ public:
     using UnicodeString = tarn::host::UnicodeString;
     using HANDLE = tarn::driver::HANDLE;
 
-    static constexpr const char16_t* kClassName = u"TTarnSerialPort";
-
     explicit TTarnSerialPort(tarn::host::TComponent* AOwner = nullptr);
     ~TTarnSerialPort() override;
 
-    UnicodeString ClassName() const override { return kClassName; }
+    // The class as the framework knows it: name, factory and the published
+    // properties in declaration order.
+    static const tarn::host::TComponentClass& StaticClass();
+    const tarn::host::TComponentClass& ClassType() const override;
 
     // --- Port names ---------------------------------------------------------
     TCommPort StringToCommPort(const AnsiString& Port) const;

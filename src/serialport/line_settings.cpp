@@ -125,17 +125,17 @@ void TTarnSerialPort::SetInputBuffer(std::uint32_t Value) {
     FInputBuffer = Value;
     // Only the queue sizes: the XON limit derived from the old size stays in
     // force until the block is applied again.
-    if (ComThread.load() != nullptr) SetBuffers(PortHandle());
+    if (CurrentThread() != nullptr) SetBuffers(PortHandle());
 }
 
 void TTarnSerialPort::SetOutputBuffer(std::uint32_t Value) {
     if (FOutputBuffer == Value) return;
     FOutputBuffer = Value;
-    if (ComThread.load() != nullptr) SetBuffers(PortHandle());
+    if (CurrentThread() != nullptr) SetBuffers(PortHandle());
 }
 
 void TTarnSerialPort::ReapplyDCB() {
-    if (ComThread.load() != nullptr) SetDCBState(PortHandle());
+    if (CurrentThread() != nullptr) SetDCBState(PortHandle());
 }
 
 drv::DCB TTarnSerialPort::BuildDCB() const {
