@@ -171,6 +171,11 @@ public:
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const { return ConnectedTo; }
 
+    // --- Traffic log ----------------------------------------------------------
+    // Each byte 0 to 31 replaced by its name ("<CR>", "<LF>", ...); every
+    // other byte copied. Pure; any thread.
+    AnsiString ReplaceControlChars(const AnsiString& strInput) const;
+
     // --- Ports present --------------------------------------------------------
     // Read afresh from the system's port list at each call. Any thread.
     TCommPortSet GetExistingCommPorts();
@@ -199,6 +204,11 @@ private:
     void SetCommPort(TCommPort Value);
 
     void InitSyncCommunicationParams();
+
+    // Appends one record of received bytes to LogFile; raises
+    // ETarnSerialPortException when the file cannot be written. Runs on the
+    // thread that read the data.
+    void WriteLog(const AnsiString& data);
 
     // The modem input lines of `handle`; the empty set when unreadable.
     TLineStatusSet GetLineStatus(HANDLE handle) const;
