@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -210,6 +211,78 @@ TEST_F(PtyPortTest, PurgeDiscardsTheReceiveQueueAndAbortsAWaitingRead) {
     EXPECT_EQ(reader.get(), ERROR_OPERATION_ABORTED);
     EXPECT_FALSE(PurgeComm(handle_, 0x10));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(PtyPortTest, PurgeAbortsAWriteThatIsWaitingForRoom) {
+    const COMMTIMEOUTS noLimit{0xFFFFFFFFu, 0, 0, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(handle_, noLimit));
+    const std::string block(1024 * 1024, 'w');
+    auto writer = std::async(std::launch::async, [&] {
+        std::uint32_t written = 0;
+        const bool ok =
+            WriteFile(handle_, block.data(), static_cast<std::uint32_t>(block.size()), &written);
+        return std::make_pair(ok ? 0u : GetLastError(), written);
+    });
+    const auto deadline = Clock::now() + 10s;
+    while (writer.wait_for(10ms) != std::future_status::ready && Clock::now() < deadline) {
+        ASSERT_TRUE(PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR));
+    }
+    ASSERT_EQ(writer.wait_for(0s), std::future_status::ready);
+    const auto [error, written] = writer.get();
+    EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
+    EXPECT_LT(written, block.size());
+}
+
+TEST_F(PtyPortTest, ReadsWritesAndControlRunOnSeveralThreadsAtOnce) {
+    constexpr std::size_t kBytes = 32 * 1024;
+    std::string inbound(kBytes, '\0');
+    std::string outbound(kBytes, '\0');
+    for (std::size_t i = 0; i < kBytes; ++i) {
+        inbound[i] = static_cast<char>('a' + i % 26);
+        outbound[i] = static_cast<char>('A' + i % 26);
+    }
+    std::atomic<bool> done{false};
+    auto reader = std::async(std::launch::async, [&] {
+        std::string got;
+        const auto deadline = Clock::now() + 30s;
+        while (got.size() < kBytes && Clock::now() < deadline) {
+            COMSTAT stat{};
+            if (!ClearCommError(handle_, nullptr, &stat)) break;
+            if (stat.cbInQue == 0) {
+                std::this_thread::sleep_for(1ms);
+                continue;
+            }
+            got += ReadAll(handle_, stat.cbInQue);
+        }
+        return got;
+    });
+    auto writer = std::async(std::launch::async, [&] {
+        bool ok = true;
+        for (std::size_t at = 0; at < kBytes && ok; at += 1024)
+            ok = Write(handle_, outbound.substr(at, 1024));
+        return ok;
+    });
+    auto control = std::async(std::launch::async, [&] {
+        int calls = 0;
+        while (!done.load()) {
+            DCB dcb{};
+            std::uint32_t status = 0;
+            EscapeCommFunction(handle_, SETBREAK);
+            EscapeCommFunction(handle_, CLRBREAK);
+            GetCommModemStatus(handle_, &status);
+            GetCommState(handle_, dcb);
+            SetupComm(handle_, 4096, 4096);
+            ++calls;
+        }
+        return calls;
+    });
+    auto peerReader = std::async(std::launch::async, [&] { return pty_->ReadPeer(kBytes, 30s); });
+    EXPECT_TRUE(pty_->WritePeer(inbound));  // no ASSERT: `done` must be set below
+    EXPECT_TRUE(reader.get() == inbound);
+    EXPECT_TRUE(writer.get());
+    EXPECT_TRUE(peerReader.get() == outbound);
+    done = true;
+    EXPECT_GT(control.get(), 0);
 }
 
 TEST_F(PtyPortTest, SetupCommTakesAnyPositiveSize) {
