@@ -41,8 +41,8 @@ constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 // drivers refuse a divisor that is too far off.
 constexpr double kRateTolerance = 0.03;
 
-// The part of the Win32 error that an errno becomes once the terminal is
-// known to be gone: what Windows reports for a pulled USB adapter.
+// The error of every call once the terminal is known to be gone: what
+// Windows reports for a pulled USB adapter.
 constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
 
 template <typename Call>
@@ -222,7 +222,9 @@ private:
     std::mutex writeMutex_;
 
     std::mutex stateMutex_;
-    DCB dcb_;                          // guarded by stateMutex_
+    DCB dcb_;  // guarded by stateMutex_
+    // All zero until set, as the Windows serial driver starts: a read then
+    // waits for its whole count.
     COMMTIMEOUTS timeouts_{};          // guarded by stateMutex_
     ReceiveFilter filter_;             // guarded by stateMutex_
     serial_icounter_struct counts_{};  // guarded by stateMutex_
@@ -230,8 +232,8 @@ private:
 };
 
 bool PosixSerialDevice::SetCommState(const DCB& dcb) {
-    if (!IsApplicableDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
     if (IsGone()) return false;
+    if (!IsApplicableDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> lock(stateMutex_);
 
     LineTermios before;
@@ -440,8 +442,8 @@ bool PosixSerialDevice::WriteFile(const void* buffer, std::uint32_t count, std::
 
 bool PosixSerialDevice::PurgeComm(std::uint32_t flags) {
     constexpr std::uint32_t kKnown = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-    if ((flags & ~kKnown) != 0) return FailWith(ERROR_INVALID_PARAMETER);
     if (IsGone()) return false;
+    if ((flags & ~kKnown) != 0) return FailWith(ERROR_INVALID_PARAMETER);
     if ((flags & PURGE_TXABORT) != 0) {
         txAborts_.fetch_add(1);
         Signal(txWake_);
