@@ -204,13 +204,12 @@ std::wstring Quoted(const std::wstring& argument) {
 // Starts `/bin/sh script command pairDir`. Wine runs a Unix program without
 // giving the caller a process handle, so callers wait for the files that the
 // script leaves instead.
-bool RunScript(const WineNames& names, const std::string& script, const char* command,
+bool RunScript(const WineNames& names, const std::string& script, const std::string& command,
                const std::string& pairDir, std::string* whyNot) {
     const std::wstring shell = DosName(names, "/bin/sh");
-    std::wstring line =
-        Quoted(shell) + L" " + Quoted(std::wstring(script.begin(), script.end())) + L" " +
-        Quoted(std::wstring(command, command + std::char_traits<char>::length(command))) + L" " +
-        Quoted(std::wstring(pairDir.begin(), pairDir.end()));
+    std::wstring line = Quoted(shell) + L" " + Quoted(std::wstring(script.begin(), script.end())) +
+                        L" " + Quoted(std::wstring(command.begin(), command.end())) + L" " +
+                        Quoted(std::wstring(pairDir.begin(), pairDir.end()));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -220,8 +219,9 @@ bool RunScript(const WineNames& names, const std::string& script, const char* co
             *whyNot = "starting /bin/sh failed with error " + std::to_string(::GetLastError());
         return false;
     }
-    if (process.hProcess) ::CloseHandle(process.hProcess);
-    if (process.hThread) ::CloseHandle(process.hThread);
+    // For a Unix program Wine leaves the process information unset, so the
+    // "handles" in it are whatever was there and must not be closed: doing
+    // so closed handles of this process that happened to have those values.
     return true;
 }
 
