@@ -104,7 +104,8 @@ public:
                      u"expected '=' after " + property.name + u", found " + Describe(equals));
             }
             const StreamToken& value = Next();
-            if (value.kind != StreamToken::Kind::Value) {
+            if (value.kind != StreamToken::Kind::Value || IsWord(value, u"end") ||
+                IsWord(value, u"object")) {
                 Fail(value.line, u"property " + property.name + u": expected a value, found " +
                                      Describe(value));
             }
