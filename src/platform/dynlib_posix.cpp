@@ -52,4 +52,9 @@ FARPROC GetProcAddress(HMODULE module, const std::string& name) {
     return function;
 }
 
+std::uint32_t CallUintFunction(FARPROC function, std::uint32_t value) {
+    using UintFunction = std::uint32_t (*)(std::uint32_t);
+    return reinterpret_cast<UintFunction>(function)(value);
+}
+
 }  // namespace tarn::driver

@@ -49,4 +49,9 @@ FARPROC GetProcAddress(HMODULE module, const std::string& name) {
     return function;
 }
 
+std::uint32_t CallUintFunction(FARPROC function, std::uint32_t value) {
+    using UintFunction = UINT(WINAPI*)(UINT);
+    return reinterpret_cast<UintFunction>(function)(value);
+}
+
 }  // namespace tarn::driver

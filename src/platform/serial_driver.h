@@ -179,4 +179,9 @@ HMODULE GetModuleHandleA(const std::string& library);
 HMODULE LoadLibraryA(const std::string& library);
 FARPROC GetProcAddress(HMODULE module, const std::string& name);
 
+// Calls a bound function that takes one 32-bit unsigned value and returns
+// one, in the system's calling convention for library functions (stdcall on
+// 32-bit Windows), as the multimedia timer functions are.
+std::uint32_t CallUintFunction(FARPROC function, std::uint32_t value);
+
 }  // namespace tarn::driver

@@ -76,48 +76,38 @@ TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
     FLogFile.clear();
 }
 
-TTarnSerialPort::~TTarnSerialPort() {
-    // The port's handle belongs to the thread object; let it go with it.
-    Close();
-}
-
 void TTarnSerialPort::InitSyncCommunicationParams() {
     FReadBytes = 0;
     FSignaledBytes = 0;
 }
 
-std::shared_ptr<TComThread> TTarnSerialPort::CurrentThread() const {
+TComThread* TTarnSerialPort::CurrentThread() const {
     std::lock_guard<std::mutex> lock(FLock);
     return ComThread;
 }
 
 TTarnSerialPort::HANDLE TTarnSerialPort::PortHandle() const {
-    std::shared_ptr<TComThread> thread = CurrentThread();
-    return thread ? thread->GetPortHandle() : drv::INVALID_HANDLE_VALUE;
+    // The thread unregisters itself under this lock before it ends, so the
+    // object is alive while the lock is held.
+    std::lock_guard<std::mutex> lock(FLock);
+    return ComThread ? ComThread->GetPortHandle() : drv::INVALID_HANDLE_VALUE;
 }
 
-void TTarnSerialPort::Close() {
-    InitSyncCommunicationParams();
-    std::shared_ptr<TComThread> thread;
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        thread = std::exchange(ComThread, nullptr);
-    }
-    if (thread) {
-        const HANDLE handle = thread->ComDevice.exchange(drv::INVALID_HANDLE_VALUE);
-        if (handle != drv::INVALID_HANDLE_VALUE) {
-            drv::PurgeComm(handle, drv::PURGE_TXABORT | drv::PURGE_RXABORT |
-                                       drv::PURGE_TXCLEAR | drv::PURGE_RXCLEAR);
-            drv::CloseHandle(handle);
-        }
-    }
-    ConnectedTo = spNone;
-    FLineStatus = 0;
+TTarnSerialPort::AnsiString TTarnSerialPort::GetRawPort() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FPort;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::GetReadBufferCopy() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FReadBuffer;
 }
 
 void TTarnSerialPort::SetPriority(tarn::host::TThreadPriority Value) {
     if (FPriority == Value) return;
     FPriority = Value;
+    std::lock_guard<std::mutex> lock(FLock);
+    if (ComThread) ComThread->SetPriority(Value);
 }
 
 void TTarnSerialPort::SetAutoReceive(bool Value) {

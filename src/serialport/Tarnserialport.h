@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -168,6 +169,14 @@ public:
     }
     double GetVersion() const { return FVersion; }
 
+    // --- Opening and closing ---------------------------------------------------
+    // Opens the port that Port names, with every setting, and starts the
+    // receive thread. Raises "Cannot connect to ..." when it cannot.
+    void Open();
+    // Stops the receive thread, which raises OnDisconnect and closes the
+    // port. Called from inside one of this component's events it does not
+    // wait for the thread, which finishes by itself.
+    void Close();
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const { return ConnectedTo; }
 
@@ -225,13 +234,23 @@ private:
     // Re-applies the device control block when a port is open.
     void ReapplyDCB();
 
-    // The receive thread object of the open port, or null. Any thread.
-    std::shared_ptr<TComThread> CurrentThread() const;
+    // The receive thread object of the open port, or null. The object may
+    // end at any moment after the lock is released; use PortHandle to reach
+    // the handle. Any thread.
+    TComThread* CurrentThread() const;
+    AnsiString GetRawPort() const;
+    AnsiString GetReadBufferCopy() const;
+
+    // Called by the receive thread as its last act on the component: the
+    // port is closed and the thread no longer touches the component.
+    void ThreadEnded(TComThread* thread);
+    // Waits until no receive thread can reach the component any more,
+    // servicing the main thread's queue meanwhile, or detaches a thread that
+    // cannot be waited for from here. False when it had to detach.
+    bool WaitForThreadEnd(bool detachIfStuck);
     // The handle of the open port, or the invalid handle value. Any thread.
     HANDLE PortHandle() const;
     bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
-
-    void Close();
 
     static bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode);
 
@@ -277,7 +296,7 @@ private:
     std::uint32_t FInputBuffer;
     std::uint32_t FOutputBuffer;
     double FVersion;
-    std::shared_ptr<TComThread> ComThread;               // guarded by FLock
+    TComThread* ComThread;                                // guarded by FLock
     std::atomic<TCommPort> ConnectedTo;
     std::atomic<bool> FIsSending;
     std::atomic<bool> FIsReceiving;
@@ -298,4 +317,13 @@ private:
     TConnectEvent FOnFault;                               // guarded by FLock
     std::atomic<std::uint32_t> FSignaledBytes;
     std::atomic<std::uint32_t> FReadBytes;
+
+    // Beyond the fields above: the receive thread that can still reach the
+    // component (also one that winds down after Close), and its end.
+    TComThread* FRunningThread = nullptr;                 // guarded by FLock
+    std::condition_variable FThreadEndedSignal;           // with FLock
+    std::atomic<bool> FDestroying{false};
+    // Whether this component has begun a finer timer period that it has not
+    // ended, so that begin and end stay paired.
+    std::atomic<bool> FTimerPeriodBegun{false};
 };

@@ -192,8 +192,11 @@ bool TTarnSerialPort::SetDCBState(HANDLE handle) {
     } catch (...) {
         return false;
     }
-    // The driver refused the block: the connection ends.
+    // The driver refused the block: the connection ends. The driver's
+    // error code stays what the caller finds afterwards.
+    const std::uint32_t error = drv::GetLastError();
     Close();
+    drv::SetLastError(error);
     return false;
 }
 

@@ -3,6 +3,7 @@
 // operations on a port handle.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -187,24 +188,31 @@ TEST(LineSettingsBlock, FieldsAndDerivedXonLimit) {
     EXPECT_EQ(Access::BuildDCB(port).XonLim, 5);
 }
 
-// A component holding an open virtual port, as after Open.
+// A component with a virtual port open. Open applied the block once; the
+// tests look at what came after.
 class LineSettingsOnOpenPort : public ::testing::Test {
 protected:
     void SetUp() override {
-        handle = drv::CreateFileA("\\\\.\\VLINE1");
-        ASSERT_NE(handle, drv::INVALID_HANDLE_VALUE);
-        Access::Attach(component, handle);
+        component.SetCustomPortName("VLINE1");
+        component.SetPort(spCustom);
+        component.Open();
+        ASSERT_EQ(component.IsConnected(), spCustom);
+        ASSERT_EQ(device.AppliedStates().size(), 1u);
+        ASSERT_EQ(device.AppliedTimeouts().size(), 1u);
+        ASSERT_EQ(device.AppliedQueueSizes().size(), 1u);
     }
 
+    std::size_t StatesSinceOpen() const { return device.AppliedStates().size() - 1; }
+
     drv::VirtualPort device{"VLINE1"};
-    drv::HANDLE handle = drv::INVALID_HANDLE_VALUE;
     TTarnSerialPort component;
 };
 
 TEST_F(LineSettingsOnOpenPort, ChangedValueIsAppliedAndPurgesInput) {
+    component.SetAutoReceive(false);  // the bytes stay in the driver
     device.Inject("unread");
     component.SetParityCheck(true);
-    ASSERT_EQ(device.AppliedStates().size(), 1u);
+    ASSERT_EQ(StatesSinceOpen(), 1u);
     EXPECT_TRUE(device.AppliedStates().back().Flags & drv::DCB_fParity);
     EXPECT_EQ(device.InputQueued(), 0u);
     EXPECT_EQ(device.Purges(), (std::vector<std::uint32_t>{drv::PURGE_RXCLEAR}));
@@ -213,22 +221,22 @@ TEST_F(LineSettingsOnOpenPort, ChangedValueIsAppliedAndPurgesInput) {
 TEST_F(LineSettingsOnOpenPort, EqualValueDoesNothingButRateReappliesAnyway) {
     component.SetEnableDTROnOpen(true);
     component.SetXonChar(17);
-    EXPECT_TRUE(device.AppliedStates().empty());
+    EXPECT_EQ(StatesSinceOpen(), 0u);
     component.SetBaudRate(br004800);
-    EXPECT_EQ(device.AppliedStates().size(), 1u);
+    EXPECT_EQ(StatesSinceOpen(), 1u);
     component.SetDataWidth(dw8Bits);
     component.SetStopBits(sb1Bit);
     component.SetParity(pbNone);
-    EXPECT_EQ(device.AppliedStates().size(), 4u);
+    EXPECT_EQ(StatesSinceOpen(), 4u);
 }
 
 TEST_F(LineSettingsOnOpenPort, QueueSizesAloneAndTimeoutsNotUntilReopen) {
     component.SetInputBuffer(8192);
-    EXPECT_TRUE(device.AppliedStates().empty());
-    ASSERT_EQ(device.AppliedQueueSizes().size(), 1u);
-    EXPECT_EQ(device.AppliedQueueSizes()[0], std::make_pair(8192u, 4096u));
+    EXPECT_EQ(StatesSinceOpen(), 0u);
+    ASSERT_EQ(device.AppliedQueueSizes().size(), 2u);
+    EXPECT_EQ(device.AppliedQueueSizes()[1], std::make_pair(8192u, 4096u));
     component.SetReadIntervalTimeout(5);
-    EXPECT_TRUE(device.AppliedTimeouts().empty());
+    EXPECT_EQ(device.AppliedTimeouts().size(), 1u);
 }
 
 TEST_F(LineSettingsOnOpenPort, RefusedBlockClosesThePortAndKeepsTheValue) {
@@ -237,7 +245,11 @@ TEST_F(LineSettingsOnOpenPort, RefusedBlockClosesThePortAndKeepsTheValue) {
     EXPECT_EQ(component.GetBaudRate(), br019200);
     EXPECT_FALSE(Access::HasThread(component));
     EXPECT_EQ(component.IsConnected(), spNone);
-    EXPECT_FALSE(device.IsOpen());
+    EXPECT_TRUE(device.WaitOpen(false, std::chrono::seconds(30)));
+    // The next Open applies the stored rate again.
+    component.Open();
+    EXPECT_EQ(component.IsConnected(), spCustom);
+    EXPECT_EQ(device.AppliedStates().back().BaudRate, 19200u);
 }
 
 TEST(LineSettingsApply, OperationsOnAHandle) {

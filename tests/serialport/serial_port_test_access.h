@@ -30,13 +30,6 @@ public:
     static std::uint8_t RawParity(const TTarnSerialPort& c) { return c.FParity; }
     static void SetRawDataWidth(TTarnSerialPort& c, std::uint8_t v) { c.FDataWidth = v; }
 
-    // Makes the component hold `handle` as the handle of an open port, as a
-    // receive thread object would.
-    static void Attach(TTarnSerialPort& c, tarn::driver::HANDLE handle) {
-        auto thread = std::make_shared<TComThread>(&c);
-        thread->ComDevice = handle;
-        std::lock_guard<std::mutex> lock(c.FLock);
-        c.ComThread = std::move(thread);
-    }
     static bool HasThread(const TTarnSerialPort& c) { return c.CurrentThread() != nullptr; }
+    static void WriteLog(TTarnSerialPort& c, const std::string& d) { c.WriteLog(d); }
 };

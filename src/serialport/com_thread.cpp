@@ -1,0 +1,254 @@
+// The receive thread: opening steps, poll loop, presence check, event
+// delivery and teardown.
+#include "com_thread.h"
+
+#include <chrono>
+#include <exception>
+#include <new>
+
+#include "Tarnserialport.h"
+#include "host_synchronize.h"
+
+namespace drv = tarn::driver;
+using tarn::host::AnsiToUnicode;
+
+TComThread::TComThread(TTarnSerialPort* AOwner) : TThread(true), owner_(AOwner) {
+    TTarnSerialPort& c = *AOwner;
+    c.ConnectedTo = spNone;
+    SetFreeOnTerminate(true);
+    SetPriority(c.FPriority);
+    {
+        std::lock_guard<std::mutex> lock(c.FLock);
+        c.FEntireBuffer.clear();
+    }
+
+    const std::string path = "\\\\.\\" + c.GetRawPort();
+    try {
+        ComDevice = drv::CreateFileA(path);
+    } catch (...) {
+        openError_ = drv::ERROR_GEN_FAILURE;
+        return;
+    }
+    if (ComDevice == drv::INVALID_HANDLE_VALUE) {
+        openError_ = drv::GetLastError();
+        return;
+    }
+    // A block that the driver refuses makes the opening fail: a port left
+    // open with settings nobody asked for would look like a working link.
+    if (!c.SetDCBState(ComDevice)) {
+        openError_ = drv::GetLastError();
+        if (openError_ == drv::ERROR_SUCCESS) openError_ = drv::ERROR_INVALID_PARAMETER;
+        return;
+    }
+    c.SetTimeOuts(ComDevice);
+    c.SetBuffers(ComDevice);
+    c.ConnectedTo = c.StringToCommPort(c.GetRawPort());
+    opened_ = true;
+}
+
+void TComThread::Connect() {
+    Raise([this] { DoExecuteConnect(); });
+}
+
+bool TComThread::WaitingWouldDeadlock() const {
+    const std::uint32_t self = tarn::host::detail::CurrentOsThreadId();
+    if (self == receiveThreadId_.load()) return true;
+    return inSynchronizedEvent_.load() && synchronizedEventThread_.load() == self;
+}
+
+void TComThread::RequestStop() {
+    Terminate();
+    std::lock_guard<std::mutex> lock(sleepMutex_);
+    sleepWake_.notify_all();
+}
+
+void TComThread::SleepDelay() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return;
+    const auto delay = std::chrono::milliseconds(c->FDelay.load());
+    std::unique_lock<std::mutex> lock(sleepMutex_);
+    sleepWake_.wait_for(lock, delay, [this] { return Terminated(); });
+}
+
+template <typename Deliver>
+bool TComThread::Raise(Deliver deliver) {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return false;
+    if (c->FNeedSynchronization && !tarn::host::IsMainThread()) {
+        Synchronize([this, &deliver] {
+            synchronizedEventThread_ = tarn::host::detail::CurrentOsThreadId();
+            inSynchronizedEvent_ = true;
+            struct Reset {
+                std::atomic<bool>& flag;
+                ~Reset() { flag = false; }
+            } reset{inSynchronizedEvent_};
+            deliver();
+        });
+    } else {
+        deliver();
+    }
+    return owner() != nullptr;
+}
+
+// The deliveries read the component and its handler at the moment they run
+// (on the main thread when synchronized), and call nothing for a component
+// that is being destroyed.
+void TComThread::DoExecuteReceive() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TSendReceiveEvent handler = c->GetOnReceive();
+    if (handler.Assigned()) handler(c, c->GetReadBufferCopy());
+}
+
+void TComThread::DoExecuteReceiveNoBuffer() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TSendReceiveEvent handler = c->GetOnReceive();
+    if (handler.Assigned()) handler(c, std::string());
+}
+
+void TComThread::DoExecuteLineStatus() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TLineStatusEvent handler = c->GetOnLineStatusChange();
+    if (handler.Assigned()) handler(c, TLineStatusSet::FromBits(c->FLineStatus));
+}
+
+void TComThread::DoExecuteConnect() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TConnectEvent handler = c->GetOnConnect();
+    const TCommPort port = c->ConnectedTo;
+    if (handler.Assigned() && port != spNone) handler(c, port);
+}
+
+void TComThread::DoExecuteDisconnect() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TConnectEvent handler = c->GetOnDisconnect();
+    const TCommPort port = c->ConnectedTo;
+    if (handler.Assigned() && port != spNone) handler(c, port);
+}
+
+void TComThread::DoExecuteFault() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr || c->FDestroying) return;
+    TConnectEvent handler = c->GetOnFault();
+    if (handler.Assigned()) handler(c, c->ConnectedTo);
+}
+
+bool TComThread::CheckPresence() {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return false;
+    if (c->FDelay < c->FMinCheckDisconnectedInterval) return true;
+    const std::string name = c->CommPortToString(c->GetCommPort());
+    if (c->IsExistingCommPort(AnsiToUnicode(name))) return true;
+    c->FIsFaulted = true;
+    if (!Raise([this] { DoExecuteFault(); })) return false;
+    c->Close();
+    return true;
+}
+
+bool TComThread::PollOnce() {
+    TTarnSerialPort* c = owner();
+    const drv::HANDLE handle = ComDevice;
+    drv::COMSTAT stat{};
+    std::uint32_t errors = 0;
+    // A failed query counts as an empty queue, which leads to the presence
+    // check: a port that answers nothing is as good as silent.
+    const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+
+    if (!c->FAutoReceive) {
+        if (waiting == 0) return CheckPresence();
+        const std::uint32_t total = c->FReadBytes + waiting;
+        if (total > c->FSignaledBytes) {
+            c->FSignaledBytes = total;
+            return Raise([this] { DoExecuteReceiveNoBuffer(); });
+        }
+        return true;
+    }
+
+    if (Terminated() || waiting == 0) return CheckPresence();
+    c->FIsReceiving = true;
+    struct ReceivingDone {
+        TComThread* self;
+        ~ReceivingDone() {
+            if (TTarnSerialPort* owner = self->owner()) owner->FIsReceiving = false;
+        }
+    } done{this};
+
+    std::string chunk(waiting, '\0');
+    std::uint32_t got = 0;
+    if (!drv::ReadFile(handle, &chunk[0], waiting, &got) || got == 0) return CheckPresence();
+    chunk.resize(got);
+    {
+        std::lock_guard<std::mutex> lock(c->FLock);
+        c->FReadBuffer = chunk;
+        if (c->FKeepEntireBuffer) {
+            try {
+                c->FEntireBuffer += chunk;
+            } catch (const std::bad_alloc&) {
+                // Out of memory for the whole history: start it afresh and
+                // still deliver the chunk.
+                c->FEntireBuffer = std::string();
+            }
+        }
+    }
+    if (!Raise([this] { DoExecuteReceive(); })) return false;
+    if (c->FLogInput) c->WriteLog(chunk);
+    return true;
+}
+
+void TComThread::Execute() {
+    receiveThreadId_ = tarn::host::detail::CurrentOsThreadId();
+    while (!Terminated() && ComDevice != drv::INVALID_HANDLE_VALUE) {
+        TTarnSerialPort* c = owner();
+        if (c == nullptr) break;
+
+        try {
+            const TLineStatusSet lines = c->GetLineStatus(ComDevice);
+            if (lines.Bits() != c->FLineStatus.load()) {
+                c->FLineStatus = lines.Bits();
+                if (!Raise([this] { DoExecuteLineStatus(); })) break;
+            }
+        } catch (...) {
+            // A failing line-status handler does not stop reception.
+            if (owner() == nullptr) break;
+        }
+        if (Terminated() || ComDevice == drv::INVALID_HANDLE_VALUE) break;
+
+        try {
+            if (!PollOnce()) break;
+        } catch (...) {
+            // A handler, the log or the chunk handling failed: the cycle
+            // ends with a presence check. An exception from that check (a
+            // second failing OnFault, an unreadable port list) ends the
+            // loop; the teardown still runs.
+            if (owner() == nullptr) break;
+            try {
+                if (!CheckPresence()) break;
+            } catch (...) {
+                break;
+            }
+        }
+        SleepDelay();
+    }
+    TearDown();
+}
+
+void TComThread::TearDown() {
+    try {
+        Raise([this] { DoExecuteDisconnect(); });
+    } catch (...) {
+        // The port is closed all the same; nobody is left to tell.
+    }
+    const drv::HANDLE handle = ComDevice.exchange(drv::INVALID_HANDLE_VALUE);
+    if (handle != drv::INVALID_HANDLE_VALUE) {
+        drv::PurgeComm(handle, drv::PURGE_TXABORT | drv::PURGE_RXABORT | drv::PURGE_TXCLEAR |
+                                   drv::PURGE_RXCLEAR);
+        drv::CloseHandle(handle);
+    }
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return;
+    c->ThreadEnded(this);
+}
