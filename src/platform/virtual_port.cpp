@@ -50,6 +50,8 @@ struct VirtualPortState {
     bool failNextQueueQuery = false;
     bool holdWrites = false;
     int heldWrites = 0;
+    // Bumped by PurgeComm with PURGE_TXABORT: held writes end as aborted.
+    unsigned writeAborts = 0;
 
     DCB dcb{};
     COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, 0};
@@ -196,7 +198,10 @@ public:
             const COMMTIMEOUTS t = state_->timeouts;
             const std::uint64_t totalMs = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
                                           t.WriteTotalTimeoutConstant;
-            auto released = [&] { return !Alive() || !state_->holdWrites; };
+            const unsigned aborts = state_->writeAborts;
+            auto released = [&] {
+                return !Alive() || !state_->holdWrites || state_->writeAborts != aborts;
+            };
             ++state_->heldWrites;
             state_->changed.notify_all();
             bool inTime = true;
@@ -210,6 +215,7 @@ public:
             // Time-out: as on Windows the call succeeds with nothing taken.
             if (!inTime) return true;
             if (!Alive()) return Dead();
+            if (state_->writeAborts != aborts) return Fail(ERROR_OPERATION_ABORTED);
         }
         std::uint32_t n = count;
         if (state_->limitNextWrite) {
@@ -227,6 +233,10 @@ public:
         if (!Alive()) return Dead();
         state_->purges.push_back(flags);
         if (flags & PURGE_RXCLEAR) state_->input.clear();
+        if (flags & PURGE_TXABORT) {
+            ++state_->writeAborts;
+            state_->changed.notify_all();
+        }
         return true;
     }
 

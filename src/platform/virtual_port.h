@@ -74,8 +74,8 @@ public:
     void LimitNextWrite(std::uint32_t accepted);
     // The next ClearCommError fails with ERROR_GEN_FAILURE.
     void FailNextQueueQuery();
-    // While held, WriteFile blocks until released, the port is removed or
-    // the write time-outs run out.
+    // While held, WriteFile blocks until released, the port is removed, a
+    // purge aborts it (PURGE_TXABORT) or the write time-outs run out.
     void HoldWrites(bool hold);
     // Waits until `count` writes are held; false on time-out.
     bool WaitHeldWrites(int count, std::chrono::milliseconds timeout) const;

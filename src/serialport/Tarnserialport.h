@@ -180,6 +180,37 @@ public:
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const { return ConnectedTo; }
 
+    // --- Sending ----------------------------------------------------------------
+    // One synchronous write each, on the calling thread; the result is the
+    // count the driver took. OnSend (and OnFault for a vanished port) run on
+    // the calling thread. A port that is not open raises
+    // "%s is not open. Serial port is not connected.". Any thread.
+    std::uint32_t SendString(const AnsiString& str);
+    std::uint32_t SendStringLine(const AnsiString& str);
+    std::uint32_t SendData(const void* Data, std::uint32_t dataSize);
+    std::uint32_t SendWord(std::uint16_t number);
+    std::uint32_t SendByte(std::uint8_t number);
+    std::uint32_t SendChar(char character);
+    std::uint32_t SendChars(const AnsiString& str);
+    std::uint32_t SendCharsLine(const AnsiString& str);
+    // The same on a short-lived thread of its own; returns at once.
+    void SendStringOnNewThread(const AnsiString& str);
+    void SendCharsOnNewThread(const AnsiString& str);
+
+    // --- Synchronous reads (AutoReceive off) -------------------------------------
+    // Empty results (0) while AutoReceive is on or no port is open.
+    AnsiString ReadBuffer();
+    AnsiString ReadChar();
+    AnsiString ReadChars(std::int32_t noChars);
+    std::uint8_t ReadByte();
+    AnsiString ReadStringUpToEndChars(const UnicodeString& endChars, std::int32_t timeOutSeconds);
+    AnsiString ReadStringUpToEndChars(const tarn::host::TStrings& endCharsList,
+                                      std::int32_t timeOutSeconds);
+    AnsiString ReadStringLine(std::int32_t timeOutSeconds);
+    std::uint32_t GetBufferSize();
+    UnicodeString GetLastReadBuffer() const;
+    UnicodeString GetEntireBuffer() const;
+
     // --- Traffic log ----------------------------------------------------------
     // Each byte 0 to 31 replaced by its name ("<CR>", "<LF>", ...); every
     // other byte copied. Pure; any thread.
@@ -207,6 +238,7 @@ public:
 
 private:
     friend class TComThread;
+    friend class TSenderThread;
     friend class TTarnSerialPortTestAccess;
 
     TCommPort GetCommPort() const;
@@ -251,6 +283,14 @@ private:
     // The handle of the open port, or the invalid handle value. Any thread.
     HANDLE PortHandle() const;
     bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
+
+    // Sending: the not-connected failure, and the presence check that a
+    // send runs on its own thread.
+    [[noreturn]] void RaiseNotConnected() const;
+    void CheckPresenceAfterSend();
+    // Waits until every background send that this component started has
+    // ended (sender_thread.cpp).
+    void WaitForSenders();
 
     static bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode);
 
@@ -326,4 +366,9 @@ private:
     // Whether this component has begun a finer timer period that it has not
     // ended, so that begin and end stay paired.
     std::atomic<bool> FTimerPeriodBegun{false};
+    // Background sends still running; the component does not go before they
+    // have ended.
+    std::mutex FSendersLock;
+    std::condition_variable FSendersDone;                 // with FSendersLock
+    int FActiveSenders = 0;                               // guarded by FSendersLock
 };

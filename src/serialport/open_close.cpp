@@ -33,6 +33,9 @@ TTarnSerialPort::~TTarnSerialPort() {
     // the component stays until then; events still queued for the main
     // thread run, but call no handler of a component that is going.
     WaitForThreadEnd(true);
+    // The teardown aborted writes still blocked in the driver; background
+    // sends now end soon and must not find the component gone.
+    WaitForSenders();
     if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
 }
 
