@@ -52,6 +52,7 @@ struct VirtualPortState {
     int heldWrites = 0;
     // Bumped by PurgeComm with PURGE_TXABORT: held writes end as aborted.
     unsigned writeAborts = 0;
+    std::uint64_t queueQueries = 0;
 
     DCB dcb{};
     COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, 0};
@@ -152,6 +153,8 @@ public:
 
     bool ClearCommError(std::uint32_t* errors, COMSTAT* stat) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
+        ++state_->queueQueries;
+        state_->changed.notify_all();
         if (!Alive()) return Dead();
         if (state_->failNextQueueQuery) {
             state_->failNextQueueQuery = false;
@@ -437,6 +440,17 @@ bool VirtualPort::WaitHeldWrites(int count, std::chrono::milliseconds timeout) c
 void VirtualPort::RefuseOpens(std::uint32_t error) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->refuseOpenError = error;
+}
+
+std::uint64_t VirtualPort::QueueQueries() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->queueQueries;
+}
+
+bool VirtualPort::WaitQueueQueries(std::uint64_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return state_->queueQueries >= count; });
 }
 
 std::vector<DCB> VirtualPort::AppliedStates() const {

@@ -82,6 +82,13 @@ public:
     // Opens fail with `error` (ERROR_SUCCESS lets them through again).
     void RefuseOpens(std::uint32_t error);
 
+    // How many queue queries (ClearCommError) the driver side has made, dead
+    // handles included; a poll loop makes one per cycle. Tests wait on it
+    // to let a number of cycles pass without sleeping blindly.
+    std::uint64_t QueueQueries() const;
+    // Waits until QueueQueries() reaches `count`; false on time-out.
+    bool WaitQueueQueries(std::uint64_t count, std::chrono::milliseconds timeout) const;
+
     // --- Records of what was applied -----------------------------------------
     std::vector<DCB> AppliedStates() const;
     std::vector<COMMTIMEOUTS> AppliedTimeouts() const;
