@@ -30,6 +30,12 @@ public:
     static std::uint8_t RawParity(const TTarnSerialPort& c) { return c.FParity; }
     static void SetRawDataWidth(TTarnSerialPort& c, std::uint8_t v) { c.FDataWidth = v; }
 
+    static std::string RawReadBuffer(const TTarnSerialPort& c) { return c.GetReadBufferCopy(); }
+    static std::string RawEntireBuffer(const TTarnSerialPort& c) {
+        std::lock_guard<std::mutex> lock(c.FLock);
+        return c.FEntireBuffer;
+    }
+    static void AddReadBytes(TTarnSerialPort& c, std::uint32_t n) { c.FReadBytes += n; }
     static bool HasThread(const TTarnSerialPort& c) { return c.CurrentThread() != nullptr; }
     static void WriteLog(TTarnSerialPort& c, const std::string& d) { c.WriteLog(d); }
 };
