@@ -81,12 +81,17 @@ void TTarnSerialPort::Open() {
     // A connection that is still winding down (after a fault, or a Close
     // that returned early) finishes first, so that a port can be reopened
     // at once, for example a re-plugged adapter.
+    // A connection that has faulted but whose thread has not got as far as
+    // its own Close counts as winding down too.
+    bool windingDown = false;
     {
-        std::unique_lock<std::mutex> lock(FLock);
-        const bool windingDown = FRunningThread != nullptr && ComThread == nullptr;
-        lock.unlock();
-        if (windingDown) WaitForThreadEnd(false);
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FRunningThread != nullptr && (ComThread == nullptr || FIsFaulted)) {
+            FRunningThread->RequestStop();
+            windingDown = true;
+        }
     }
+    if (windingDown) WaitForThreadEnd(false);
 
     if (StringToCommPort(GetRawPort()) == ConnectedTo) return;
     if (CurrentThread() != nullptr) Close();

@@ -1,0 +1,229 @@
+// Reception by the receive thread: chunks with AutoReceive on, the
+// announcements with it off, line changes, both ways of delivering events,
+// and handlers that throw.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Tarnserialport.h"
+#include "component_test_support.h"
+#include "host_synchronize.h"
+#include "serial_port_test_access.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using Access = TTarnSerialPortTestAccess;
+using tarn::test::SelectPort;
+using tarn::test::WaitUntil;
+using namespace std::chrono_literals;
+
+// Collects what OnReceive delivers; safe for handlers on any thread.
+struct Received {
+    std::mutex mutex;
+    std::vector<std::string> chunks;
+    std::vector<bool> onMainThread;
+
+    void Attach(TTarnSerialPort& port) {
+        port.SetOnReceive([this](TTarnSerialPort*, std::string buffer) {
+            std::lock_guard<std::mutex> lock(mutex);
+            chunks.push_back(std::move(buffer));
+            onMainThread.push_back(tarn::host::IsMainThread());
+        });
+    }
+    std::size_t Count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return chunks.size();
+    }
+    std::string Chunk(std::size_t i) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return chunks.at(i);
+    }
+};
+
+class Reception : public ::testing::Test {
+protected:
+    void OpenPort() {
+        SelectPort(port, device.Name());
+        port.Open();
+        ASSERT_EQ(port.IsConnected(), spCustom);
+    }
+
+    // Lets `cycles` poll cycles pass, serving the event queue meanwhile.
+    void LetCyclesPass(int cycles) {
+        const std::uint64_t target = device.QueueQueries() + static_cast<std::uint64_t>(cycles);
+        ASSERT_TRUE(WaitUntil([&] { return device.QueueQueries() >= target; }));
+    }
+
+    drv::VirtualPort device{"VRECV1"};
+    TTarnSerialPort port;
+    Received received;
+};
+
+TEST_F(Reception, BytesArrivingTogetherComeAsOneChunk) {
+    received.Attach(port);
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("0123456789");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    EXPECT_EQ(received.Chunk(0), "0123456789");
+    EXPECT_TRUE(received.onMainThread[0]);
+    EXPECT_EQ(Access::RawReadBuffer(port), "0123456789");
+    EXPECT_EQ(Access::RawEntireBuffer(port), "") << "KeepEntireBuffer is off";
+    LetCyclesPass(3);
+    EXPECT_EQ(received.Count(), 1u);
+}
+
+TEST_F(Reception, KeptHistoryGrowsAndEmptiesOnReopen) {
+    received.Attach(port);
+    port.SetDelay(20);
+    port.SetKeepEntireBuffer(true);
+    OpenPort();
+    device.Inject("ab");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    device.Inject("cd");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 2; }));
+    EXPECT_EQ(Access::RawEntireBuffer(port), "abcd");
+    port.Close();
+    EXPECT_EQ(Access::RawEntireBuffer(port), "abcd") << "a close alone keeps it";
+    EXPECT_EQ(Access::RawReadBuffer(port), "cd");
+    port.Open();
+    EXPECT_EQ(Access::RawEntireBuffer(port), "");
+    EXPECT_EQ(Access::RawReadBuffer(port), "cd") << "the last chunk stays";
+}
+
+TEST_F(Reception, HandlerKeepsItsOwnBuffer) {
+    std::vector<std::string> kept;
+    port.SetOnReceive([&](TTarnSerialPort*, std::string buffer) { kept.push_back(buffer); });
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("first");
+    ASSERT_TRUE(WaitUntil([&] { return kept.size() == 1; }));
+    device.Inject("second");
+    ASSERT_TRUE(WaitUntil([&] { return kept.size() == 2; }));
+    EXPECT_EQ(kept[0], "first");
+}
+
+TEST_F(Reception, WithAutoReceiveOffNewBytesAreAnnouncedOnce) {
+    received.Attach(port);
+    port.SetDelay(20);
+    port.SetAutoReceive(false);
+    OpenPort();
+
+    device.Inject("12345");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    EXPECT_EQ(received.Chunk(0), "") << "an announcement carries no bytes";
+    LetCyclesPass(3);
+    EXPECT_EQ(received.Count(), 1u) << "waiting bytes are not announced again";
+
+    device.Inject("678");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 2; }));
+
+    // The application reads all eight: the count of read bytes keeps them
+    // from being announced again.
+    ASSERT_TRUE(port.ClearInputBuffer());
+    Access::AddReadBytes(port, 8);
+    LetCyclesPass(3);
+    EXPECT_EQ(received.Count(), 2u);
+
+    device.Inject("9A");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 3; }));
+    EXPECT_EQ(device.InputQueued(), 2u) << "nothing was read by the thread";
+}
+
+TEST_F(Reception, WithoutSynchronizationHandlersRunOnTheReceiveThread) {
+    received.Attach(port);
+    port.SetNeedSynchronization(false);
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("x");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    EXPECT_FALSE(received.onMainThread[0]);
+}
+
+TEST_F(Reception, LineChangesAreReportedOncePerChange) {
+    std::vector<std::uint8_t> changes;
+    port.SetOnLineStatusChange(
+        [&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines.Bits()); });
+    port.SetDelay(20);
+    device.SetModemStatus(drv::MS_CTS_ON | drv::MS_DSR_ON);
+    OpenPort();
+    ASSERT_TRUE(WaitUntil([&] { return changes.size() == 1; }));
+    EXPECT_EQ(changes[0], 0x03);
+    LetCyclesPass(3);
+    EXPECT_EQ(changes.size(), 1u);
+    device.SetModemStatus(drv::MS_RING_ON | drv::MS_RLSD_ON);
+    ASSERT_TRUE(WaitUntil([&] { return changes.size() == 2; }));
+    EXPECT_EQ(changes[1], 0x0C);
+}
+
+TEST_F(Reception, ThrowingHandlersDoNotStopReception) {
+    std::atomic<int> calls{0};
+    port.SetOnReceive([&](TTarnSerialPort*, std::string) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    });
+    port.SetOnLineStatusChange(
+        [](TTarnSerialPort*, TLineStatusSet) { throw std::runtime_error("lines failed"); });
+    port.SetDelay(20);
+    device.SetModemStatus(drv::MS_CTS_ON);
+    OpenPort();
+    device.Inject("a");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+    device.Inject("b");
+    ASSERT_TRUE(WaitUntil([&] { return calls == 2; }));
+    EXPECT_EQ(port.IsConnected(), spCustom);
+    EXPECT_FALSE(port.GetIsFaulted());
+}
+
+TEST_F(Reception, CloseFromInsideAHandlerReturnsAtOnce) {
+    std::atomic<bool> closed{false};
+    std::atomic<bool> disconnected{false};
+    port.SetOnReceive([&](TTarnSerialPort* sender, std::string) {
+        sender->Close();
+        closed = true;
+    });
+    port.SetOnDisconnect([&](TTarnSerialPort*, TCommPort) { disconnected = true; });
+    OpenPort();
+    device.Inject("bye");
+    // The handler's Close cannot wait for the thread that waits for it; if
+    // it did, this would take its full five-second bound per close.
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return closed.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    EXPECT_TRUE(disconnected);
+    EXPECT_TRUE(device.WaitOpen(false, 30s));
+}
+
+TEST_F(Reception, TrafficLogGetsEveryChunk) {
+    const std::string file = ::testing::TempDir() + "tarn_reception_log.txt";
+    std::remove(file.c_str());
+    received.Attach(port);
+    port.SetDelay(20);
+    port.SetLogFile(tarn::host::AnsiToUnicode(file));
+    port.SetLogInput(true);
+    OpenPort();
+    device.Inject("AB");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    device.Inject("CD");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 2; }));
+    port.Close();  // the log is written after each event; closing ends the last write
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[16] = {};
+    const std::size_t n = std::fread(buf, 1, sizeof buf, f);
+    std::fclose(f);
+    std::remove(file.c_str());
+    EXPECT_EQ(std::string(buf, n), "ABCD");
+}
+
+}  // namespace
