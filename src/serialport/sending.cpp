@@ -1,0 +1,128 @@
+// Sending: one synchronous write per call, on the calling thread, with
+// OnSend and, after a write that took nothing, the presence check run
+// directly on that thread.
+#include <algorithm>
+#include <limits>
+
+#include "Tarnserialport.h"
+#include "host_format.h"
+
+namespace drv = tarn::driver;
+using tarn::host::AnsiToUnicode;
+
+namespace {
+
+// A single write call counts its bytes in 32 bits.
+std::uint32_t WriteCount(std::size_t size) {
+    return static_cast<std::uint32_t>(
+        std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
+}
+
+}  // namespace
+
+void TTarnSerialPort::RaiseNotConnected() const {
+    throw ETarnSerialPortException(tarn::host::Format(
+        u"%s is not open. Serial port is not connected.", {AnsiToUnicode(GetRawPort())}));
+}
+
+void TTarnSerialPort::CheckPresenceAfterSend() {
+    if (FDelay < FMinCheckDisconnectedInterval) return;
+    const AnsiString name = CommPortToString(GetCommPort());
+    if (IsExistingCommPort(AnsiToUnicode(name))) return;
+    FIsFaulted = true;
+    // A component that is being destroyed calls no handler: its owner may
+    // be half gone already. It still closes.
+    const TConnectEvent handler = GetOnFault();
+    if (handler.Assigned() && !FDestroying) handler(this, ConnectedTo);
+    Close();
+}
+
+std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
+    // PortHandle reads the handle under the component's lock; the driver
+    // keeps the device alive for the duration of a call on it, so a
+    // receive thread that ends meanwhile only makes the write fail.
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) RaiseNotConnected();
+
+    FIsSending = true;
+    try {
+        // The string is sent as a zero-terminated one.
+        const std::uint32_t count = WriteCount(std::min(str.find('\0'), str.size()));
+        std::uint32_t written = 0;
+        drv::WriteFile(handle, str.data(), count, &written);
+        FIsSending = false;
+
+        const TSendReceiveEvent handler = GetOnSend();
+        if (written > 0 && handler.Assigned()) {
+            if (!FDestroying) handler(this, AnsiString(str.data(), written));
+        } else {
+            CheckPresenceAfterSend();
+        }
+        return written;
+    } catch (...) {
+        FIsSending = false;
+    }
+    // Whatever failed (the write, a handler, the closing), the caller learns
+    // only that the port cannot be used; a second failure of the check is
+    // swallowed as well.
+    try {
+        CheckPresenceAfterSend();
+    } catch (...) {
+    }
+    RaiseNotConnected();
+}
+
+std::uint32_t TTarnSerialPort::SendData(const void* Data, std::uint32_t dataSize) {
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE || dataSize == 0) RaiseNotConnected();
+
+    FIsSending = true;
+    try {
+        std::uint32_t written = 0;
+        drv::WriteFile(handle, Data, dataSize, &written);
+        FIsSending = false;
+
+        if (written > 0) {
+            // OnSend carries the bytes the driver took, however many.
+            const TSendReceiveEvent handler = GetOnSend();
+            if (handler.Assigned() && !FDestroying) {
+                handler(this, AnsiString(static_cast<const char*>(Data), written));
+            }
+        } else {
+            CheckPresenceAfterSend();
+        }
+        return written;
+    } catch (...) {
+        FIsSending = false;
+    }
+    try {
+        CheckPresenceAfterSend();
+    } catch (...) {
+    }
+    RaiseNotConnected();
+}
+
+std::uint32_t TTarnSerialPort::SendStringLine(const AnsiString& str) {
+    return SendString(str + GetNewLine());
+}
+
+std::uint32_t TTarnSerialPort::SendChars(const AnsiString& str) {
+    // An empty string is no send at all, even on a port that is not open.
+    if (str.empty()) return 0;
+    return SendData(str.data(), WriteCount(str.size()));
+}
+
+std::uint32_t TTarnSerialPort::SendCharsLine(const AnsiString& str) {
+    return SendChars(str + GetNewLine());
+}
+
+std::uint32_t TTarnSerialPort::SendWord(std::uint16_t number) {
+    // Low-order byte first, whatever the byte order of the machine.
+    const std::uint8_t block[2] = {static_cast<std::uint8_t>(number & 0xFF),
+                                   static_cast<std::uint8_t>(number >> 8)};
+    return SendData(block, sizeof block);
+}
+
+std::uint32_t TTarnSerialPort::SendByte(std::uint8_t number) { return SendData(&number, 1); }
+
+std::uint32_t TTarnSerialPort::SendChar(char character) { return SendData(&character, 1); }
