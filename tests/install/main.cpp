@@ -1,12 +1,18 @@
-// Built against the installed package only: opens a virtual port through the
-// driver seam, sends and receives a few bytes, and reads the palette image
+// Built against the installed package only, as an application is: puts the
+// component on the palette through Register, creates it by class name as a
+// designer does, lets it find, open and close a virtual port, exchanges bytes
+// with such a port through the driver seam, and reads the palette image
 // back. Exits non-zero, saying what failed, when anything does.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "Tarnserialport.h"
+#include "host_class_registry.h"
 #include "palette_bitmap.h"
+#include "register.h"
 #include "serial_driver.h"
 #include "virtual_port.h"
 
@@ -18,6 +24,31 @@ void Check(bool ok, const char* what) {
     if (ok) return;
     std::fprintf(stderr, "tarn_install_check: %s\n", what);
     ++failures;
+}
+
+void FindThePortThroughTheComponent() {
+    Register();
+    const tarn::host::TComponentClass* cls = tarn::host::FindClass(u"TTarnSerialPort");
+    Check(cls != nullptr, "Register did not put the component on the palette");
+    if (cls == nullptr) return;
+    std::unique_ptr<tarn::host::TComponent> component(cls->Create(nullptr));
+    auto* port = dynamic_cast<TTarnSerialPort*>(component.get());
+    Check(port != nullptr, "the registered class does not create the component");
+    if (port == nullptr) return;
+
+    tarn::driver::VirtualPort device("VCOM67");
+    Check(port->IsExistingCommPort(u"VCOM67"), "the component does not see a port that is present");
+    port->SetCustomPortName("VCOM67");
+    port->SetPort(spCustom);
+    port->Open();
+    Check(port->IsConnected() == spCustom && device.IsOpen(),
+          "the component did not open the port");
+    Check(port->SetDTR(true) && device.Dtr(), "the component did not raise DTR");
+    port->Close();
+    Check(port->IsConnected() == spNone && !device.IsOpen(),
+          "the component did not close the port");
+    device.Remove();
+    Check(!port->IsExistingCommPort(u"VCOM67"), "the component sees a port that has gone");
 }
 
 void ExchangeBytes() {
@@ -58,6 +89,11 @@ void ReadPaletteImage() {
 }  // namespace
 
 int main() {
+    try {
+        FindThePortThroughTheComponent();
+    } catch (...) {
+        Check(false, "the component raised an exception");
+    }
     ExchangeBytes();
     ReadPaletteImage();
     if (failures == 0) std::printf("tarn_install_check: the installed package works\n");
