@@ -273,6 +273,17 @@ private:
     AnsiString GetRawPort() const;
     AnsiString GetReadBufferCopy() const;
 
+    // Synchronous reads, on the calling thread. One driver read of what
+    // waits (at most one byte when `oneByte`) with the read bookkeeping;
+    // `result` stays empty when the port is not usable or nothing waits.
+    // Exceptions pass, with `result` already holding the bytes read.
+    void ReadWaiting(bool oneByte, AnsiString& result);
+    // Sleeps in short steps until bytes wait on a usable port or `limitMs`
+    // milliseconds have passed; true then. With a negative `limitMs` there
+    // is no limit, and the wait ends with false once the port is closed or
+    // its device has gone.
+    bool WaitForInput(std::int64_t limitMs);
+
     // Called by the receive thread as its last act on the component: the
     // port is closed and the thread no longer touches the component.
     void ThreadEnded(TComThread* thread);

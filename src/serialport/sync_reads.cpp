@@ -1,0 +1,293 @@
+// Synchronous reads. With AutoReceive off the receive thread only announces
+// new bytes, and the application pulls them here on its own thread: what
+// waits, one byte, a count of bytes, or everything up to an end sequence
+// with a time-out in seconds. Every byte taken is added to FReadBytes, which
+// the receive thread adds to the queue count, so that bytes already read
+// are not announced again.
+#include <chrono>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "Tarnserialport.h"
+#include "host_thread.h"
+#include "timer_resolution.h"
+
+namespace drv = tarn::driver;
+namespace host = tarn::host;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The pause between two looks at an empty input queue: a waiting read then
+// costs next to no processor time, yet takes a byte within a millisecond or
+// two of its arrival.
+constexpr std::uint32_t kPollPauseMs = 1;
+
+// The answers of a driver whose device has gone. A pulled USB adapter
+// answers ERROR_BAD_COMMAND (some drivers ERROR_ACCESS_DENIED), and a
+// handle closed under us is invalid; none of them comes back, unlike a
+// single failed query.
+bool IsDeviceGone(std::uint32_t error) {
+    return error == drv::ERROR_BAD_COMMAND || error == drv::ERROR_DEVICE_REMOVED ||
+           error == drv::ERROR_INVALID_HANDLE || error == drv::ERROR_ACCESS_DENIED;
+}
+
+// Holds the finer system timer while a read sleeps between polls: with the
+// default tick of Windows (15.6 ms) a pause of one millisecond would last a
+// whole tick. Begun at the first pause of a read and ended with the read, so
+// that a line that arrives byte by byte does not bind the timer per byte.
+class FinerTimerWhileWaiting {
+public:
+    FinerTimerWhileWaiting() = default;
+    FinerTimerWhileWaiting(const FinerTimerWhileWaiting&) = delete;
+    FinerTimerWhileWaiting& operator=(const FinerTimerWhileWaiting&) = delete;
+    ~FinerTimerWhileWaiting() {
+        if (begun_) tarn::timer::TimeEndPeriod(1);
+    }
+    void Begin() {
+        if (begun_) return;
+        tarn::timer::TimeBeginPeriod(1);
+        begun_ = true;
+    }
+
+private:
+    bool begun_ = false;
+};
+
+// An end sequence as the bytes that stand for it in the ANSI code page, or
+// empty when it can never match: an empty entry, or one with a character
+// that no byte converts to.
+//
+// Comparing these bytes with the tail of the bytes collected is the same as
+// converting the collected bytes to text and searching the entry in it, for
+// a single-byte code page, where each byte converts to one character of its
+// own: a found entry ends at the last byte, since the search has run after
+// every earlier byte, and equal characters mean equal bytes.
+host::AnsiString EndSequenceBytes(const host::UnicodeString& entry) {
+    if (entry.empty()) return {};
+    host::AnsiString bytes = host::UnicodeToAnsi(entry);
+    if (host::AnsiToUnicode(bytes) != entry) return {};
+    return bytes;
+}
+
+bool EndsWith(const host::AnsiString& text, const host::AnsiString& tail) {
+    return !tail.empty() && tail.size() <= text.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
+    result.clear();
+    if (FAutoReceive) return;
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return;
+
+    // The query also clears the port's pending error state. A failed query
+    // counts as an empty queue.
+    std::uint32_t errors = 0;
+    drv::COMSTAT stat{};
+    const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+    if (waiting == 0 || !PortIsOpen()) return;
+
+    const std::uint32_t wanted = oneByte ? 1 : waiting;
+    AnsiString bytes(wanted, '\0');
+    std::uint32_t got = 0;
+    FIsReceiving = true;
+    struct ReceivingDone {
+        std::atomic<bool>& flag;
+        ~ReceivingDone() { flag = false; }
+    } done{FIsReceiving};
+    // The default read time-outs make this return at once with what the
+    // driver holds; a short or failed read keeps whatever came.
+    drv::ReadFile(handle, &bytes[0], wanted, &got);
+    if (got == 0) return;
+    if (got > wanted) got = wanted;
+
+    // The bookkeeping, in this order: the count first, so that the receive
+    // thread never announces these bytes again.
+    FReadBytes += got;
+    bytes.resize(got);
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FReadBuffer = bytes;
+        result = bytes;
+        if (FKeepEntireBuffer) {
+            try {
+                FEntireBuffer += bytes;
+            } catch (const std::bad_alloc&) {
+                // No memory for the whole history: start it afresh, and
+                // release what it held, and still complete the read.
+                AnsiString().swap(FEntireBuffer);
+            }
+        }
+    }
+    if (FLogInput) WriteLog(bytes);
+}
+
+bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
+    const bool limited = limitMs >= 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
+    while (true) {
+        const HANDLE handle = PortHandle();
+        if (handle != drv::INVALID_HANDLE_VALUE) {
+            std::uint32_t errors = 0;
+            drv::COMSTAT stat{};
+            if (drv::ClearCommError(handle, &errors, &stat)) {
+                if (stat.cbInQue > 0 && !FAutoReceive) return true;
+            } else if (!limited && IsDeviceGone(drv::GetLastError())) {
+                return false;
+            }
+        } else if (!limited) {
+            return false;
+        }
+        // A read with a time-out waits it out even on a closed port; the
+        // caller sees the time-out at the top of its loop.
+        if (limited && Clock::now() >= deadline) return true;
+        host::TThread::Sleep(kPollPauseMs);
+    }
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
+    AnsiString result;
+    try {
+        ReadWaiting(false, result);
+    } catch (...) {
+        // The log could not be written, or memory ran out: the bytes read
+        // so far are still the caller's.
+    }
+    return result;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadChar() {
+    AnsiString result;
+    ReadWaiting(true, result);
+    return result;
+}
+
+std::uint8_t TTarnSerialPort::ReadByte() {
+    const AnsiString byte = ReadChar();
+    return byte.empty() ? 0 : static_cast<std::uint8_t>(byte[0]);
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
+    AnsiString result;
+    if (FAutoReceive || noChars < 1) return result;
+
+    FinerTimerWhileWaiting timer;
+    while (result.size() < static_cast<std::size_t>(noChars)) {
+        AnsiString byte;
+        try {
+            byte = ReadChar();
+        } catch (...) {
+            // The byte has left the driver but is lost to us (the log could
+            // not be written); the next one may already wait.
+            continue;
+        }
+        if (!byte.empty()) {
+            result += byte;
+            continue;
+        }
+        timer.Begin();
+        // There is no time-out: only a closed port or a vanished device
+        // ends the wait, and what came so far is dropped as a time-out
+        // would drop it.
+        if (!WaitForInput(-1)) return AnsiString();
+    }
+    return result;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
+    const tarn::host::TStrings& endCharsList, std::int32_t timeOutSeconds) {
+    const Clock::time_point start = Clock::now();
+    AnsiString result;
+    if (FAutoReceive || endCharsList.Count() == 0) return result;
+
+    std::vector<AnsiString> ends;
+    ends.reserve(static_cast<std::size_t>(endCharsList.Count()));
+    for (int i = 0; i < endCharsList.Count(); ++i) ends.push_back(EndSequenceBytes(endCharsList[i]));
+
+    const bool limited = timeOutSeconds > 0;
+    const auto timeOut = std::chrono::seconds(limited ? timeOutSeconds : 0);
+    FinerTimerWhileWaiting timer;
+    AnsiString collected;
+    bool found = false;
+    while (!found) {
+        std::int64_t waitMs = -1;
+        if (limited) {
+            // A monotonic clock, so that a change of the system time
+            // neither cuts a read short nor stretches it.
+            const Clock::duration elapsed = Clock::now() - start;
+            if (elapsed > timeOut) break;
+            waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut - elapsed).count();
+        }
+
+        AnsiString byte;
+        try {
+            byte = ReadChar();
+        } catch (...) {
+            // The byte is lost (the log could not be written); go on.
+            continue;
+        }
+        if (byte.empty()) {
+            timer.Begin();
+            if (!WaitForInput(waitMs)) break;
+            continue;
+        }
+
+        try {
+            collected += byte;
+            // Entries are tried after every byte, so a match ends at the
+            // last byte collected, and the first entry in list order that
+            // ends there decides.
+            for (const AnsiString& end : ends) {
+                if (!EndsWith(collected, end)) continue;
+                found = true;
+                result = collected.substr(0, collected.size() - end.size());
+                std::lock_guard<std::mutex> lock(FLock);
+                FReadBuffer = result;
+                break;
+            }
+            // Bytes beyond the limit stay in the driver; those collected
+            // are dropped unless this very byte completed a match.
+            const std::int32_t maxLength = FMaxLineLength;
+            if (maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength)) break;
+        } catch (...) {
+            // Out of memory while collecting: the loop goes on with the
+            // next byte.
+        }
+    }
+    return result;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
+    const UnicodeString& endChars, std::int32_t timeOutSeconds) {
+    if (endChars.empty()) return AnsiString();
+    // One sequence as a whole, not a set of alternative characters.
+    host::TStringList list;
+    list.Add(endChars);
+    return ReadStringUpToEndChars(list, timeOutSeconds);
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
+    return ReadStringUpToEndChars(host::AnsiToUnicode(GetNewLine()), timeOutSeconds);
+}
+
+std::uint32_t TTarnSerialPort::GetBufferSize() {
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return 0;
+    std::uint32_t errors = 0;
+    drv::COMSTAT stat{};
+    return drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+}
+
+TTarnSerialPort::UnicodeString TTarnSerialPort::GetLastReadBuffer() const {
+    return host::AnsiToUnicode(GetReadBufferCopy());
+}
+
+TTarnSerialPort::UnicodeString TTarnSerialPort::GetEntireBuffer() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return host::AnsiToUnicode(FEntireBuffer);
+}
