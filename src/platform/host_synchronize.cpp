@@ -62,6 +62,10 @@ bool RunOne(Queue& q) {
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         request->done = true;
+        // Dropped under the mutex, so the caller's reference is the last
+        // and the captured exception dies on the caller's thread, after the
+        // caller has handled it.
+        request.reset();
     }
     q.completed.notify_all();
     return true;
