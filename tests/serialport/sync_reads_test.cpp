@@ -1,0 +1,365 @@
+// Synchronous reads with AutoReceive off: what each read returns and leaves
+// behind, end sequences, the interplay with the receive thread's
+// announcements, time-outs and their processor cost, the end of a wait when
+// the port goes, and lines over a real terminal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Tarnserialport.h"
+#include "component_test_support.h"
+#include "cpu_time.h"
+#include "host_stringlist.h"
+#include "host_synchronize.h"
+#include "pty_pair.h"
+#include "serial_port_test_access.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using Access = TTarnSerialPortTestAccess;
+using Clock = std::chrono::steady_clock;
+using tarn::host::AnsiToUnicode;
+using tarn::test::SelectPort;
+using tarn::test::WaitUntil;
+using namespace std::chrono_literals;
+
+// For threads other than the main one, which has no queue to serve: looks
+// at `done()` every millisecond until it holds or the limit passes.
+template <typename Done>
+bool PollUntil(Done done) {
+    const auto deadline = Clock::now() + tarn::test::kEventLimit;
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+tarn::host::TStringList List(std::initializer_list<const char16_t*> entries) {
+    tarn::host::TStringList list;
+    for (const char16_t* entry : entries) list.Add(entry);
+    return list;
+}
+
+class SyncRead : public ::testing::Test {
+protected:
+    void OpenPort() {
+        port.SetAutoReceive(false);
+        SelectPort(port, device.Name());
+        port.Open();
+        ASSERT_EQ(port.IsConnected(), spCustom);
+    }
+
+    // Lets `cycles` poll cycles of the receive thread pass, serving its
+    // events meanwhile; each cycle makes one queue query.
+    void LetCyclesPass(int cycles) {
+        const std::uint64_t target = device.QueueQueries() + static_cast<std::uint64_t>(cycles);
+        ASSERT_TRUE(WaitUntil([&] { return device.QueueQueries() >= target; }));
+    }
+
+    // Runs `read` on a thread of its own; it waits there once the bytes
+    // injected first have been taken.
+    std::future<std::string> StartWaitingRead(std::string (*read)(TTarnSerialPort&)) {
+        auto result = std::async(std::launch::async, read, std::ref(port));
+        device.Inject("ab");
+        EXPECT_TRUE(PollUntil([&] { return device.InputQueued() == 0; }));
+        return result;
+    }
+
+    drv::VirtualPort device{"VSYNC1"};
+    TTarnSerialPort port;
+};
+
+using SyncReadEndSequences = SyncRead;
+using SyncReadWithReceiveThread = SyncRead;
+using SyncReadWaits = SyncRead;
+
+std::string ReadTenChars(TTarnSerialPort& port) { return port.ReadChars(10); }
+std::string ReadLineWithoutTimeOut(TTarnSerialPort& port) { return port.ReadStringLine(0); }
+
+TEST_F(SyncRead, EveryReadIsEmptyWhileTheReceiveThreadOwnsTheInputOrNoPortIsOpen) {
+    EXPECT_EQ(port.ReadChars(3), "");  // AutoReceive off, but no port
+    EXPECT_EQ(port.ReadStringLine(0), "");
+    EXPECT_EQ(port.GetBufferSize(), 0u);
+
+    // A long poll period keeps the receive thread from taking the bytes
+    // after its first cycle.
+    port.SetDelay(60000);
+    port.SetAutoReceive(true);
+    SelectPort(port, device.Name());
+    port.Open();
+    ASSERT_TRUE(WaitUntil([&] { return device.QueueQueries() >= 1; }));
+    device.Inject("hello");
+
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadBuffer(), "");
+    EXPECT_EQ(port.ReadChar(), "");
+    EXPECT_EQ(port.ReadByte(), 0);
+    EXPECT_EQ(port.ReadChars(5), "");
+    EXPECT_EQ(port.ReadStringLine(10), "");
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(port.GetBufferSize(), 5u);
+    EXPECT_EQ(device.InputQueued(), 5u);
+}
+
+TEST_F(SyncRead, ReadBufferReadCharAndReadByteTakeWhatWaitsAndKeepTheBooks) {
+    port.SetKeepEntireBuffer(true);
+    OpenPort();
+    device.Inject("1234567");
+    EXPECT_EQ(port.ReadBuffer(), "1234567");
+    EXPECT_EQ(Access::RawReadBuffer(port), "1234567");
+    EXPECT_EQ(port.GetLastReadBuffer(), u"1234567");
+    EXPECT_EQ(port.ReadBuffer(), "");
+    EXPECT_EQ(Access::RawReadBuffer(port), "1234567") << "an empty read keeps the last bytes";
+    EXPECT_FALSE(port.GetIsReceiving());
+
+    device.Inject("AB");
+    EXPECT_EQ(port.ReadChar(), "A");
+    EXPECT_EQ(device.InputQueued(), 1u);
+    EXPECT_EQ(port.ReadByte(), 'B');
+    EXPECT_EQ(port.ReadByte(), 0) << "empty queue";
+    EXPECT_EQ(Access::RawReadBuffer(port), "B");
+    device.Inject(std::string(1, '\0'));
+    EXPECT_EQ(port.ReadByte(), 0) << "a received zero byte";
+    EXPECT_EQ(Access::RawReadBuffer(port), std::string(1, '\0'));
+    EXPECT_EQ(Access::RawEntireBuffer(port), std::string("1234567AB") + '\0');
+}
+
+TEST_F(SyncRead, ReadCharsWaitsForItsWholeCount) {
+    OpenPort();
+    device.Inject("xyz");
+    EXPECT_EQ(port.ReadChars(0), "");
+    EXPECT_EQ(port.ReadChars(-1), "");
+    EXPECT_EQ(device.InputQueued(), 3u);
+
+    std::thread late([&] {
+        if (PollUntil([&] { return device.InputQueued() == 0; })) device.Inject("12");
+    });
+    EXPECT_EQ(port.ReadChars(5), "xyz12");
+    late.join();
+}
+
+TEST_F(SyncReadEndSequences, ReturnTheBytesBeforeTheSequenceAndLeaveTheRest) {
+    port.SetKeepEntireBuffer(true);
+    OpenPort();
+    device.Inject("OK\r\nNEXT");
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"\r\n", 5), "OK");
+    EXPECT_EQ(Access::RawReadBuffer(port), "OK");
+    EXPECT_EQ(port.GetLastReadBuffer(), u"OK");
+    EXPECT_EQ(device.InputQueued(), 4u);
+
+    port.SetNewLine("|");
+    device.Inject("|aNb END");
+    EXPECT_EQ(port.ReadStringLine(5), "NEXT");
+    // One sequence as a whole, not a set of characters.
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"END", 5), "aNb ");
+    EXPECT_EQ(Access::RawEntireBuffer(port), "OK\r\nNEXT|aNb END");
+
+    device.Inject("rest\r\n");
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"", 0), "");
+    EXPECT_EQ(port.ReadStringUpToEndChars(tarn::host::TStringList(), 0), "");
+    EXPECT_EQ(device.InputQueued(), 6u);
+}
+
+TEST_F(SyncReadEndSequences, TheFirstEntryInListOrderDecides) {
+    OpenPort();
+    device.Inject("xy\r\n");
+    EXPECT_EQ(port.ReadStringUpToEndChars(List({u"\n", u"\r\n"}), 5), "xy\r");
+    device.Inject("xy\r\n");
+    EXPECT_EQ(port.ReadStringUpToEndChars(List({u"\r\n", u"\n"}), 5), "xy");
+
+    // Neither an empty entry nor one that no byte stands for ever matches,
+    // not even the '?' or the best-fit letter that the conversion makes.
+    device.Inject("x?A\n");
+    EXPECT_EQ(port.ReadStringUpToEndChars(List({u"", u"\u0100", u"\n"}), 5), "x?A");
+}
+
+TEST_F(SyncReadEndSequences, MaxLineLengthStopsTheReadAndLeavesTheRestInTheDriver) {
+    port.SetMaxLineLength(4);
+    OpenPort();
+    device.Inject("0123456789");
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"\n", 0), "");
+    EXPECT_EQ(device.InputQueued(), 6u);
+    EXPECT_EQ(Access::RawReadBuffer(port), "3") << "the last single byte read";
+
+    EXPECT_EQ(port.ReadBuffer(), "456789");
+    device.Inject("xyz\n");
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"\n", 0), "xyz") << "a match at the limit wins";
+}
+
+TEST_F(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
+    std::string announced = "unset";
+    std::string read;
+    bool onMainThread = false;
+    port.SetOnReceive([&](TTarnSerialPort* sender, std::string buffer) {
+        announced = buffer;
+        read = sender->ReadBuffer();
+        onMainThread = tarn::host::IsMainThread();
+    });
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("hello");
+    ASSERT_TRUE(WaitUntil([&] { return !read.empty(); }));
+    EXPECT_EQ(announced, "");
+    EXPECT_EQ(read, "hello");
+    EXPECT_TRUE(onMainThread);
+}
+
+TEST_F(SyncReadWithReceiveThread, BytesReadAreNotAnnouncedAgain) {
+    int announcements = 0;
+    port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++announcements; });
+    port.SetDelay(20);
+    OpenPort();
+
+    device.Inject("12345");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 1; }));
+    LetCyclesPass(2);
+    EXPECT_EQ(announcements, 1);
+    device.Inject("678");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 2; }));
+    EXPECT_EQ(port.ReadBuffer(), "12345678");
+    LetCyclesPass(2);
+    EXPECT_EQ(announcements, 2);
+    device.Inject("90");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 3; }));
+}
+
+TEST_F(SyncReadWithReceiveThread, OnlyAChangeOfAutoReceiveResetsTheCounters) {
+    int announcements = 0;
+    port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++announcements; });
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("12345");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 1; }));
+
+    // Reset counters would announce the five unread bytes again.
+    port.SetAutoReceive(false);
+    LetCyclesPass(2);
+    EXPECT_EQ(announcements, 1);
+
+    // Both counters stand at 5 now. After the change the read count is
+    // shifted by 2^32 - 5: kept counters would then add up to 1 with one
+    // new byte, which is not above 5 and announces nothing; reset ones add
+    // up to 2^32 - 4, which announces.
+    EXPECT_EQ(port.ReadBuffer(), "12345");
+    port.SetAutoReceive(true);
+    port.SetAutoReceive(false);
+    Access::AddReadBytes(port, 0xFFFFFFFBu);
+    device.Inject("6");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 2; }));
+}
+
+TEST_F(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProcessorTime) {
+    // No presence checks, so that the receive thread costs next to nothing.
+    port.SetDelay(200);
+    port.SetMinCheckDisconnectedInterval(1000);
+    OpenPort();
+    device.Inject("ab");
+    const double cpuBefore = tarn::test::ProcessCpuSeconds();
+    ASSERT_GE(cpuBefore, 0.0);
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadStringUpToEndChars(u"\r\n", 2), "");
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    const double cpu = tarn::test::ProcessCpuSeconds() - cpuBefore;
+
+    EXPECT_GE(elapsed.count(), 2.0);
+    EXPECT_LT(elapsed.count(), 20.0);
+    EXPECT_LT(cpu, 0.05 * elapsed.count()) << "processor seconds spent waiting";
+    // The bytes collected are gone from the driver and lost to the caller.
+    EXPECT_EQ(device.InputQueued(), 0u);
+    EXPECT_EQ(Access::RawReadBuffer(port), "b");
+}
+
+TEST_F(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
+    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut}) {
+        OpenPort();
+        std::future<std::string> result = StartWaitingRead(read);
+        port.Close();
+        ASSERT_EQ(result.wait_for(tarn::test::kEventLimit), std::future_status::ready);
+        EXPECT_EQ(result.get(), "");
+    }
+}
+
+TEST_F(SyncReadWaits, ARemovedDeviceEndsAWaitWithoutTimeOut) {
+    // Below the presence check's threshold the component does not notice
+    // the removal; only the read does.
+    port.SetDelay(20);
+    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut}) {
+        OpenPort();
+        std::future<std::string> result = StartWaitingRead(read);
+        device.Remove();
+        ASSERT_EQ(result.wait_for(tarn::test::kEventLimit), std::future_status::ready);
+        EXPECT_EQ(result.get(), "");
+        EXPECT_EQ(port.IsConnected(), spCustom);
+        port.Close();
+        device.Plug();
+    }
+
+    // One failed queue query is no removal.
+    OpenPort();
+    std::future<std::string> result =
+        std::async(std::launch::async, [this] { return port.ReadChars(3); });
+    device.Inject("a");
+    ASSERT_TRUE(PollUntil([&] { return device.InputQueued() == 0; }));
+    device.FailNextQueueQuery();
+    const std::uint64_t queries = device.QueueQueries();
+    ASSERT_TRUE(PollUntil([&] { return device.QueueQueries() >= queries + 2; }));
+    device.Inject("bc");
+    ASSERT_EQ(result.wait_for(tarn::test::kEventLimit), std::future_status::ready);
+    EXPECT_EQ(result.get(), "abc");
+}
+
+class SyncReadPseudoTerminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string whyNot;
+        pty = tarn::test::PtyPair::Create(&whyNot);
+        ASSERT_TRUE(pty) << whyNot;
+        port.SetAutoReceive(false);
+        SelectPort(port, pty->PortName());
+        port.Open();
+        ASSERT_NE(port.IsConnected(), spNone);
+    }
+
+    std::unique_ptr<tarn::test::PtyPair> pty;
+    TTarnSerialPort port;
+};
+
+TEST_F(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
+    ASSERT_TRUE(pty->WritePeer("first\r\nsecond\r\n"));
+    EXPECT_EQ(port.ReadStringLine(10), "first");
+    EXPECT_EQ(port.ReadStringLine(10), "second");
+
+    // A line in two writes, the second only after the first was taken.
+    std::thread peer([&] {
+        if (!pty->WritePeer("par")) return;
+        if (PollUntil([&] { return port.GetLastReadBuffer() == u"r"; })) pty->WritePeer("tial\r\n");
+    });
+    EXPECT_EQ(port.ReadStringLine(10), "partial");
+    peer.join();
+
+    ASSERT_TRUE(pty->WritePeer("12345"));
+    EXPECT_EQ(port.ReadChars(5), "12345");
+    ASSERT_TRUE(pty->WritePeer("abc"));
+    ASSERT_TRUE(WaitUntil([&] { return port.GetBufferSize() == 3; }));
+    EXPECT_EQ(port.ReadBuffer(), "abc");
+}
+
+TEST_F(SyncReadPseudoTerminal, AHungUpTerminalEndsAWaitWithoutTimeOut) {
+    // Below the presence check's threshold, so that only the read notices.
+    port.SetDelay(20);
+    auto result = std::async(std::launch::async, [this] { return port.ReadStringLine(0); });
+    ASSERT_TRUE(pty->WritePeer("ab"));
+    ASSERT_TRUE(PollUntil([&] { return port.GetLastReadBuffer() == u"b"; }));
+    pty->Remove();
+    ASSERT_EQ(result.wait_for(tarn::test::kEventLimit), std::future_status::ready);
+    EXPECT_EQ(result.get(), "");
+}
+
+}  // namespace
