@@ -25,10 +25,10 @@ Str FormatImpl(const Str& format, std::initializer_list<Str> args,
         if (i + 1 >= format.size()) {
             throw EConvertError(u"Format " + Quoted(formatText) + u" ends with a lone '%'");
         }
-        const auto spec = format[++i];
-        if (spec == '%') {
-            out += spec;
-        } else if (spec == 's' || spec == 'S') {
+        const auto code = format[++i];
+        if (code == '%') {
+            out += code;
+        } else if (code == 's' || code == 'S') {
             if (next == args.end()) {
                 throw EConvertError(
                     u"Format " + Quoted(formatText) + u" has more %s placeholders than the " +

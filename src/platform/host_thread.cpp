@@ -173,4 +173,13 @@ void TThread::Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::uint32_t TThread::CurrentThreadID() { return detail::CurrentOsThreadId(); }
+
+const std::vector<UnicodeString>& ThreadPriorityNames() {
+    static const std::vector<UnicodeString> names = {u"tpIdle",        u"tpLowest", u"tpLower",
+                                                     u"tpNormal",      u"tpHigher", u"tpHighest",
+                                                     u"tpTimeCritical"};
+    return names;
+}
+
 }  // namespace tarn::host

@@ -23,6 +23,9 @@
 #include <thread>
 #include <type_traits>
 #include <utility>
+#include <vector>
+
+#include "host_strings.h"
 
 namespace tarn::host {
 
@@ -36,6 +39,10 @@ enum TThreadPriority : std::uint8_t {
     tpHighest,
     tpTimeCritical
 };
+
+// The literal names of the priorities, by ordinal, for published
+// properties of this type.
+const std::vector<UnicodeString>& ThreadPriorityNames();
 
 class TThread {
 public:
@@ -109,6 +116,8 @@ public:
     static void Synchronize(TThread* thread, std::function<void()> fn);
 
     static void Sleep(std::uint32_t milliseconds);
+    // The calling thread's system identifier, comparable with ThreadID().
+    static std::uint32_t CurrentThreadID();
 
 protected:
     explicit TThread(bool createSuspended);

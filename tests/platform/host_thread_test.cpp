@@ -255,6 +255,17 @@ TEST(HostThread, PriorityIsStoredBeforeAndWhileRunning) {
     EXPECT_EQ(thread.Priority(), tpIdle);
 }
 
+TEST(HostThread, ThreadIdentifiersMatchFromInsideAndOutside) {
+    std::atomic<std::uint32_t> inside{0};
+    FnThread thread(false, [&](FnThread&) { inside = TThread::CurrentThreadID(); });
+    thread.Start();
+    thread.WaitFor();
+    EXPECT_EQ(inside.load(), thread.ThreadID());
+    EXPECT_NE(thread.ThreadID(), TThread::CurrentThreadID());
+    EXPECT_EQ(ThreadPriorityNames()[tpNormal], u"tpNormal");
+    EXPECT_EQ(ThreadPriorityNames().size(), static_cast<std::size_t>(tpTimeCritical) + 1);
+}
+
 TEST(HostThread, DestroyingARunningThreadStopsItFirst) {
     std::atomic<bool> running{false};
     std::atomic<bool> stopped{false};
