@@ -1,7 +1,6 @@
 // Conversions through the ANSI code page of Windows.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "host_strings.h"
 
