@@ -31,7 +31,7 @@ void SetMainThread();
 // Elsewhere it is queued, the wake-up hook is called, and the caller blocks
 // until the main thread has run it; an exception that `fn` throws there is
 // caught and thrown again in the caller. The caller blocks for as long as
-// the main thread does not service the queue.
+// the main thread does not service the queue. An empty function is ignored.
 void Synchronize(std::function<void()> fn);
 
 // Main thread only (raises EThreadError elsewhere). With a positive
