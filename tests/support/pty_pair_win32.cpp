@@ -68,13 +68,21 @@ create)
         [ "$tries" -le 3000 ] || { kill "$pid"; publish error "socat made no terminals"; exit 1; }
         sleep 0.01
     done
-    # Numbers from 100 up stay clear of the ports Wine finds itself; ln
-    # claims one atomically, also against another run in the same prefix.
-    n=100
+    # Numbers from 100 to 254 stay clear of the ports Wine finds itself. ln
+    # claims one atomically, also against another run in the same prefix;
+    # the shared counter only makes a number that was just given up the
+    # last to be taken again, so that a test can rely on a removed name
+    # staying absent.
+    counter=${dosdevices%/*}/.tarn-next-com
+    n=$(cat "$counter" 2>/dev/null) || n=100
+    case $n in '' | *[!0-9]*) n=100 ;; esac
+    tries=0
     until ln -s "$(readlink "$dir/port")" "$dosdevices/com$n" 2>/dev/null; do
-        n=$((n + 1))
-        [ "$n" -le 254 ] || { kill "$pid"; publish error "no free COM name"; exit 1; }
+        n=$((n >= 254 ? 100 : n + 1))
+        tries=$((tries + 1))
+        [ "$tries" -le 155 ] || { kill "$pid"; publish error "no free COM name"; exit 1; }
     done
+    echo $((n >= 254 ? 100 : n + 1)) >"$counter"
     publish name "com$n"
     ;;
 remove)
