@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Builds the native target and starts the demo program.
+# Builds the native target and starts tarnterm on its simulated instrument
+# (tarnterm --demo). Without a terminal on standard input, as in CI or a
+# pipe, the demo runs a short scripted session and exits by itself. Extra
+# arguments go to tarnterm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 missing=()
@@ -13,5 +16,5 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 cmake --preset native >/dev/null
-cmake --build build/native -j2 --target tarn-demo
-exec build/native/bin/tarn-demo "$@"
+cmake --build build/native -j2 --target tarnterm
+exec build/native/bin/tarnterm --demo "$@"

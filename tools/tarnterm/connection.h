@@ -1,0 +1,60 @@
+// Setting a component up from the command line, opening its port with a
+// clear verdict when that fails, sending in full, and listing the ports.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Tarnserialport.h"
+#include "exit_status.h"
+#include "options.h"
+
+namespace tarnterm {
+
+// Selects `name` on a closed component: COM1 to COM254 by identifier, any
+// other name as a custom port.
+void SelectPort(TTarnSerialPort& port, const std::string& name);
+
+// Applies the line settings, the poll period and the flow control to the
+// component. The combination of data and stop bits must have been checked.
+void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line);
+
+// Sets the line rate, standard or not; on an open port the component
+// applies it at once.
+void SetLineRate(TTarnSerialPort& port, std::int32_t baud);
+
+struct OpenOutcome {
+    ExitStatus status = kExitOk;
+    // Empty on success; else one line: what is wrong and what to try.
+    std::string message;
+};
+
+// Opens the port selected on the component. `name` and `line` are only
+// used for the message.
+OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineSettings& line);
+
+// Turns the component's "Cannot connect" message into a verdict.
+OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
+                               const LineSettings& line);
+
+// Sends all of `bytes` in writes of at most `chunkSize`, again where the
+// driver took only part, calling `progress` with the count sent so far after
+// each write and running the main thread's queued events in between. Gives
+// up when three writes in a row take nothing (each waits out the driver's
+// write time-out first). Returns the count sent; `error` says why when it is
+// short. Main thread only.
+std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
+                    const std::function<void(std::size_t)>& progress, std::string& error);
+
+struct PortEntry {
+    std::string name;
+    std::string identifier;  // "spCOM3", "spCustom"
+};
+
+// The ports present now, in the order the system lists them.
+std::vector<PortEntry> PresentPorts(TTarnSerialPort& port);
+std::string FormatPortList(const std::vector<PortEntry>& ports, bool json);
+
+}  // namespace tarnterm

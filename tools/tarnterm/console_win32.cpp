@@ -1,0 +1,186 @@
+// The console on Windows: the console input buffer in raw mode, read with
+// ReadConsoleInputW, and an event object that other threads set to end a
+// wait for keys.
+#include <windows.h>
+
+#include <atomic>
+
+#include "console.h"
+
+namespace tarnterm {
+namespace {
+
+// Set by the control handler when the console window closes or the system
+// shuts down; the handler runs on a thread of its own.
+std::atomic<bool> gStopRequested{false};
+std::atomic<HANDLE> gWakeEvent{nullptr};
+
+BOOL WINAPI OnControlEvent(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        // With processed input off, Ctrl-C arrives as a key instead.
+        return TRUE;
+    }
+    gStopRequested = true;
+    if (HANDLE wake = gWakeEvent.load()) SetEvent(wake);
+    return TRUE;
+}
+
+std::string Utf8(const wchar_t* text, int length) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 0, '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text, length, &bytes[0], size, nullptr, nullptr);
+    }
+    return bytes;
+}
+
+class WindowsConsole final : public Console {
+public:
+    WindowsConsole() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        gWakeEvent = wake_;
+    }
+
+    ~WindowsConsole() override {
+        RestoreMode();
+        gWakeEvent = nullptr;
+        if (wake_ != nullptr) CloseHandle(wake_);
+    }
+
+    bool IsTerminal(Stream stream) const override {
+        DWORD mode = 0;
+        return GetConsoleMode(HandleOf(stream), &mode) != 0;
+    }
+
+    bool EnterRawMode() override {
+        if (raw_) return true;
+        const HANDLE in = HandleOf(Stream::kInput);
+        if (!GetConsoleMode(in, &savedInput_)) return false;
+        // Keys one by one, Ctrl-C included; cursor keys as the escape
+        // sequences a serial device expects, where the console offers that.
+        if (!SetConsoleMode(in, ENABLE_VIRTUAL_TERMINAL_INPUT) && !SetConsoleMode(in, 0)) {
+            return false;
+        }
+        const HANDLE out = HandleOf(Stream::kOutput);
+        outputSaved_ = GetConsoleMode(out, &savedOutput_) != 0;
+        if (outputSaved_) {
+            SetConsoleMode(out, savedOutput_ | ENABLE_PROCESSED_OUTPUT |
+                                    ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        }
+        gStopRequested = false;
+        SetConsoleCtrlHandler(OnControlEvent, TRUE);
+        raw_ = true;
+        return true;
+    }
+
+    void RestoreMode() override {
+        if (!raw_) return;
+        SetConsoleMode(HandleOf(Stream::kInput), savedInput_);
+        if (outputSaved_) SetConsoleMode(HandleOf(Stream::kOutput), savedOutput_);
+        SetConsoleCtrlHandler(OnControlEvent, FALSE);
+        raw_ = false;
+    }
+
+    bool ReadKeys(std::string& keys, int timeoutMs) override {
+        const HANDLE in = HandleOf(Stream::kInput);
+        const HANDLE waits[2] = {wake_, in};
+        const DWORD result =
+            WaitForMultipleObjects(2, waits, FALSE, timeoutMs < 0 ? INFINITE : timeoutMs);
+        if (gStopRequested) return false;
+        if (result == WAIT_FAILED) return false;
+        if (result != WAIT_OBJECT_0 + 1) return true;
+
+        DWORD count = 0;
+        if (!GetNumberOfConsoleInputEvents(in, &count)) return false;
+        while (count > 0) {
+            INPUT_RECORD records[64];
+            DWORD got = 0;
+            if (!ReadConsoleInputW(in, records, count < 64 ? count : 64, &got)) return false;
+            for (DWORD i = 0; i < got; ++i) AppendKey(records[i], keys);
+            count -= got < count ? got : count;
+        }
+        return true;
+    }
+
+    void Wake() override {
+        if (wake_ != nullptr) SetEvent(wake_);
+    }
+
+    void Write(Stream stream, const std::string& bytes) override {
+        const HANDLE handle = HandleOf(stream);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD wrote = 0;
+            if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                           &wrote, nullptr) ||
+                wrote == 0) {
+                return;  // A closed screen; nothing more can be shown.
+            }
+            done += wrote;
+        }
+    }
+
+private:
+    static HANDLE HandleOf(Stream stream) {
+        switch (stream) {
+            case Stream::kInput: return GetStdHandle(STD_INPUT_HANDLE);
+            case Stream::kOutput: return GetStdHandle(STD_OUTPUT_HANDLE);
+            case Stream::kError: break;
+        }
+        return GetStdHandle(STD_ERROR_HANDLE);
+    }
+
+    // A key press gives its character, as often as it repeats; releases,
+    // bare modifier keys, mouse and focus events give nothing.
+    void AppendKey(const INPUT_RECORD& record, std::string& keys) {
+        if (record.EventType != KEY_EVENT) return;
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        if (!key.bKeyDown || key.uChar.UnicodeChar == 0) return;
+        const wchar_t c = key.uChar.UnicodeChar;
+        std::string bytes;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            // The first half of a pair; the second comes with the next record.
+            highSurrogate_ = c;
+            return;
+        }
+        if (c >= 0xDC00 && c <= 0xDFFF && highSurrogate_ != 0) {
+            const wchar_t pair[2] = {highSurrogate_, c};
+            bytes = Utf8(pair, 2);
+        } else {
+            bytes = Utf8(&c, 1);
+        }
+        highSurrogate_ = 0;
+        for (WORD i = 0; i < (key.wRepeatCount > 0 ? key.wRepeatCount : 1); ++i) keys += bytes;
+    }
+
+    HANDLE wake_;
+    bool raw_ = false;
+    DWORD savedInput_ = 0;
+    DWORD savedOutput_ = 0;
+    bool outputSaved_ = false;
+    wchar_t highSurrogate_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> CreateSystemConsole() { return std::make_unique<WindowsConsole>(); }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    // The narrow arguments are in the ANSI code page; the wide ones carry
+    // every character of a file name.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    if (wide == nullptr) {
+        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+        return args;
+    }
+    for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i], -1));
+    // The converted text of each argument ends with its terminating NUL.
+    for (std::string& arg : args) {
+        if (!arg.empty() && arg.back() == '\0') arg.pop_back();
+    }
+    LocalFree(wide);
+    return args;
+}
+
+}  // namespace tarnterm

@@ -1,0 +1,149 @@
+#include "display.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace tarnterm {
+namespace {
+
+constexpr int kHexBytesPerLine = 16;
+constexpr int kProgressBarWidth = 24;
+
+std::string FormatAmount(double bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
+    } else if (bytes < 1024.0 * 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024));
+    }
+    return text;
+}
+
+}  // namespace
+
+Display::Display(Writer write, Namer nameControls, DisplayMode mode)
+    : write_(std::move(write)), nameControls_(std::move(nameControls)), mode_(mode) {}
+
+void Display::SetMode(DisplayMode mode) {
+    if (mode == mode_) return;
+    // A hex line is not carried on in another form.
+    if (!atLineStart_) Emit("\n");
+    hexColumn_ = 0;
+    mode_ = mode;
+}
+
+void Display::Emit(const std::string& text) {
+    if (text.empty()) return;
+    atLineStart_ = text.back() == '\n';
+    write_(text);
+}
+
+void Display::Data(const std::string& bytes) {
+    switch (mode_) {
+        case DisplayMode::kRaw:
+            Emit(bytes);
+            return;
+        case DisplayMode::kNames: {
+            // The names keep every byte visible; a line feed still ends the
+            // line on the screen, after its name.
+            std::string named = nameControls_(bytes);
+            std::string shown;
+            std::size_t from = 0;
+            for (std::size_t at = named.find("<LF>"); at != std::string::npos;
+                 at = named.find("<LF>", from)) {
+                shown.append(named, from, at + 4 - from);
+                shown += '\n';
+                from = at + 4;
+            }
+            shown.append(named, from, std::string::npos);
+            Emit(shown);
+            return;
+        }
+        case DisplayMode::kHex: {
+            static const char kDigits[] = "0123456789ABCDEF";
+            std::string shown;
+            for (unsigned char byte : bytes) {
+                if (hexColumn_ > 0) shown += ' ';
+                shown += kDigits[byte >> 4];
+                shown += kDigits[byte & 15];
+                ++hexColumn_;
+                if (hexColumn_ == kHexBytesPerLine || byte == '\n') {
+                    shown += '\n';
+                    hexColumn_ = 0;
+                }
+            }
+            Emit(shown);
+            return;
+        }
+    }
+}
+
+void Display::Text(const std::string& text) {
+    if (mode_ == DisplayMode::kHex && hexColumn_ > 0) {
+        Emit("\n");
+        hexColumn_ = 0;
+    }
+    Emit(text);
+}
+
+void Display::Status(const std::string& text) {
+    std::string line;
+    if (!atLineStart_) line += '\n';
+    hexColumn_ = 0;
+    line += "[tarnterm] " + text + "\n";
+    Emit(line);
+}
+
+void Display::Prompt(const std::string& text) {
+    std::string line;
+    if (!atLineStart_) line += '\n';
+    hexColumn_ = 0;
+    line += "[tarnterm] " + text;
+    Emit(line);
+}
+
+std::string DescribeModemLines(TLineStatusSet lines) {
+    std::string text;
+    text += lines.Contains(lsCTS) ? "CTS=on" : "CTS=off";
+    text += lines.Contains(lsDSR) ? " DSR=on" : " DSR=off";
+    text += lines.Contains(lsRING) ? " RING=on" : " RING=off";
+    text += lines.Contains(lsDCD) ? " DCD=on" : " DCD=off";
+    return text;
+}
+
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, double elapsedSeconds) {
+    const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
+    const int filled = static_cast<int>(fraction * kProgressBarWidth);
+    std::string bar = "[" + std::string(filled, '#') +
+                      std::string(kProgressBarWidth - filled, '-') + "]";
+    char percent[16];
+    std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(fraction * 100));
+    std::string text = bar + percent + "  " + FormatAmount(static_cast<double>(done)) + " of " +
+                       FormatAmount(static_cast<double>(total));
+    // A rate over the first instants says nothing.
+    if (elapsedSeconds >= 0.05) {
+        text += "  " + FormatAmount(done / elapsedSeconds) + "/s";
+    }
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            json += escape;
+        } else {
+            json += static_cast<char>(c);
+        }
+    }
+    return json + "\"";
+}
+
+}  // namespace tarnterm

@@ -1,0 +1,57 @@
+// What the terminal shows: received data in the chosen form, and status
+// lines that always stand on a line of their own, so that a modem-line
+// change or a fault never lands in the middle of the data.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "options.h"
+#include "serial_types.h"
+
+namespace tarnterm {
+
+class Display {
+public:
+    using Writer = std::function<void(const std::string&)>;
+    // Turns control characters into their names; the component's
+    // ReplaceControlChars.
+    using Namer = std::function<std::string(const std::string&)>;
+
+    Display(Writer write, Namer nameControls, DisplayMode mode);
+
+    DisplayMode Mode() const { return mode_; }
+    void SetMode(DisplayMode mode);
+
+    // Received bytes, in the current mode.
+    void Data(const std::string& bytes);
+    // Text of the program's own that belongs to the data stream, such as
+    // local echo: shown as it is.
+    void Text(const std::string& text);
+    // "[tarnterm] text" on a line of its own.
+    void Status(const std::string& text);
+    // "[tarnterm] text" at the start of a line, left open for an answer.
+    void Prompt(const std::string& text);
+
+private:
+    void Emit(const std::string& text);
+
+    Writer write_;
+    Namer nameControls_;
+    DisplayMode mode_;
+    bool atLineStart_ = true;
+    int hexColumn_ = 0;
+};
+
+// "CTS=on DSR=on RING=off DCD=off"
+std::string DescribeModemLines(TLineStatusSet lines);
+
+// One line of a progress bar, without line break: bar, percentage, amount
+// and rate, such as "[#####-----]  50%  1.0 KiB of 2.0 KiB  960 B/s".
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, double elapsedSeconds);
+
+// `text` as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+}  // namespace tarnterm

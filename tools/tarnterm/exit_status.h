@@ -1,0 +1,25 @@
+// Exit statuses of tarnterm. Scripts tell the outcomes apart by them, so the
+// numbers are fixed; the README lists them.
+#pragma once
+
+namespace tarnterm {
+
+enum ExitStatus : int {
+    kExitOk = 0,
+    // The connection failed while the program ran: the port went away, or a
+    // write did not go through.
+    kExitFailure = 1,
+    // The command line or a setting is invalid.
+    kExitUsage = 2,
+    // --expect or --read-line saw nothing matching within --timeout.
+    kExitTimeout = 3,
+    kExitNoSuchPort = 4,
+    // Another program holds the port, or the user may not open it.
+    kExitPortBusy = 5,
+    kExitNotSerial = 6,
+    // The port exists but could not be opened for another reason, such as
+    // line settings that the device refuses.
+    kExitOpenFailed = 7,
+};
+
+}  // namespace tarnterm

@@ -1,0 +1,170 @@
+#include "program.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Tarnserialport.h"
+#include "connection.h"
+#include "demo_instrument.h"
+#include "demo_tour.h"
+#include "exit_status.h"
+#include "host_strings.h"
+#include "options.h"
+#include "script.h"
+#include "terminal.h"
+
+namespace tarnterm {
+namespace {
+
+// The tour streams faster than the interactive demo, where readings are
+// meant to be read.
+constexpr std::chrono::milliseconds kTourReadingPeriod{200};
+constexpr std::chrono::milliseconds kDemoReadingPeriod{1000};
+
+int Fail(Console& console, int status, const std::string& message) {
+    console.Write(Stream::kError, "tarnterm: " + message + "\n");
+    return status;
+}
+
+// Raw mode for as long as the terminal runs, and the previous mode back on
+// every way out.
+class RawMode {
+public:
+    RawMode(Console& console, bool wanted) : console_(console) {
+        active_ = wanted && console_.EnterRawMode();
+    }
+    ~RawMode() { Restore(); }
+    void Restore() {
+        if (active_) console_.RestoreMode();
+        active_ = false;
+    }
+
+private:
+    Console& console_;
+    bool active_ = false;
+};
+
+int ListPorts(const Options& options, Console& console) {
+    TTarnSerialPort port;
+    const std::vector<PortEntry> ports = PresentPorts(port);
+    console.Write(Stream::kOutput, FormatPortList(ports, options.json));
+    if (ports.empty() && !options.json) {
+        console.Write(Stream::kError,
+                      "tarnterm: no serial ports found; plug an adapter in, or try tarnterm "
+                      "--demo\n");
+    }
+    return kExitOk;
+}
+
+bool CheckLogFile(const std::string& path, std::string& error) {
+    std::ofstream file(std::filesystem::u8path(path), std::ios::app | std::ios::binary);
+    if (file) return true;
+    error = "cannot write the log file " + path +
+            "; check that its folder exists and that you may write there";
+    return false;
+}
+
+int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
+                Console& console) {
+    // The script pulls what it needs with the synchronous reads; the
+    // receive thread only announces new bytes, which wakes a waiting step.
+    port.SetAutoReceive(false);
+    port.SetOnReceive([](TTarnSerialPort*, std::string) {});
+    const OpenOutcome opened = OpenPort(port, portName, options.line);
+    if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
+    const int status = RunScript(port, options, portName, console);
+    port.Close();
+    port.SetOnReceive(nullptr);
+    return status;
+}
+
+int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
+                  Console& console, DemoInstrument* demo) {
+    const bool tour = demo != nullptr && !console.IsTerminal(Stream::kInput);
+    TerminalSettings settings;
+    settings.portName = portName;
+    settings.line = options.line;
+    settings.enter = options.enter;
+    settings.display = options.display;
+    // The instrument does not echo; in the demo the screen does.
+    settings.echo = options.echo || demo != nullptr;
+    settings.reconnect = options.reconnect || demo != nullptr;
+
+    RawMode raw(console, !tour);
+    Terminal terminal(port, console, settings, demo);
+    if (tour) ShowTourIntro(terminal, port);
+    const OpenOutcome opened = terminal.Connect();
+    if (opened.status != kExitOk) {
+        raw.Restore();
+        return Fail(console, opened.status, opened.message);
+    }
+    if (tour) return RunDemoTour(terminal, *demo);
+    return terminal.Run();
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& args, Console& console) {
+    const ParseResult parsed = ParseCommandLine(args);
+    if (!parsed.ok) return Fail(console, kExitUsage, parsed.error);
+    const Options& options = parsed.options;
+
+    switch (options.mode) {
+        case Mode::kHelp:
+            console.Write(Stream::kOutput, UsageText());
+            return kExitOk;
+        case Mode::kVersion: {
+            TTarnSerialPort port;
+            char text[96];
+            std::snprintf(text, sizeof text, "tarnterm, built on TTarnSerialPort %.2f\n",
+                          port.GetVersion());
+            console.Write(Stream::kOutput, text);
+            return kExitOk;
+        }
+        case Mode::kList:
+            return ListPorts(options, console);
+        case Mode::kConnect:
+            break;
+    }
+
+    std::string error;
+    if (!CheckScriptFiles(options, error)) return Fail(console, kExitUsage, error);
+    if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) {
+        return Fail(console, kExitUsage, error);
+    }
+    const bool script = !options.steps.empty();
+    if (!script && !options.demo && !console.IsTerminal(Stream::kInput)) {
+        return Fail(console, kExitUsage,
+                    "standard input is not a terminal, which the interactive terminal needs; "
+                    "for scripts use --send, --send-file, --expect or --read-line");
+    }
+
+    std::unique_ptr<DemoInstrument> demo;
+    if (options.demo) {
+        const bool tour = !script && !console.IsTerminal(Stream::kInput);
+        demo = std::make_unique<DemoInstrument>(DemoInstrument::kDefaultPortName,
+                                                tour ? kTourReadingPeriod : kDemoReadingPeriod);
+    }
+    const std::string portName = demo ? demo->PortName() : options.port;
+
+    TTarnSerialPort port;
+    SelectPort(port, portName);
+    try {
+        ApplyLineSettings(port, options.line);
+    } catch (const ETarnSerialPortException& e) {
+        // The command line has been checked; this is the component's word.
+        return Fail(console, kExitUsage, std::string(e.what()) + " Check the line settings.");
+    }
+    if (!options.logFile.empty()) {
+        port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
+        port.SetLogDateTime(options.timestamps);
+        port.SetLogInput(true);
+    }
+    if (script) return RunScriptOn(port, options, portName, console);
+    return RunTerminalOn(port, options, portName, console, demo.get());
+}
+
+}  // namespace tarnterm

@@ -1,0 +1,215 @@
+#include "script.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "connection.h"
+#include "display.h"
+#include "exit_status.h"
+#include "host_synchronize.h"
+
+namespace tarnterm {
+namespace {
+
+using Clock = ReceiveReader::Clock;
+
+// Progress is redrawn at most this often.
+constexpr std::chrono::milliseconds kProgressPeriod{100};
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
+    if (!file) return false;
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+// About a tenth of a second of line time per write, so that progress moves
+// smoothly and a stalled device is noticed soon.
+std::size_t ChunkSizeFor(std::int32_t baud) {
+    return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 16, 4096);
+}
+
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
+class ScriptRunner {
+public:
+    ScriptRunner(TTarnSerialPort& port, const Options& options, const std::string& portName,
+                 Console& console)
+        : port_(port), options_(options), portName_(portName), console_(console),
+          reader_(port) {}
+
+    int Run() {
+        for (const Step& step : options_.steps) {
+            const int status = RunStep(step);
+            if (status != kExitOk) return status;
+        }
+        return kExitOk;
+    }
+
+private:
+    int RunStep(const Step& step) {
+        switch (step.kind) {
+            case Step::Kind::kSend:
+                return Send(step.text, false);
+            case Step::Kind::kSendFile: {
+                std::string bytes;
+                if (!ReadWholeFile(step.text, bytes)) {
+                    return Fail(kExitUsage, "cannot read " + step.text);
+                }
+                return Send(bytes, console_.IsTerminal(Stream::kError));
+            }
+            case Step::Kind::kExpect:
+                return Finish(reader_.Expect(step.text, Deadline()),
+                              "no '" + port_.ReplaceControlChars(step.text) + "'");
+            case Step::Kind::kReadLine: {
+                std::string line;
+                const ReceiveReader::Result result = reader_.ReadLine(line, Deadline());
+                if (result == ReceiveReader::Result::kDone) {
+                    console_.Write(Stream::kOutput, line + "\n");
+                }
+                return Finish(result, "no complete line");
+            }
+        }
+        return kExitOk;
+    }
+
+    int Send(const std::string& bytes, bool showProgress) {
+        const Clock::time_point start = Clock::now();
+        Clock::time_point lastDrawn = start - kProgressPeriod;
+        auto draw = [&](std::size_t sent) {
+            const Clock::time_point now = Clock::now();
+            if (sent < bytes.size() && now - lastDrawn < kProgressPeriod) return;
+            lastDrawn = now;
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            console_.Write(Stream::kError, "\r" + FormatProgress(sent, bytes.size(), elapsed));
+        };
+        std::function<void(std::size_t)> progress;
+        if (showProgress) progress = draw;
+        std::string error;
+        const std::size_t sent =
+            SendAll(port_, bytes, ChunkSizeFor(options_.line.baud), progress, error);
+        if (showProgress) console_.Write(Stream::kError, "\n");
+        if (sent < bytes.size()) {
+            return Fail(kExitFailure, "sent " + std::to_string(sent) + " of " +
+                                          std::to_string(bytes.size()) + " bytes to " +
+                                          portName_ + ": " + error);
+        }
+        return kExitOk;
+    }
+
+    Clock::time_point Deadline() const {
+        const auto limit = std::chrono::duration<double>(options_.timeoutSeconds);
+        return Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
+    }
+
+    int Finish(ReceiveReader::Result result, const std::string& missing) {
+        switch (result) {
+            case ReceiveReader::Result::kDone:
+                return kExitOk;
+            case ReceiveReader::Result::kTimeout:
+                return Fail(kExitTimeout, missing + " from " + portName_ + " within " +
+                                              SecondsText(options_.timeoutSeconds) +
+                                              "; a longer --timeout may help");
+            case ReceiveReader::Result::kLost:
+                break;
+        }
+        return Fail(kExitFailure, portName_ + " closed while waiting; was the device removed?");
+    }
+
+    int Fail(int status, const std::string& message) {
+        console_.Write(Stream::kError, "tarnterm: " + message + "\n");
+        return status;
+    }
+
+    TTarnSerialPort& port_;
+    const Options& options_;
+    const std::string& portName_;
+    Console& console_;
+    ReceiveReader reader_;
+};
+
+}  // namespace
+
+ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
+    while (true) {
+        const std::string chunk = port_.ReadBuffer();
+        if (!chunk.empty()) {
+            pending_ += chunk;
+            return Result::kDone;
+        }
+        if (port_.IsConnected() == spNone) return Result::kLost;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return Result::kTimeout;
+        // The receive thread announces new bytes through the main thread's
+        // queue, which ends this wait early. An announcement can be missed
+        // when a read overlaps the thread's count, so the wait is also
+        // bounded by one poll period.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        const auto period = std::chrono::milliseconds(std::max<std::uint32_t>(port_.GetDelay(), 5));
+        tarn::host::CheckSynchronize(static_cast<int>(std::min(left, period).count()));
+    }
+}
+
+ReceiveReader::Result ReceiveReader::Expect(const std::string& pattern,
+                                            Clock::time_point deadline) {
+    while (true) {
+        const std::size_t at = pending_.find(pattern);
+        if (at != std::string::npos) {
+            pending_.erase(0, at + pattern.size());
+            skipLineFeed_ = false;
+            return Result::kDone;
+        }
+        // Only a tail shorter than the pattern can still begin a match.
+        if (pending_.size() >= pattern.size()) {
+            pending_.erase(0, pending_.size() - (pattern.size() - 1));
+        }
+        const Result filled = Fill(deadline);
+        if (filled != Result::kDone) return filled;
+    }
+}
+
+ReceiveReader::Result ReceiveReader::ReadLine(std::string& line, Clock::time_point deadline) {
+    while (true) {
+        if (skipLineFeed_ && !pending_.empty()) {
+            if (pending_[0] == '\n') pending_.erase(0, 1);
+            skipLineFeed_ = false;
+        }
+        const std::size_t end = pending_.find_first_of("\r\n");
+        if (end != std::string::npos) {
+            line = pending_.substr(0, end);
+            skipLineFeed_ = pending_[end] == '\r';
+            pending_.erase(0, end + 1);
+            return Result::kDone;
+        }
+        const Result filled = Fill(deadline);
+        if (filled != Result::kDone) return filled;
+    }
+}
+
+bool CheckScriptFiles(const Options& options, std::string& error) {
+    for (const Step& step : options.steps) {
+        if (step.kind != Step::Kind::kSendFile) continue;
+        std::ifstream file(std::filesystem::u8path(step.text), std::ios::binary);
+        if (!file) {
+            error = "cannot read " + step.text + "; check the name and that you may read it";
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
+              Console& console) {
+    return ScriptRunner(port, options, portName, console).Run();
+}
+
+}  // namespace tarnterm

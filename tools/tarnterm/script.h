@@ -1,0 +1,51 @@
+// The steps of a script run without a terminal (--send, --send-file,
+// --expect, --read-line). Received data is pulled with the component's
+// synchronous reads, so nothing is read beyond what a step needs.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "Tarnserialport.h"
+#include "console.h"
+#include "options.h"
+
+namespace tarnterm {
+
+// Waits for received bytes with the synchronous reads, keeping what a step
+// has read but not used for the next step. The component must have
+// AutoReceive off and an OnReceive handler, so that its announcements of
+// new bytes wake the wait. Main thread only.
+class ReceiveReader {
+public:
+    using Clock = std::chrono::steady_clock;
+    enum class Result { kDone, kTimeout, kLost };
+
+    explicit ReceiveReader(TTarnSerialPort& port) : port_(port) {}
+
+    // Waits until `pattern` has been received; the bytes up to its end are
+    // used up.
+    Result Expect(const std::string& pattern, Clock::time_point deadline);
+    // Waits for a line ended by CR, LF or CR LF and gives it without its end.
+    Result ReadLine(std::string& line, Clock::time_point deadline);
+
+private:
+    // Adds what waits in the driver to pending_, waiting until something
+    // came, the deadline passed or the port closed.
+    Result Fill(Clock::time_point deadline);
+
+    TTarnSerialPort& port_;
+    std::string pending_;
+    // A line ended by CR may be followed by its LF in a later read.
+    bool skipLineFeed_ = false;
+};
+
+// Checks that the files to send can be read, before the port is opened.
+bool CheckScriptFiles(const Options& options, std::string& error);
+
+// Runs the steps on the open port; returns the exit status. Results go to
+// standard output, messages and progress to standard error.
+int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
+              Console& console);
+
+}  // namespace tarnterm

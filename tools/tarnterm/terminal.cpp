@@ -1,0 +1,401 @@
+#include "terminal.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "demo_instrument.h"
+#include "exit_status.h"
+#include "host_synchronize.h"
+
+namespace tarnterm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a lost port is tried again.
+constexpr std::chrono::milliseconds kReconnectPeriod{250};
+// The longest wait for keys; keys and queued events end it sooner.
+constexpr int kIdleWaitMs = 500;
+constexpr std::size_t kReceivedKept = 64 * 1024;
+
+constexpr char kEscape = '\x1b';
+constexpr char kBackspace = '\x08';
+constexpr char kDelete = '\x7f';
+
+const std::int32_t kStandardRates[] = {300,   600,   1200,   2400,   4800,   9600,  19200,
+                                       38400, 57600, 115200, 230400, 460800, 921600};
+
+const char* OnOff(bool on) { return on ? "on" : "off"; }
+
+}  // namespace
+
+Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings settings,
+                   DemoInstrument* demo)
+    : port_(port),
+      console_(console),
+      settings_(std::move(settings)),
+      demo_(demo),
+      display_([this](const std::string& text) { console_.Write(Stream::kOutput, text); },
+               [this](const std::string& bytes) { return port_.ReplaceControlChars(bytes); },
+               settings_.display) {
+    Attach();
+}
+
+Terminal::~Terminal() { Detach(); }
+
+void Terminal::Attach() {
+    // The receive thread queues its events for this thread and then calls
+    // the hook, which ends the wait for keys so that they run at once.
+    Console* console = &console_;
+    tarn::host::SetWakeMainThread([console] { console->Wake(); });
+
+    port_.SetOnConnect([this](TTarnSerialPort*, TCommPort) {
+        dtr_ = settings_.line.flow != Flow::kDtrDsr;
+        rts_ = settings_.line.flow != Flow::kRtsCts;
+        break_ = false;
+        warnedOffline_ = false;
+        if (reconnecting_) {
+            display_.Status("reconnected to " + settings_.portName);
+        } else {
+            display_.Status("connected to " + settings_.portName + " at " +
+                            DescribeLineSettings(settings_.line));
+        }
+    });
+    port_.SetOnReceive([this](TTarnSerialPort*, std::string bytes) {
+        display_.Data(bytes);
+        received_ += bytes;
+        if (received_.size() > 2 * kReceivedKept) {
+            received_.erase(0, received_.size() - kReceivedKept);
+        }
+    });
+    port_.SetOnLineStatusChange([this](TTarnSerialPort*, TLineStatusSet lines) {
+        lineStatus_ = lines;
+        display_.Status("modem lines " + DescribeModemLines(lines));
+    });
+    port_.SetOnFault([this](TTarnSerialPort*, TCommPort) {
+        display_.Status(settings_.portName + " was removed");
+    });
+    port_.SetOnDisconnect([this](TTarnSerialPort*, TCommPort) {
+        lineStatus_ = TLineStatusSet();
+        display_.Status("disconnected from " + settings_.portName);
+        if (!closing_ && !changingRate_) ConnectionLost();
+    });
+}
+
+void Terminal::Detach() {
+    port_.SetOnConnect(nullptr);
+    port_.SetOnReceive(nullptr);
+    port_.SetOnLineStatusChange(nullptr);
+    port_.SetOnFault(nullptr);
+    port_.SetOnDisconnect(nullptr);
+    tarn::host::SetWakeMainThread({});
+}
+
+OpenOutcome Terminal::Connect() {
+    closing_ = false;
+    return OpenPort(port_, settings_.portName, settings_.line);
+}
+
+void Terminal::Close() {
+    closing_ = true;
+    waiting_ = false;
+    port_.Close();
+}
+
+void Terminal::Finish(int status) {
+    if (finished_) return;
+    finished_ = true;
+    exitStatus_ = status;
+}
+
+void Terminal::ConnectionLost() {
+    if (settings_.reconnect) {
+        waiting_ = true;
+        reconnecting_ = true;
+        nextAttempt_ = Clock::now();
+        display_.Status("waiting for " + settings_.portName + " to come back; Ctrl-T q quits");
+        return;
+    }
+    display_.Status("the connection is lost; start tarnterm with --reconnect to wait for "
+                    "the device to come back");
+    Finish(kExitFailure);
+}
+
+void Terminal::TryReconnect() {
+    if (!waiting_ || Clock::now() < nextAttempt_) return;
+    nextAttempt_ = Clock::now() + kReconnectPeriod;
+    try {
+        port_.Open();
+    } catch (const ETarnSerialPortException&) {
+        // Not back yet; the next attempt follows.
+        return;
+    }
+    if (Connected()) waiting_ = false;
+}
+
+void Terminal::Service(int waitMs) {
+    tarn::host::CheckSynchronize(waitMs);
+    TryReconnect();
+}
+
+void Terminal::ShowBanner() {
+    display_.Status("Ctrl-T is the menu key: Ctrl-T h for help, Ctrl-T q to quit");
+    if (demo_ != nullptr) {
+        display_.Status("type *IDN?, MEAS?, STREAM ON, STREAM OFF, RING or HELP and Enter; "
+                        "Ctrl-T p pulls the instrument's plug");
+    }
+}
+
+int Terminal::Run() {
+    ShowBanner();
+    while (!finished_) {
+        int waitMs = kIdleWaitMs;
+        if (waiting_) {
+            const auto untilAttempt = std::chrono::ceil<std::chrono::milliseconds>(
+                nextAttempt_ - Clock::now());
+            waitMs = static_cast<int>(
+                std::clamp<std::chrono::milliseconds::rep>(untilAttempt.count(), 0, waitMs));
+        }
+        std::string keys;
+        const bool inputOpen = console_.ReadKeys(keys, waitMs);
+        Service(0);
+        HandleKeys(keys);
+        if (!inputOpen) Finish(kExitOk);
+    }
+    Close();
+    return exitStatus_;
+}
+
+bool Terminal::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const Clock::time_point deadline = Clock::now() + limit;
+    while (!done()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        Service(static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 20)));
+    }
+    return true;
+}
+
+void Terminal::HandleKeys(const std::string& keys) {
+    std::string typed;
+    for (char key : keys) {
+        if (finished_) break;
+        if (rateEntry_) {
+            RateDigit(key);
+        } else if (menuPending_) {
+            menuPending_ = false;
+            if (key == kMenuKey) {
+                typed += key;
+                continue;
+            }
+            // What was typed before the menu key goes out first.
+            SendTyped(std::exchange(typed, std::string()));
+            MenuCommand(key);
+        } else if (key == kMenuKey) {
+            menuPending_ = true;
+        } else if (key == '\r') {
+            typed += EnterKeyBytes(settings_.enter);
+        } else {
+            typed += key;
+        }
+    }
+    SendTyped(typed);
+}
+
+void Terminal::SendTyped(const std::string& bytes) {
+    if (bytes.empty()) return;
+    if (!Connected()) {
+        if (!warnedOffline_) display_.Status("not connected; typed keys are not sent");
+        warnedOffline_ = true;
+        return;
+    }
+    if (settings_.echo) {
+        std::string shown = bytes;
+        shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
+        display_.Text(shown);
+    }
+    std::string error;
+    if (SendAll(port_, bytes, 4096, {}, error) < bytes.size()) {
+        display_.Status("sending failed: " + error);
+    }
+}
+
+void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool)) {
+    if (!(port_.*set)(!state)) {
+        display_.Status(std::string(name) + " could not be changed" +
+                        (Connected() ? "" : ": the port is not open"));
+        return;
+    }
+    state = !state;
+    display_.Status(std::string(name) + " " + OnOff(state));
+}
+
+void Terminal::ShowLines() {
+    TLineStatusSet lines;
+    if (port_.GetCTS()) lines.Include(lsCTS);
+    if (port_.GetDSR()) lines.Include(lsDSR);
+    if (port_.GetRING()) lines.Include(lsRING);
+    if (port_.GetDCD()) lines.Include(lsDCD);
+    display_.Status(std::string("DTR=") + OnOff(dtr_) + " RTS=" + OnOff(rts_) +
+                    " break=" + OnOff(break_) + "; " + DescribeModemLines(lines) + "; " +
+                    DescribeLineSettings(settings_.line) + (Connected() ? "" : "; not connected"));
+}
+
+void Terminal::ShowHelp() {
+    display_.Status("after Ctrl-T: d DTR, r RTS, b break, l lines and settings, + or - rate, "
+                    "s type a rate, v display, e Enter key, c local echo, q quit, "
+                    "Ctrl-T sends Ctrl-T");
+    if (demo_ != nullptr) display_.Status("p pulls the instrument's plug or puts it back");
+}
+
+void Terminal::MenuCommand(char key) {
+    switch (key) {
+        case 'd':
+        case 'D':
+            SetLine("DTR", dtr_, &TTarnSerialPort::SetDTR);
+            return;
+        case 'r':
+        case 'R':
+            SetLine("RTS", rts_, &TTarnSerialPort::SetRTS);
+            return;
+        case 'b':
+        case 'B':
+            SetLine("break", break_, &TTarnSerialPort::SetBreak);
+            return;
+        case 'l':
+        case 'L':
+            ShowLines();
+            return;
+        case '+':
+            StepRate(1);
+            return;
+        case '-':
+            StepRate(-1);
+            return;
+        case 's':
+        case 'S':
+            rateEntry_ = true;
+            rateDigits_.clear();
+            display_.Prompt("rate in bit/s (Enter applies, Esc cancels): ");
+            return;
+        case 'v':
+        case 'V': {
+            const DisplayMode next = display_.Mode() == DisplayMode::kRaw     ? DisplayMode::kNames
+                                     : display_.Mode() == DisplayMode::kNames ? DisplayMode::kHex
+                                                                              : DisplayMode::kRaw;
+            display_.SetMode(next);
+            display_.Status(std::string("display ") + DisplayModeName(next));
+            return;
+        }
+        case 'e':
+        case 'E':
+            settings_.enter = settings_.enter == EnterKey::kCrLf ? EnterKey::kCr
+                              : settings_.enter == EnterKey::kCr ? EnterKey::kLf
+                                                                 : EnterKey::kCrLf;
+            display_.Status(std::string("Enter sends ") + EnterKeyName(settings_.enter));
+            return;
+        case 'c':
+        case 'C':
+            settings_.echo = !settings_.echo;
+            display_.Status(std::string("local echo ") + OnOff(settings_.echo));
+            return;
+        case 'p':
+        case 'P':
+            if (demo_ == nullptr) break;
+            if (demo_->Plugged()) {
+                demo_->Unplug();
+                display_.Status("instrument unplugged");
+            } else {
+                demo_->Plug();
+                display_.Status("instrument plugged back in");
+            }
+            return;
+        case 'h':
+        case 'H':
+        case '?':
+            ShowHelp();
+            return;
+        case 'q':
+        case 'Q':
+        case 'x':
+        case 'X':
+            Finish(kExitOk);
+            return;
+        default:
+            break;
+    }
+    display_.Status("that is no menu key; Ctrl-T h lists them");
+}
+
+void Terminal::RateDigit(char key) {
+    if (key >= '0' && key <= '9' && rateDigits_.size() < 9) {
+        rateDigits_ += key;
+        display_.Text(std::string(1, key));
+    } else if ((key == kBackspace || key == kDelete) && !rateDigits_.empty()) {
+        rateDigits_.pop_back();
+        display_.Text("\b \b");
+    } else if (key == '\r' || key == '\n') {
+        rateEntry_ = false;
+        display_.Text("\n");
+        const long baud = rateDigits_.empty() ? 0 : std::stol(rateDigits_);
+        if (baud > 0) {
+            ChangeRate(static_cast<std::int32_t>(baud));
+        } else {
+            display_.Status("rate unchanged");
+        }
+    } else if (key == kEscape || key == '\x03') {
+        rateEntry_ = false;
+        display_.Text("\n");
+        display_.Status("rate unchanged");
+    }
+}
+
+void Terminal::StepRate(int direction) {
+    const std::int32_t now = settings_.line.baud;
+    std::int32_t next = now;
+    if (direction > 0) {
+        const auto* up = std::upper_bound(std::begin(kStandardRates), std::end(kStandardRates), now);
+        if (up != std::end(kStandardRates)) next = *up;
+    } else {
+        const auto* down =
+            std::lower_bound(std::begin(kStandardRates), std::end(kStandardRates), now);
+        if (down != std::begin(kStandardRates)) next = *(down - 1);
+    }
+    if (next == now) {
+        display_.Status("rate " + std::to_string(now) + " bit/s is the " +
+                        (direction > 0 ? "highest" : "lowest") + " in the menu; Ctrl-T s "
+                        "takes any rate");
+        return;
+    }
+    ChangeRate(next);
+}
+
+void Terminal::ChangeRate(std::int32_t baud) {
+    const std::int32_t old = settings_.line.baud;
+    settings_.line.baud = baud;
+    if (!Connected()) {
+        SetLineRate(port_, baud);
+        display_.Status("rate " + std::to_string(baud) + " bit/s from the next connection");
+        return;
+    }
+    // A rate that the driver refuses makes the component close the port.
+    changingRate_ = true;
+    SetLineRate(port_, baud);
+    changingRate_ = false;
+    if (Connected()) {
+        display_.Status("rate " + DescribeLineSettings(settings_.line));
+        return;
+    }
+    display_.Status(settings_.portName + " refused " + std::to_string(baud) + " bit/s; back to " +
+                    std::to_string(old));
+    settings_.line.baud = old;
+    SetLineRate(port_, old);
+    const OpenOutcome reopened = Connect();
+    if (reopened.status != kExitOk) {
+        display_.Status(reopened.message);
+        ConnectionLost();
+    }
+}
+
+}  // namespace tarnterm

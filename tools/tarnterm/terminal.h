@@ -1,0 +1,121 @@
+// The interactive terminal: typed keys go to the port, received data comes
+// to the screen, and the menu key reaches the port's control lines and
+// settings. Connection events arrive on the main thread through the
+// component's queue, which this class services from its own loop.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "Tarnserialport.h"
+#include "connection.h"
+#include "console.h"
+#include "display.h"
+#include "options.h"
+
+namespace tarnterm {
+
+class DemoInstrument;
+
+struct TerminalSettings {
+    std::string portName;
+    LineSettings line;
+    EnterKey enter = EnterKey::kCrLf;
+    DisplayMode display = DisplayMode::kRaw;
+    bool echo = false;
+    bool reconnect = false;
+};
+
+class Terminal {
+public:
+    // Ctrl-T.
+    static constexpr char kMenuKey = '\x14';
+
+    // `port` is set up with its port and line settings and still closed.
+    // `demo`, when given, is the instrument that the menu can unplug. All
+    // three must outlive the terminal. Main thread only, as is every member.
+    Terminal(TTarnSerialPort& port, Console& console, TerminalSettings settings,
+             DemoInstrument* demo = nullptr);
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    OpenOutcome Connect();
+    // Closes the port; the terminal counts that as intended.
+    void Close();
+
+    // The interactive loop: until the quit key, the end of the input or a
+    // lost port (without --reconnect). Closes the port and returns the exit
+    // status.
+    int Run();
+    void ShowBanner();
+
+    // Handles typed keys exactly as the loop does.
+    void HandleKeys(const std::string& keys);
+    // Runs the connection's events (and reconnection) without reading keys,
+    // until `done` holds or `limit` has passed; false on the limit.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+    bool Finished() const { return finished_; }
+    int ExitStatus() const { return exitStatus_; }
+    bool Connected() const { return port_.IsConnected() != spNone; }
+    // The port was lost and the terminal waits for it to come back.
+    bool WaitingForDevice() const { return waiting_; }
+    // The modem lines as last reported.
+    TLineStatusSet LineStatus() const { return lineStatus_; }
+    // What has been received since the last ClearReceived (the newest
+    // 64 KiB of it).
+    const std::string& Received() const { return received_; }
+    void ClearReceived() { received_.clear(); }
+    Display& Screen() { return display_; }
+
+private:
+    void Attach();
+    void Detach();
+    void Finish(int status);
+    // Runs queued events, waiting up to `waitMs` for one, then tries to
+    // reconnect when that is due.
+    void Service(int waitMs);
+    void TryReconnect();
+    void ConnectionLost();
+
+    void SendTyped(const std::string& bytes);
+    void MenuCommand(char key);
+    void RateDigit(char key);
+    void ChangeRate(std::int32_t baud);
+    void StepRate(int direction);
+    void ShowHelp();
+    void ShowLines();
+    void SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool));
+
+    TTarnSerialPort& port_;
+    Console& console_;
+    TerminalSettings settings_;
+    DemoInstrument* demo_;
+    Display display_;
+
+    bool finished_ = false;
+    int exitStatus_ = 0;
+    bool menuPending_ = false;
+    bool rateEntry_ = false;
+    std::string rateDigits_;
+
+    // Why the next disconnection happens, so that it is not taken for a
+    // lost device.
+    bool closing_ = false;
+    bool changingRate_ = false;
+    bool waiting_ = false;
+    bool reconnecting_ = false;
+    bool warnedOffline_ = false;
+    std::chrono::steady_clock::time_point nextAttempt_;
+
+    // The output lines as this terminal last set them.
+    bool dtr_ = true;
+    bool rts_ = true;
+    bool break_ = false;
+    TLineStatusSet lineStatus_;
+    std::string received_;
+};
+
+}  // namespace tarnterm
