@@ -1,0 +1,251 @@
+// The built tarnterm program as a user meets it: keys typed on a real
+// pseudo-terminal and the screen read back, scripts against a pseudo-terminal
+// port, and the exit statuses of failures.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Tarnserialport.h"
+#include "serialport/component_test_support.h"
+#include "connection.h"
+#include "pty_pair.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+constexpr auto kLimit = tarn::test::kEventLimit;
+
+int MillisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// Starts tarnterm with `args` and the three descriptors as its standard
+// streams; everything is prepared before fork, so that the child only
+// duplicates descriptors and executes.
+pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err, bool newSession) {
+    std::vector<std::string> argv = {TARNTERM_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (newSession) setsid();
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The exit status, or -1 when the program has not ended within the limit
+// (it is killed then).
+int WaitForExit(pid_t pid) {
+    const Clock::time_point deadline = Clock::now() + kLimit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs tarnterm without a terminal: input from /dev/null, output to pipes.
+Outcome RunWithoutTerminal(const std::vector<std::string>& args) {
+    int outPipe[2];
+    int errPipe[2];
+    Outcome outcome;
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return outcome;
+    const int devNull = open("/dev/null", O_RDONLY);
+    const pid_t pid = Spawn(args, devNull, outPipe[1], errPipe[1], false);
+    close(devNull);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&outcome.out, &outcome.err};
+    const Clock::time_point deadline = Clock::now() + kLimit;
+    int open = 2;
+    while (open > 0 && poll(fds, 2, MillisecondsUntil(deadline)) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& fd : fds) {
+        if (fd.fd >= 0) close(fd.fd);
+    }
+    outcome.status = WaitForExit(pid);
+    return outcome;
+}
+
+// tarnterm on a pseudo-terminal of its own: keys go in at the master, the
+// screen comes out of it.
+class Screen {
+public:
+    explicit Screen(const std::vector<std::string>& args) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        if (slave < 0) return;
+        pid_ = Spawn(args, slave, slave, slave, true);
+        close(slave);
+    }
+    ~Screen() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) close(master_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    // Reads the screen until `text` has appeared since the last match. The
+    // terminal turns each line feed into CR LF; the CRs are dropped here.
+    bool Shows(const std::string& text) {
+        const Clock::time_point deadline = Clock::now() + kLimit;
+        while (screen_.find(text, from_) == std::string::npos) {
+            pollfd in{master_, POLLIN, 0};
+            if (poll(&in, 1, MillisecondsUntil(deadline)) <= 0) return false;
+            char buffer[4096];
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] != '\r') screen_ += buffer[i];
+            }
+        }
+        from_ = screen_.find(text, from_) + text.size();
+        return true;
+    }
+    int Exit() {
+        exited_ = true;
+        return WaitForExit(pid_);
+    }
+    const std::string& Text() const { return screen_; }
+
+private:
+    int master_ = -1;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    std::string screen_;
+    std::size_t from_ = 0;
+};
+
+TEST(TarntermBinary, InteractiveDemoTakesKeysAndShowsAnswers) {
+    Screen screen({"--demo"});
+    ASSERT_TRUE(screen.Started());
+    ASSERT_TRUE(screen.Shows("Ctrl-T q to quit")) << screen.Text();
+    screen.Type("*IDN?\r");
+    // The local echo of the command, and below it the answer.
+    EXPECT_TRUE(screen.Shows("*IDN?\n")) << screen.Text();
+    EXPECT_TRUE(screen.Shows("\nTarnwerk,TT-100 Demo Instrument,SN0001,1.0\n")) << screen.Text();
+    screen.Type("\x14" "d");
+    EXPECT_TRUE(screen.Shows("[tarnterm] DTR off\n")) << screen.Text();
+    EXPECT_TRUE(screen.Shows("modem lines CTS=on DSR=off")) << screen.Text();
+    screen.Type("\x14" "q");
+    EXPECT_EQ(screen.Exit(), 0);
+}
+
+TEST(TarntermBinary, TerminalOnAPseudoTerminalPort) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    Screen screen({device->PortName(), "--enter", "cr", "--display", "names"});
+    ASSERT_TRUE(screen.Shows("Ctrl-T q to quit")) << screen.Text();
+    screen.Type("hi\r");
+    EXPECT_EQ(device->ReadPeer(3, kLimit), "hi\r");
+    ASSERT_TRUE(device->WritePeer("ok\x07\r\n"));
+    EXPECT_TRUE(screen.Shows("ok<BEL><CR><LF>\n")) << screen.Text();
+    device->Remove();
+    EXPECT_TRUE(screen.Shows("was removed\n")) << screen.Text();
+    EXPECT_EQ(screen.Exit(), 1);
+}
+
+TEST(TarntermBinary, ScriptStepsOnAPseudoTerminalPort) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    std::thread instrument([&] {
+        if (device->ReadPeer(5, kLimit) == "PING\r") device->WritePeer("noise PONG 42\r\n");
+    });
+    const Outcome done = RunWithoutTerminal({device->PortName(), "--send", "PING\\r", "--expect", "PONG ",
+                              "--read-line", "--timeout", "30"});
+    instrument.join();
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out, "42\n");
+
+    const Outcome late = RunWithoutTerminal({device->PortName(), "--expect", "never", "--timeout", "0.2"});
+    EXPECT_EQ(late.status, 3);
+    EXPECT_NE(late.err.find("no 'never'"), std::string::npos) << late.err;
+}
+
+TEST(TarntermBinary, FailuresGiveOneLineAndTheirOwnStatus) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    TTarnSerialPort holder;
+    tarnterm::SelectPort(holder, device->PortName());
+    holder.Open();
+    ASSERT_NE(holder.IsConnected(), spNone);
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"/dev/null", "--send", "x"}, 6, "/dev/null is not a serial port"},
+        {{"/dev/tarnterm-no-such-port", "--send", "x"}, 4, "does not exist"},
+        {{device->PortName(), "--send", "x"}, 5, "is busy"},
+        {{"COM1", "--baud", "fast"}, 2, "is not a rate"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunWithoutTerminal(c.args);
+        EXPECT_EQ(outcome.status, c.status) << c.args[0] << ": " << outcome.err;
+        EXPECT_EQ(outcome.err.rfind("tarnterm: ", 0), 0u) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
+}
+
+TEST(TarntermBinary, DemoWithoutATerminalEndsByItself) {
+    const Outcome outcome = RunWithoutTerminal({"--demo"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    EXPECT_NE(outcome.out.find("[tarnterm] demo finished"), std::string::npos) << outcome.out;
+}
+
+}  // namespace

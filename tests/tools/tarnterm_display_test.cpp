@@ -1,0 +1,85 @@
+// What tarnterm shows: data in its three forms, status lines that never run
+// into the data, the progress bar and the port list.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Tarnserialport.h"
+#include "connection.h"
+#include "display.h"
+
+namespace {
+
+using tarnterm::Display;
+using tarnterm::DisplayMode;
+
+struct Screen {
+    TTarnSerialPort namer;
+    std::string text;
+    Display display{[this](const std::string& s) { text += s; },
+                    [this](const std::string& s) { return namer.ReplaceControlChars(s); },
+                    DisplayMode::kRaw};
+};
+
+TEST(TarntermDisplay, StatusLinesStandOnTheirOwnLine) {
+    Screen screen;
+    screen.display.Data("12.5 V");
+    screen.display.Status("DTR off");
+    screen.display.Data("\r\n13.0 V\r\n");
+    screen.display.Status("RTS off");
+    EXPECT_EQ(screen.text, "12.5 V\n[tarnterm] DTR off\n\r\n13.0 V\r\n[tarnterm] RTS off\n");
+}
+
+TEST(TarntermDisplay, NamesControlCharactersAndKeepsLines) {
+    Screen screen;
+    screen.display.SetMode(DisplayMode::kNames);
+    screen.display.Data(std::string("a\tb\0\r\nc", 7));
+    EXPECT_EQ(screen.text, "a<TAB>b<NUL><CR><LF>\nc");
+}
+
+TEST(TarntermDisplay, HexRunsOnAcrossChunksAndBreaksLines) {
+    Screen screen;
+    screen.display.SetMode(DisplayMode::kHex);
+    screen.display.Data("AB");
+    screen.display.Data("C\n");
+    screen.display.Data(std::string(17, 'x'));
+    screen.display.Status("done");
+    EXPECT_EQ(screen.text,
+              "41 42 43 0A\n"
+              "78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78\n"
+              "78\n[tarnterm] done\n");
+    // A change of form starts on a fresh line.
+    screen.text.clear();
+    screen.display.Data("A");
+    screen.display.SetMode(DisplayMode::kRaw);
+    screen.display.Data("ok");
+    EXPECT_EQ(screen.text, "41\nok");
+}
+
+TEST(TarntermDisplay, ProgressShowsShareAmountAndRate) {
+    EXPECT_EQ(tarnterm::FormatProgress(0, 2048, 0.0),
+              "[------------------------]   0%  0 B of 2.0 KiB");
+    EXPECT_EQ(tarnterm::FormatProgress(1024, 2048, 1.0),
+              "[############------------]  50%  1.0 KiB of 2.0 KiB  1.0 KiB/s");
+    EXPECT_EQ(tarnterm::FormatProgress(3 << 20, 3 << 20, 2.0),
+              "[########################] 100%  3.0 MiB of 3.0 MiB  1.5 MiB/s");
+    EXPECT_EQ(tarnterm::FormatProgress(0, 0, 0.0).substr(0, 31),
+              "[########################] 100%");
+}
+
+TEST(TarntermDisplay, ModemLinesAndPortListForPeopleAndScripts) {
+    EXPECT_EQ(tarnterm::DescribeModemLines(TLineStatusSet{lsCTS, lsDCD}),
+              "CTS=on DSR=off RING=off DCD=on");
+    const std::vector<tarnterm::PortEntry> ports = {{"COM3", "spCOM3"},
+                                                    {"MY\"DEV\\1", "spCustom"}};
+    EXPECT_EQ(tarnterm::FormatPortList(ports, false),
+              "COM3      spCOM3\n"
+              "MY\"DEV\\1  spCustom\n");
+    EXPECT_EQ(tarnterm::FormatPortList(ports, true),
+              "[\n  {\"name\": \"COM3\", \"identifier\": \"spCOM3\"},\n"
+              "  {\"name\": \"MY\\\"DEV\\\\1\", \"identifier\": \"spCustom\"}\n]\n");
+    EXPECT_EQ(tarnterm::FormatPortList({}, true), "[]\n");
+    EXPECT_EQ(tarnterm::JsonString(std::string("a\x01", 2)), "\"a\\u0001\"");
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// tarnterm's command line: every setting read as meant, and every mistake
+// caught before a port is touched, with a line that says what to do.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace {
+
+using tarnterm::Flow;
+using tarnterm::Mode;
+using tarnterm::ParseCommandLine;
+using tarnterm::Step;
+
+TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
+    const auto parsed = ParseCommandLine({"/dev/ttyUSB0", "-b", "250000", "--data=7",
+                                          "--parity", "even", "--stop=2", "--flow", "rtscts",
+                                          "--delay", "20", "--enter", "lf", "--display=hex",
+                                          "--echo", "--log", "t.log", "--timestamps",
+                                          "--reconnect"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const tarnterm::Options& o = parsed.options;
+    EXPECT_EQ(o.mode, Mode::kConnect);
+    EXPECT_EQ(o.port, "/dev/ttyUSB0");
+    EXPECT_EQ(o.line.baud, 250000);
+    EXPECT_EQ(o.line.dataBits, dw7Bits);
+    EXPECT_EQ(o.line.parity, pbEven);
+    EXPECT_EQ(o.line.stopBits, sb2Bits);
+    EXPECT_EQ(o.line.flow, Flow::kRtsCts);
+    EXPECT_EQ(o.line.delayMs, 20u);
+    EXPECT_EQ(o.enter, tarnterm::EnterKey::kLf);
+    EXPECT_EQ(o.display, tarnterm::DisplayMode::kHex);
+    EXPECT_TRUE(o.echo && o.timestamps && o.reconnect);
+    EXPECT_EQ(o.logFile, "t.log");
+    EXPECT_EQ(tarnterm::DescribeLineSettings(o.line), "250000 7E2, flow rtscts");
+
+    const auto defaults = ParseCommandLine({"COM3"});
+    ASSERT_TRUE(defaults.ok);
+    EXPECT_EQ(tarnterm::DescribeLineSettings(defaults.options.line), "115200 8N1, flow none");
+    EXPECT_EQ(defaults.options.line.delayMs, 50u);
+    EXPECT_EQ(defaults.options.enter, tarnterm::EnterKey::kCrLf);
+}
+
+TEST(TarntermOptions, KeepsScriptStepsInOrderWithEscapesDecoded) {
+    const auto parsed = ParseCommandLine({"COM3", "--send", "*IDN?\\r\\n", "--expect",
+                                          "\\x06OK", "--read-line", "--send-file", "fw.bin",
+                                          "--timeout", "0.5"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const std::vector<Step>& steps = parsed.options.steps;
+    ASSERT_EQ(steps.size(), 4u);
+    EXPECT_EQ(steps[0].kind, Step::Kind::kSend);
+    EXPECT_EQ(steps[0].text, "*IDN?\r\n");
+    EXPECT_EQ(steps[1].kind, Step::Kind::kExpect);
+    EXPECT_EQ(steps[1].text, "\x06OK");
+    EXPECT_EQ(steps[2].kind, Step::Kind::kReadLine);
+    EXPECT_EQ(steps[3].kind, Step::Kind::kSendFile);
+    EXPECT_EQ(steps[3].text, "fw.bin");
+    EXPECT_DOUBLE_EQ(parsed.options.timeoutSeconds, 0.5);
+}
+
+TEST(TarntermOptions, DecodesEveryEscapeAndRefusesBrokenOnes) {
+    std::string bytes;
+    std::string error;
+    ASSERT_TRUE(tarnterm::DecodeEscapes("a\\t\\e\\0\\\\\\xfFz", bytes, error));
+    EXPECT_EQ(bytes, std::string("a\t\x1b\0\\\xff" "z", 7));
+    EXPECT_FALSE(tarnterm::DecodeEscapes("\\q", bytes, error));
+    EXPECT_NE(error.find("\\xHH"), std::string::npos);
+    EXPECT_FALSE(tarnterm::DecodeEscapes("\\x4", bytes, error));
+    EXPECT_FALSE(tarnterm::DecodeEscapes("end\\", bytes, error));
+}
+
+TEST(TarntermOptions, ModesWithoutAPort) {
+    EXPECT_EQ(ParseCommandLine({"--list", "--json"}).options.mode, Mode::kList);
+    EXPECT_EQ(ParseCommandLine({"-h"}).options.mode, Mode::kHelp);
+    EXPECT_EQ(ParseCommandLine({"--version"}).options.mode, Mode::kVersion);
+    const auto demo = ParseCommandLine({"--demo", "--send", "x"});
+    ASSERT_TRUE(demo.ok);
+    EXPECT_TRUE(demo.options.demo);
+}
+
+// Each mistake is refused with a line that names the fix.
+TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
+    const struct {
+        std::vector<std::string> args;
+        const char* hint;
+    } cases[] = {
+        {{"COM1", "--baud", "fast"}, "such as 9600"},
+        {{"COM1", "--baud", "0"}, "such as 9600"},
+        {{"COM1", "--data", "9"}, "5, 6, 7 or 8"},
+        {{"COM1", "--parity", "x"}, "none, odd, even, mark or space"},
+        {{"COM1", "--stop", "3"}, "1, 1.5 or 2"},
+        {{"COM1", "--flow", "cts"}, "rtscts"},
+        {{"COM1", "--delay", "0"}, "1 to 10000"},
+        {{"COM1", "--enter", "crcr"}, "cr, lf or crlf"},
+        {{"COM1", "--display", "ascii"}, "raw, names or hex"},
+        {{"COM1", "--timeout", "-1", "--read-line"}, "above 0"},
+        {{"COM1", "--send", ""}, "at least one"},
+        {{"COM1", "--baud"}, "--baud 115200"},
+        {{"COM1", "--bogus"}, "--help"},
+        {{"COM1", "--echo=yes"}, "takes no value"},
+        {{"COM1", "COM2"}, "only one port"},
+        {{}, "tarnterm --list"},
+        {{"--demo", "COM1"}, "leave out the port"},
+        {{"--list", "COM1"}, "takes no port"},
+        {{"COM1", "--json"}, "--list --json"},
+        {{"COM1", "--timestamps"}, "--log FILE"},
+        {{"COM1", "--timeout", "3"}, "--expect and --read-line"},
+        {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
+        {{"COM1", "--stop", "1.5"}, "only with --data 5"},
+        {{"COM1", "--data", "5", "--stop", "2"}, "--stop 1 or 1.5"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseCommandLine(c.args);
+        std::string line;
+        for (const std::string& arg : c.args) line += arg + " ";
+        EXPECT_FALSE(parsed.ok) << line;
+        EXPECT_NE(parsed.error.find(c.hint), std::string::npos) << line << "-> " << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << line;
+    }
+    // The framings that do exist are taken.
+    EXPECT_TRUE(ParseCommandLine({"COM1", "--data", "5", "--stop", "1.5"}).ok);
+    const auto dashed = ParseCommandLine({"--baud", "9600", "--", "-odd-name"});
+    ASSERT_TRUE(dashed.ok) << dashed.error;
+    EXPECT_EQ(dashed.options.port, "-odd-name");
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+// tarnterm without a terminal: the script steps, the reader behind
+// --expect and --read-line, the traffic log, the port list, and the verdict
+// on a port that does not open.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "Tarnserialport.h"
+#include "serialport/component_test_support.h"
+#include "connection.h"
+#include "demo_instrument.h"
+#include "exit_status.h"
+#include "fake_console.h"
+#include "host_exception.h"
+#include "host_strings.h"
+#include "program.h"
+#include "script.h"
+#include "serial_driver.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using namespace std::chrono_literals;
+using tarn::test::FakeConsole;
+using tarnterm::ReceiveReader;
+using Result = ReceiveReader::Result;
+
+const auto kLongDeadline = [] { return ReceiveReader::Clock::now() + tarn::test::kEventLimit; };
+
+// A component opened on `name` as a script opens it: the reads pull the
+// data, the receive thread only announces it.
+void OpenForScript(TTarnSerialPort& port, const std::string& name) {
+    port.SetAutoReceive(false);
+    port.SetOnReceive([](TTarnSerialPort*, std::string) {});
+    tarnterm::SelectPort(port, name);
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+}
+
+std::filesystem::path TempPath(const std::string& name) {
+    return std::filesystem::temp_directory_path() / ("tarnterm_test_" + name);
+}
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(TarntermReader, SplitsLinesAtEveryEndingAndKeepsTheRest) {
+    drv::VirtualPort device("TTREAD1");
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    ReceiveReader reader(port);
+    device.Inject("one\r\ntwo\rthree\n\r\nxOKy");
+    std::string line;
+    for (const char* expected : {"one", "two", "three", ""}) {
+        ASSERT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kDone);
+        EXPECT_EQ(line, expected);
+    }
+    EXPECT_EQ(reader.Expect("OK", kLongDeadline()), Result::kDone);
+    // "y" is no line; the wait ends at its deadline.
+    EXPECT_EQ(reader.ReadLine(line, ReceiveReader::Clock::now() + 50ms), Result::kTimeout);
+    device.Inject("\n");
+    ASSERT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kDone);
+    EXPECT_EQ(line, "y");
+    // A CR at the end of one read and its LF in the next make one ending.
+    device.Inject("a\r");
+    ASSERT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kDone);
+    device.Inject("\nb\n");
+    ASSERT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kDone);
+    EXPECT_EQ(line, "b");
+}
+
+TEST(TarntermReader, ExpectFindsTextThatArrivesInPieces) {
+    drv::VirtualPort device("TTREAD2");
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    ReceiveReader reader(port);
+    device.Inject("noise READ");
+    // The rest follows once the first piece has been read.
+    std::thread sender([&] {
+        const auto deadline = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+        while (device.InputQueued() > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        device.Inject("Y>");
+    });
+    EXPECT_EQ(reader.Expect("READY>", kLongDeadline()), Result::kDone);
+    sender.join();
+}
+
+TEST(TarntermReader, ReportsAPortThatGoesWhileWaiting) {
+    drv::VirtualPort device("TTREAD3");
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    ReceiveReader reader(port);
+    device.Remove();
+    std::string line;
+    EXPECT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kLost);
+}
+
+TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
+    FakeConsole console;
+    EXPECT_EQ(tarnterm::RunProgram({"--demo", "--send", "*IDN?\\r", "--read-line", "--send",
+                                    "MEAS?\\n", "--expect", " C\\r\\n", "--timeout", "30"},
+                                   console),
+              tarnterm::kExitOk)
+        << console.Err();
+    EXPECT_EQ(console.Out(), std::string(tarnterm::DemoInstrument::kIdentity) + "\n");
+    EXPECT_EQ(console.Err(), "");
+
+    FakeConsole late;
+    EXPECT_EQ(tarnterm::RunProgram({"--demo", "--expect", "NEVER\\r", "--timeout", "0.2"}, late),
+              tarnterm::kExitTimeout);
+    EXPECT_EQ(late.Err(), "tarnterm: no 'NEVER<CR>' from TARNDEMO within 0.2 s; a longer "
+                          "--timeout may help\n");
+}
+
+TEST(TarntermScript, SendsFilesAndTextWholeWithProgressOnATerminal) {
+    drv::VirtualPort device("TTSEND1");
+    const std::filesystem::path path = TempPath("send.bin");
+    std::string content;
+    for (int i = 0; i < 5000; ++i) content += static_cast<char>(i * 7);
+    std::ofstream(path, std::ios::binary) << content;
+
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    tarnterm::Options options;
+    options.line.baud = 9600;  // 96-byte writes
+    options.steps = {{tarnterm::Step::Kind::kSend, std::string("a\0b", 3)},
+                     {tarnterm::Step::Kind::kSendFile, path.u8string()}};
+    FakeConsole console(false, true);
+    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), console), tarnterm::kExitOk);
+    EXPECT_EQ(device.TakeWritten(), std::string("a\0b", 3) + content);
+    const std::string progress = console.Err();
+    EXPECT_NE(progress.find("\r[########################] 100%  4.9 KiB of 4.9 KiB"),
+              std::string::npos)
+        << progress;
+    EXPECT_EQ(progress.back(), '\n');
+
+    // Without a terminal on standard error nothing is drawn; a device that
+    // takes nothing makes the step fail.
+    device.LimitNextWrite(0);
+    FakeConsole quiet;
+    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), quiet), tarnterm::kExitOk);
+    EXPECT_EQ(quiet.Err(), "");
+    port.Close();
+    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), quiet), tarnterm::kExitFailure);
+    EXPECT_NE(quiet.Err().find("sent 0 of 3 bytes to TTSEND1"), std::string::npos);
+    std::filesystem::remove(path);
+}
+
+TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {
+    const std::filesystem::path plain = TempPath("plain.log");
+    const std::filesystem::path stamped = TempPath("stamped.log");
+    std::filesystem::remove(plain);
+    std::filesystem::remove(stamped);
+    const std::string answer = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+    for (const auto* path : {&plain, &stamped}) {
+        std::vector<std::string> args = {"--demo", "--log", path->u8string(), "--send",
+                                         "*IDN?\\r", "--read-line", "--timeout", "30"};
+        if (path == &stamped) args.push_back("--timestamps");
+        FakeConsole console;
+        ASSERT_EQ(tarnterm::RunProgram(args, console), tarnterm::kExitOk) << console.Err();
+    }
+    EXPECT_EQ(FileText(plain), answer);
+    const std::string record = FileText(stamped);
+    // Date, blank, time, blank, the data, and the record's own line break.
+    ASSERT_GT(record.size(), answer.size() + 6);
+    EXPECT_EQ(record.substr(record.size() - answer.size() - 2), answer + "\r\n");
+    EXPECT_EQ(std::count(record.begin(), record.end() - answer.size(), ' '), 2);
+    std::filesystem::remove(plain);
+    std::filesystem::remove(stamped);
+}
+
+TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
+    const tarnterm::LineSettings line;
+    drv::VirtualPort device("TTOPEN1");
+    TTarnSerialPort holder;
+    tarnterm::SelectPort(holder, device.Name());
+    holder.Open();
+
+    TTarnSerialPort port;
+    tarnterm::SelectPort(port, device.Name());
+    tarnterm::OpenOutcome outcome = tarnterm::OpenPort(port, device.Name(), line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitPortBusy);
+    EXPECT_NE(outcome.message.find("TTOPEN1 is busy"), std::string::npos);
+    holder.Close();
+
+    device.RefuseNextCommState();
+    outcome = tarnterm::OpenPort(port, device.Name(), line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitOpenFailed);
+    EXPECT_NE(outcome.message.find("refused the line settings 115200 8N1"), std::string::npos);
+
+    device.RefuseOpens(drv::ERROR_GEN_FAILURE);
+    outcome = tarnterm::OpenPort(port, device.Name(), line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitOpenFailed);
+    EXPECT_NE(outcome.message.find("Cannot connect to TTOPEN1."), std::string::npos);
+    device.RefuseOpens(drv::ERROR_SUCCESS);
+
+    tarnterm::SelectPort(port, "TTNOSUCHPORT");
+    outcome = tarnterm::OpenPort(port, "TTNOSUCHPORT", line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitNoSuchPort);
+    EXPECT_NE(outcome.message.find("does not exist; tarnterm --list"), std::string::npos);
+
+    // A file that is there but not found as a port is no serial device.
+    const std::filesystem::path file = TempPath("not-a-port.txt");
+    std::ofstream(file) << "text";
+    const std::string notFound = tarn::host::UnicodeToUtf8(
+        tarn::host::SysErrorMessage(drv::ERROR_FILE_NOT_FOUND));
+    outcome = tarnterm::ExplainOpenFailure(file.u8string(), "Cannot connect to x. " + notFound,
+                                           line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
+    EXPECT_NE(outcome.message.find("is not a serial port"), std::string::npos);
+    std::filesystem::remove(file);
+}
+
+TEST(TarntermProgram, ListsThePortsForPeopleAndScripts) {
+    drv::VirtualPort device("TTLIST1");
+    FakeConsole text;
+    ASSERT_EQ(tarnterm::RunProgram({"--list"}, text), tarnterm::kExitOk);
+    const std::string out = text.Out();
+    const std::size_t at = out.find("TTLIST1 ");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.find_first_not_of(' ', at + 7), 9), "spCustom\n");
+
+    FakeConsole json;
+    ASSERT_EQ(tarnterm::RunProgram({"--list", "--json"}, json), tarnterm::kExitOk);
+    EXPECT_NE(json.Out().find("{\"name\": \"TTLIST1\", \"identifier\": \"spCustom\"}"),
+              std::string::npos);
+    EXPECT_EQ(json.Out().front(), '[');
+}
+
+TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
+    const std::string missingFolder = TempPath("no-such-folder/x.log").u8string();
+    const std::vector<std::string> cases[] = {
+        {"COM1", "--parity", "x"},
+        {"TTNOPORT"},  // interactive, but no terminal to type on
+        {"TTNOPORT", "--send-file", TempPath("no-such-file").u8string()},
+        {"--demo", "--log", missingFolder, "--send", "x"},
+    };
+    for (const auto& args : cases) {
+        FakeConsole console;
+        EXPECT_EQ(tarnterm::RunProgram(args, console), tarnterm::kExitUsage) << args[0];
+        const std::string err = console.Err();
+        EXPECT_EQ(err.rfind("tarnterm: ", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(console.Out(), "");
+    }
+}
+
+}  // namespace

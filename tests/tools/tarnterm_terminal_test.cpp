@@ -1,0 +1,208 @@
+// The interactive terminal in-process, on virtual ports: keys out, data and
+// status lines in, the menu on the port's lines and rate, a pulled adapter
+// with and without --reconnect, the demo instrument and its scripted tour.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "Tarnserialport.h"
+#include "serialport/component_test_support.h"
+#include "demo_instrument.h"
+#include "exit_status.h"
+#include "fake_console.h"
+#include "program.h"
+#include "serial_driver.h"
+#include "terminal.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using namespace std::chrono_literals;
+using tarn::test::FakeConsole;
+using tarnterm::Terminal;
+
+const std::string kMenu(1, Terminal::kMenuKey);
+
+// A terminal connected to a virtual port, as the program sets one up.
+struct Session {
+    explicit Session(const std::string& name, tarnterm::TerminalSettings settings = {})
+        : device(name) {
+        settings.portName = name;
+        tarnterm::SelectPort(port, name);
+        tarnterm::ApplyLineSettings(port, settings.line);
+        terminal = std::make_unique<Terminal>(port, console, settings);
+        const tarnterm::OpenOutcome opened = terminal->Connect();
+        EXPECT_EQ(opened.status, tarnterm::kExitOk) << opened.message;
+    }
+    ~Session() { terminal->Close(); }
+
+    bool ScreenShows(const std::string& text) {
+        return terminal->RunUntil(
+            [&] { return console.Out().find(text) != std::string::npos; },
+            tarn::test::kEventLimit);
+    }
+    bool Until(const std::function<bool()>& done) {
+        return terminal->RunUntil(done, tarn::test::kEventLimit);
+    }
+
+    drv::VirtualPort device;
+    FakeConsole console{true};
+    TTarnSerialPort port;
+    std::unique_ptr<Terminal> terminal;
+};
+
+TEST(TarntermTerminal, SendsTypedKeysWithTheChosenEnter) {
+    tarnterm::TerminalSettings settings;
+    settings.enter = tarnterm::EnterKey::kLf;
+    settings.echo = true;
+    Session s("TTTERM1", settings);
+    ASSERT_TRUE(s.ScreenShows("connected to TTTERM1 at 115200 8N1, flow none"));
+    s.terminal->HandleKeys("ab\rc");
+    EXPECT_EQ(s.device.WaitWritten(4, tarn::test::kEventLimit), "ab\nc");
+    EXPECT_NE(s.console.Out().find("ab\nc"), std::string::npos);
+    // The menu key twice sends it; the Enter key changes from the menu.
+    s.terminal->HandleKeys(kMenu + kMenu + kMenu + "e\r");
+    EXPECT_EQ(s.device.WaitWritten(3, tarn::test::kEventLimit), "\x14\r\n");
+    EXPECT_NE(s.console.Out().find("[tarnterm] Enter sends CR LF"), std::string::npos);
+}
+
+TEST(TarntermTerminal, ShowsDataInEachFormAndStatusOnItsOwnLine) {
+    Session s("TTTERM2");
+    s.device.Inject("12.5");
+    ASSERT_TRUE(s.ScreenShows("12.5"));
+    s.device.SetModemStatus(drv::MS_CTS_ON | drv::MS_RLSD_ON);
+    ASSERT_TRUE(s.ScreenShows("12.5\n[tarnterm] modem lines CTS=on DSR=off RING=off DCD=on\n"));
+    EXPECT_TRUE(s.terminal->LineStatus().Contains(lsDCD));
+
+    s.terminal->HandleKeys(kMenu + "v");
+    s.device.Inject("x\ty\r\n");
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] display control characters named\nx<TAB>y<CR><LF>\n"));
+    s.terminal->HandleKeys(kMenu + "v");
+    s.device.Inject("AB");
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] display hexadecimal\n41 42"));
+}
+
+TEST(TarntermTerminal, MenuDrivesTheLinesAndTheRate) {
+    Session s("TTTERM3");
+    ASSERT_TRUE(s.device.Dtr() && s.device.Rts());
+    s.terminal->HandleKeys(kMenu + "d" + kMenu + "r" + kMenu + "b");
+    EXPECT_FALSE(s.device.Dtr());
+    EXPECT_FALSE(s.device.Rts());
+    EXPECT_TRUE(s.device.BreakOn());
+    s.terminal->HandleKeys(kMenu + "b" + kMenu + "l");
+    EXPECT_FALSE(s.device.BreakOn());
+    EXPECT_NE(s.console.Out().find("[tarnterm] DTR off\n[tarnterm] RTS off\n[tarnterm] break on\n"
+                                   "[tarnterm] break off\n[tarnterm] DTR=off RTS=off break=off; "),
+              std::string::npos)
+        << s.console.Out();
+
+    s.terminal->HandleKeys(kMenu + "+");
+    EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 230400u);
+    s.terminal->HandleKeys(kMenu + "s2500x0\x7f" "0\r");
+    EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 25000u);
+    EXPECT_NE(s.console.Out().find("[tarnterm] rate 25000 8N1, flow none"), std::string::npos);
+
+    // A rate that the device refuses: back to the last one, still connected.
+    s.device.RefuseNextCommState();
+    s.terminal->HandleKeys(kMenu + "-");
+    EXPECT_TRUE(s.terminal->Connected());
+    EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 25000u);
+    EXPECT_NE(s.console.Out().find("TTTERM3 refused 19200 bit/s; back to 25000"),
+              std::string::npos);
+    EXPECT_FALSE(s.terminal->Finished());
+}
+
+TEST(TarntermTerminal, APulledAdapterEndsTheSessionWithoutReconnect) {
+    Session s("TTTERM4");
+    s.device.Remove();
+    ASSERT_TRUE(s.Until([&] { return s.terminal->Finished(); }));
+    EXPECT_EQ(s.terminal->ExitStatus(), tarnterm::kExitFailure);
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] TTTERM4 was removed\n[tarnterm] disconnected from "
+                              "TTTERM4\n[tarnterm] the connection is lost; start tarnterm with "
+                              "--reconnect"));
+}
+
+TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
+    tarnterm::TerminalSettings settings;
+    settings.reconnect = true;
+    Session s("TTTERM5", settings);
+    s.terminal->HandleKeys(kMenu + "d");
+    s.device.Remove();
+    ASSERT_TRUE(s.Until([&] { return s.terminal->WaitingForDevice(); }));
+    s.terminal->HandleKeys("lost");
+    s.terminal->HandleKeys("still lost");
+    s.device.Plug();
+    ASSERT_TRUE(s.Until([&] { return s.terminal->Connected() && !s.terminal->WaitingForDevice(); }));
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] reconnected to TTTERM5"));
+    EXPECT_FALSE(s.terminal->Finished());
+    // One warning for the keys typed meanwhile; none of them went out, and
+    // the new connection starts with its lines raised again.
+    const std::string out = s.console.Out();
+    EXPECT_EQ(out.find("not connected; typed keys are not sent"),
+              out.rfind("not connected; typed keys are not sent"));
+    EXPECT_TRUE(s.device.Dtr());
+    s.terminal->HandleKeys("back");
+    EXPECT_EQ(s.device.WaitWritten(4, tarn::test::kEventLimit), "back");
+}
+
+TEST(TarntermDemo, InstrumentAnswersAndDrivesItsLines) {
+    tarnterm::DemoInstrument instrument("TTDEMO1", 10ms);
+    TTarnSerialPort port;
+    std::string received;
+    TLineStatusSet lines;
+    port.SetOnReceive([&](TTarnSerialPort*, std::string bytes) { received += bytes; });
+    port.SetOnLineStatusChange([&](TTarnSerialPort*, TLineStatusSet now) { lines = now; });
+    tarnterm::SelectPort(port, instrument.PortName());
+    port.Open();
+    auto answer = [&](const std::string& command, const std::string& expected) {
+        received.clear();
+        port.SendChars(command);
+        return tarn::test::WaitUntil([&] { return received.find(expected) != std::string::npos; });
+    };
+    auto linesAre = [&](TLineStatusSet expected) {
+        return tarn::test::WaitUntil([&] { return lines == expected; });
+    };
+    EXPECT_TRUE(linesAre({lsCTS, lsDSR}));
+    EXPECT_TRUE(answer("*idn?\r\n", std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n"));
+    EXPECT_TRUE(answer("MEAS?\n", " C\r\n"));
+    EXPECT_TRUE(answer("FLY\r", "ERR unknown command 'FLY'; try HELP\r\n"));
+    EXPECT_TRUE(answer("STREAM ON\r", " C\r\n+"));
+    EXPECT_TRUE(linesAre({lsCTS, lsDSR, lsDCD}));
+    EXPECT_TRUE(answer("STREAM OFF\rRING\r", "OK\r\nOK\r\n"));
+    EXPECT_TRUE(linesAre({lsCTS, lsDSR, lsRING}));
+    port.SetDTR(false);
+    port.SetRTS(false);
+    EXPECT_TRUE(linesAre({lsRING}));
+    EXPECT_TRUE(answer("HELP\r", "Commands:"));
+    EXPECT_TRUE(linesAre({}));
+}
+
+TEST(TarntermDemo, InteractiveDemoAnswersTypedCommands) {
+    FakeConsole console(true);
+    console.TypeAfter("Ctrl-T q to quit", "*IDN?\r");
+    console.TypeAfter(std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n", kMenu + "q");
+    EXPECT_EQ(tarnterm::RunProgram({"--demo"}, console), tarnterm::kExitOk);
+    EXPECT_FALSE(console.GaveUp()) << console.Out();
+    EXPECT_FALSE(console.Raw());
+    // Local echo shows the command above its answer.
+    EXPECT_NE(console.Out().find("*IDN?\n"), std::string::npos);
+}
+
+TEST(TarntermDemo, ScriptedTourEndsByItselfWhenNoOneCanType) {
+    FakeConsole console;
+    EXPECT_EQ(tarnterm::RunProgram({"--demo"}, console), tarnterm::kExitOk) << console.Out();
+    const std::string out = console.Out();
+    for (const char* part :
+         {"ports present: ", "TARNDEMO (spCustom)", "connected to TARNDEMO",
+          "[tarnterm] modem lines CTS=on DSR=off", "[tarnterm] TARNDEMO was removed",
+          "[tarnterm] reconnected to TARNDEMO", "[tarnterm] demo finished"}) {
+        EXPECT_NE(out.find(part), std::string::npos) << part;
+    }
+    const std::string identity = tarnterm::DemoInstrument::kIdentity;
+    EXPECT_NE(out.find(identity), out.rfind(identity));
+    EXPECT_FALSE(console.Raw());
+}
+
+}  // namespace
