@@ -9,10 +9,12 @@
 // The pairs live in $TARN_WINE_PTY_DIR, which scripts/wine-run.sh makes for
 // each run and clears afterwards (stopping any socat a crashed test left),
 // or else in a "tarn-pty" folder of the Windows temporary folder.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
-#include <thread>
 
 #include "pty_pair.h"
 #include "registry_edit_win32.h"
@@ -233,10 +235,18 @@ bool RunScript(const WineNames& names, const std::string& script, const std::str
     return true;
 }
 
+// The peer end, opened twice: Wine keeps the time-outs per handle, so a read
+// with its own total time-out and a write on another thread do not change
+// each other's.
+struct PeerHandles {
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    HANDLE writer = INVALID_HANDLE_VALUE;
+};
+
 class WinePtyPair final : public PtyPair {
 public:
     WinePtyPair(WineNames names, std::wstring dosDir, std::string unixDir, std::string portName,
-                HANDLE peer)
+                PeerHandles peer)
         : names_(names),
           dosDir_(std::move(dosDir)),
           unixDir_(std::move(unixDir)),
@@ -254,14 +264,15 @@ public:
     std::string PortName() const override { return portName_; }
 
     bool WritePeer(const std::string& bytes) override {
-        if (peer_ == INVALID_HANDLE_VALUE) return false;
+        std::shared_lock<std::shared_mutex> lock(peerMutex_);
+        if (peer_.writer == INVALID_HANDLE_VALUE) return false;
         COMMTIMEOUTS timeouts{0, 0, 0, 0, kWriteLimitMs};
-        if (!::SetCommTimeouts(peer_, &timeouts)) return false;
+        if (!::SetCommTimeouts(peer_.writer, &timeouts)) return false;
         std::size_t done = 0;
         while (done < bytes.size()) {
             DWORD put = 0;
-            if (!::WriteFile(peer_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                             &put, nullptr) ||
+            if (!::WriteFile(peer_.writer, bytes.data() + done,
+                             static_cast<DWORD>(bytes.size() - done), &put, nullptr) ||
                 put == 0) {
                 return false;
             }
@@ -272,7 +283,8 @@ public:
 
     std::string ReadPeer(std::size_t count, std::chrono::milliseconds timeout) override {
         std::string got;
-        if (peer_ == INVALID_HANDLE_VALUE) return got;
+        std::shared_lock<std::shared_mutex> lock(peerMutex_);
+        if (peer_.reader == INVALID_HANDLE_VALUE) return got;
         const Clock::time_point deadline = Clock::now() + timeout;
         while (got.size() < count) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -280,11 +292,11 @@ public:
             // A read ends when all it asked for came or the total time-out
             // ran out; a zero total would mean no time-out at all.
             COMMTIMEOUTS timeouts{0, 0, static_cast<DWORD>(left.count()), 0, 0};
-            if (!::SetCommTimeouts(peer_, &timeouts)) break;
+            if (!::SetCommTimeouts(peer_.reader, &timeouts)) break;
             char buffer[4096];
             const DWORD want = static_cast<DWORD>(std::min(sizeof buffer, count - got.size()));
             DWORD n = 0;
-            if (!::ReadFile(peer_, buffer, want, &n, nullptr)) break;
+            if (!::ReadFile(peer_.reader, buffer, want, &n, nullptr)) break;
             got.append(buffer, n);
         }
         return got;
@@ -293,8 +305,14 @@ public:
     void Remove() override {
         if (removed_.exchange(true)) return;
         DeleteSerialCommValue(valueName_);
-        if (peer_ != INVALID_HANDLE_VALUE) ::CloseHandle(peer_);
-        peer_ = INVALID_HANDLE_VALUE;
+        {
+            // Waits for a read or write on the peer that is under way; each
+            // ends within its time-out.
+            std::unique_lock<std::shared_mutex> lock(peerMutex_);
+            if (peer_.reader != INVALID_HANDLE_VALUE) ::CloseHandle(peer_.reader);
+            if (peer_.writer != INVALID_HANDLE_VALUE) ::CloseHandle(peer_.writer);
+            peer_ = PeerHandles{};
+        }
         // The folder goes last, once the link is gone and socat has ended,
         // so that the port end has hung up when this returns.
         if (!RunScript(names_, unixDir_ + "/pty-pair.sh", "remove", unixDir_, nullptr)) return;
@@ -308,7 +326,8 @@ private:
     const std::string unixDir_;
     const std::string portName_;
     const std::u16string valueName_;
-    HANDLE peer_;
+    std::shared_mutex peerMutex_;
+    PeerHandles peer_;  // guarded by peerMutex_
     std::atomic<bool> removed_{false};
 };
 
@@ -390,12 +409,19 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
     for (char& c : portName) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    HANDLE peer = ::CreateFileW((dosDir + L"\\peer").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    const DWORD peerError = ::GetLastError();
+    const std::wstring peerPath = dosDir + L"\\peer";
+    PeerHandles peer;
+    peer.reader = ::CreateFileW(peerPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    DWORD peerError = ::GetLastError();
+    if (peer.reader != INVALID_HANDLE_VALUE) {
+        peer.writer = ::CreateFileW(peerPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        peerError = ::GetLastError();
+    }
     // From here the pair takes itself down again on every path.
     auto pair = std::make_unique<WinePtyPair>(names, dosDir, unixDir, portName, peer);
-    if (peer == INVALID_HANDLE_VALUE) {
+    if (peer.reader == INVALID_HANDLE_VALUE || peer.writer == INVALID_HANDLE_VALUE) {
         if (whyNot) *whyNot = "cannot open the peer end, error " + std::to_string(peerError);
         return nullptr;
     }
