@@ -25,14 +25,11 @@ using Clock = std::chrono::steady_clock;
 // two of its arrival.
 constexpr std::uint32_t kPollPauseMs = 1;
 
-// The answers of a driver whose device has gone. A pulled USB adapter
-// answers ERROR_BAD_COMMAND (some drivers ERROR_ACCESS_DENIED), and a
-// handle closed under us is invalid; none of them comes back, unlike a
-// single failed query.
-bool IsDeviceGone(std::uint32_t error) {
-    return error == drv::ERROR_BAD_COMMAND || error == drv::ERROR_DEVICE_REMOVED ||
-           error == drv::ERROR_INVALID_HANDLE || error == drv::ERROR_ACCESS_DENIED;
-}
+// A queue query that fails this many times in a row means that the device
+// has gone: drivers answer a pulled adapter or a hung-up terminal with
+// several different codes, but a port that is there answers every query,
+// and a single failure may be a passing one.
+constexpr int kFailedQueriesMeaningGone = 20;
 
 // Holds the finer system timer while a read sleeps between polls: with the
 // default tick of Windows (15.6 ms) a pause of one millisecond would last a
@@ -130,14 +127,16 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
 bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     const bool limited = limitMs >= 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
+    int failedQueries = 0;
     while (true) {
         const HANDLE handle = PortHandle();
         if (handle != drv::INVALID_HANDLE_VALUE) {
             std::uint32_t errors = 0;
             drv::COMSTAT stat{};
             if (drv::ClearCommError(handle, &errors, &stat)) {
+                failedQueries = 0;
                 if (stat.cbInQue > 0 && !FAutoReceive) return true;
-            } else if (!limited && IsDeviceGone(drv::GetLastError())) {
+            } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;
             }
         } else if (!limited) {
