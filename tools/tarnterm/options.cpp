@@ -379,10 +379,10 @@ std::string EnterKeyBytes(EnterKey enter) {
 }
 
 std::string UsageText() {
-    return R"(usage: tarnterm PORT [options]         interactive terminal on PORT
-       tarnterm PORT STEP... [options]    script: send, wait, read, then exit
-       tarnterm --demo [options]          the same on a simulated instrument
-       tarnterm --list [--json]           the serial ports present
+    return R"(usage: tarnterm PORT [options]              interactive terminal on PORT
+       tarnterm PORT STEP... [options]      script: send, wait, read, then exit
+       tarnterm --demo [STEP...] [options]  the same on a simulated instrument
+       tarnterm --list [--json]             the serial ports present
 
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0.
 
