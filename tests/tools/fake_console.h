@@ -92,12 +92,12 @@ private:
     bool gaveUp_ = false;
     mutable std::mutex mutex_;
     std::condition_variable woken_;
-    bool wake_ = false;                                        // guarded by mutex_
+    bool wake_ = false;                                       // guarded by mutex_
     std::deque<std::pair<std::string, std::string>> script_;  // guarded by mutex_
-    std::string out_;                                          // guarded by mutex_
-    std::string err_;                                          // guarded by mutex_
-    std::size_t searchFrom_ = 0;                               // guarded by mutex_
-    Clock::time_point stepStarted_;                            // guarded by mutex_
+    std::string out_;                                         // guarded by mutex_
+    std::string err_;                                         // guarded by mutex_
+    std::size_t searchFrom_ = 0;                              // guarded by mutex_
+    Clock::time_point stepStarted_;                           // guarded by mutex_
 };
 
 }  // namespace tarn::test

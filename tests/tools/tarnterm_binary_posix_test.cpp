@@ -2,13 +2,12 @@
 // pseudo-terminal and the screen read back, scripts against a pseudo-terminal
 // port, and the exit statuses of failures.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,9 +16,9 @@
 #include <vector>
 
 #include "Tarnserialport.h"
-#include "serialport/component_test_support.h"
 #include "connection.h"
 #include "pty_pair.h"
+#include "serialport/component_test_support.h"
 
 namespace {
 
@@ -174,10 +173,14 @@ TEST(TarntermBinary, InteractiveDemoTakesKeysAndShowsAnswers) {
     // The local echo of the command, and below it the answer.
     EXPECT_TRUE(screen.Shows("*IDN?\n")) << screen.Text();
     EXPECT_TRUE(screen.Shows("\nTarnwerk,TT-100 Demo Instrument,SN0001,1.0\n")) << screen.Text();
-    screen.Type("\x14" "d");
+    screen.Type(
+        "\x14"
+        "d");
     EXPECT_TRUE(screen.Shows("[tarnterm] DTR off\n")) << screen.Text();
     EXPECT_TRUE(screen.Shows("modem lines CTS=on DSR=off")) << screen.Text();
-    screen.Type("\x14" "q");
+    screen.Type(
+        "\x14"
+        "q");
     EXPECT_EQ(screen.Exit(), 0);
 }
 
@@ -203,13 +206,14 @@ TEST(TarntermBinary, ScriptStepsOnAPseudoTerminalPort) {
     std::thread instrument([&] {
         if (device->ReadPeer(5, kLimit) == "PING\r") device->WritePeer("noise PONG 42\r\n");
     });
-    const Outcome done = RunWithoutTerminal({device->PortName(), "--send", "PING\\r", "--expect", "PONG ",
-                              "--read-line", "--timeout", "30"});
+    const Outcome done = RunWithoutTerminal({device->PortName(), "--send", "PING\\r", "--expect",
+                                             "PONG ", "--read-line", "--timeout", "30"});
     instrument.join();
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_EQ(done.out, "42\n");
 
-    const Outcome late = RunWithoutTerminal({device->PortName(), "--expect", "never", "--timeout", "0.2"});
+    const Outcome late =
+        RunWithoutTerminal({device->PortName(), "--expect", "never", "--timeout", "0.2"});
     EXPECT_EQ(late.status, 3);
     EXPECT_NE(late.err.find("no 'never'"), std::string::npos) << late.err;
 }

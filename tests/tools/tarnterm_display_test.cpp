@@ -63,15 +63,13 @@ TEST(TarntermDisplay, ProgressShowsShareAmountAndRate) {
               "[############------------]  50%  1.0 KiB of 2.0 KiB  1.0 KiB/s");
     EXPECT_EQ(tarnterm::FormatProgress(3 << 20, 3 << 20, 2.0),
               "[########################] 100%  3.0 MiB of 3.0 MiB  1.5 MiB/s");
-    EXPECT_EQ(tarnterm::FormatProgress(0, 0, 0.0).substr(0, 31),
-              "[########################] 100%");
+    EXPECT_EQ(tarnterm::FormatProgress(0, 0, 0.0).substr(0, 31), "[########################] 100%");
 }
 
 TEST(TarntermDisplay, ModemLinesAndPortListForPeopleAndScripts) {
     EXPECT_EQ(tarnterm::DescribeModemLines(TLineStatusSet{lsCTS, lsDCD}),
               "CTS=on DSR=off RING=off DCD=on");
-    const std::vector<tarnterm::PortEntry> ports = {{"COM3", "spCOM3"},
-                                                    {"MY\"DEV\\1", "spCustom"}};
+    const std::vector<tarnterm::PortEntry> ports = {{"COM3", "spCOM3"}, {"MY\"DEV\\1", "spCustom"}};
     EXPECT_EQ(tarnterm::FormatPortList(ports, false),
               "COM3      spCOM3\n"
               "MY\"DEV\\1  spCustom\n");

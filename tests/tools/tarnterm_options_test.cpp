@@ -15,11 +15,10 @@ using tarnterm::ParseCommandLine;
 using tarnterm::Step;
 
 TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
-    const auto parsed = ParseCommandLine({"/dev/ttyUSB0", "-b", "250000", "--data=7",
-                                          "--parity", "even", "--stop=2", "--flow", "rtscts",
-                                          "--delay", "20", "--enter", "lf", "--display=hex",
-                                          "--echo", "--log", "t.log", "--timestamps",
-                                          "--reconnect"});
+    const auto parsed = ParseCommandLine({"/dev/ttyUSB0", "-b", "250000", "--data=7", "--parity",
+                                          "even", "--stop=2", "--flow", "rtscts", "--delay", "20",
+                                          "--enter", "lf", "--display=hex", "--echo", "--log",
+                                          "t.log", "--timestamps", "--reconnect"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const tarnterm::Options& o = parsed.options;
     EXPECT_EQ(o.mode, Mode::kConnect);
@@ -44,9 +43,9 @@ TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
 }
 
 TEST(TarntermOptions, KeepsScriptStepsInOrderWithEscapesDecoded) {
-    const auto parsed = ParseCommandLine({"COM3", "--send", "*IDN?\\r\\n", "--expect",
-                                          "\\x06OK", "--read-line", "--send-file", "fw.bin",
-                                          "--timeout", "0.5"});
+    const auto parsed =
+        ParseCommandLine({"COM3", "--send", "*IDN?\\r\\n", "--expect", "\\x06OK", "--read-line",
+                          "--send-file", "fw.bin", "--timeout", "0.5"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const std::vector<Step>& steps = parsed.options.steps;
     ASSERT_EQ(steps.size(), 4u);
@@ -64,7 +63,9 @@ TEST(TarntermOptions, DecodesEveryEscapeAndRefusesBrokenOnes) {
     std::string bytes;
     std::string error;
     ASSERT_TRUE(tarnterm::DecodeEscapes("a\\t\\e\\0\\\\\\xfFz", bytes, error));
-    EXPECT_EQ(bytes, std::string("a\t\x1b\0\\\xff" "z", 7));
+    EXPECT_EQ(bytes, std::string("a\t\x1b\0\\\xff"
+                                 "z",
+                                 7));
     EXPECT_FALSE(tarnterm::DecodeEscapes("\\q", bytes, error));
     EXPECT_NE(error.find("\\xHH"), std::string::npos);
     EXPECT_FALSE(tarnterm::DecodeEscapes("\\x4", bytes, error));

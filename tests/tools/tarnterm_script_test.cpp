@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "Tarnserialport.h"
-#include "serialport/component_test_support.h"
 #include "connection.h"
 #include "demo_instrument.h"
 #include "exit_status.h"
@@ -22,6 +21,7 @@
 #include "program.h"
 #include "script.h"
 #include "serial_driver.h"
+#include "serialport/component_test_support.h"
 #include "virtual_port.h"
 
 namespace {
@@ -119,8 +119,9 @@ TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
     FakeConsole late;
     EXPECT_EQ(tarnterm::RunProgram({"--demo", "--expect", "NEVER\\r", "--timeout", "0.2"}, late),
               tarnterm::kExitTimeout);
-    EXPECT_EQ(late.Err(), "tarnterm: no 'NEVER<CR>' from TARNDEMO within 0.2 s; a longer "
-                          "--timeout may help\n");
+    EXPECT_EQ(late.Err(),
+              "tarnterm: no 'NEVER<CR>' from TARNDEMO within 0.2 s; a longer "
+              "--timeout may help\n");
 }
 
 TEST(TarntermScript, SendsFilesAndTextWholeWithProgressOnATerminal) {
@@ -164,8 +165,8 @@ TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {
     std::filesystem::remove(stamped);
     const std::string answer = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
     for (const auto* path : {&plain, &stamped}) {
-        std::vector<std::string> args = {"--demo", "--log", path->u8string(), "--send",
-                                         "*IDN?\\r", "--read-line", "--timeout", "30"};
+        std::vector<std::string> args = {"--demo",   "--log",       path->u8string(), "--send",
+                                         "*IDN?\\r", "--read-line", "--timeout",      "30"};
         if (path == &stamped) args.push_back("--timestamps");
         FakeConsole console;
         ASSERT_EQ(tarnterm::RunProgram(args, console), tarnterm::kExitOk) << console.Err();
@@ -217,13 +218,19 @@ TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
     // A file that is there but not found as a port is no serial device.
     const std::filesystem::path file = TempPath("not-a-port.txt");
     std::ofstream(file) << "text";
-    const std::string notFound = tarn::host::UnicodeToUtf8(
-        tarn::host::SysErrorMessage(drv::ERROR_FILE_NOT_FOUND));
-    outcome = tarnterm::ExplainOpenFailure(file.u8string(), "Cannot connect to x. " + notFound,
-                                           line);
+    const std::string notFound =
+        tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(drv::ERROR_FILE_NOT_FOUND));
+    outcome =
+        tarnterm::ExplainOpenFailure(file.u8string(), "Cannot connect to x. " + notFound, line);
     EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
     EXPECT_NE(outcome.message.find("is not a serial port"), std::string::npos);
     std::filesystem::remove(file);
+    // Nor is a folder, which Windows refuses as if it were busy.
+    const std::string denied =
+        tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(drv::ERROR_ACCESS_DENIED));
+    outcome = tarnterm::ExplainOpenFailure(std::filesystem::temp_directory_path().u8string(),
+                                           "Cannot connect to x. " + denied, line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
 }
 
 TEST(TarntermProgram, ListsThePortsForPeopleAndScripts) {

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "Tarnserialport.h"
-#include "serialport/component_test_support.h"
 #include "demo_instrument.h"
 #include "exit_status.h"
 #include "fake_console.h"
 #include "program.h"
 #include "serial_driver.h"
+#include "serialport/component_test_support.h"
 #include "terminal.h"
 #include "virtual_port.h"
 
@@ -39,9 +39,8 @@ struct Session {
     ~Session() { terminal->Close(); }
 
     bool ScreenShows(const std::string& text) {
-        return terminal->RunUntil(
-            [&] { return console.Out().find(text) != std::string::npos; },
-            tarn::test::kEventLimit);
+        return terminal->RunUntil([&] { return console.Out().find(text) != std::string::npos; },
+                                  tarn::test::kEventLimit);
     }
     bool Until(const std::function<bool()>& done) {
         return terminal->RunUntil(done, tarn::test::kEventLimit);
@@ -100,7 +99,9 @@ TEST(TarntermTerminal, MenuDrivesTheLinesAndTheRate) {
 
     s.terminal->HandleKeys(kMenu + "+");
     EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 230400u);
-    s.terminal->HandleKeys(kMenu + "s2500x0\x7f" "0\r");
+    s.terminal->HandleKeys(kMenu +
+                           "s2500x0\x7f"
+                           "0\r");
     EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 25000u);
     EXPECT_NE(s.console.Out().find("[tarnterm] rate 25000 8N1, flow none"), std::string::npos);
 
@@ -119,9 +120,10 @@ TEST(TarntermTerminal, APulledAdapterEndsTheSessionWithoutReconnect) {
     s.device.Remove();
     ASSERT_TRUE(s.Until([&] { return s.terminal->Finished(); }));
     EXPECT_EQ(s.terminal->ExitStatus(), tarnterm::kExitFailure);
-    EXPECT_TRUE(s.ScreenShows("[tarnterm] TTTERM4 was removed\n[tarnterm] disconnected from "
-                              "TTTERM4\n[tarnterm] the connection is lost; start tarnterm with "
-                              "--reconnect"));
+    EXPECT_TRUE(
+        s.ScreenShows("[tarnterm] TTTERM4 was removed\n[tarnterm] disconnected from "
+                      "TTTERM4\n[tarnterm] the connection is lost; start tarnterm with "
+                      "--reconnect"));
 }
 
 TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
@@ -134,7 +136,8 @@ TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
     s.terminal->HandleKeys("lost");
     s.terminal->HandleKeys("still lost");
     s.device.Plug();
-    ASSERT_TRUE(s.Until([&] { return s.terminal->Connected() && !s.terminal->WaitingForDevice(); }));
+    ASSERT_TRUE(
+        s.Until([&] { return s.terminal->Connected() && !s.terminal->WaitingForDevice(); }));
     EXPECT_TRUE(s.ScreenShows("[tarnterm] reconnected to TTTERM5"));
     EXPECT_FALSE(s.terminal->Finished());
     // One warning for the keys typed meanwhile; none of them went out, and

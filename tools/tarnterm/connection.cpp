@@ -45,6 +45,13 @@ bool IsExistingFile(const std::string& name) {
     return std::filesystem::exists(std::filesystem::u8path(name), error);
 }
 
+// Windows answers "access denied" for a folder, as for a busy port.
+bool IsFolder(const std::string& name) {
+    std::error_code error;
+    return IsExistingFile(name) &&
+           std::filesystem::is_directory(std::filesystem::u8path(name), error);
+}
+
 }  // namespace
 
 void SelectPort(TTarnSerialPort& port, const std::string& name) {
@@ -92,19 +99,22 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
     const bool notSerial = MessageIsFor(componentMessage, kErrorNotSupported) ||
                            MessageIsFor(componentMessage, kErrorInvalidFunction) ||
                            MessageIsFor(componentMessage, kErrorInvalidHandle);
-    if ((notFound && IsExistingFile(name)) || notSerial) {
+    if ((notFound && IsExistingFile(name)) || notSerial || IsFolder(name)) {
         out.status = kExitNotSerial;
-        out.message = name + " is not a serial port; name a serial device (tarnterm --list "
-                             "shows the ports present)";
+        out.message = name +
+                      " is not a serial port; name a serial device (tarnterm --list "
+                      "shows the ports present)";
     } else if (notFound) {
         out.status = kExitNoSuchPort;
-        out.message = name + " does not exist; tarnterm --list shows the ports present, "
-                             "tarnterm --demo needs none";
+        out.message = name +
+                      " does not exist; tarnterm --list shows the ports present, "
+                      "tarnterm --demo needs none";
     } else if (MessageIsFor(componentMessage, kErrorAccessDenied) ||
                MessageIsFor(componentMessage, kErrorSharingViolation)) {
         out.status = kExitPortBusy;
-        out.message = name + " is busy or access is denied; close the program that has it "
-                             "open, or get the right to use it (on Linux, the dialout group)";
+        out.message = name +
+                      " is busy or access is denied; close the program that has it "
+                      "open, or get the right to use it (on Linux, the dialout group)";
     } else if (MessageIsFor(componentMessage, kErrorInvalidParameter)) {
         out.status = kExitOpenFailed;
         out.message = name + " refused the line settings " + DescribeLineSettings(line) +
@@ -187,8 +197,8 @@ std::string FormatPortList(const std::vector<PortEntry>& ports, bool json) {
     std::size_t width = 4;
     for (const PortEntry& entry : ports) width = std::max(width, entry.name.size());
     for (const PortEntry& entry : ports) {
-        text += entry.name + std::string(width - entry.name.size() + 2, ' ') + entry.identifier +
-                "\n";
+        text +=
+            entry.name + std::string(width - entry.name.size() + 2, ' ') + entry.identifier + "\n";
     }
     return text;
 }

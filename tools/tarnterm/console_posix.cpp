@@ -125,9 +125,7 @@ public:
         [[maybe_unused]] const ssize_t n = write(wakeWrite_, &byte, 1);
     }
 
-    void Write(Stream stream, const std::string& bytes) override {
-        WriteAll(FdOf(stream), bytes);
-    }
+    void Write(Stream stream, const std::string& bytes) override { WriteAll(FdOf(stream), bytes); }
 
 private:
     static constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGTERM};
@@ -135,9 +133,12 @@ private:
 
     static int FdOf(Stream stream) {
         switch (stream) {
-            case Stream::kInput: return STDIN_FILENO;
-            case Stream::kOutput: return STDOUT_FILENO;
-            case Stream::kError: break;
+            case Stream::kInput:
+                return STDIN_FILENO;
+            case Stream::kOutput:
+                return STDOUT_FILENO;
+            case Stream::kError:
+                break;
         }
         return STDERR_FILENO;
     }
@@ -158,7 +159,7 @@ private:
     int wakeWrite_ = -1;
     bool raw_ = false;
     termios saved_{};
-    struct sigaction savedActions_[3] {};
+    struct sigaction savedActions_[3]{};
 };
 
 }  // namespace

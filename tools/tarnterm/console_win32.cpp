@@ -36,9 +36,7 @@ std::string Utf8(const wchar_t* text, int length) {
 
 class WindowsConsole final : public Console {
 public:
-    WindowsConsole() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        gWakeEvent = wake_;
-    }
+    WindowsConsole() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) { gWakeEvent = wake_; }
 
     ~WindowsConsole() override {
         RestoreMode();
@@ -63,8 +61,8 @@ public:
         const HANDLE out = HandleOf(Stream::kOutput);
         outputSaved_ = GetConsoleMode(out, &savedOutput_) != 0;
         if (outputSaved_) {
-            SetConsoleMode(out, savedOutput_ | ENABLE_PROCESSED_OUTPUT |
-                                    ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+            SetConsoleMode(
+                out, savedOutput_ | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
         }
         gStopRequested = false;
         SetConsoleCtrlHandler(OnControlEvent, TRUE);
@@ -122,9 +120,12 @@ public:
 private:
     static HANDLE HandleOf(Stream stream) {
         switch (stream) {
-            case Stream::kInput: return GetStdHandle(STD_INPUT_HANDLE);
-            case Stream::kOutput: return GetStdHandle(STD_OUTPUT_HANDLE);
-            case Stream::kError: break;
+            case Stream::kInput:
+                return GetStdHandle(STD_INPUT_HANDLE);
+            case Stream::kOutput:
+                return GetStdHandle(STD_OUTPUT_HANDLE);
+            case Stream::kError:
+                break;
         }
         return GetStdHandle(STD_ERROR_HANDLE);
     }

@@ -27,8 +27,7 @@ std::string UpperCase(std::string text) {
 
 }  // namespace
 
-DemoInstrument::DemoInstrument(const std::string& portName,
-                               std::chrono::milliseconds readingPeriod)
+DemoInstrument::DemoInstrument(const std::string& portName, std::chrono::milliseconds readingPeriod)
     : port_(portName), readingPeriod_(readingPeriod) {
     thread_ = std::thread([this] { Run(); });
 }

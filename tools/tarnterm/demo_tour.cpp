@@ -36,8 +36,7 @@ int RunDemoTour(Terminal& terminal, DemoInstrument& demo) {
     const std::string identity = std::string(DemoInstrument::kIdentity) + "\r\n";
 
     // Types `keys` and waits until `done` holds.
-    auto step = [&](const char* what, const std::string& keys,
-                    const std::function<bool()>& done) {
+    auto step = [&](const char* what, const std::string& keys, const std::function<bool()>& done) {
         terminal.HandleKeys(keys);
         if (terminal.RunUntil(done, kTourStepLimit)) return true;
         screen.Status(std::string("the demo step '") + what + "' did not finish within " +

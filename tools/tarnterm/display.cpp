@@ -116,8 +116,8 @@ std::string DescribeModemLines(TLineStatusSet lines) {
 std::string FormatProgress(std::uint64_t done, std::uint64_t total, double elapsedSeconds) {
     const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / total;
     const int filled = static_cast<int>(fraction * kProgressBarWidth);
-    std::string bar = "[" + std::string(filled, '#') +
-                      std::string(kProgressBarWidth - filled, '-') + "]";
+    std::string bar =
+        "[" + std::string(filled, '#') + std::string(kProgressBarWidth - filled, '-') + "]";
     char percent[16];
     std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(fraction * 100));
     std::string text = bar + percent + "  " + FormatAmount(static_cast<double>(done)) + " of " +

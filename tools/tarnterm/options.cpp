@@ -13,13 +13,19 @@ struct ValueOption {
 };
 
 const ValueOption kValueOptions[] = {
-    {"--baud", "--baud 115200"},      {"--data", "--data 8"},
-    {"--parity", "--parity none"},    {"--stop", "--stop 1"},
-    {"--flow", "--flow none"},        {"--delay", "--delay 50"},
-    {"--enter", "--enter crlf"},      {"--display", "--display names"},
-    {"--log", "--log traffic.log"},   {"--send", "--send 'hello\\r'"},
+    {"--baud", "--baud 115200"},
+    {"--data", "--data 8"},
+    {"--parity", "--parity none"},
+    {"--stop", "--stop 1"},
+    {"--flow", "--flow none"},
+    {"--delay", "--delay 50"},
+    {"--enter", "--enter crlf"},
+    {"--display", "--display names"},
+    {"--log", "--log traffic.log"},
+    {"--send", "--send 'hello\\r'"},
     {"--send-file", "--send-file firmware.hex"},
-    {"--expect", "--expect OK"},      {"--timeout", "--timeout 5"},
+    {"--expect", "--expect OK"},
+    {"--timeout", "--timeout 5"},
 };
 
 const char* const kFlagOptions[] = {"--list",      "--json",       "--demo",
@@ -43,8 +49,7 @@ int HexDigit(char c) {
 
 // Applies one option with its value; false with `error` set when the value
 // is not acceptable.
-bool ApplyValue(Options& o, const std::string& name, const std::string& value,
-                std::string& error) {
+bool ApplyValue(Options& o, const std::string& name, const std::string& value, std::string& error) {
     LineSettings& line = o.line;
     if (name == "--baud") {
         if (!AllDigits(value) || std::atol(value.c_str()) <= 0) {
@@ -95,8 +100,8 @@ bool ApplyValue(Options& o, const std::string& name, const std::string& value,
         } else if (value == "xonxoff" || value == "sw") {
             line.flow = Flow::kXonXoff;
         } else {
-            error = "--flow '" + value +
-                    "' is not a flow control; use none, rtscts, dtrdsr or xonxoff";
+            error =
+                "--flow '" + value + "' is not a flow control; use none, rtscts, dtrdsr or xonxoff";
             return false;
         }
     } else if (name == "--delay") {
@@ -156,10 +161,9 @@ bool ApplyValue(Options& o, const std::string& name, const std::string& value,
     } else if (name == "--timeout") {
         char* end = nullptr;
         const double seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || end == nullptr || *end != '\0' || !(seconds > 0) ||
-            seconds > 86400) {
-            error = "--timeout '" + value +
-                    "' is not a time; give seconds above 0, such as 5 or 0.5";
+        if (value.empty() || end == nullptr || *end != '\0' || !(seconds > 0) || seconds > 86400) {
+            error =
+                "--timeout '" + value + "' is not a time; give seconds above 0, such as 5 or 0.5";
             return false;
         }
         o.timeoutSeconds = seconds;
@@ -194,8 +198,8 @@ bool CheckCombination(const Options& o, bool timeoutGiven, std::string& error) {
         return true;
     }
     if (o.demo && !o.port.empty()) {
-        error = "--demo connects to its own simulated instrument; leave out the port '" +
-                o.port + "'";
+        error =
+            "--demo connects to its own simulated instrument; leave out the port '" + o.port + "'";
         return false;
     }
     if (!o.demo && o.port.empty()) {
@@ -245,12 +249,24 @@ bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& err
         }
         const char c = text[++i];
         switch (c) {
-            case 'r': bytes += '\r'; break;
-            case 'n': bytes += '\n'; break;
-            case 't': bytes += '\t'; break;
-            case 'e': bytes += '\x1b'; break;
-            case '0': bytes += '\0'; break;
-            case '\\': bytes += '\\'; break;
+            case 'r':
+                bytes += '\r';
+                break;
+            case 'n':
+                bytes += '\n';
+                break;
+            case 't':
+                bytes += '\t';
+                break;
+            case 'e':
+                bytes += '\x1b';
+                break;
+            case '0':
+                bytes += '\0';
+                break;
+            case '\\':
+                bytes += '\\';
+                break;
             case 'x': {
                 const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
                 const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
@@ -353,27 +369,36 @@ std::string DescribeLineSettings(const LineSettings& line) {
 
 const char* EnterKeyName(EnterKey enter) {
     switch (enter) {
-        case EnterKey::kCr: return "CR";
-        case EnterKey::kLf: return "LF";
-        case EnterKey::kCrLf: break;
+        case EnterKey::kCr:
+            return "CR";
+        case EnterKey::kLf:
+            return "LF";
+        case EnterKey::kCrLf:
+            break;
     }
     return "CR LF";
 }
 
 const char* DisplayModeName(DisplayMode mode) {
     switch (mode) {
-        case DisplayMode::kRaw: return "raw";
-        case DisplayMode::kNames: return "control characters named";
-        case DisplayMode::kHex: break;
+        case DisplayMode::kRaw:
+            return "raw";
+        case DisplayMode::kNames:
+            return "control characters named";
+        case DisplayMode::kHex:
+            break;
     }
     return "hexadecimal";
 }
 
 std::string EnterKeyBytes(EnterKey enter) {
     switch (enter) {
-        case EnterKey::kCr: return "\r";
-        case EnterKey::kLf: return "\n";
-        case EnterKey::kCrLf: break;
+        case EnterKey::kCr:
+            return "\r";
+        case EnterKey::kLf:
+            return "\n";
+        case EnterKey::kCrLf:
+            break;
     }
     return "\r\n";
 }

@@ -44,8 +44,7 @@ class ScriptRunner {
 public:
     ScriptRunner(TTarnSerialPort& port, const Options& options, const std::string& portName,
                  Console& console)
-        : port_(port), options_(options), portName_(portName), console_(console),
-          reader_(port) {}
+        : port_(port), options_(options), portName_(portName), console_(console), reader_(port) {}
 
     int Run() {
         for (const Step& step : options_.steps) {
@@ -100,8 +99,8 @@ private:
         if (showProgress) console_.Write(Stream::kError, "\n");
         if (sent < bytes.size()) {
             return Fail(kExitFailure, "sent " + std::to_string(sent) + " of " +
-                                          std::to_string(bytes.size()) + " bytes to " +
-                                          portName_ + ": " + error);
+                                          std::to_string(bytes.size()) + " bytes to " + portName_ +
+                                          ": " + error);
         }
         return kExitOk;
     }

@@ -117,8 +117,9 @@ void Terminal::ConnectionLost() {
         display_.Status("waiting for " + settings_.portName + " to come back; Ctrl-T q quits");
         return;
     }
-    display_.Status("the connection is lost; start tarnterm with --reconnect to wait for "
-                    "the device to come back");
+    display_.Status(
+        "the connection is lost; start tarnterm with --reconnect to wait for "
+        "the device to come back");
     Finish(kExitFailure);
 }
 
@@ -142,8 +143,9 @@ void Terminal::Service(int waitMs) {
 void Terminal::ShowBanner() {
     display_.Status("Ctrl-T is the menu key: Ctrl-T h for help, Ctrl-T q to quit");
     if (demo_ != nullptr) {
-        display_.Status("type *IDN?, MEAS?, STREAM ON, STREAM OFF, RING or HELP and Enter; "
-                        "Ctrl-T p pulls the instrument's plug");
+        display_.Status(
+            "type *IDN?, MEAS?, STREAM ON, STREAM OFF, RING or HELP and Enter; "
+            "Ctrl-T p pulls the instrument's plug");
     }
 }
 
@@ -152,8 +154,8 @@ int Terminal::Run() {
     while (!finished_) {
         int waitMs = kIdleWaitMs;
         if (waiting_) {
-            const auto untilAttempt = std::chrono::ceil<std::chrono::milliseconds>(
-                nextAttempt_ - Clock::now());
+            const auto untilAttempt =
+                std::chrono::ceil<std::chrono::milliseconds>(nextAttempt_ - Clock::now());
             waitMs = static_cast<int>(
                 std::clamp<std::chrono::milliseconds::rep>(untilAttempt.count(), 0, waitMs));
         }
@@ -243,9 +245,10 @@ void Terminal::ShowLines() {
 }
 
 void Terminal::ShowHelp() {
-    display_.Status("after Ctrl-T: d DTR, r RTS, b break, l lines and settings, + or - rate, "
-                    "s type a rate, v display, e Enter key, c local echo, q quit, "
-                    "Ctrl-T sends Ctrl-T");
+    display_.Status(
+        "after Ctrl-T: d DTR, r RTS, b break, l lines and settings, + or - rate, "
+        "s type a rate, v display, e Enter key, c local echo, q quit, "
+        "Ctrl-T sends Ctrl-T");
     if (demo_ != nullptr) display_.Status("p pulls the instrument's plug or puts it back");
 }
 
@@ -355,7 +358,8 @@ void Terminal::StepRate(int direction) {
     const std::int32_t now = settings_.line.baud;
     std::int32_t next = now;
     if (direction > 0) {
-        const auto* up = std::upper_bound(std::begin(kStandardRates), std::end(kStandardRates), now);
+        const auto* up =
+            std::upper_bound(std::begin(kStandardRates), std::end(kStandardRates), now);
         if (up != std::end(kStandardRates)) next = *up;
     } else {
         const auto* down =
@@ -364,7 +368,8 @@ void Terminal::StepRate(int direction) {
     }
     if (next == now) {
         display_.Status("rate " + std::to_string(now) + " bit/s is the " +
-                        (direction > 0 ? "highest" : "lowest") + " in the menu; Ctrl-T s "
+                        (direction > 0 ? "highest" : "lowest") +
+                        " in the menu; Ctrl-T s "
                         "takes any rate");
         return;
     }
