@@ -64,7 +64,10 @@ TEST(TarntermTerminal, SendsTypedKeysWithTheChosenEnter) {
     // The menu key twice sends it; the Enter key changes from the menu.
     s.terminal->HandleKeys(kMenu + kMenu + kMenu + "e\r");
     EXPECT_EQ(s.device.WaitWritten(3, tarn::test::kEventLimit), "\x14\r\n");
-    EXPECT_NE(s.console.Out().find("[tarnterm] Enter sends CR LF"), std::string::npos);
+    EXPECT_NE(s.console.Out().find("[tarnterm] Enter sends CR LF\n\n"), std::string::npos);
+    s.terminal->HandleKeys(kMenu + "e" + "x\r");
+    EXPECT_EQ(s.device.WaitWritten(2, tarn::test::kEventLimit), "x\r");
+    EXPECT_NE(s.console.Out().find("[tarnterm] Enter sends CR\nx\n"), std::string::npos);
 }
 
 TEST(TarntermTerminal, ShowsDataInEachFormAndStatusOnItsOwnLine) {

@@ -213,8 +213,12 @@ void Terminal::SendTyped(const std::string& bytes) {
         return;
     }
     if (settings_.echo) {
-        std::string shown = bytes;
-        shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
+        // Whatever Enter sends, the echo moves to a new line once.
+        std::string shown;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+            shown += bytes[i] == '\r' ? '\n' : bytes[i];
+        }
         display_.Text(shown);
     }
     std::string error;
