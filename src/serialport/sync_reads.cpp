@@ -126,7 +126,8 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
 
 bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     const bool limited = limitMs >= 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
     int failedQueries = 0;
     while (true) {
         const HANDLE handle = PortHandle();
@@ -206,7 +207,8 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
 
     std::vector<AnsiString> ends;
     ends.reserve(static_cast<std::size_t>(endCharsList.Count()));
-    for (int i = 0; i < endCharsList.Count(); ++i) ends.push_back(EndSequenceBytes(endCharsList[i]));
+    for (int i = 0; i < endCharsList.Count(); ++i)
+        ends.push_back(EndSequenceBytes(endCharsList[i]));
 
     const bool limited = timeOutSeconds > 0;
     const auto timeOut = std::chrono::seconds(limited ? timeOutSeconds : 0);
@@ -261,8 +263,8 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     return result;
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
-    const UnicodeString& endChars, std::int32_t timeOutSeconds) {
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
+                                                                    std::int32_t timeOutSeconds) {
     if (endChars.empty()) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
     host::TStringList list;
