@@ -29,6 +29,12 @@ public:
     virtual bool PurgeComm(std::uint32_t flags) = 0;
     virtual bool EscapeCommFunction(std::uint32_t function) = 0;
     virtual bool GetCommModemStatus(std::uint32_t* status) = 0;
+
+    // The handle has been closed. Calls that are still running on the
+    // device finish, but the port counts as closed from now on, so that it
+    // can be opened again at once. The object itself goes when the last
+    // running call returns.
+    virtual void Released() {}
 };
 
 // Opens a port of the operating system (serial_device_win32.cpp or

@@ -78,10 +78,12 @@ HANDLE CreateFileA(const std::string& path) {
 }
 
 bool CloseHandle(HANDLE handle) {
-    if (!Handles().Remove(handle)) {
+    std::shared_ptr<SerialDevice> device = Handles().Remove(handle);
+    if (!device) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
+    device->Released();
     return true;
 }
 

@@ -94,8 +94,12 @@ public:
     VirtualDevice(std::shared_ptr<VirtualPortState> state, unsigned generation)
         : state_(std::move(state)), generation_(generation) {}
 
-    ~VirtualDevice() override {
+    ~VirtualDevice() override { Released(); }
+
+    void Released() override {
         std::lock_guard<std::mutex> lock(state_->mutex);
+        if (released_) return;
+        released_ = true;
         if (state_->generation == generation_) state_->open = false;
         state_->changed.notify_all();
     }
@@ -270,17 +274,22 @@ public:
 
 private:
     // REQUIRES: state_->mutex held.
-    bool Alive() const { return state_->present && state_->generation == generation_; }
+    bool Alive() const {
+        return !released_ && state_->present && state_->generation == generation_;
+    }
 
     static bool Fail(std::uint32_t error) {
         SetLastError(error);
         return false;
     }
-    // A pulled adapter answers every request with this code on Windows.
-    static bool Dead() { return Fail(ERROR_BAD_COMMAND); }
+    // A pulled adapter answers every request with ERROR_BAD_COMMAND on
+    // Windows; a call that outlived its handle finds the handle invalid.
+    // REQUIRES: state_->mutex held.
+    bool Dead() const { return Fail(released_ ? ERROR_INVALID_HANDLE : ERROR_BAD_COMMAND); }
 
     std::shared_ptr<VirtualPortState> state_;
     const unsigned generation_;
+    bool released_ = false;  // guarded by state_->mutex
 };
 
 }  // namespace

@@ -221,6 +221,17 @@ TEST(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> controllers;
+    // Joins the controllers on every way out, a failed assertion included.
+    struct JoinAll {
+        std::atomic<bool>& stop;
+        std::vector<std::thread>& threads;
+        ~JoinAll() {
+            stop = true;
+            for (auto& t : threads) {
+                if (t.joinable()) t.join();
+            }
+        }
+    } joinAll{stop, controllers};
     for (int i = 0; i < 2; ++i) {
         controllers.emplace_back([&, i] {
             while (!stop) {
@@ -244,8 +255,6 @@ TEST(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
         }
         port.Close();
     }
-    stop = true;
-    for (auto& t : controllers) t.join();
     EXPECT_EQ(port.IsConnected(), spNone);
     EXPECT_FALSE(Access::HasThread(port));
     EXPECT_TRUE(device.WaitOpen(false, 30s));
