@@ -1,0 +1,71 @@
+// Micro-benchmarks of the component's pure functions on its hot paths: the
+// normalising of a port name into its identifier, the naming of control
+// characters for the log, and the building of the device control block
+// from the line settings; and of the port-list lookup behind the presence
+// check, which reads the system's list and so is not pure.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "measure.h"
+#include "serial_port_test_access.h"
+
+namespace {
+
+using Access = TTarnSerialPortTestAccess;
+
+void StringToCommPort(benchmark::State& state) {
+    const TTarnSerialPort port;
+    const std::vector<std::string> names = {"COM1",   "com17",        " Com254 ",
+                                            "COM255", "/dev/ttyUSB0", "VCOM7"};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(port.StringToCommPort(names[i]));
+        i = (i + 1) % names.size();
+    }
+}
+BENCHMARK(StringToCommPort);
+
+void ReplaceControlCharsLine(benchmark::State& state) {
+    const TTarnSerialPort port;
+    const std::string line =
+        tarn::bench::PrintableLines(1, 78, 1) + std::string("\x02\x03\x1b\t", 4);
+    for (auto _ : state) benchmark::DoNotOptimize(port.ReplaceControlChars(line));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(ReplaceControlCharsLine);
+
+void ReplaceControlCharsBinary(benchmark::State& state) {
+    const TTarnSerialPort port;
+    const std::string block = tarn::bench::RandomBytes(4096, 2);
+    for (auto _ : state) benchmark::DoNotOptimize(port.ReplaceControlChars(block));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * block.size()));
+}
+BENCHMARK(ReplaceControlCharsBinary);
+
+// SetBaudRate on a closed component only stores the rate; the block is
+// built when a port opens, which the test access reaches without one.
+void SetBaudRateAndBuildDcb(benchmark::State& state) {
+    TTarnSerialPort port;
+    const TBaudRate rates[] = {br009600, br115200};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        port.SetBaudRate(rates[i ^= 1]);
+        benchmark::DoNotOptimize(Access::BuildDCB(port));
+    }
+}
+BENCHMARK(SetBaudRateAndBuildDcb);
+
+// The lookup that the presence check makes on every idle cycle when Delay
+// is at least MinCheckDisconnectedInterval: the port list read afresh and
+// searched for the port's name.
+void IsExistingCommPort(benchmark::State& state) {
+    TTarnSerialPort port;
+    for (auto _ : state) benchmark::DoNotOptimize(port.IsExistingCommPort(u"COM1"));
+}
+BENCHMARK(IsExistingCommPort);
+
+}  // namespace
+
+BENCHMARK_MAIN();

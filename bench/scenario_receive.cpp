@@ -1,0 +1,130 @@
+// Bulk receive: random bytes written to the master as fast as the slave
+// takes them. The component receives them with AutoReceive, its OnReceive
+// running on the main thread; the baseline reads the slave with poll and
+// read. Every byte is verified through a hash of the whole stream.
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "scenario_support.h"
+
+namespace tarn::bench {
+namespace {
+
+constexpr double kMega = 1e6;
+
+struct Transfer {
+    std::string payload;
+    std::uint64_t expected;
+};
+
+Transfer MakeTransfer(std::size_t bytes, std::uint64_t seed) {
+    Transfer t{RandomBytes(bytes, seed), 0};
+    StreamHash hash;
+    hash.Add(t.payload);
+    t.expected = hash.Value();
+    return t;
+}
+
+std::string Verify(const StreamHash& got, const Transfer& t) {
+    if (got.Count() != t.payload.size()) {
+        return "received " + std::to_string(got.Count()) + " of " +
+               std::to_string(t.payload.size()) + " bytes";
+    }
+    return got.Value() == t.expected ? "" : "the bytes received differ from those sent";
+}
+
+RunOutcome ComponentRun(std::size_t bytes, std::optional<std::uint32_t> delay, std::uint64_t seed) {
+    const Transfer transfer = MakeTransfer(bytes, seed);
+    std::string why;
+    const auto pty = PseudoTerminal::Create(&why);
+    if (!pty) return Failed(why);
+
+    TTarnSerialPort port;
+    if (delay) port.SetDelay(*delay);
+    // Runs on the main thread, inside ServiceUntil.
+    StreamHash got;
+    port.SetOnReceive([&got](TTarnSerialPort*, std::string buffer) { got.Add(buffer); });
+    why = OpenOnSlave(port, *pty);
+    if (!why.empty()) return Failed(why);
+
+    const double cpuAtStart = ProcessCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    Peer peer([&pty, &transfer]() -> std::string {
+        const std::string& p = transfer.payload;
+        return WriteAll(pty->Master(), p.data(), p.size()) ? "" : "the peer could not write";
+    });
+    const bool moved =
+        ServiceUntil([&] { return got.Count() >= bytes; }, [&] { return got.Count(); });
+    const double seconds = SecondsSince(start);
+    const std::string peerFailure = peer.Join();
+    const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
+    const bool faulted = port.GetIsFaulted();
+    port.Close();
+
+    if (!peerFailure.empty()) return Failed(peerFailure);
+    if (faulted) return Failed("the component faulted");
+    why = Verify(got, transfer);
+    if (!why.empty()) return Failed(why + (moved ? "" : " (stalled)"));
+    return {{static_cast<double>(bytes) / kMega / seconds, cpu}, ""};
+}
+
+RunOutcome BaselineRun(std::size_t bytes, std::uint64_t seed) {
+    const Transfer transfer = MakeTransfer(bytes, seed);
+    std::string why;
+    const auto pty = PseudoTerminal::Create(&why);
+    if (!pty) return Failed(why);
+    const int fd = pty->OpenSlaveRaw(&why);
+    if (fd < 0) return Failed(why);
+
+    const double cpuAtStart = ProcessCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    Peer peer([&pty, &transfer]() -> std::string {
+        const std::string& p = transfer.payload;
+        return WriteAll(pty->Master(), p.data(), p.size()) ? "" : "the peer could not write";
+    });
+    StreamHash got;
+    std::vector<char> buffer(1 << 16);
+    while (got.Count() < bytes) {
+        const long n = ReadSome(fd, buffer.data(), buffer.size(), kStallMs);
+        if (n <= 0) break;
+        got.Add(buffer.data(), static_cast<std::size_t>(n));
+    }
+    const double seconds = SecondsSince(start);
+    const std::string peerFailure = peer.Join();
+    const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
+    close(fd);
+
+    if (!peerFailure.empty()) return Failed(peerFailure);
+    why = Verify(got, transfer);
+    if (!why.empty()) return Failed(why);
+    return {{static_cast<double>(bytes) / kMega / seconds, cpu}, ""};
+}
+
+}  // namespace
+
+void AddReceiveScenarios(const Settings& settings, std::vector<Scenario>& out) {
+    const std::size_t fast = settings.bulkBytes;
+    const std::size_t slow = settings.bulkDefaultBytes;
+    const std::uint32_t defaultDelay = TTarnSerialPort().GetDelay();
+    // At Delay 1 each poll takes what the terminal holds, at most 4095
+    // bytes, so about 4 MB/s is the most that polling every millisecond
+    // allows; 3.5 leaves room for the cycle's own time.
+    out.push_back({"bulk_receive_delay1",
+                   "bulk receive of " + SizeText(fast) + ", AutoReceive, Delay 1",
+                   {{"MB/s", true, 3.5, false}, {"CPU s", false, std::nullopt, false}},
+                   settings.runs,
+                   [fast](std::uint64_t seed) { return ComponentRun(fast, 1, seed); },
+                   [fast](std::uint64_t seed) { return BaselineRun(fast, seed); }});
+    out.push_back({"bulk_receive_default",
+                   "bulk receive of " + SizeText(slow) + ", AutoReceive, default Delay " +
+                       std::to_string(defaultDelay),
+                   {{"MB/s", true, std::nullopt, false}, {"CPU s", false, std::nullopt, false}},
+                   std::min(settings.runs, settings.bulkDefaultRuns),
+                   [slow](std::uint64_t seed) { return ComponentRun(slow, std::nullopt, seed); },
+                   [slow](std::uint64_t seed) { return BaselineRun(slow, seed); }});
+}
+
+}  // namespace tarn::bench

@@ -1,0 +1,65 @@
+#include "scenario_support.h"
+
+#include <exception>
+
+#include "host_synchronize.h"
+
+namespace tarn::bench {
+
+RunOutcome Failed(std::string why) {
+    RunOutcome outcome;
+    outcome.failure = std::move(why);
+    return outcome;
+}
+
+std::string OpenOnSlave(TTarnSerialPort& port, const PseudoTerminal& pty) {
+    try {
+        port.SetCustomPortName(pty.SlavePath());
+        port.SetPort(spCustom);
+        port.Open();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return port.IsConnected() == spCustom ? "" : "the port did not connect";
+}
+
+Peer::Peer(std::function<std::string()> body)
+    : body_(std::move(body)), thread_([this] {
+          const double cpuAtStart = ThreadCpuSeconds();
+          try {
+              failure_ = body_();
+          } catch (const std::exception& e) {
+              failure_ = std::string("peer: ") + e.what();
+          }
+          cpuSeconds_ = ThreadCpuSeconds() - cpuAtStart;
+          finishedAt_ = Clock::now();
+          done_ = true;
+      }) {}
+
+Peer::~Peer() {
+    if (thread_.joinable()) thread_.join();
+}
+
+std::string Peer::Join() {
+    thread_.join();
+    return failure_;
+}
+
+bool ServiceUntil(const std::function<bool()>& done,
+                  const std::function<std::uint64_t()>& progress) {
+    std::uint64_t seen = progress();
+    Clock::time_point moved = Clock::now();
+    while (!done()) {
+        tarn::host::CheckSynchronize(10);
+        const std::uint64_t now = progress();
+        if (now != seen) {
+            seen = now;
+            moved = Clock::now();
+        } else if (Clock::now() - moved > kStallLimit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace tarn::bench
