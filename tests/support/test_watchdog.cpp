@@ -19,43 +19,53 @@ using Clock = std::chrono::steady_clock;
 // under a sanitizer or Wine; ten minutes is far beyond any of them.
 constexpr auto kLimit = std::chrono::minutes(10);
 
+// What the watch thread reads. It is never destroyed: the detached watch
+// thread may still look at it while the program's static objects, the
+// listener among them, are being destroyed at exit.
+struct WatchState {
+    std::mutex mutex;
+    std::string name;
+    Clock::time_point started;
+    bool running = false;
+};
+
+WatchState& State() {
+    static WatchState* state = new WatchState;
+    return *state;
+}
+
+void Watch() {
+    WatchState& state = State();
+    while (true) {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.running && Clock::now() - state.started > kLimit) {
+            std::fprintf(stderr, "\n[  FAILED  ] %s did not end within %d minutes\n",
+                         state.name.c_str(), static_cast<int>(kLimit.count()));
+            std::fprintf(stderr, "[  FAILED  ] 1 test, stopped by the watchdog\n");
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    }
+}
+
 class Watchdog : public ::testing::EmptyTestEventListener {
 public:
-    Watchdog() {
-        std::thread([this] { Watch(); }).detach();
-    }
+    Watchdog() { std::thread(Watch).detach(); }
 
     void OnTestStart(const ::testing::TestInfo& info) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        name_ = std::string(info.test_suite_name()) + "." + info.name();
-        started_ = Clock::now();
-        running_ = true;
+        WatchState& state = State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.name = std::string(info.test_suite_name()) + "." + info.name();
+        state.started = Clock::now();
+        state.running = true;
     }
 
     void OnTestEnd(const ::testing::TestInfo&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = false;
+        WatchState& state = State();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.running = false;
     }
-
-private:
-    void Watch() {
-        while (true) {
-            std::this_thread::sleep_for(std::chrono::seconds(5));
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (running_ && Clock::now() - started_ > kLimit) {
-                std::fprintf(stderr, "\n[  FAILED  ] %s did not end within %d minutes\n",
-                             name_.c_str(), static_cast<int>(kLimit.count()));
-                std::fprintf(stderr, "[  FAILED  ] 1 test, stopped by the watchdog\n");
-                std::fflush(stderr);
-                std::_Exit(3);
-            }
-        }
-    }
-
-    std::mutex mutex_;
-    std::string name_;
-    Clock::time_point started_;
-    bool running_ = false;
 };
 
 // The listener list owns the watchdog.
