@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -44,6 +46,16 @@ constexpr double kRateTolerance = 0.03;
 // The error of every call once the terminal is known to be gone: what
 // Windows reports for a pulled USB adapter.
 constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
+
+// The current tick of the system's coarse monotonic clock (1 to 10 ms by
+// the kernel's HZ). Reading it costs a fraction of reading the exact time,
+// which matters where it is read for every byte of a line.
+Clock::time_point CoarseTick() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return Clock::time_point(std::chrono::seconds(now.tv_sec) +
+                             std::chrono::nanoseconds(now.tv_nsec));
+}
 
 template <typename Call>
 auto Retrying(Call call) -> decltype(call()) {
@@ -205,9 +217,26 @@ private:
     }
 
     // Reads what the kernel holds, up to `room` bytes, through the filter.
-    // Returns the bytes produced, or -1 with the last error set. `rawSeen`
-    // tells whether anything came from the line at all.
+    // Bytes read ahead come first; a read of the kernel takes all it gives
+    // and keeps what exceeds `room` as read ahead. Returns the bytes
+    // produced, or -1 with the last error set. `rawSeen` tells whether
+    // anything came from the line at all.
     long ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen);
+
+    // REQUIRES: stateMutex_ held.
+    std::size_t ReadAheadHeld() const { return readAhead_.size() - readAheadTaken_; }
+    // True while bytes read ahead wait and the kernel's last answer (its
+    // queue counts, and that the terminal had not hung up) was given in
+    // the current clock tick: then a read that they meet and the queue
+    // count are answered without a system call. Bytes that reach the
+    // kernel meanwhile show at the next tick at the latest, much as bytes
+    // in a UART's FIFO reach a Windows driver's queue a few character
+    // times late.
+    // REQUIRES: stateMutex_ held.
+    bool ReadAheadAnswers() const {
+        return ReadAheadHeld() > 0 && !gone_.load(std::memory_order_relaxed) &&
+               kernelAnsweredTick_ == CoarseTick();
+    }
 
     const int fd_;
     const int rxWake_;  // signalled by PurgeComm(PURGE_RXABORT)
@@ -229,6 +258,18 @@ private:
     ReceiveFilter filter_;             // guarded by stateMutex_
     serial_icounter_struct counts_{};  // guarded by stateMutex_
     bool haveCounts_ = false;          // guarded by stateMutex_
+
+    // Bytes that a read took from the kernel beyond its count, after the
+    // filter. They are the driver's queue as much as the kernel's are:
+    // counted as waiting, read first, dropped by a purge of the receive
+    // queue. One read of the kernel thus serves a line read byte by byte.
+    std::string readAhead_;                      // guarded by stateMutex_
+    std::size_t readAheadTaken_ = 0;             // guarded by stateMutex_
+    std::atomic<std::uint32_t> kernelReads_{0};  // changed with stateMutex_ held
+    // The kernel's last answer to ClearCommError; none after a read of it.
+    Clock::time_point kernelAnsweredTick_{};  // guarded by stateMutex_
+    std::uint32_t kernelInQueue_ = 0;         // guarded by stateMutex_
+    std::uint32_t kernelOutQueue_ = 0;        // guarded by stateMutex_
 };
 
 bool PosixSerialDevice::SetCommState(const DCB& dcb) {
@@ -268,13 +309,33 @@ bool PosixSerialDevice::SetCommState(const DCB& dcb) {
 
 bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     if (errors != nullptr) *errors = 0;
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    if (ReadAheadAnswers()) {
+        // Line errors are counted at the kernel's next answer.
+        if (stat != nullptr) {
+            stat->Flags = 0;
+            stat->cbInQue = kernelInQueue_ + static_cast<std::uint32_t>(filter_.Held()) +
+                            static_cast<std::uint32_t>(ReadAheadHeld());
+            stat->cbOutQue = kernelOutQueue_;
+        }
+        return true;
+    }
+    lock.unlock();
     if (IsGone()) return false;
     int queued = 0;
     int pending = 0;
-    if (ioctl(fd_, FIONREAD, &queued) != 0) return FailWithErrno(errno);
-    if (ioctl(fd_, TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
+    // A read that takes from the kernel after the count and before the lock
+    // would have its bytes counted twice, in the kernel's queue and as read
+    // ahead; count again then.
+    for (;;) {
+        const std::uint32_t readsBefore = kernelReads_.load();
+        if (ioctl(fd_, FIONREAD, &queued) != 0) return FailWithErrno(errno);
+        if (ioctl(fd_, TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
+        lock.lock();
+        if (kernelReads_.load() == readsBefore) break;
+        lock.unlock();
+    }
 
-    std::lock_guard<std::mutex> lock(stateMutex_);
     std::uint32_t found = 0;
     // Only real serial drivers count line errors; elsewhere the word stays 0.
     serial_icounter_struct now{};
@@ -283,19 +344,31 @@ bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
         counts_ = now;
     }
     if (errors != nullptr) *errors = found;
+    kernelAnsweredTick_ = CoarseTick();
+    kernelInQueue_ = static_cast<std::uint32_t>(queued);
+    kernelOutQueue_ = static_cast<std::uint32_t>(pending);
     if (stat != nullptr) {
         stat->Flags = 0;
-        stat->cbInQue =
-            static_cast<std::uint32_t>(queued) + static_cast<std::uint32_t>(filter_.Held());
-        stat->cbOutQue = static_cast<std::uint32_t>(pending);
+        stat->cbInQue = kernelInQueue_ + static_cast<std::uint32_t>(filter_.Held()) +
+                        static_cast<std::uint32_t>(ReadAheadHeld());
+        stat->cbOutQue = kernelOutQueue_;
     }
     return true;
 }
 
 long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (ReadAheadHeld() > 0) {
+            const std::size_t n = std::min<std::size_t>(ReadAheadHeld(), room);
+            std::memcpy(out, readAhead_.data() + readAheadTaken_, n);
+            readAheadTaken_ += n;
+            rawSeen = true;
+            return static_cast<long>(n);
+        }
+    }
     std::uint8_t raw[4096];
-    const std::size_t want = std::min<std::size_t>(room, sizeof raw);
-    const ssize_t got = Retrying([&] { return ::read(fd_, raw, want); });
+    const ssize_t got = Retrying([&] { return ::read(fd_, raw, sizeof raw); });
     if (got < 0) {
         if (errno == EAGAIN) return 0;
         FailWithErrno(errno);
@@ -307,12 +380,32 @@ long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& 
         return IsGone() ? -1 : 0;
     }
     rawSeen = true;
+    std::uint8_t cooked[sizeof raw];
     std::lock_guard<std::mutex> lock(stateMutex_);
-    return static_cast<long>(filter_.Process(raw, static_cast<std::size_t>(got), out));
+    const std::size_t made = filter_.Process(raw, static_cast<std::size_t>(got), cooked);
+    const std::size_t given = std::min<std::size_t>(made, room);
+    std::memcpy(out, cooked, given);
+    readAhead_.assign(reinterpret_cast<const char*>(cooked) + given, made - given);
+    readAheadTaken_ = 0;
+    ++kernelReads_;
+    // The kernel's last counts no longer hold.
+    kernelAnsweredTick_ = Clock::time_point{};
+    return static_cast<long>(given);
 }
 
 bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) {
     if (read != nullptr) *read = 0;
+    {
+        // A read that bytes read ahead meet completes at once. No other read
+        // can be waiting meanwhile: a waiting read has taken them all.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (count > 0 && ReadAheadHeld() >= count && ReadAheadAnswers()) {
+            std::memcpy(buffer, readAhead_.data() + readAheadTaken_, count);
+            readAheadTaken_ += count;
+            if (read != nullptr) *read = count;
+            return true;
+        }
+    }
     if (IsGone()) return false;
     if (count == 0) return true;
     const std::uint32_t abortsAtStart = rxAborts_.load();
@@ -463,6 +556,8 @@ bool PosixSerialDevice::PurgeComm(std::uint32_t flags) {
     if (input) {
         std::lock_guard<std::mutex> lock(stateMutex_);
         filter_.Reset();
+        readAhead_.clear();
+        readAheadTaken_ = 0;
     }
     return true;
 }
