@@ -4,6 +4,7 @@
 // with a time-out in seconds. Every byte taken is added to FReadBytes, which
 // the receive thread adds to the queue count, so that bytes already read
 // are not announced again.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <new>
@@ -22,8 +23,12 @@ using Clock = std::chrono::steady_clock;
 
 // The pause between two looks at an empty input queue: a waiting read then
 // costs next to no processor time, yet takes a byte within a millisecond or
-// two of its arrival.
+// two of its arrival. Each empty look doubles the pause up to the longest
+// one, since every wake-up costs the processor about as much as the look
+// itself: a wait of seconds on a silent line then wakes a few hundred times
+// instead of thousands, and a byte still comes within a few milliseconds.
 constexpr std::uint32_t kPollPauseMs = 1;
+constexpr std::uint32_t kLongestPollPauseMs = 4;
 
 // A queue query that fails this many times in a row means that the device
 // has gone: drivers answer a pulled adapter or a hung-up terminal with
@@ -129,14 +134,17 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
     int failedQueries = 0;
+    std::uint32_t pauseMs = kPollPauseMs;
     while (true) {
         const HANDLE handle = PortHandle();
+        bool quiet = false;
         if (handle != drv::INVALID_HANDLE_VALUE) {
             std::uint32_t errors = 0;
             drv::COMSTAT stat{};
             if (drv::ClearCommError(handle, &errors, &stat)) {
                 failedQueries = 0;
                 if (stat.cbInQue > 0 && !FAutoReceive) return true;
+                quiet = true;
             } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;
             }
@@ -145,8 +153,18 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
         }
         // A read with a time-out waits it out even on a closed port; the
         // caller sees the time-out at the top of its loop.
-        if (limited && Clock::now() >= deadline) return true;
-        host::TThread::Sleep(kPollPauseMs);
+        std::uint32_t sleepMs = pauseMs;
+        if (limited) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) return true;
+            // The last pause ends with the time-out, not after it.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            if (left.count() < sleepMs) sleepMs = static_cast<std::uint32_t>(left.count());
+        }
+        host::TThread::Sleep(sleepMs);
+        // Failed queries keep the short pause, so that a vanished device is
+        // noticed as soon as before.
+        pauseMs = quiet ? std::min(pauseMs * 2, kLongestPollPauseMs) : kPollPauseMs;
     }
 }
 
