@@ -299,6 +299,11 @@ private:
     // send runs on its own thread.
     [[noreturn]] void RaiseNotConnected() const;
     void CheckPresenceAfterSend();
+    // The presence check that the receive thread and the sends share: true
+    // when the check is switched on (Delay at least
+    // MinCheckDisconnectedInterval) and the selected port is no longer among
+    // the ports present. Any thread.
+    bool PortHasVanished();
     // Waits until every background send that this component started has
     // ended (sender_thread.cpp).
     void WaitForSenders();

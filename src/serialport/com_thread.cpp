@@ -10,7 +10,6 @@
 #include "host_synchronize.h"
 
 namespace drv = tarn::driver;
-using tarn::host::AnsiToUnicode;
 
 TComThread::TComThread(TTarnSerialPort* AOwner) : TThread(true), owner_(AOwner) {
     TTarnSerialPort& c = *AOwner;
@@ -140,9 +139,7 @@ void TComThread::DoExecuteFault() {
 bool TComThread::CheckPresence() {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return false;
-    if (c->FDelay < c->FMinCheckDisconnectedInterval) return true;
-    const std::string name = c->CommPortToString(c->GetCommPort());
-    if (c->IsExistingCommPort(AnsiToUnicode(name))) return true;
+    if (!c->PortHasVanished()) return true;
     c->FIsFaulted = true;
     if (!Raise([this] { DoExecuteFault(); })) return false;
     c->Close();

@@ -55,3 +55,9 @@ bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
     GetExistingCommPortNames(names);
     return names.IndexOf(tarn::host::UpperCaseAscii(pport)) >= 0;
 }
+
+bool TTarnSerialPort::PortHasVanished() {
+    if (FDelay < FMinCheckDisconnectedInterval) return false;
+    const AnsiString name = CommPortToString(GetCommPort());
+    return !IsExistingCommPort(tarn::host::AnsiToUnicode(name));
+}

@@ -26,9 +26,7 @@ void TTarnSerialPort::RaiseNotConnected() const {
 }
 
 void TTarnSerialPort::CheckPresenceAfterSend() {
-    if (FDelay < FMinCheckDisconnectedInterval) return;
-    const AnsiString name = CommPortToString(GetCommPort());
-    if (IsExistingCommPort(AnsiToUnicode(name))) return;
+    if (!PortHasVanished()) return;
     FIsFaulted = true;
     // A component that is being destroyed calls no handler: its owner may
     // be half gone already. It still closes.
