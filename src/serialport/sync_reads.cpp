@@ -26,10 +26,9 @@ using Clock = std::chrono::steady_clock;
 // two of its arrival. Each empty look doubles the pause up to the longest
 // one, since every wake-up costs the processor about as much as the look
 // itself: a wait of seconds on a silent line then wakes a few hundred times
-// instead of thousands, and a byte that ends a long silence still comes
-// within 8 ms.
+// instead of thousands, and a byte still comes within a few milliseconds.
 constexpr std::uint32_t kPollPauseMs = 1;
-constexpr std::uint32_t kLongestPollPauseMs = 8;
+constexpr std::uint32_t kLongestPollPauseMs = 4;
 
 // A queue query that fails this many times in a row means that the device
 // has gone: drivers answer a pulled adapter or a hung-up terminal with
