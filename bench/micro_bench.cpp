@@ -5,10 +5,13 @@
 // check, which reads the system's list and so is not pure.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "measure.h"
+#include "pseudo_terminal.h"
+#include "serial_driver.h"
 #include "serial_port_test_access.h"
 
 namespace {
@@ -65,6 +68,52 @@ void IsExistingCommPort(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(port.IsExistingCommPort(u"COM1"));
 }
 BENCHMARK(IsExistingCommPort);
+
+// The driver calls of every idle poll cycle, on an open pseudo-terminal:
+// the queue query, the modem lines (which a pseudo-terminal lacks) and the
+// port-list lookup with the terminal in the list.
+class OpenTerminal : public benchmark::Fixture {
+public:
+    void SetUp(const benchmark::State&) override {
+        std::string why;
+        pty_ = tarn::bench::PseudoTerminal::Create(&why);
+        if (pty_) handle_ = tarn::driver::CreateFileA("\\\\.\\" + pty_->SlavePath());
+    }
+    void TearDown(const benchmark::State&) override {
+        if (handle_ != tarn::driver::INVALID_HANDLE_VALUE) tarn::driver::CloseHandle(handle_);
+        handle_ = tarn::driver::INVALID_HANDLE_VALUE;
+        pty_.reset();
+    }
+
+protected:
+    std::unique_ptr<tarn::bench::PseudoTerminal> pty_;
+    tarn::driver::HANDLE handle_ = tarn::driver::INVALID_HANDLE_VALUE;
+};
+
+BENCHMARK_F(OpenTerminal, QueueQuery)(benchmark::State& state) {
+    if (handle_ == tarn::driver::INVALID_HANDLE_VALUE) return state.SkipWithError("no terminal");
+    for (auto _ : state) {
+        std::uint32_t errors = 0;
+        tarn::driver::COMSTAT stat{};
+        benchmark::DoNotOptimize(tarn::driver::ClearCommError(handle_, &errors, &stat));
+    }
+}
+
+BENCHMARK_F(OpenTerminal, ModemStatus)(benchmark::State& state) {
+    if (handle_ == tarn::driver::INVALID_HANDLE_VALUE) return state.SkipWithError("no terminal");
+    for (auto _ : state) {
+        std::uint32_t lines = 0;
+        benchmark::DoNotOptimize(tarn::driver::GetCommModemStatus(handle_, &lines));
+    }
+}
+
+BENCHMARK_F(OpenTerminal, PresenceLookup)(benchmark::State& state) {
+    if (handle_ == tarn::driver::INVALID_HANDLE_VALUE) return state.SkipWithError("no terminal");
+    const std::u16string name(pty_->SlavePath().begin(), pty_->SlavePath().end());
+    TTarnSerialPort port;
+    if (!port.IsExistingCommPort(name)) return state.SkipWithError("the terminal is not listed");
+    for (auto _ : state) benchmark::DoNotOptimize(port.IsExistingCommPort(name));
+}
 
 }  // namespace
 

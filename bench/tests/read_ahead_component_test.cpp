@@ -79,8 +79,8 @@ TEST_F(LineReadsLeaveTheRest, AutomaticReceptionDeliversTheRest) {
 }
 
 TEST_F(LineReadsLeaveTheRest, ALineAfterALongSilenceIsStillRead) {
-    // The wait grows its pause while nothing comes; the line must still be
-    // taken whole when it does.
+    // The read sleeps in the driver while nothing comes; the line must
+    // still be taken whole when it does.
     std::thread late([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         WriteAll(pty->Master(), "late\r\n", 6);

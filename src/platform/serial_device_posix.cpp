@@ -88,8 +88,8 @@ std::uint32_t ErrorsSince(const serial_icounter_struct& before, const serial_ico
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice(int fd, int rxWake, int txWake, const DCB& dcb)
-        : fd_(fd), rxWake_(rxWake), txWake_(txWake), dcb_(dcb) {
+    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, const DCB& dcb)
+        : fd_(fd), rxWake_(rxWake), txWake_(txWake), releaseWake_(releaseWake), dcb_(dcb) {
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
         ConfigureFilter(dcb_);
     }
@@ -102,6 +102,7 @@ public:
         close(fd_);
         close(rxWake_);
         close(txWake_);
+        close(releaseWake_);
     }
 
     bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
@@ -145,6 +146,11 @@ public:
     bool PurgeComm(std::uint32_t flags) override;
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
+    bool WaitCommInput(std::uint32_t milliseconds) override;
+
+    // Ends every input wait for good: the handle is closed, and a waiting
+    // caller should find that out now rather than at its time-out.
+    void Released() override { Signal(releaseWake_); }
 
 private:
     // REQUIRES: stateMutex_ held, or construction.
@@ -241,6 +247,7 @@ private:
     const int fd_;
     const int rxWake_;  // signalled by PurgeComm(PURGE_RXABORT)
     const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
+    const int releaseWake_;  // signalled once by Released(), never drained
     std::atomic<bool> gone_{false};
     std::atomic<std::uint32_t> rxAborts_{0};
     std::atomic<std::uint32_t> txAborts_{0};
@@ -485,6 +492,28 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
     return true;
 }
 
+bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
+    if (IsGone()) return false;
+    {
+        // Bytes read ahead wait already. A part of an error mark that the
+        // filter holds needs its rest from the line, so it is waited for.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (ReadAheadHeld() > 0) return true;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}};
+    if (Retrying([&] { return poll(fds, 2, PollTimeout(&deadline)); }) < 0) {
+        return FailWithErrno(errno);
+    }
+    // A hang-up polls at once and for good; the caller learns it here
+    // instead of waking again and again.
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        MarkGone();
+        return FailWith(kGoneError);
+    }
+    return true;
+}
+
 bool PosixSerialDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* written) {
     if (written != nullptr) *written = 0;
     if (IsGone()) return false;
@@ -696,19 +725,22 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
         return RefuseOpen(fd, OpenError(errno));
     }
 
-    const int rxWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int txWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (rxWake < 0 || txWake < 0) {
-        if (rxWake >= 0) close(rxWake);
-        if (txWake >= 0) close(txWake);
+    int wakes[3];
+    for (int& wake : wakes) wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    auto closeWakes = [&wakes] {
+        for (int wake : wakes) {
+            if (wake >= 0) close(wake);
+        }
+    };
+    if (std::any_of(std::begin(wakes), std::end(wakes), [](int wake) { return wake < 0; })) {
+        closeWakes();
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     }
     std::shared_ptr<SerialDevice> device;
     try {
-        device = std::make_shared<PosixSerialDevice>(fd, rxWake, txWake, dcb);
+        device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2], dcb);
     } catch (const std::bad_alloc&) {
-        close(rxWake);
-        close(txWake);
+        closeWakes();
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     }
     RegisterOpenTerminal(fd, name, file);

@@ -7,6 +7,10 @@
 // The seam's names (DCB, ERROR_..., INVALID_HANDLE_VALUE) are also types and
 // macros of <windows.h>, so the seam's headers come first and everything
 // after <windows.h> names the Win32 items with a leading "::" or by macro.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -125,8 +129,34 @@ public:
         return true;
     }
 
+    // The design uses no communication events and no overlapped I/O, so the
+    // wait looks at the queue with short sleeps: 1 ms at first, doubling to
+    // 4 ms while the line stays silent, which keeps the wake-ups of a long
+    // wait few and still takes a byte within a few milliseconds. The caller
+    // holds the finer system timer meanwhile.
+    bool WaitCommInput(std::uint32_t milliseconds) override {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        std::uint32_t pause = 1;
+        for (;;) {
+            if (released_.load()) return true;
+            ::DWORD errors = 0;
+            ::COMSTAT stat;
+            std::memset(&stat, 0, sizeof stat);
+            if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
+            if (stat.cbInQue > 0) return true;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return true;
+            ::Sleep(static_cast<::DWORD>(std::min<std::int64_t>(pause, left.count())));
+            pause = std::min<std::uint32_t>(pause * 2, 4);
+        }
+    }
+
+    void Released() override { released_.store(true); }
+
 private:
     const ::HANDLE handle_;
+    std::atomic<bool> released_{false};
 };
 
 }  // namespace

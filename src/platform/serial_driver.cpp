@@ -134,4 +134,8 @@ bool GetCommModemStatus(HANDLE handle, std::uint32_t* status) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.GetCommModemStatus(status); });
 }
 
+bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds); });
+}
+
 }  // namespace tarn::driver

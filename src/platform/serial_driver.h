@@ -164,6 +164,14 @@ bool PurgeComm(HANDLE handle, std::uint32_t flags);
 bool EscapeCommFunction(HANDLE handle, std::uint32_t function);
 bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
 
+// Not a Win32 function: waits at most `milliseconds` for the input queue to
+// hold a byte, without taking it, so that a caller waiting for data sleeps
+// until it comes instead of looking at the queue again and again. It may
+// return early (a closed handle, a purge, a signal); the caller looks at the
+// queue itself. Returns false and sets the last error when the device has
+// failed or gone.
+bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
+
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);

@@ -272,6 +272,14 @@ public:
         return true;
     }
 
+    bool WaitCommInput(std::uint32_t milliseconds) override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&] { return !Alive() || !state_->input.empty(); });
+        if (!Alive()) return Dead();
+        return true;
+    }
+
 private:
     // REQUIRES: state_->mutex held.
     bool Alive() const {

@@ -21,12 +21,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The pause between two looks at an empty input queue: a waiting read then
-// costs next to no processor time, yet takes a byte within a millisecond or
-// two of its arrival. Each empty look doubles the pause up to the longest
-// one, since every wake-up costs the processor about as much as the look
-// itself: a wait of seconds on a silent line then wakes a few hundred times
-// instead of thousands, and a byte still comes within a few milliseconds.
+// A waiting read sleeps in the driver until a byte arrives (the driver
+// decides how: a wait on the device, or short sleeps between looks at its
+// queue), but never longer than this in one go, so that it looks at the port
+// and its own settings now and then even if a wake-up were missed.
+constexpr std::uint32_t kLongestDriverWaitMs = 250;
+
+// The pauses where the driver cannot wait: after a failed queue query, on a
+// closed port, or while bytes wait for the receive thread to take them.
+// Failed queries keep the short pause, so that a vanished device is noticed
+// soon; the others double it up to the longest.
 constexpr std::uint32_t kPollPauseMs = 1;
 constexpr std::uint32_t kLongestPollPauseMs = 4;
 
@@ -137,34 +141,39 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     std::uint32_t pauseMs = kPollPauseMs;
     while (true) {
         const HANDLE handle = PortHandle();
-        bool quiet = false;
+        bool silent = false;
+        bool failed = false;
         if (handle != drv::INVALID_HANDLE_VALUE) {
             std::uint32_t errors = 0;
             drv::COMSTAT stat{};
             if (drv::ClearCommError(handle, &errors, &stat)) {
                 failedQueries = 0;
                 if (stat.cbInQue > 0 && !FAutoReceive) return true;
-                quiet = true;
+                silent = stat.cbInQue == 0;
             } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;
+            } else {
+                failed = true;
             }
         } else if (!limited) {
             return false;
         }
+
         // A read with a time-out waits it out even on a closed port; the
         // caller sees the time-out at the top of its loop.
-        std::uint32_t sleepMs = pauseMs;
+        std::uint32_t waitMs = silent ? kLongestDriverWaitMs : pauseMs;
         if (limited) {
             const Clock::time_point now = Clock::now();
             if (now >= deadline) return true;
-            // The last pause ends with the time-out, not after it.
+            // The last wait ends with the time-out, not after it.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            if (left.count() < sleepMs) sleepMs = static_cast<std::uint32_t>(left.count());
+            if (left.count() < waitMs) waitMs = static_cast<std::uint32_t>(left.count());
         }
-        host::TThread::Sleep(sleepMs);
-        // Failed queries keep the short pause, so that a vanished device is
-        // noticed as soon as before.
-        pauseMs = quiet ? std::min(pauseMs * 2, kLongestPollPauseMs) : kPollPauseMs;
+        // A wait that the device fails is followed by a query, which counts
+        // the failure.
+        if (silent && drv::WaitCommInput(handle, waitMs)) continue;
+        host::TThread::Sleep(silent ? kPollPauseMs : waitMs);
+        pauseMs = failed ? kPollPauseMs : std::min(pauseMs * 2, kLongestPollPauseMs);
     }
 }
 

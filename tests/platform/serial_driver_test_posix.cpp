@@ -331,6 +331,57 @@ TEST_F(PtyPortTest, AHangUpEndsAWaitingRead) {
     EXPECT_EQ(reader.get(), ERROR_BAD_COMMAND);
 }
 
+// An input wait sleeps in the kernel: it ends when a byte arrives, when the
+// handle is closed on another thread, or when the peer hangs up, and
+// otherwise lasts its time.
+TEST_F(PtyPortTest, AnInputWaitEndsWithTheFirstByteAndLastsItsTimeOtherwise) {
+    const auto start = Clock::now();
+    EXPECT_TRUE(WaitCommInput(handle_, 50));
+    EXPECT_GE(Clock::now() - start, 50ms);
+
+    auto waiter = std::async(std::launch::async, [&] { return WaitCommInput(handle_, 60000); });
+    ASSERT_TRUE(pty_->WritePeer("x"));
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+
+    // The byte is still there, and a wait with it there ends at once.
+    EXPECT_TRUE(WaitCommInput(handle_, 60000));
+    EXPECT_EQ(ReadAll(handle_, 1), "x");
+}
+
+TEST_F(PtyPortTest, BytesReadAheadEndAnInputWaitAtOnce) {
+    // A read of one byte takes the kernel's whole queue and keeps the rest.
+    ASSERT_TRUE(pty_->WritePeer("abc"));
+    ASSERT_EQ(WaitForQueued(handle_, 3), 3u);
+    ASSERT_EQ(ReadAll(handle_, 1), "a");
+    EXPECT_TRUE(WaitCommInput(handle_, 60000));
+    EXPECT_EQ(ReadAll(handle_, 2), "bc");
+}
+
+TEST_F(PtyPortTest, ClosingTheHandleEndsAnInputWaitOnAnotherThread) {
+    auto waiter = std::async(std::launch::async, [&] { return WaitCommInput(handle_, 60000); });
+    // The waiter may not have begun yet; then it finds the handle invalid.
+    ASSERT_TRUE(CloseHandle(handle_));
+    handle_ = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    waiter.get();
+    // The port is free at once for another opening.
+    handle_ = OpenPort(pty_->PortName());
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(PtyPortTest, AHangUpEndsAnInputWaitAsARemoval) {
+    auto waiter = std::async(std::launch::async, [&] {
+        const bool ok = WaitCommInput(handle_, 60000);
+        return ok ? 0u : GetLastError();
+    });
+    pty_->Remove();
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), ERROR_BAD_COMMAND);
+    EXPECT_FALSE(WaitCommInput(handle_, 60000));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+}
+
 std::vector<std::u16string> ListedPortNames() {
     std::vector<RegistryValue> values;
     std::vector<std::u16string> names;

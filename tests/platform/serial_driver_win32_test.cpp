@@ -142,6 +142,25 @@ TEST_F(Win32PortTest, ReadTakesOnlyWhatItAsksFor) {
     EXPECT_EQ(ReadPort(4), "ef");
 }
 
+TEST_F(Win32PortTest, InputWaitEndsWithTheFirstByteAndLastsItsTimeOtherwise) {
+    ApplyComponentSettings();
+    const auto start = Clock::now();
+    EXPECT_TRUE(WaitCommInput(port_, 50));
+    EXPECT_GE(Clock::now() - start, 50ms);
+
+    auto waiter = std::async(std::launch::async, [this] { return WaitCommInput(port_, 600000); });
+    ASSERT_TRUE(pair_->WritePeer("w"));
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+    EXPECT_EQ(ReadPort(4), "w");
+
+    // Closing the handle on another thread ends a wait on it.
+    waiter = std::async(std::launch::async, [this] { return WaitCommInput(port_, 600000); });
+    ASSERT_TRUE(CloseHandle(port_));
+    port_ = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+}
+
 TEST_F(Win32PortTest, PurgeDiscardsTheReceiveQueue) {
     ApplyComponentSettings();
     ASSERT_TRUE(pair_->WritePeer("stale"));

@@ -116,6 +116,40 @@ TEST(VirtualPortData, ReadWaitsForTotalTimeout) {
     CloseHandle(h);
 }
 
+TEST(VirtualPortData, InputWaitEndsWithInputRemovalOrClosing) {
+    VirtualPort port("VCOM45");
+    HANDLE h = Open("VCOM45");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitCommInput(h, 50));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+
+    // Input that comes during the wait ends it and is left for a read.
+    std::thread feeder([&] { port.Inject("k"); });
+    EXPECT_TRUE(WaitCommInput(h, 600000));
+    feeder.join();
+    EXPECT_EQ(port.InputQueued(), 1u);
+
+    // A removal ends the wait with the error of a pulled adapter.
+    char byte;
+    std::uint32_t got = 0;
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &got));
+    std::thread puller([&] { port.Remove(); });
+    EXPECT_FALSE(WaitCommInput(h, 600000));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+    puller.join();
+    CloseHandle(h);
+
+    // Closing the handle on another thread ends a wait on it.
+    port.Plug();
+    h = Open("VCOM45");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::thread closer([&] { CloseHandle(h); });
+    EXPECT_FALSE(WaitCommInput(h, 600000));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    closer.join();
+}
+
 TEST(VirtualPortFaults, PartialWriteRefusedStateAndFailedQueueQuery) {
     VirtualPort port("VCOM45");
     HANDLE h = Open("VCOM45");

@@ -281,10 +281,15 @@ TEST_F(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProce
     device.Inject("ab");
     const double cpuBefore = tarn::test::ProcessCpuSeconds();
     ASSERT_GE(cpuBefore, 0.0);
+    const std::uint64_t queriesBefore = device.QueueQueries();
     const auto start = Clock::now();
     EXPECT_EQ(port.ReadStringUpToEndChars(u"\r\n", 2), "");
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     const double cpu = tarn::test::ProcessCpuSeconds() - cpuBefore;
+    // The read sleeps in the driver until input comes instead of looking at
+    // the queue every few milliseconds (which would be hundreds of looks);
+    // the receive thread adds one look per Delay.
+    EXPECT_LT(device.QueueQueries() - queriesBefore, 60u);
 
     EXPECT_GE(elapsed.count(), 2.0);
     EXPECT_LT(elapsed.count(), 20.0);
