@@ -48,6 +48,13 @@ TEST(PortList, RepeatedListingsOfSysfsMatchAFreshLookAtEveryEntry) {
         for (const auto& hw : ListSerialHardware(tty.string())) listed.insert(hw.kernelName);
         EXPECT_EQ(listed, expected) << "listing " << listing;
     }
+    // The presence check looks up its one entry alone, with the same answer.
+    for (const auto& entry : fs::directory_iterator(tty)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(tarn::driver::FindSerialHardware(name, tty.string()).has_value(),
+                  expected.count(name) == 1)
+            << name;
+    }
 }
 
 class ScratchClassDirectory : public ::testing::Test {

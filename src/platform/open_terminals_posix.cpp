@@ -54,6 +54,21 @@ void UnregisterOpenTerminal(int fd) {
                 table.end());
 }
 
+std::vector<OpenTerminal> PresentOpenTerminalsNamed(const std::string& name) {
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    auto sameName = [&](const std::string& other) {
+        return other.size() == name.size() &&
+               std::equal(other.begin(), other.end(), name.begin(),
+                          [&](char a, char b) { return upper(a) == upper(b); });
+    };
+    std::lock_guard<std::mutex> lock(TableMutex());
+    std::vector<OpenTerminal> present;
+    for (const Entry& entry : Table()) {
+        if (sameName(entry.terminal.name) && IsPresent(entry)) present.push_back(entry.terminal);
+    }
+    return present;
+}
+
 std::vector<OpenTerminal> PresentOpenTerminals() {
     std::lock_guard<std::mutex> lock(TableMutex());
     std::vector<OpenTerminal> present;

@@ -28,4 +28,8 @@ void UnregisterOpenTerminal(int fd);
 // order of opening. Any thread; holds the table's lock while it checks.
 std::vector<OpenTerminal> PresentOpenTerminals();
 
+// Those of them opened under `name`, ASCII letter case ignored, checked
+// alone.
+std::vector<OpenTerminal> PresentOpenTerminalsNamed(const std::string& name);
+
 }  // namespace tarn::driver

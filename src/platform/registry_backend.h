@@ -31,6 +31,15 @@ bool ReadRegistryKey(HKEY root, const std::u16string& path, std::vector<Registry
 // (registry_win32.cpp, registry_posix.cpp).
 bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<RegistryValue>& values);
 
+// Data of values of the port list that may equal `name` (ASCII letter case
+// and surrounding blanks aside), found without reading the whole list,
+// which the presence check would otherwise do on every idle poll. Each one
+// returned is in the list as a read of it now would give it; the caller
+// compares them with `name` itself. Empty when the backend cannot tell that
+// cheaply, which is always so on Windows, where only reading the key tells
+// (and tells also of values that are not strings). Safe on any thread.
+std::vector<std::u16string> ListedPortsNamed(const std::u16string& name);
+
 // True when `path` names the port list key, compared without regard to case
 // and to a leading backslash, as the registry itself does.
 bool IsSerialCommKey(HKEY root, const std::u16string& path);

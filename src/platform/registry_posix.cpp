@@ -2,11 +2,14 @@
 // the serial hardware in sysfs and the terminals that this backend holds
 // open.
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "open_terminals_posix.h"
 #include "registry_backend.h"
 #include "serial_hardware_posix.h"
+#include "virtual_port.h"
 
 namespace tarn::driver {
 namespace {
@@ -35,7 +38,46 @@ RegistryValue StringValue(const std::u16string& name, const std::u16string& data
     return value;
 }
 
+// The kernel name of the legacy UART that `name` ("COM1" and so on) stands
+// for, or empty.
+std::string UartForComName(const std::string& name) {
+    if (name.size() < 4 || name.size() > 12) return {};
+    if (UpperAscii(name[0]) != u'C' || UpperAscii(name[1]) != u'O' || UpperAscii(name[2]) != u'M')
+        return {};
+    if (!std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {};
+    const long number = std::strtol(name.c_str() + 3, nullptr, 10);
+    return number >= 1 ? "ttyS" + std::to_string(number - 1) : std::string();
+}
+
 }  // namespace
+
+std::vector<std::u16string> ListedPortsNamed(const std::u16string& name) {
+    std::string bytes;
+    for (char16_t c : name) {
+        if (c > 0x7F) return {};  // no device is named so
+        bytes.push_back(static_cast<char>(c));
+    }
+    const std::size_t first = bytes.find_first_not_of(" \t\r\n\v\f");
+    if (first == std::string::npos) return {};
+    bytes = bytes.substr(first, bytes.find_last_not_of(" \t\r\n\v\f") - first + 1);
+
+    std::vector<std::u16string> listed;
+    const std::u16string wide = Widen(bytes);
+    for (const std::string& port : VirtualPort::PresentNames()) {
+        if (EqualIgnoringCase(Widen(port), wide)) listed.push_back(Widen(port));
+    }
+    for (const OpenTerminal& terminal : PresentOpenTerminalsNamed(bytes)) {
+        listed.push_back(Widen(terminal.name));
+    }
+    // Sysfs names are case-sensitive: a name in other letters than the
+    // kernel's is left to the whole list.
+    const std::string uart = UartForComName(bytes);
+    if (auto hardware = FindSerialHardware(uart.empty() ? bytes : uart)) {
+        listed.push_back(Widen(hardware->portName));
+    }
+    return listed;
+}
 
 bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<RegistryValue>& values) {
     if (!IsSerialCommKey(root, path)) return false;

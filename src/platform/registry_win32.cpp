@@ -76,4 +76,6 @@ bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<Regist
     return true;
 }
 
+std::vector<std::u16string> ListedPortsNamed(const std::u16string&) { return {}; }
+
 }  // namespace tarn::driver

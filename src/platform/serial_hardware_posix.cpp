@@ -17,11 +17,12 @@
 namespace tarn::driver {
 namespace {
 
-// Paths below are taken relative to the class directory, open as `dir`, so
-// that the kernel does not walk the directory's own path for each entry.
-bool Exists(DIR* dir, const std::string& path) {
+// Paths below are taken relative to the class directory, open as `dir`
+// (AT_FDCWD for paths that hold it), so that a listing does not make the
+// kernel walk the directory's own path for each entry.
+bool Exists(int dir, const std::string& path) {
     struct stat st;
-    return fstatat(dirfd(dir), path.c_str(), &st, 0) == 0;
+    return fstatat(dir, path.c_str(), &st, 0) == 0;
 }
 
 // "ttyUSB12" -> ("ttyUSB", 12); a name without trailing digits has -1.
@@ -32,8 +33,8 @@ std::pair<std::string, long> SplitNumber(const std::string& name) {
     return {name.substr(0, digits), std::stol(name.substr(digits))};
 }
 
-bool HasNoChip(DIR* dir, const std::string& name) {
-    const int fd = openat(dirfd(dir), (name + "/type").c_str(), O_RDONLY | O_CLOEXEC);
+bool HasNoChip(int dir, const std::string& name) {
+    const int fd = openat(dir, (name + "/type").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     char text[32];
     const ssize_t size = read(fd, text, sizeof text - 1);
@@ -98,6 +99,20 @@ std::map<std::string, VirtualEntries>& VirtualEntriesByDirectory() {
     return *byDirectory;
 }
 
+// Whether the entry `name` of the class directory is serial hardware: a
+// terminal with a driver behind it (fstatat() follows the links, so a
+// dangling one counts as no driver), and not a legacy UART without a chip.
+bool IsSerialHardware(int dir, const std::string& name) {
+    return Exists(dir, name + "/device/driver") && !HasNoChip(dir, name);
+}
+
+SerialHardware Named(const std::string& kernelName) {
+    SerialHardware hardware{kernelName, kernelName};
+    const auto [stem, number] = SplitNumber(kernelName);
+    if (stem == "ttyS" && number >= 0) hardware.portName = "COM" + std::to_string(number + 1);
+    return hardware;
+}
+
 bool OnSysfs(DIR* dir) {
     struct statfs fs;
     return fstatfs(dirfd(dir), &fs) == 0 && fs.f_type == SYSFS_MAGIC;
@@ -119,13 +134,7 @@ std::vector<SerialHardware> ListSerialHardware(const std::string& classDirectory
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;
         if (virtualEntries && virtualEntries->Contains(dir, name, entry->d_ino)) continue;
-        // fstatat() follows the links, so a dangling one counts as no driver.
-        if (!Exists(dir, name + "/device/driver")) continue;
-        if (HasNoChip(dir, name)) continue;
-        SerialHardware hardware{name, name};
-        const auto [stem, number] = SplitNumber(name);
-        if (stem == "ttyS" && number >= 0) hardware.portName = "COM" + std::to_string(number + 1);
-        found.push_back(hardware);
+        if (IsSerialHardware(dirfd(dir), name)) found.push_back(Named(name));
     }
     closedir(dir);
     if (virtualEntries) virtualEntries->EndListing();
@@ -136,6 +145,15 @@ std::vector<SerialHardware> ListSerialHardware(const std::string& classDirectory
                std::tie(right.first, right.second, b.kernelName);
     });
     return found;
+}
+
+std::optional<SerialHardware> FindSerialHardware(const std::string& kernelName,
+                                                 const std::string& classDirectory) {
+    if (kernelName.empty() || kernelName[0] == '.' || kernelName.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    if (!IsSerialHardware(AT_FDCWD, classDirectory + "/" + kernelName)) return std::nullopt;
+    return Named(kernelName);
 }
 
 }  // namespace tarn::driver

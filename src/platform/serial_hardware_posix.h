@@ -1,6 +1,7 @@
 // The serial hardware of the machine as the kernel lists it in sysfs.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,5 +19,11 @@ struct SerialHardware {
 // any other terminal by its kernel name. Sorted by name, numbers by value.
 std::vector<SerialHardware> ListSerialHardware(
     const std::string& classDirectory = "/sys/class/tty");
+
+// The one entry `kernelName` of `classDirectory`, as ListSerialHardware
+// would list it, or none when the listing would leave it out or it is not
+// there. Looks at that entry alone.
+std::optional<SerialHardware> FindSerialHardware(
+    const std::string& kernelName, const std::string& classDirectory = "/sys/class/tty");
 
 }  // namespace tarn::driver

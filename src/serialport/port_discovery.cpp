@@ -6,6 +6,7 @@
 #include "Tarnserialport.h"
 #include "host_registry.h"
 #include "host_stringlist.h"
+#include "registry_backend.h"
 
 using tarn::host::TRegistry;
 using tarn::host::TStringList;
@@ -30,6 +31,12 @@ void ForEachListedPort(Visit visit) {
     registry.CloseKey();
 }
 
+// A value's data as the list of names holds it: in capitals, trimmed.
+UnicodeString ListedName(const UnicodeString& data) {
+    return tarn::host::AnsiToUnicode(
+        tarn::host::Trim(tarn::host::UnicodeToAnsi(tarn::host::UpperCaseAscii(data))));
+}
+
 }  // namespace
 
 TCommPortSet TTarnSerialPort::GetExistingCommPorts() {
@@ -44,13 +51,20 @@ TCommPortSet TTarnSerialPort::GetExistingCommPorts() {
 void TTarnSerialPort::GetExistingCommPortNames(TStrings& Strings) {
     Strings.Clear();
     ForEachListedPort([&](const UnicodeString& data) {
-        const AnsiString name =
-            tarn::host::Trim(tarn::host::UnicodeToAnsi(tarn::host::UpperCaseAscii(data)));
-        if (!name.empty()) Strings.Add(tarn::host::AnsiToUnicode(name));
+        const UnicodeString name = ListedName(data);
+        if (!name.empty()) Strings.Add(name);
     });
 }
 
 bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
+    // The presence check asks this on every idle poll, nearly always of a
+    // port that is there; where the system can vouch for that port alone,
+    // the rest of the list is not read.
+    const UnicodeString wanted = tarn::host::UpperCaseAscii(pport);
+    for (const UnicodeString& data : tarn::driver::ListedPortsNamed(pport)) {
+        const UnicodeString name = ListedName(data);
+        if (!name.empty() && tarn::host::SameTextAscii(name, wanted)) return true;
+    }
     TStringList names;
     GetExistingCommPortNames(names);
     return names.IndexOf(tarn::host::UpperCaseAscii(pport)) >= 0;

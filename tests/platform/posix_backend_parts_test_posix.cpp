@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -196,6 +197,19 @@ TEST_F(ScratchTree, HardwareListingKeepsDevicesWithADriverAndAChip) {
     EXPECT_EQ(listed, (std::vector<std::string>{"ttyS1=COM2", "ttyS2=COM3", "ttyS10=COM11",
                                                 "ttyUSB0=ttyUSB0"}));
     EXPECT_TRUE(ListSerialHardware((root_ / "nothing").string()).empty());
+
+    // One entry looked up alone is what the listing says of it.
+    for (const std::string name : {"ttyS0", "ttyS1", "ttyS10", "ttyUSB0", "ttyACM0", "tty1",
+                                   "ttyUSB1", "ttyS3", "", ".", "..", "ttyS1/device"}) {
+        SCOPED_TRACE(name);
+        const auto one = FindSerialHardware(name, (root_ / "class").string());
+        const auto listed = std::find_if(found.begin(), found.end(),
+                                         [&](const auto& hw) { return hw.kernelName == name; });
+        ASSERT_EQ(one.has_value(), listed != found.end());
+        if (one) {
+            EXPECT_EQ(one->portName, listed->portName);
+        }
+    }
 }
 
 TEST(PortListKey, OnlyThePortListKeyExists) {

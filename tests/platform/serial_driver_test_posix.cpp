@@ -12,6 +12,7 @@
 
 #include "pty_port_fixture_posix.h"
 #include "registry_backend.h"
+#include "virtual_port.h"
 
 namespace tarn::driver::test {
 namespace {
@@ -401,6 +402,37 @@ TEST_F(PtyPortTest, ThePortListShowsAnOpenTerminalUntilItGoes) {
     EXPECT_TRUE(IsListed(pty_->PortName()));
     pty_->Remove();
     EXPECT_FALSE(IsListed(pty_->PortName()));
+}
+
+// The presence check's shortcut: what it vouches for must be in the list
+// that a full read gives, and an open terminal must be found by it.
+TEST_F(PtyPortTest, TheLookupOfOnePortVouchesOnlyForListedPorts) {
+    VirtualPort virtualPort("VLook1");
+    std::vector<std::u16string> asked = {u"vlook1", u"VLOOK1", u" VLook1 ", u"COM0", u"COM1",
+                                         u"com2", u"COM01", u"ttyS0", u"nothing", u"", u"../tty",
+                                         u"/dev/null"};
+    const std::string terminal = pty_->PortName();
+    asked.emplace_back(terminal.begin(), terminal.end());
+    std::string upper = terminal;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    asked.emplace_back(upper.begin(), upper.end());
+    for (const std::u16string& listed : ListedPortNames()) asked.push_back(listed);
+
+    const std::vector<std::u16string> all = ListedPortNames();
+    for (const std::u16string& name : asked) {
+        for (const std::u16string& found : ListedPortsNamed(name)) {
+            EXPECT_NE(std::find(all.begin(), all.end(), found), all.end())
+                << std::string(found.begin(), found.end());
+        }
+    }
+    const std::u16string wide(terminal.begin(), terminal.end());
+    EXPECT_EQ(ListedPortsNamed(wide), std::vector<std::u16string>{wide});
+    EXPECT_EQ(ListedPortsNamed(std::u16string(upper.begin(), upper.end())),
+              std::vector<std::u16string>{wide});
+    EXPECT_EQ(ListedPortsNamed(u"vlook1"), std::vector<std::u16string>{u"VLook1"});
+
+    pty_->Remove();
+    EXPECT_TRUE(ListedPortsNamed(wide).empty());
 }
 
 TEST_F(PtyPortTest, ThePortListForgetsATerminalOnceClosed) {
