@@ -61,6 +61,9 @@ void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
     {
         std::lock_guard<std::mutex> lock(shared->mutex);
         shared->osId = detail::CurrentOsThreadId();
+        // A thread of this class sleeps for periods that its owner chose,
+        // often a millisecond or two, and each one should last just that.
+        detail::UsePreciseTimedWaits();
         // Normal priority is what a new thread has; leaving it alone keeps
         // a niceness that the process was started with.
         if (shared->priority != tpNormal) {

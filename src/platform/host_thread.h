@@ -151,6 +151,10 @@ namespace detail {
 std::uint32_t CurrentOsThreadId();
 // Applies a priority to a running thread; failures are ignored.
 void ApplyThreadPriority(std::uint32_t osThreadId, TThreadPriority priority);
+// Makes the calling thread's timed waits end as close to their time as the
+// system allows, where the system lets each thread choose; failures are
+// ignored.
+void UsePreciseTimedWaits();
 
 }  // namespace detail
 

@@ -1,6 +1,8 @@
-// Thread identity and priority on POSIX. Linux gives each thread its own
-// nice value, addressed by the thread's kernel id; that is the one priority
-// an unprivileged process may lower (and, with privileges, raise).
+// Thread identity, priority and timer slack on POSIX. Linux gives each
+// thread its own nice value, addressed by the thread's kernel id; that is the
+// one priority an unprivileged process may lower (and, with privileges,
+// raise).
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -18,6 +20,13 @@ void ApplyThreadPriority(std::uint32_t osThreadId, TThreadPriority priority) {
     // Failure (EACCES when raising without privileges) leaves the thread as
     // it was, which is all a best-effort priority can promise.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(osThreadId), kNice[index]);
+}
+
+void UsePreciseTimedWaits() {
+    // Linux lets a timed wait end up to the thread's timer slack late, 50 µs
+    // by default, so that wake-ups can be gathered: 5 % of a 1 ms poll
+    // period. The wake-ups are as many either way.
+    (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 }  // namespace tarn::host::detail

@@ -21,4 +21,9 @@ void ApplyThreadPriority(std::uint32_t osThreadId, TThreadPriority priority) {
     CloseHandle(thread);
 }
 
+// Windows has no timer slack per thread: the resolution of every timed wait
+// is the system timer's, which the component raises with timeBeginPeriod
+// while a short poll period is in force.
+void UsePreciseTimedWaits() {}
+
 }  // namespace tarn::host::detail

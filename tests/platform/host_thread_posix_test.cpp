@@ -1,5 +1,6 @@
 // On Linux a thread's priority is its own nice value.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 
 #include <atomic>
@@ -42,6 +43,24 @@ TEST(HostThreadPriority, LoweringAPriorityReachesTheSystemThread) {
     thread.SetPriority(tpIdle);
     EXPECT_EQ(getpriority(PRIO_PROCESS, tid), 19);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), processNice) << "the calling thread is untouched";
+}
+
+class SlackProbe : public TThread {
+public:
+    SlackProbe() : TThread(true) {}
+    std::atomic<long> slack{-1};
+
+protected:
+    void Execute() override { slack = ::prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL); }
+};
+
+TEST(HostThreadTimers, ThreadsSleepWithoutTheDefaultTimerSlack) {
+    // Linux's default of 50 µs would stretch a 1 ms poll period by 5 %.
+    SlackProbe probe;
+    probe.Start();
+    probe.WaitFor();
+    EXPECT_EQ(probe.slack.load(), 1);
+    EXPECT_NE(::prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL), 1) << "the calling thread is untouched";
 }
 
 }  // namespace
