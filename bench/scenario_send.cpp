@@ -112,7 +112,7 @@ void AddSendScenarios(const Settings& settings, std::vector<Scenario>& out) {
     out.push_back({"send",
                    "SendChars of " + SizeText(bytes) + " in 4 KiB blocks",
                    {{"MB/s", true, 0.8, true}, {"CPU s", false, std::nullopt, false}},
-                   settings.runs,
+                   settings.sendRunsPerRun * settings.runs,
                    [bytes](std::uint64_t seed) { return ComponentRun(bytes, seed); },
                    [bytes](std::uint64_t seed) { return BaselineRun(bytes, seed); }});
 }

@@ -14,6 +14,7 @@ Settings Settings::Smoke() {
     s.waitSeconds = 1;
     s.idleSeconds = 0.3;
     s.sendBytes = 1u << 20;
+    s.sendRunsPerRun = 1;
     return s;
 }
 

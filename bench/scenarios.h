@@ -27,6 +27,10 @@ struct Settings {
     int waitSeconds = 3;
     double idleSeconds = 5;
     std::size_t sendBytes = 16u << 20;
+    // A send run lasts a tenth of a second, in which the scheduling of the
+    // writer and the reader on two processors moves the rate by a factor of
+    // two either way: this many times the pairs keep the median ratio steady.
+    std::size_t sendRunsPerRun = 3;
 
     static Settings Smoke();
 };
