@@ -129,11 +129,11 @@ public:
         return true;
     }
 
-    // The design uses no communication events and no overlapped I/O, so the
-    // wait looks at the queue with short sleeps: 1 ms at first, doubling to
-    // 4 ms while the line stays silent, which keeps the wake-ups of a long
-    // wait few and still takes a byte within a few milliseconds. The caller
-    // holds the finer system timer meanwhile.
+    // Ports are driven by polling alone, without communication events or
+    // overlapped I/O, so the wait looks at the queue with short sleeps: 1 ms
+    // at first, doubling to 4 ms while the line stays silent, which keeps
+    // the wake-ups of a long wait few and still takes a byte within a few
+    // milliseconds. The caller holds the finer system timer meanwhile.
     bool WaitCommInput(std::uint32_t milliseconds) override {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
