@@ -55,7 +55,9 @@ void UnregisterOpenTerminal(int fd) {
 }
 
 std::vector<OpenTerminal> PresentOpenTerminalsNamed(const std::string& name) {
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    auto upper = [](char c) {
+        return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    };
     auto sameName = [&](const std::string& other) {
         return other.size() == name.size() &&
                std::equal(other.begin(), other.end(), name.begin(),

@@ -60,7 +60,8 @@ TEST(HostThreadTimers, ThreadsSleepWithoutTheDefaultTimerSlack) {
     probe.Start();
     probe.WaitFor();
     EXPECT_EQ(probe.slack.load(), 1);
-    EXPECT_NE(::prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL), 1) << "the calling thread is untouched";
+    EXPECT_NE(::prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL), 1)
+        << "the calling thread is untouched";
 }
 
 }  // namespace
