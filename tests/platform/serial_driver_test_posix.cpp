@@ -360,7 +360,9 @@ TEST_F(PtyPortTest, BytesReadAheadEndAnInputWaitAtOnce) {
 }
 
 TEST_F(PtyPortTest, ClosingTheHandleEndsAnInputWaitOnAnotherThread) {
-    auto waiter = std::async(std::launch::async, [&] { return WaitCommInput(handle_, 60000); });
+    // The waiter takes its own copy of the handle, which this thread resets.
+    auto waiter =
+        std::async(std::launch::async, [handle = handle_] { return WaitCommInput(handle, 60000); });
     // The waiter may not have begun yet; then it finds the handle invalid.
     ASSERT_TRUE(CloseHandle(handle_));
     handle_ = INVALID_HANDLE_VALUE;

@@ -155,7 +155,7 @@ TEST_F(Win32PortTest, InputWaitEndsWithTheFirstByteAndLastsItsTimeOtherwise) {
     EXPECT_EQ(ReadPort(4), "w");
 
     // Closing the handle on another thread ends a wait on it.
-    waiter = std::async(std::launch::async, [this] { return WaitCommInput(port_, 600000); });
+    waiter = std::async(std::launch::async, [port = port_] { return WaitCommInput(port, 600000); });
     ASSERT_TRUE(CloseHandle(port_));
     port_ = INVALID_HANDLE_VALUE;
     ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
