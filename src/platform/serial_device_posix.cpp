@@ -231,6 +231,16 @@ private:
 
     // REQUIRES: stateMutex_ held.
     std::size_t ReadAheadHeld() const { return readAhead_.size() - readAheadTaken_; }
+    // The queues as the kernel last counted them, with what this driver
+    // holds besides: a part of an error mark, and bytes read ahead.
+    // REQUIRES: stateMutex_ held.
+    COMSTAT QueueState() const {
+        COMSTAT stat{};
+        stat.cbInQue = kernelInQueue_ + static_cast<std::uint32_t>(filter_.Held()) +
+                       static_cast<std::uint32_t>(ReadAheadHeld());
+        stat.cbOutQue = kernelOutQueue_;
+        return stat;
+    }
     // True while bytes read ahead wait and the kernel's last answer (its
     // queue counts, and that the terminal had not hung up) was given in
     // the current clock tick: then a read that they meet and the queue
@@ -319,12 +329,7 @@ bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     std::unique_lock<std::mutex> lock(stateMutex_);
     if (ReadAheadAnswers()) {
         // Line errors are counted at the kernel's next answer.
-        if (stat != nullptr) {
-            stat->Flags = 0;
-            stat->cbInQue = kernelInQueue_ + static_cast<std::uint32_t>(filter_.Held()) +
-                            static_cast<std::uint32_t>(ReadAheadHeld());
-            stat->cbOutQue = kernelOutQueue_;
-        }
+        if (stat != nullptr) *stat = QueueState();
         return true;
     }
     lock.unlock();
@@ -354,12 +359,7 @@ bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     kernelAnsweredTick_ = CoarseTick();
     kernelInQueue_ = static_cast<std::uint32_t>(queued);
     kernelOutQueue_ = static_cast<std::uint32_t>(pending);
-    if (stat != nullptr) {
-        stat->Flags = 0;
-        stat->cbInQue = kernelInQueue_ + static_cast<std::uint32_t>(filter_.Held()) +
-                        static_cast<std::uint32_t>(ReadAheadHeld());
-        stat->cbOutQue = kernelOutQueue_;
-    }
+    if (stat != nullptr) *stat = QueueState();
     return true;
 }
 
