@@ -7,25 +7,27 @@ TextFile::~TextFile() {
 }
 
 bool TextFile::Assign(const UnicodeString& name) {
-    if (file_ != nullptr || name.empty()) return false;
+    if (file_ != nullptr) return false;
+    // The system reads a path only up to its first NUL, so a name with one
+    // would reach another file; a refused name must not leave the previous
+    // one in place for a caller that opens anyway.
     path_ = UnicodeToAnsi(name);
+    if (path_.empty() || path_.find('\0') != AnsiString::npos) {
+        path_.clear();
+        return false;
+    }
     return true;
 }
 
-bool TextFile::Open(const char* mode) {
+bool TextFile::Open(bool append) {
     if (file_ != nullptr || path_.empty()) return false;
-    file_ = std::fopen(path_.c_str(), mode);
+    file_ = detail::OpenRegularFile(path_, append);
     return file_ != nullptr;
 }
 
-bool TextFile::Append() {
-    // The existence test and the open are two steps; a file removed in
-    // between is created again, which is what a log writer wants anyway.
-    if (!detail::AnsiPathIsFile(path_)) return false;
-    return Open("ab");
-}
+bool TextFile::Append() { return Open(true); }
 
-bool TextFile::Rewrite() { return Open("wb"); }
+bool TextFile::Rewrite() { return Open(false); }
 
 bool TextFile::Write(const AnsiString& bytes) {
     if (file_ == nullptr) return false;
@@ -42,7 +44,8 @@ bool TextFile::Close() {
 }
 
 bool FileExists(const UnicodeString& name) {
-    return !name.empty() && detail::AnsiPathIsFile(UnicodeToAnsi(name));
+    if (name.empty() || name.find(u'\0') != UnicodeString::npos) return false;
+    return detail::AnsiPathIsFile(UnicodeToAnsi(name));
 }
 
 }  // namespace tarn::host

@@ -5,7 +5,9 @@
 // The name is given as text and turned into a path through the ANSI code
 // page, as the host does for its file names (on POSIX that is Latin-1, so
 // names should keep to ASCII there). Bytes are written as they are, with no
-// line-end translation. A TextFile belongs to one thread at a time.
+// line-end translation. Only regular files are opened, and opening never
+// blocks: a FIFO, a pipe, a device or a directory fails at once. A TextFile
+// belongs to one thread at a time.
 #pragma once
 
 #include <cstdio>
@@ -21,7 +23,8 @@ public:
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
 
-    // Fails for an empty name and while the file is open.
+    // Fails while the file is open, and for an empty name or one with a NUL,
+    // which then leaves nothing assigned.
     bool Assign(const UnicodeString& name);
     // Opens the assigned file for writing at its end. Fails when the file
     // does not exist, as the host's append does: it never creates one.
@@ -36,14 +39,15 @@ public:
     bool IsOpen() const { return file_ != nullptr; }
 
 private:
-    bool Open(const char* mode);
+    bool Open(bool append);
 
     AnsiString path_;
     std::FILE* file_ = nullptr;
 };
 
 // True when `name` names an existing file, following symbolic links; false
-// for a directory and for an empty name. Safe on any thread.
+// for a directory, for an empty name and for a name with a NUL. Safe on any
+// thread.
 bool FileExists(const UnicodeString& name);
 
 namespace detail {
@@ -51,6 +55,11 @@ namespace detail {
 // The platform's test on a path already in the ANSI code page
 // (host_textfile_win32.cpp, host_textfile_posix.cpp).
 bool AnsiPathIsFile(const AnsiString& path);
+
+// Opens `path` for writing if it is a regular file, without blocking: at its
+// end when `append` (never creating it), else created or emptied. Null for
+// anything else. Safe on any thread.
+std::FILE* OpenRegularFile(const AnsiString& path, bool append);
 
 }  // namespace detail
 

@@ -43,11 +43,14 @@ void TTarnSerialPort::WriteLog(const AnsiString& data) {
     // another thread meanwhile cannot split one record across two files.
     const UnicodeString name = GetLogFile();
 
-    // An empty name fails in Assign: the record has nowhere sensible to go.
+    // An empty name, or one with a NUL that would cut it short, fails in
+    // Assign: the record has nowhere sensible to go.
     host::TextFile file;
     if (!file.Assign(name)) ThrowLogFailure();
     // The host's append never creates a file, so a missing one is created
-    // here; an existing one is only ever appended to.
+    // here; an existing one is only ever appended to. Only a regular file
+    // opens: a FIFO without a reader would otherwise hold this thread, the
+    // receive thread or a read, for good.
     const bool opened = host::FileExists(name) ? file.Append() : file.Rewrite();
     if (!opened) ThrowLogFailure();
 

@@ -85,6 +85,19 @@ TEST_F(HostTextFile, EveryStepReportsFailure) {
     EXPECT_TRUE(f.Close());
 }
 
+TEST_F(HostTextFile, ANameWithANulNamesNothing) {
+    { std::ofstream(dir_ / "regular.txt") << "kept"; }
+    const UnicodeString name = Name("regular.txt") + UnicodeString(u"\0.log", 5);
+    EXPECT_FALSE(FileExists(name));
+    TextFile f;
+    ASSERT_TRUE(f.Assign(Name("other.txt")));
+    EXPECT_FALSE(f.Assign(name));
+    EXPECT_FALSE(f.Rewrite()) << "the name assigned before must not stay";
+    EXPECT_FALSE(f.Append());
+    EXPECT_EQ(Contents("regular.txt"), "kept");
+    EXPECT_FALSE(fs::exists(dir_ / "other.txt"));
+}
+
 TEST_F(HostTextFile, FileExistsIsFalseForDirectoriesAndEmptyNames) {
     EXPECT_FALSE(FileExists(Name("")));  // the directory itself
     EXPECT_FALSE(FileExists(u""));

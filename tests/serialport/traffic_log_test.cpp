@@ -162,6 +162,18 @@ TEST_F(TrafficLogFile, UnwritableNamesRaiseTheOneMessage) {
     EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
 }
 
+TEST_F(TrafficLogFile, ANameWithANulNamesNothing) {
+    // The system would read the name only up to the NUL.
+    const fs::path regular = dir_ / "regular.txt";
+    port_.SetLogFile(Name(regular) + host::UnicodeString(u"\0.log", 5));
+    ExpectLogFailure();
+    EXPECT_FALSE(fs::exists(regular));
+
+    std::ofstream(regular, std::ios::binary) << "kept";
+    ExpectLogFailure();
+    EXPECT_EQ(Contents(regular), "kept");
+}
+
 TEST(TrafficLogControlNames, EveryByteValue) {
     const char* const names[32] = {"<NUL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>",
                                    "<BEL>", "<BS>",  "<TAB>", "<LF>",  "<VT>",  "<FF>",  "<CR>",
