@@ -185,16 +185,22 @@ drv::DCB TTarnSerialPort::BuildDCB() const {
 
 bool TTarnSerialPort::SetDCBState(HANDLE handle) {
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
-    try {
-        ClearInputBuffer();
-        const drv::DCB dcb = BuildDCB();
-        if (drv::SetCommState(handle, dcb)) return true;
-    } catch (...) {
-        return false;
+    // The block carries the rate unsigned, so a negative one would reach the
+    // driver as billions of bits per second. It is refused here as a driver
+    // refuses a setting, and the stored value stays as it was set.
+    std::uint32_t error = drv::ERROR_INVALID_PARAMETER;
+    if (FBaudRate > 0) {
+        try {
+            ClearInputBuffer();
+            const drv::DCB dcb = BuildDCB();
+            if (drv::SetCommState(handle, dcb)) return true;
+        } catch (...) {
+            return false;
+        }
+        error = drv::GetLastError();
     }
-    // The driver refused the block: the connection ends. The driver's
-    // error code stays what the caller finds afterwards.
-    const std::uint32_t error = drv::GetLastError();
+    // The block was refused: the connection ends. The driver's error code
+    // stays what the caller finds afterwards.
     Close();
     drv::SetLastError(error);
     return false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -250,6 +251,47 @@ TEST_F(LineSettingsOnOpenPort, RefusedBlockClosesThePortAndKeepsTheValue) {
     component.Open();
     EXPECT_EQ(component.IsConnected(), spCustom);
     EXPECT_EQ(device.AppliedStates().back().BaudRate, 19200u);
+}
+
+TEST_F(LineSettingsOnOpenPort, NonPositiveRateClosesThePortAndKeepsTheValue) {
+    component.SetCustomBaudRate(-9600);  // stored only: a standard rate is selected
+    EXPECT_EQ(component.IsConnected(), spCustom);
+    component.SetBaudRate(brCustom);
+    EXPECT_EQ(StatesSinceOpen(), 0u);
+    EXPECT_EQ(component.IsConnected(), spNone);
+    EXPECT_TRUE(device.WaitOpen(false, std::chrono::seconds(30)));
+    EXPECT_EQ(component.GetCustomBaudRate(), -9600);
+}
+
+TEST(LineSettingsRates, OpenRefusesANonPositiveRate) {
+    drv::VirtualPort device("VLINE3");
+    for (std::int32_t rate : {-1, -9600, INT_MIN, 0}) {
+        TTarnSerialPort port;
+        port.SetCustomPortName("VLINE3");
+        port.SetPort(spCustom);
+        port.SetCustomBaudRate(rate);
+        port.SetBaudRate(brCustom);
+        try {
+            port.Open();
+            ADD_FAILURE() << rate << " opened";
+        } catch (const ETarnSerialPortException& e) {
+            EXPECT_EQ(
+                std::string(e.what()),
+                "Cannot connect to VLINE3. " + drv::SysErrorMessage(drv::ERROR_INVALID_PARAMETER));
+        }
+        EXPECT_FALSE(device.IsOpen()) << rate;
+        EXPECT_EQ(port.GetCustomBaudRate(), rate);
+    }
+    EXPECT_TRUE(device.AppliedStates().empty());
+
+    TTarnSerialPort port;
+    port.SetCustomPortName("VLINE3");
+    port.SetPort(spCustom);
+    port.SetCustomBaudRate(31250);
+    port.SetBaudRate(brCustom);
+    port.Open();
+    ASSERT_EQ(device.AppliedStates().size(), 1u);
+    EXPECT_EQ(device.AppliedStates()[0].BaudRate, 31250u);
 }
 
 TEST(LineSettingsApply, OperationsOnAHandle) {
