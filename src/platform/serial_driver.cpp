@@ -4,11 +4,12 @@
 // CloseHandle on another thread removes the handle at once (later calls fail
 // with ERROR_INVALID_HANDLE) while the device itself is released only when
 // the last running call on it has returned.
+#include "serial_driver.h"
+
 #include <mutex>
 #include <unordered_map>
 
 #include "serial_device.h"
-#include "serial_driver.h"
 
 namespace tarn::driver {
 
@@ -68,6 +69,13 @@ bool WithDevice(HANDLE handle, Call call) {
 }  // namespace
 
 HANDLE CreateFileA(const std::string& path) {
+    // Every name below this point ends at its first NUL, so a name holding
+    // one would open a device other than the one it names. Windows refuses
+    // such a name as malformed.
+    if (path.find('\0') != std::string::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     bool isVirtual = false;
     std::shared_ptr<SerialDevice> device = OpenVirtualDevice(path, isVirtual);
     // A virtual port takes precedence over a device of the system with the
@@ -118,8 +126,7 @@ bool ReadFile(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* r
 
 bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t count, std::uint32_t* written) {
     if (written) *written = 0;
-    return WithDevice(handle,
-                      [&](SerialDevice& d) { return d.WriteFile(buffer, count, written); });
+    return WithDevice(handle, [&](SerialDevice& d) { return d.WriteFile(buffer, count, written); });
 }
 
 bool PurgeComm(HANDLE handle, std::uint32_t flags) {

@@ -45,6 +45,8 @@ const char* KnownText(std::uint32_t code) {
             return "The parameter is incorrect.";
         case ERROR_SEM_TIMEOUT:
             return "The semaphore timeout period has expired.";
+        case ERROR_INVALID_NAME:
+            return "The filename, directory name, or volume label syntax is incorrect.";
         case kErrorModNotFound:
             return "The specified module could not be found.";
         case kErrorProcNotFound:
