@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "device_name_posix.h"
 #include "errno_to_win32_posix.h"
@@ -30,7 +32,9 @@
 #include "open_terminals_posix.h"
 #include "receive_filter_posix.h"
 #include "serial_device.h"
+#include "terminal_class_posix.h"
 #include "termios2_posix.h"
+#include "uucp_lock_posix.h"
 
 namespace tarn::driver {
 namespace {
@@ -88,8 +92,14 @@ std::uint32_t ErrorsSince(const serial_icounter_struct& before, const serial_ico
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, const DCB& dcb)
-        : fd_(fd), rxWake_(rxWake), txWake_(txWake), releaseWake_(releaseWake), dcb_(dcb) {
+    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, const DCB& dcb,
+                      std::unique_ptr<UucpLock> lockFile)
+        : fd_(fd),
+          rxWake_(rxWake),
+          txWake_(txWake),
+          releaseWake_(releaseWake),
+          lockFile_(std::move(lockFile)),
+          dcb_(dcb) {
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
         ConfigureFilter(dcb_);
     }
@@ -255,9 +265,12 @@ private:
     }
 
     const int fd_;
-    const int rxWake_;  // signalled by PurgeComm(PURGE_RXABORT)
-    const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
+    const int rxWake_;       // signalled by PurgeComm(PURGE_RXABORT)
+    const int txWake_;       // signalled by PurgeComm(PURGE_TXABORT)
     const int releaseWake_;  // signalled once by Released(), never drained
+    // Removed after the destructor's body has closed the terminal, so that
+    // the claim covers every moment the port is open.
+    const std::unique_ptr<UucpLock> lockFile_;
     std::atomic<bool> gone_{false};
     std::atomic<std::uint32_t> rxAborts_{0};
     std::atomic<std::uint32_t> txAborts_{0};
@@ -668,6 +681,12 @@ std::shared_ptr<SerialDevice> RefuseOpen(int fd, std::uint32_t code) {
     return nullptr;
 }
 
+// The error for a device that is no terminal. The kernel answers every
+// terminal request to such a device with ENOTTY, which becomes this code
+// like any other ENOTTY; its text is "The request is not supported.", and
+// programs (tarnterm among them) take it to mean "not a serial port".
+constexpr std::uint32_t kNotTerminalError = ERROR_NOT_SUPPORTED;
+
 // Errors of open() itself. A node whose hardware is missing (a legacy UART
 // that is not fitted) answers EIO; Windows calls an absent port not found.
 std::uint32_t OpenError(int error) {
@@ -682,13 +701,26 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     if (name.empty()) return RefuseOpen(-1, ERROR_FILE_NOT_FOUND);
     const std::string file = FindPathIgnoringCase(DeviceFileForName(name));
 
-    // Only terminals are opened. Looking first keeps everything else (a
-    // regular file, a FIFO whose open could block) untouched.
+    // Only terminals are opened, and what is not one is left untouched: a
+    // regular file, a FIFO whose open could block, and any device whose
+    // open does something by itself.
     struct stat st;
     if (stat(file.c_str(), &st) != 0) {
         return RefuseOpen(-1, errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
     }
     if (!S_ISCHR(st.st_mode)) return RefuseOpen(-1, ERROR_FILE_NOT_FOUND);
+    const TerminalClass terminalClass = ClassifyCharDevice(file, st.st_rdev);
+    if (terminalClass == TerminalClass::kNotTerminal) return RefuseOpen(-1, kNotTerminalError);
+
+    // A lock file of another program keeps the port closed to this one, and
+    // this one's lock file keeps the port for it before the device is even
+    // opened. Programs look for the file under the device's own name, also
+    // when it was opened through a link such as /dev/serial/by-id/....
+    char resolved[PATH_MAX];
+    const std::string deviceFile = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
+    std::unique_ptr<UucpLock> lockFile;
+    const std::uint32_t lockError = UucpLock::Acquire(LockFolder(), deviceFile, lockFile);
+    if (lockError != ERROR_SUCCESS) return RefuseOpen(-1, lockError);
 
     // O_NONBLOCK keeps open() from waiting for the carrier, O_NOCTTY keeps
     // the port from becoming this process's controlling terminal.
@@ -697,14 +729,21 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     if (fd < 0) return RefuseOpen(-1, OpenError(errno));
     // The name may have been replaced between stat() and open().
     struct stat opened;
-    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || !isatty(fd)) {
+    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != st.st_rdev) {
         return RefuseOpen(fd, ERROR_FILE_NOT_FOUND);
     }
+    if (!isatty(fd)) return RefuseOpen(fd, kNotTerminalError);
 
-    // Exclusive access, as Windows gives with share mode 0. TIOCEXCL stops
-    // other opens (except the superuser's); the lock catches those too.
+    // Exclusive access, as Windows gives with share mode 0, by each of the
+    // conventions that other programs may use. TIOCEXCL makes the kernel
+    // refuse other opens, but not the superuser's, so a terminal that
+    // someone already made exclusive is refused here too.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         return RefuseOpen(fd, errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenError(errno));
+    }
+    int exclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        return RefuseOpen(fd, ERROR_ACCESS_DENIED);
     }
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
         return RefuseOpen(fd, OpenError(errno));
@@ -738,7 +777,8 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     }
     std::shared_ptr<SerialDevice> device;
     try {
-        device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2], dcb);
+        device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2], dcb,
+                                                     std::move(lockFile));
     } catch (const std::bad_alloc&) {
         closeWakes();
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);

@@ -54,7 +54,7 @@ TEST(OsPortOpening, RefusesEverythingButTerminalsAndLeavesThemAlone) {
     ExpectRefused(scratch.path(), ERROR_FILE_NOT_FOUND);
     ExpectRefused(fifo, ERROR_FILE_NOT_FOUND);  // would block if it were opened
     ExpectRefused(missing, ERROR_FILE_NOT_FOUND);
-    ExpectRefused("/dev/null", ERROR_FILE_NOT_FOUND);  // a device, but no terminal
+    ExpectRefused("/dev/null", ERROR_NOT_SUPPORTED);  // a device, but no terminal
     ExpectRefused("no-such-port-here", ERROR_FILE_NOT_FOUND);
     ExpectRefused("", ERROR_FILE_NOT_FOUND);
 
@@ -410,9 +410,9 @@ TEST_F(PtyPortTest, ThePortListShowsAnOpenTerminalUntilItGoes) {
 // that a full read gives, and an open terminal must be found by it.
 TEST_F(PtyPortTest, TheLookupOfOnePortVouchesOnlyForListedPorts) {
     VirtualPort virtualPort("VLook1");
-    std::vector<std::u16string> asked = {u"vlook1", u"VLOOK1", u" VLook1 ", u"COM0", u"COM1",
-                                         u"com2", u"COM01", u"ttyS0", u"nothing", u"", u"../tty",
-                                         u"/dev/null"};
+    std::vector<std::u16string> asked = {u"vlook1",  u"VLOOK1", u" VLook1 ", u"COM0",
+                                         u"COM1",    u"com2",   u"COM01",    u"ttyS0",
+                                         u"nothing", u"",       u"../tty",   u"/dev/null"};
     const std::string terminal = pty_->PortName();
     asked.emplace_back(terminal.begin(), terminal.end());
     std::string upper = terminal;
