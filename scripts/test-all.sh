@@ -7,7 +7,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
-          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat pkgconf)
+          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat pkgconf
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -86,6 +87,25 @@ for preset in "${presets[@]}"; do
     fi
   fi
 done
+
+# --- Fuzzing ---------------------------------------------------------------
+# Builds the libFuzzer targets with clang and runs each briefly on its seed
+# corpus (scripts/fuzz.sh). It counts as one test; when clang or its libFuzzer
+# runtime is missing, or TARN_FUZZ=0, it is skipped and counts as neither.
+echo "== fuzz: build the fuzz targets and run each briefly"
+if [ "${TARN_FUZZ:-1}" = 0 ]; then
+  echo "[fuzz] skipped, not counted: TARN_FUZZ=0"
+elif ! why=$(bash scripts/fuzz.sh --check); then
+  echo "[fuzz] skipped, not counted: $why"
+elif bash scripts/fuzz.sh >"$logdir/fuzz.log" 2>&1; then
+  grep '^\[fuzz\]' "$logdir/fuzz.log"
+  echo "[fuzz] passed"
+  total_passed=$((total_passed + 1))
+else
+  tail -n 60 "$logdir/fuzz.log"
+  failed_presets+=("fuzz")
+  total_failed=$((total_failed + 1))
+fi
 
 echo
 if ((${#failed_presets[@]})); then
