@@ -504,6 +504,12 @@ void VirtualPort::Remove() {
     state_->changed.notify_all();
 }
 
+void VirtualPort::Unlist() {
+    PortDirectory& dir = Directory();
+    std::lock_guard<std::mutex> lock(dir.mutex);
+    dir.ports.erase(std::remove(dir.ports.begin(), dir.ports.end(), state_), dir.ports.end());
+}
+
 void VirtualPort::Plug() {
     {
         PortDirectory& dir = Directory();

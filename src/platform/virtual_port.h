@@ -103,6 +103,10 @@ public:
     void Remove();
     // Puts a removed port back; handles opened before stay dead.
     void Plug();
+    // Takes the port off the list of present ports while its open handles
+    // keep working, as a system whose list lags behind its devices. Plug
+    // lists it again.
+    void Unlist();
     bool IsPresent() const;
 
 private:

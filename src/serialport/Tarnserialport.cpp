@@ -93,6 +93,16 @@ TTarnSerialPort::HANDLE TTarnSerialPort::PortHandle() const {
     return ComThread ? ComThread->GetPortHandle() : drv::INVALID_HANDLE_VALUE;
 }
 
+TTarnSerialPort::TOpenConnection TTarnSerialPort::OpenConnection() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    TOpenConnection connection;
+    if (ComThread == nullptr) return connection;
+    connection.handle = ComThread->GetPortHandle();
+    connection.serial = ComThread->Serial();
+    connection.name = ComThread->OpenedName();
+    return connection;
+}
+
 TTarnSerialPort::AnsiString TTarnSerialPort::GetRawPort() const {
     std::lock_guard<std::mutex> lock(FLock);
     return FPort;

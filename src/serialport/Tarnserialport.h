@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "host_component.h"
 #include "host_stringlist.h"
@@ -174,8 +175,10 @@ public:
     // receive thread. Raises "Cannot connect to ..." when it cannot.
     void Open();
     // Stops the receive thread, which raises OnDisconnect and closes the
-    // port. Called from inside one of this component's events it does not
-    // wait for the thread, which finishes by itself.
+    // port. Called from inside one of this component's events (or on the
+    // receive thread) it cannot wait for the thread: it then raises
+    // OnDisconnect and closes the port itself, and the thread finishes by
+    // itself once the event is over.
     void Close();
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const { return ConnectedTo; }
@@ -281,29 +284,52 @@ private:
     // Sleeps in short steps until bytes wait on a usable port or `limitMs`
     // milliseconds have passed; true then. With a negative `limitMs` there
     // is no limit, and the wait ends with false once the port is closed or
-    // its device has gone.
+    // its device has gone. Either way it ends with false as soon as a Close
+    // of the port has been asked for.
     bool WaitForInput(std::int64_t limitMs);
 
     // Called by the receive thread as its last act on the component: the
     // port is closed and the thread no longer touches the component.
     void ThreadEnded(TComThread* thread);
-    // Waits until no receive thread can reach the component any more,
-    // servicing the main thread's queue meanwhile, or detaches a thread that
-    // cannot be waited for from here. False when it had to detach.
+    // Waits until every receive thread that has been asked to stop has
+    // ended, servicing the main thread's queue meanwhile. A thread that
+    // cannot be waited for from here (we run inside its event) is skipped,
+    // or, with `detachIfStuck`, detached. False when one was skipped or
+    // detached.
     bool WaitForThreadEnd(bool detachIfStuck);
+    // True while the receive thread numbered `serial` has not ended.
+    // REQUIRES: FLock held.
+    bool ThreadRunning(std::uint64_t serial) const;
+    // Close, but only while the connection numbered `serial` is the open
+    // one (0: whichever is open), so that a late fault path cannot close a
+    // connection that a handler has opened since.
+    void CloseConnection(std::uint64_t serial);
+    // True once a Close of the open port has been asked for, until it has
+    // finished. Any thread.
+    bool CloseRequested() const;
     // The handle of the open port, or the invalid handle value. Any thread.
     HANDLE PortHandle() const;
     bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
 
+    // What a send needs of the open connection, taken in one look under
+    // the lock: its handle (invalid when none is open), its number and the
+    // name it was opened under. Any thread.
+    struct TOpenConnection {
+        HANDLE handle = tarn::driver::INVALID_HANDLE_VALUE;
+        std::uint64_t serial = 0;
+        AnsiString name;
+    };
+    TOpenConnection OpenConnection() const;
+
     // Sending: the not-connected failure, and the presence check that a
-    // send runs on its own thread.
+    // send runs on its own thread for the connection it wrote to.
     [[noreturn]] void RaiseNotConnected() const;
-    void CheckPresenceAfterSend();
+    void CheckPresenceAfterSend(const TOpenConnection& connection);
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least
-    // MinCheckDisconnectedInterval) and the selected port is no longer among
-    // the ports present. Any thread.
-    bool PortHasVanished();
+    // MinCheckDisconnectedInterval) and the port opened as `openedName` is
+    // no longer among the ports present. Any thread.
+    bool PortHasVanished(const AnsiString& openedName);
     // Waits until every background send that this component started has
     // ended (sender_thread.cpp).
     void WaitForSenders();
@@ -374,10 +400,12 @@ private:
     std::atomic<std::uint32_t> FSignaledBytes;
     std::atomic<std::uint32_t> FReadBytes;
 
-    // Beyond the fields above: the receive thread that can still reach the
-    // component (also one that winds down after Close), and its end.
-    TComThread* FRunningThread = nullptr;                 // guarded by FLock
+    // Beyond the fields above: the receive threads that can still reach the
+    // component (the open port's, and any that wind down after Close), the
+    // signal of their ends, and the number of the last connection.
+    std::vector<TComThread*> FRunningThreads;             // guarded by FLock
     std::condition_variable FThreadEndedSignal;           // with FLock
+    std::uint64_t FLastConnectionSerial = 0;              // guarded by FLock
     std::atomic<bool> FDestroying{false};
     // Whether this component has begun a finer timer period that it has not
     // ended, so that begin and end stay paired.

@@ -11,9 +11,9 @@
 
 namespace drv = tarn::driver;
 
-TComThread::TComThread(TTarnSerialPort* AOwner) : TThread(true), owner_(AOwner) {
+TComThread::TComThread(TTarnSerialPort* AOwner)
+    : TThread(true), owner_(AOwner), openingThreadId_(tarn::host::detail::CurrentOsThreadId()) {
     TTarnSerialPort& c = *AOwner;
-    c.ConnectedTo = spNone;
     SetFreeOnTerminate(true);
     SetPriority(c.FPriority);
     {
@@ -21,7 +21,8 @@ TComThread::TComThread(TTarnSerialPort* AOwner) : TThread(true), owner_(AOwner) 
         c.FEntireBuffer.clear();
     }
 
-    const std::string path = "\\\\.\\" + c.GetRawPort();
+    openedName_ = c.GetRawPort();
+    const std::string path = "\\\\.\\" + openedName_;
     try {
         ComDevice = drv::CreateFileA(path);
     } catch (...) {
@@ -41,7 +42,9 @@ TComThread::TComThread(TTarnSerialPort* AOwner) : TThread(true), owner_(AOwner) 
     }
     c.SetTimeOuts(ComDevice);
     c.SetBuffers(ComDevice);
-    c.ConnectedTo = c.StringToCommPort(c.GetRawPort());
+    // The component takes this identifier as its ConnectedTo when it
+    // registers the connection.
+    port_ = c.StringToCommPort(openedName_);
     opened_ = true;
 }
 
@@ -49,9 +52,16 @@ void TComThread::Connect() {
     Raise([this] { DoExecuteConnect(); });
 }
 
+void TComThread::StartPolling() {
+    started_ = true;
+    Start();
+}
+
 bool TComThread::WaitingWouldDeadlock() const {
     const std::uint32_t self = tarn::host::detail::CurrentOsThreadId();
     if (self == receiveThreadId_.load()) return true;
+    // Before the loop starts only the opening thread can end the thread.
+    if (!started_.load() && self == openingThreadId_) return true;
     return inSynchronizedEvent_.load() && synchronizedEventThread_.load() == self;
 }
 
@@ -117,32 +127,35 @@ void TComThread::DoExecuteConnect() {
     TTarnSerialPort* c = owner();
     if (c == nullptr || c->FDestroying) return;
     TConnectEvent handler = c->GetOnConnect();
-    const TCommPort port = c->ConnectedTo;
-    if (handler.Assigned() && port != spNone) handler(c, port);
+    if (handler.Assigned() && port_ != spNone) handler(c, port_);
 }
 
+// The connection events carry this thread's own port: the component may
+// already have opened another one from inside a handler.
 void TComThread::DoExecuteDisconnect() {
     TTarnSerialPort* c = owner();
     if (c == nullptr || c->FDestroying) return;
     TConnectEvent handler = c->GetOnDisconnect();
-    const TCommPort port = c->ConnectedTo;
-    if (handler.Assigned() && port != spNone) handler(c, port);
+    if (handler.Assigned() && port_ != spNone) handler(c, port_);
 }
 
 void TComThread::DoExecuteFault() {
     TTarnSerialPort* c = owner();
     if (c == nullptr || c->FDestroying) return;
     TConnectEvent handler = c->GetOnFault();
-    if (handler.Assigned()) handler(c, c->ConnectedTo);
+    if (handler.Assigned()) handler(c, port_);
 }
 
 bool TComThread::CheckPresence() {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return false;
-    if (!c->PortHasVanished()) return true;
+    // The name that was opened, not the one selected now: renaming the port
+    // while it is open does not make the open device vanish.
+    if (!c->PortHasVanished(openedName_)) return true;
     c->FIsFaulted = true;
     if (!Raise([this] { DoExecuteFault(); })) return false;
-    c->Close();
+    // Closes this connection only; a handler may have replaced it.
+    c->CloseConnection(serial_);
     return true;
 }
 
@@ -233,11 +246,13 @@ void TComThread::Execute() {
     TearDown();
 }
 
-void TComThread::TearDown() {
-    try {
-        Raise([this] { DoExecuteDisconnect(); });
-    } catch (...) {
-        // The port is closed all the same; nobody is left to tell.
+void TComThread::EndConnection() {
+    if (!disconnectReported_.exchange(true)) {
+        try {
+            Raise([this] { DoExecuteDisconnect(); });
+        } catch (...) {
+            // The port is closed all the same; nobody is left to tell.
+        }
     }
     const drv::HANDLE handle = ComDevice.exchange(drv::INVALID_HANDLE_VALUE);
     if (handle != drv::INVALID_HANDLE_VALUE) {
@@ -245,6 +260,10 @@ void TComThread::TearDown() {
                                    drv::PURGE_RXCLEAR);
         drv::CloseHandle(handle);
     }
+}
+
+void TComThread::TearDown() {
+    EndConnection();
     TTarnSerialPort* c = owner();
     if (c == nullptr) return;
     c->ThreadEnded(this);

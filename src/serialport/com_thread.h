@@ -9,6 +9,10 @@
 // thread, and the component's destructor waits for that moment (or, when it
 // cannot wait because it runs inside this thread's own event, detaches the
 // thread, which then finishes without its owner).
+//
+// One thread is one connection. It keeps the identifier and the name it
+// opened, and its events and its teardown speak only of that connection,
+// never of one that replaced it while the thread was winding down.
 #pragma once
 
 #include <atomic>
@@ -19,6 +23,7 @@
 
 #include "host_thread.h"
 #include "serial_driver.h"
+#include "serial_types.h"
 
 class TTarnSerialPort;
 
@@ -36,6 +41,16 @@ public:
 
     // True when the opening steps succeeded.
     bool Opened() const { return opened_; }
+    // The identifier and the name under which the port was opened; a later
+    // change of the component's Port or CustomPortName does not touch them.
+    // Constant once the constructor has returned; any thread.
+    TCommPort Port() const { return port_; }
+    const std::string& OpenedName() const { return openedName_; }
+    // The component's number for this connection, given when it registers
+    // the thread; 0 before. REQUIRES: the component's lock held, or the
+    // call made on the thread itself.
+    std::uint64_t Serial() const { return serial_; }
+    void SetSerial(std::uint64_t serial) { serial_ = serial; }
     // The driver's error code of a failed opening step.
     std::uint32_t OpenError() const { return openError_; }
 
@@ -44,17 +59,29 @@ public:
     // TearDown, as the thread never starts.
     void Connect();
 
-    // The closing steps: OnDisconnect, purge and close the handle, reset
-    // the component's ConnectedTo. Runs on the receive thread at the end of
-    // its body, or on the opening thread when the thread never started.
+    // Starts the poll loop; the thread owns itself from here on.
+    void StartPolling();
+
+    // The closing steps that end the connection: OnDisconnect (once per
+    // connection, however often this is called), then purge and close the
+    // handle. Called by the teardown, and by Close where it cannot wait for
+    // the teardown. REQUIRES: a place where the thread cannot end meanwhile
+    // (WaitingWouldDeadlock() true, or the thread itself).
+    void EndConnection();
+
+    // The closing steps and the unregistering from the component. Runs on
+    // the receive thread at the end of its body, or on the opening thread
+    // when the thread never started.
     void TearDown();
 
     // Asks the loop to end and wakes it from its sleep. Any thread.
     void RequestStop();
+    bool StopRequested() const { return Terminated(); }
 
-    // True on the receive thread itself, or while the main thread runs one
-    // of this thread's synchronized events: the places where waiting for
-    // this thread would wait for ourselves. Any thread.
+    // True on the receive thread itself, while the main thread runs one of
+    // this thread's synchronized events, or on the opening thread before
+    // the loop has started: the places where waiting for this thread would
+    // wait for ourselves. Any thread.
     bool WaitingWouldDeadlock() const;
 
     // The component goes away without waiting; from now on the thread does
@@ -95,6 +122,12 @@ private:
     std::atomic<TTarnSerialPort*> owner_;
     bool opened_ = false;
     std::uint32_t openError_ = 0;
+    TCommPort port_ = spNone;
+    std::string openedName_;
+    std::uint64_t serial_ = 0;
+    std::atomic<bool> disconnectReported_{false};
+    std::atomic<bool> started_{false};
+    std::uint32_t openingThreadId_ = 0;
     std::atomic<std::uint32_t> receiveThreadId_{0};
     // Set while the main thread runs one of this thread's events.
     std::atomic<bool> inSynchronizedEvent_{false};

@@ -2,6 +2,7 @@
 // handle belongs to the receive thread; Open creates that thread (whose
 // construction opens the port) and Close stops it (whose teardown closes
 // the port).
+#include <algorithm>
 #include <chrono>
 
 #include "Tarnserialport.h"
@@ -27,9 +28,9 @@ TTarnSerialPort::~TTarnSerialPort() {
     FDestroying = true;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        if (FRunningThread) FRunningThread->RequestStop();
+        for (TComThread* thread : FRunningThreads) thread->RequestStop();
     }
-    // The thread reads this component until its teardown has finished, so
+    // The threads read this component until their teardown has finished, so
     // the component stays until then; events still queued for the main
     // thread run, but call no handler of a component that is going.
     WaitForThreadEnd(true);
@@ -39,59 +40,85 @@ TTarnSerialPort::~TTarnSerialPort() {
     if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
 }
 
+bool TTarnSerialPort::ThreadRunning(std::uint64_t serial) const {
+    for (const TComThread* thread : FRunningThreads) {
+        if (thread->Serial() == serial) return true;
+    }
+    return false;
+}
+
 bool TTarnSerialPort::WaitForThreadEnd(bool detachIfStuck) {
     std::unique_lock<std::mutex> lock(FLock);
-    if (FRunningThread == nullptr) return true;
-    if (FRunningThread->WaitingWouldDeadlock()) {
-        // Called from inside the thread's own event: it cannot end while we
+    bool waitedForAll = true;
+    for (auto it = FRunningThreads.begin(); it != FRunningThreads.end();) {
+        TComThread* thread = *it;
+        if (!thread->WaitingWouldDeadlock()) {
+            ++it;
+            continue;
+        }
+        // We run inside this thread's own event: it cannot end while we
         // wait here.
-        if (detachIfStuck) {
-            FRunningThread->DetachOwner();
-            FRunningThread = nullptr;
-            ComThread = nullptr;
+        waitedForAll = false;
+        if (!detachIfStuck) {
+            ++it;
+            continue;
+        }
+        thread->DetachOwner();
+        if (ComThread == thread) ComThread = nullptr;
+        it = FRunningThreads.erase(it);
+    }
+    const auto pending = [this] {
+        for (const TComThread* thread : FRunningThreads) {
+            if (thread->StopRequested() && !thread->WaitingWouldDeadlock()) return true;
         }
         return false;
-    }
+    };
     if (tarn::host::IsMainThread()) {
-        // The thread may be waiting for the main thread to run one of its
-        // events; serve the queue until the teardown is done.
-        lock.unlock();
-        while (true) {
-            {
-                std::lock_guard<std::mutex> check(FLock);
-                if (FRunningThread == nullptr) return true;
-            }
+        // A thread may be waiting for the main thread to run one of its
+        // events; serve the queue until the teardowns are done.
+        while (pending()) {
+            lock.unlock();
             tarn::host::CheckSynchronize(10);
+            lock.lock();
         }
+    } else {
+        FThreadEndedSignal.wait(lock, [&] { return !pending(); });
     }
-    FThreadEndedSignal.wait(lock, [this] { return FRunningThread == nullptr; });
-    return true;
+    return waitedForAll;
 }
 
 void TTarnSerialPort::ThreadEnded(TComThread* thread) {
     std::lock_guard<std::mutex> lock(FLock);
-    ConnectedTo = spNone;
+    // Only the connection that is still the component's is reported closed:
+    // a handler may have opened another one while this thread wound down.
     if (ComThread == thread) ComThread = nullptr;
-    if (FRunningThread == thread) FRunningThread = nullptr;
+    if (ComThread == nullptr) ConnectedTo = spNone;
+    FRunningThreads.erase(std::remove(FRunningThreads.begin(), FRunningThreads.end(), thread),
+                          FRunningThreads.end());
     FThreadEndedSignal.notify_all();
     tarn::host::detail::SignalMainThread();
 }
 
+bool TTarnSerialPort::CloseRequested() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return ComThread != nullptr && ComThread->StopRequested();
+}
+
 void TTarnSerialPort::Open() {
-    // A connection that is still winding down (after a fault, or a Close
-    // that returned early) finishes first, so that a port can be reopened
-    // at once, for example a re-plugged adapter.
-    // A connection that has faulted but whose thread has not got as far as
-    // its own Close counts as winding down too.
-    bool windingDown = false;
+    // A connection that is ending (its device has gone, or a Close of it
+    // could not wait) is closed for good first, and threads that still wind
+    // down finish, so that a port can be reopened at once, for example a
+    // re-plugged adapter or from inside OnDisconnect.
+    bool ending = false;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        if (FRunningThread != nullptr && (ComThread == nullptr || FIsFaulted)) {
-            FRunningThread->RequestStop();
-            windingDown = true;
+        ending = ComThread != nullptr && (ComThread->StopRequested() || FIsFaulted);
+        for (TComThread* thread : FRunningThreads) {
+            if (thread != ComThread) thread->RequestStop();
         }
     }
-    if (windingDown) WaitForThreadEnd(false);
+    if (ending) Close();
+    WaitForThreadEnd(false);
 
     if (StringToCommPort(GetRawPort()) == ConnectedTo) return;
     if (CurrentThread() != nullptr) Close();
@@ -102,43 +129,71 @@ void TTarnSerialPort::Open() {
     InitSyncCommunicationParams();
 
     auto* thread = new TComThread(this);
-    if (thread->Opened()) {
-        try {
-            thread->Connect();
-        } catch (...) {
-            // The port was open for a moment: close it again, with its
-            // OnDisconnect, and let the caller see the handler's exception.
-            thread->TearDown();
-            delete thread;
-            Close();
-            throw;
-        }
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            ComThread = thread;
-            FRunningThread = thread;
-        }
-        FIsFaulted = false;
-        // From here on the thread owns itself; it may end at any moment.
-        thread->Start();
-        return;
+    if (!thread->Opened()) {
+        const std::uint32_t error = thread->OpenError();
+        thread->TearDown();
+        delete thread;
+        Close();
+        throw ETarnSerialPortException(
+            tarn::host::Format(u"Cannot connect to %s. %s",
+                               {AnsiToUnicode(GetRawPort()), tarn::host::SysErrorMessage(error)}));
     }
 
-    const std::uint32_t error = thread->OpenError();
-    thread->TearDown();
-    delete thread;
-    Close();
-    throw ETarnSerialPortException(tarn::host::Format(
-        u"Cannot connect to %s. %s",
-        {AnsiToUnicode(GetRawPort()), tarn::host::SysErrorMessage(error)}));
+    // Registered before OnConnect, so that the handler finds the port open
+    // and can close it, or open another one, like any open port.
+    std::uint64_t serial = 0;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        serial = ++FLastConnectionSerial;
+        thread->SetSerial(serial);
+        ComThread = thread;
+        FRunningThreads.push_back(thread);
+        ConnectedTo = thread->Port();
+    }
+    FIsFaulted = false;
+    try {
+        thread->Connect();
+    } catch (...) {
+        // The port was open for a moment: close it again, with its
+        // OnDisconnect, and let the caller see the handler's exception.
+        thread->RequestStop();
+        thread->TearDown();
+        delete thread;
+        if (CurrentThread() == nullptr) Close();
+        throw;
+    }
+    if (thread->StopRequested()) {
+        // The handler closed the port (and may have opened another). The
+        // connection ends here: Close has raised its OnDisconnect and
+        // closed the handle, and the thread never runs.
+        thread->TearDown();
+        delete thread;
+        return;
+    }
+    try {
+        thread->StartPolling();
+    } catch (...) {
+        // No thread could be created: the port closes again.
+        thread->RequestStop();
+        thread->TearDown();
+        delete thread;
+        if (CurrentThread() == nullptr) Close();
+        throw;
+    }
+    // From here on the thread owns itself; it may end at any moment.
 }
 
-void TTarnSerialPort::Close() {
-    if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
-    InitSyncCommunicationParams();
+void TTarnSerialPort::Close() { CloseConnection(0); }
 
+void TTarnSerialPort::CloseConnection(std::uint64_t serial) {
     TComThread* thread = nullptr;
     bool mayWait = false;
+    if (serial != 0) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (ComThread == nullptr || ComThread->Serial() != serial) return;
+    }
+    if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
+    InitSyncCommunicationParams();
     {
         std::lock_guard<std::mutex> lock(FLock);
         thread = ComThread;
@@ -146,31 +201,47 @@ void TTarnSerialPort::Close() {
             ConnectedTo = spNone;
             return;
         }
+        serial = thread->Serial();
         thread->RequestStop();
         mayWait = !thread->WaitingWouldDeadlock();
     }
 
-    // On the receive thread itself, or inside one of its synchronized
-    // events, the thread cannot finish while we wait: return at once and
-    // let its teardown close the port when the event is over.
-    if (mayWait) {
-        using Clock = std::chrono::steady_clock;
-        const auto limit = std::chrono::milliseconds(FDelay.load()) +
-                           std::chrono::milliseconds(10 * (kClosePasses - 1));
-        const auto deadline = Clock::now() + limit;
-        std::unique_lock<std::mutex> lock(FLock);
-        while (FRunningThread == thread && Clock::now() < deadline) {
-            if (tarn::host::IsMainThread()) {
-                lock.unlock();
-                tarn::host::CheckSynchronize(10);
-                lock.lock();
-            } else {
-                FThreadEndedSignal.wait_until(lock, deadline);
-            }
+    if (!mayWait) {
+        // On the receive thread itself, inside one of its events, or inside
+        // OnConnect, the thread cannot finish while we wait. Its closing
+        // steps run here instead (the thread is held where it is, so it
+        // cannot run them at the same time), and the component is Closed
+        // when Close returns: a handler that closes and reopens finds the
+        // device free, and its events come in order.
+        thread->EndConnection();
+        std::lock_guard<std::mutex> lock(FLock);
+        if (ComThread == thread) {
+            ComThread = nullptr;
+            ConnectedTo = spNone;
+            FLineStatus = 0;
         }
+        return;
     }
 
-    std::lock_guard<std::mutex> lock(FLock);
-    if (ComThread == thread) ComThread = nullptr;
-    FLineStatus = 0;
+    using Clock = std::chrono::steady_clock;
+    const auto limit = std::chrono::milliseconds(FDelay.load()) +
+                       std::chrono::milliseconds(10 * (kClosePasses - 1));
+    const auto deadline = Clock::now() + limit;
+    std::unique_lock<std::mutex> lock(FLock);
+    while (ThreadRunning(serial) && Clock::now() < deadline) {
+        if (tarn::host::IsMainThread()) {
+            lock.unlock();
+            tarn::host::CheckSynchronize(10);
+            lock.lock();
+        } else {
+            FThreadEndedSignal.wait_until(lock, deadline);
+        }
+    }
+    // An OnDisconnect handler may have opened the port again meanwhile;
+    // that connection stays. The thread itself may be gone: it is known
+    // by its number only.
+    if (ComThread == nullptr || ComThread->Serial() == serial) {
+        ComThread = nullptr;
+        FLineStatus = 0;
+    }
 }

@@ -70,8 +70,11 @@ bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
     return names.IndexOf(tarn::host::UpperCaseAscii(pport)) >= 0;
 }
 
-bool TTarnSerialPort::PortHasVanished() {
+bool TTarnSerialPort::PortHasVanished(const AnsiString& openedName) {
     if (FDelay < FMinCheckDisconnectedInterval) return false;
-    const AnsiString name = CommPortToString(GetCommPort());
+    // The name of a COMn port is looked up in its plain form, whatever the
+    // letter case it was opened in; a custom name as it was opened.
+    const TCommPort id = StringToCommPort(openedName);
+    const AnsiString name = id == spCustom ? openedName : CommPortToString(id);
     return !IsExistingCommPort(tarn::host::AnsiToUnicode(name));
 }

@@ -25,21 +25,23 @@ void TTarnSerialPort::RaiseNotConnected() const {
         u"%s is not open. Serial port is not connected.", {AnsiToUnicode(GetRawPort())}));
 }
 
-void TTarnSerialPort::CheckPresenceAfterSend() {
-    if (!PortHasVanished()) return;
+void TTarnSerialPort::CheckPresenceAfterSend(const TOpenConnection& connection) {
+    if (connection.serial == 0 || !PortHasVanished(connection.name)) return;
     FIsFaulted = true;
     // A component that is being destroyed calls no handler: its owner may
     // be half gone already. It still closes.
     const TConnectEvent handler = GetOnFault();
-    if (handler.Assigned() && !FDestroying) handler(this, ConnectedTo);
-    Close();
+    if (handler.Assigned() && !FDestroying) handler(this, StringToCommPort(connection.name));
+    // The connection written to, not one that the handler may have opened.
+    CloseConnection(connection.serial);
 }
 
 std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
-    // PortHandle reads the handle under the component's lock; the driver
-    // keeps the device alive for the duration of a call on it, so a
-    // receive thread that ends meanwhile only makes the write fail.
-    const HANDLE handle = PortHandle();
+    // The handle is read under the component's lock; the driver keeps the
+    // device alive for the duration of a call on it, so a receive thread
+    // that ends meanwhile only makes the write fail.
+    const TOpenConnection connection = OpenConnection();
+    const HANDLE handle = connection.handle;
     if (handle == drv::INVALID_HANDLE_VALUE) RaiseNotConnected();
 
     FIsSending = true;
@@ -54,7 +56,7 @@ std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
         if (written > 0 && handler.Assigned()) {
             if (!FDestroying) handler(this, AnsiString(str.data(), written));
         } else {
-            CheckPresenceAfterSend();
+            CheckPresenceAfterSend(connection);
         }
         return written;
     } catch (...) {
@@ -64,14 +66,15 @@ std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
     // only that the port cannot be used; a second failure of the check is
     // swallowed as well.
     try {
-        CheckPresenceAfterSend();
+        CheckPresenceAfterSend(connection);
     } catch (...) {
     }
     RaiseNotConnected();
 }
 
 std::uint32_t TTarnSerialPort::SendData(const void* Data, std::uint32_t dataSize) {
-    const HANDLE handle = PortHandle();
+    const TOpenConnection connection = OpenConnection();
+    const HANDLE handle = connection.handle;
     if (handle == drv::INVALID_HANDLE_VALUE || dataSize == 0) RaiseNotConnected();
 
     FIsSending = true;
@@ -87,14 +90,14 @@ std::uint32_t TTarnSerialPort::SendData(const void* Data, std::uint32_t dataSize
                 handler(this, AnsiString(static_cast<const char*>(Data), written));
             }
         } else {
-            CheckPresenceAfterSend();
+            CheckPresenceAfterSend(connection);
         }
         return written;
     } catch (...) {
         FIsSending = false;
     }
     try {
-        CheckPresenceAfterSend();
+        CheckPresenceAfterSend(connection);
     } catch (...) {
     }
     RaiseNotConnected();

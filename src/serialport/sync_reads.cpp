@@ -140,6 +140,10 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     int failedQueries = 0;
     std::uint32_t pauseMs = kPollPauseMs;
     while (true) {
+        // A Close on another thread waits for the receive thread, whose last
+        // event may need this (the main) thread: a read that waited on
+        // would hold both until the Close gave up.
+        if (CloseRequested()) return false;
         const HANDLE handle = PortHandle();
         bool silent = false;
         bool failed = false;

@@ -294,9 +294,9 @@ TEST(SendPresence, SendStringWithoutOnSendChecksButSendDataDoesNot) {
     port.Open();
     ASSERT_TRUE(parking.Park(device));
     port.SetDelay(60000);
-    // The selected name no longer names a present port, while the open
-    // handle still writes: only a check can tell.
-    port.SetCustomPortName("VSENDGONE");
+    // The port leaves the list of present ports while the open handle
+    // still writes: only a check can tell.
+    device.Unlist();
 
     sends.Attach(port);
     EXPECT_EQ(port.SendString("ab"), 2u);  // with OnSend: no check

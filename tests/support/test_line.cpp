@@ -1,0 +1,54 @@
+#include "test_line.h"
+
+#include "serialport/component_test_support.h"
+
+namespace tarn::test {
+
+namespace {
+
+class VirtualLine final : public TestLine {
+public:
+    explicit VirtualLine(const std::string& name) : port_(name) {}
+    std::string Name() const override { return port_.Name(); }
+    bool Inject(const std::string& bytes) override {
+        port_.Inject(bytes);
+        return true;
+    }
+    bool WaitPollCycles(int cycles, std::uint32_t) override {
+        const std::uint64_t target = port_.QueueQueries() + static_cast<std::uint64_t>(cycles);
+        return WaitUntil([&] { return port_.QueueQueries() >= target; });
+    }
+
+private:
+    tarn::driver::VirtualPort port_;
+};
+
+class TerminalLine final : public TestLine {
+public:
+    explicit TerminalLine(std::unique_ptr<PtyPair> pty) : pty_(std::move(pty)) {}
+    std::string Name() const override { return pty_->PortName(); }
+    bool Inject(const std::string& bytes) override { return pty_->WritePeer(bytes); }
+    bool WaitPollCycles(int cycles, std::uint32_t delayMs) override {
+        // Serves the main thread's queue all the while, so that the poll
+        // loop is never held in an event.
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(static_cast<std::int64_t>(cycles) * delayMs);
+        WaitUntil([&] { return std::chrono::steady_clock::now() >= end; });
+        return true;
+    }
+
+private:
+    std::unique_ptr<PtyPair> pty_;
+};
+
+}  // namespace
+
+std::unique_ptr<TestLine> TestLine::Create(LineKind kind, const std::string& virtualName,
+                                           std::string* whyNot) {
+    if (kind == LineKind::Virtual) return std::make_unique<VirtualLine>(virtualName);
+    std::unique_ptr<PtyPair> pty = PtyPair::Create(whyNot);
+    if (!pty) return nullptr;
+    return std::make_unique<TerminalLine>(std::move(pty));
+}
+
+}  // namespace tarn::test
