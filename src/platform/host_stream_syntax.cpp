@@ -278,7 +278,16 @@ std::string FormatStreamValue(const TStreamValue& value) {
             if (std::isinf(value.real)) return value.real < 0 ? "-INF" : "INF";
             char buffer[64];
             const auto result = std::to_chars(buffer, buffer + sizeof buffer, value.real);
-            return std::string(buffer, result.ptr);
+            std::string text(buffer, result.ptr);
+            // The shortest form of a whole number has no point, and reads
+            // back as an integer: that loses the sign of a negative zero and
+            // fails beyond the integers' range. Those keep a point.
+            const bool whole = text.find_first_of(".eE") == std::string::npos;
+            if (whole && ((value.real == 0 && std::signbit(value.real)) ||
+                          std::fabs(value.real) >= 18446744073709551616.0)) {
+                text += ".0";
+            }
+            return text;
         }
         case TStreamValue::Type::String: {
             if (value.text.empty()) return "''";

@@ -341,13 +341,17 @@ TEST(HostStreamSyntax, ValuesFormatAndParseBack) {
                               123456789.125,
                               0.1 + 0.2,
                               std::numeric_limits<double>::max(),
-                              std::numeric_limits<double>::denorm_min()};
+                              std::numeric_limits<double>::denorm_min(),
+                              -0.0,
+                              18446744073709551616.0,
+                              -944444444444444459008.0};
     for (const double d : samples) {
         const TStreamValue v = ParseStreamValue(FormatStreamValue(TStreamValue::Real(d)));
         const double back = v.type == TStreamValue::Type::Float
                                 ? v.real
                                 : static_cast<double>(v.magnitude) * (v.negative ? -1 : 1);
         EXPECT_EQ(back, d) << FormatStreamValue(TStreamValue::Real(d));
+        EXPECT_EQ(std::signbit(back), std::signbit(d)) << FormatStreamValue(TStreamValue::Real(d));
     }
     EXPECT_EQ(FormatStreamValue(TStreamValue::Real(-std::numeric_limits<double>::infinity())),
               "-INF");
