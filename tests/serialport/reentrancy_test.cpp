@@ -149,6 +149,7 @@ TEST_P(ReentrantHandlers, OpenAnotherPortInsideOnReceive) {
     drv::VirtualPort second("COM204");
     events.Attach(port);
     std::atomic<bool> switched{false};
+    std::mutex receivedLock;
     std::string received;
     port.SetOnReceive([&](TTarnSerialPort* sender, std::string bytes) {
         if (!switched.exchange(true)) {
@@ -156,6 +157,7 @@ TEST_P(ReentrantHandlers, OpenAnotherPortInsideOnReceive) {
             sender->Open();
             return;
         }
+        std::lock_guard<std::mutex> lock(receivedLock);
         received += bytes;
     });
     port.SetPort(spCOM203);
@@ -171,7 +173,10 @@ TEST_P(ReentrantHandlers, OpenAnotherPortInsideOnReceive) {
     ASSERT_TRUE(second.WaitQueueQueries(second.QueueQueries() + 3, 30s));
     EXPECT_EQ(port.IsConnected(), spCOM204);
     second.Inject("on 204");
-    ASSERT_TRUE(WaitUntil([&] { return received == "on 204"; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(receivedLock);
+        return received == "on 204";
+    }));
     port.Close();
     EXPECT_EQ(port.IsConnected(), spNone);
     EXPECT_FALSE(second.IsOpen());
