@@ -21,8 +21,8 @@ constexpr int kTakeOverAttempts = 3;
 
 struct LockState {
     std::mutex mutex;
-    std::set<std::string> held;             // this process's lock files
-    std::optional<std::string> testFolder;  // in place of the system's
+    std::set<std::string> held;             // guarded by mutex; this process's files
+    std::optional<std::string> testFolder;  // guarded by mutex
 };
 
 LockState& State() {

@@ -19,7 +19,8 @@ public:
     // ERROR_SUCCESS with `lock` set when the file now names this process;
     // ERROR_SUCCESS with `lock` null when no file can be written there (no
     // such folder, no right to write); ERROR_ACCESS_DENIED when a live
-    // process, or another open in this one, holds the device. Any thread.
+    // process, or another open in this one, holds the device, or when the
+    // lock file cannot be read to tell. Any thread.
     static std::uint32_t Acquire(const std::string& folder, const std::string& deviceFile,
                                  std::unique_ptr<UucpLock>& lock);
 
