@@ -141,42 +141,30 @@ void TTarnSerialPort::Open() {
 
     // Registered before OnConnect, so that the handler finds the port open
     // and can close it, or open another one, like any open port.
-    std::uint64_t serial = 0;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        serial = ++FLastConnectionSerial;
-        thread->SetSerial(serial);
+        thread->SetSerial(++FLastConnectionSerial);
         ComThread = thread;
         FRunningThreads.push_back(thread);
         ConnectedTo = thread->Port();
     }
     FIsFaulted = false;
+    // The port was open for a moment but the thread never runs: its closing
+    // steps run here, with OnDisconnect unless Close has raised it already.
+    const auto endUnstarted = [thread] {
+        thread->RequestStop();
+        thread->TearDown();
+        delete thread;
+    };
     try {
         thread->Connect();
-    } catch (...) {
-        // The port was open for a moment: close it again, with its
-        // OnDisconnect, and let the caller see the handler's exception.
-        thread->RequestStop();
-        thread->TearDown();
-        delete thread;
-        if (CurrentThread() == nullptr) Close();
-        throw;
-    }
-    if (thread->StopRequested()) {
-        // The handler closed the port (and may have opened another). The
-        // connection ends here: Close has raised its OnDisconnect and
-        // closed the handle, and the thread never runs.
-        thread->TearDown();
-        delete thread;
-        return;
-    }
-    try {
+        // The handler closed the port (and may have opened another).
+        if (thread->StopRequested()) return endUnstarted();
         thread->StartPolling();
     } catch (...) {
-        // No thread could be created: the port closes again.
-        thread->RequestStop();
-        thread->TearDown();
-        delete thread;
+        // The handler raised, or no thread could be created: the caller sees
+        // the exception with the port closed again.
+        endUnstarted();
         if (CurrentThread() == nullptr) Close();
         throw;
     }
