@@ -157,6 +157,7 @@ public:
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
     bool WaitCommInput(std::uint32_t milliseconds) override;
+    bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
 
     // Ends every input wait for good: the handle is closed, and a waiting
     // caller should find that out now rather than at its time-out.
@@ -524,6 +525,44 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
         MarkGone();
         return FailWith(kGoneError);
     }
+    return true;
+}
+
+bool PosixSerialDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) {
+    if (peeked != nullptr) *peeked = 0;
+    // REQUIRES: stateMutex_ held.
+    const auto copyHeld = [&] {
+        const std::size_t n = std::min<std::size_t>(ReadAheadHeld(), count);
+        if (n > 0) std::memcpy(buffer, readAhead_.data() + readAheadTaken_, n);
+        if (peeked != nullptr) *peeked = static_cast<std::uint32_t>(n);
+    };
+    {
+        // Bytes read ahead answer at once, as they answer a read.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (count > 0 && ReadAheadAnswers()) {
+            copyHeld();
+            return true;
+        }
+    }
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    // Only a holder of the read mutex adds to the bytes read ahead, so the
+    // kernel is read only when none are held, and a read that is under way
+    // has finished taking its bytes before they are looked at.
+    std::lock_guard<std::mutex> readLock(readMutex_);
+    bool held = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        held = ReadAheadHeld() > 0;
+    }
+    if (!held) {
+        // No room: everything the kernel gives is read ahead.
+        std::uint8_t none = 0;
+        bool rawSeen = false;
+        if (ReadQueued(&none, 0, rawSeen) < 0) return false;
+    }
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    copyHeld();
     return true;
 }
 

@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "serial_device.h"
 #include "serial_driver.h"
@@ -58,7 +60,10 @@ public:
     Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
 
     // The handle never changes and kernel32 serialises calls on a handle
-    // opened without overlapped I/O, so the calls below need no lock.
+    // opened without overlapped I/O, so the calls below need no lock, but
+    // for the bytes read ahead: kernel32 cannot look at a port's input
+    // without taking it, so PeekInput reads it into readAhead_, which every
+    // later call treats as the front of the input queue.
 
     bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
         return Checked(::SetupComm(handle_, inQueue, outQueue));
@@ -93,20 +98,82 @@ public:
     }
 
     bool ClearCommError(std::uint32_t* errors, tarn::driver::COMSTAT* stat) override {
-        ::DWORD nativeErrors = 0;
-        ::COMSTAT nativeStat;
-        std::memset(&nativeStat, 0, sizeof nativeStat);
-        if (!Checked(::ClearCommError(handle_, &nativeErrors, &nativeStat))) return false;
-        if (errors) *errors = nativeErrors;
-        if (stat) std::memcpy(stat, &nativeStat, sizeof *stat);
-        return true;
+        for (;;) {
+            const std::uint32_t readsBefore = kernelReads_.load();
+            ::DWORD nativeErrors = 0;
+            ::COMSTAT nativeStat;
+            std::memset(&nativeStat, 0, sizeof nativeStat);
+            if (!Checked(::ClearCommError(handle_, &nativeErrors, &nativeStat))) return false;
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            // A peek that read the kernel after the count would have its
+            // bytes counted twice, in the kernel's queue and as read ahead.
+            if (kernelReads_.load() != readsBefore) continue;
+            if (errors) *errors = nativeErrors | peekErrors_;
+            peekErrors_ = 0;
+            if (stat) {
+                std::memcpy(stat, &nativeStat, sizeof *stat);
+                stat->cbInQue += static_cast<std::uint32_t>(AheadHeld());
+            }
+            return true;
+        }
     }
 
     bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) override {
+        std::lock_guard<std::mutex> readLock(readMutex_);
+        auto* out = static_cast<char*>(buffer);
+        std::uint32_t given = 0;
+        {
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            given = static_cast<std::uint32_t>(std::min<std::size_t>(AheadHeld(), count));
+            if (given > 0) std::memcpy(out, readAhead_.data() + aheadTaken_, given);
+            aheadTaken_ += given;
+        }
+        if (given == count) {
+            if (read) *read = given;
+            return true;
+        }
         ::DWORD done = 0;
-        const bool ok = Checked(::ReadFile(handle_, buffer, count, &done, nullptr));
-        if (read) *read = done;
+        const bool ok = Checked(::ReadFile(handle_, out + given, count - given, &done, nullptr));
+        if (read) *read = given + done;
         return ok;
+    }
+
+    bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override {
+        std::lock_guard<std::mutex> readLock(readMutex_);
+        bool held = false;
+        {
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            held = AheadHeld() > 0;
+        }
+        if (!held && count > 0) {
+            // Only what the queue holds is read, so the read returns at once
+            // whatever the time-outs say. The query clears the port's error
+            // state, so its errors are kept for the caller's next query.
+            ::DWORD errors = 0;
+            ::COMSTAT stat;
+            std::memset(&stat, 0, sizeof stat);
+            if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
+            std::string bytes(std::min<::DWORD>(stat.cbInQue, kLongestReadAhead), '\0');
+            ::DWORD done = 0;
+            if (!bytes.empty() &&
+                !Checked(::ReadFile(handle_, &bytes[0], static_cast<::DWORD>(bytes.size()), &done,
+                                    nullptr))) {
+                std::lock_guard<std::mutex> lock(aheadMutex_);
+                peekErrors_ |= errors;
+                return false;
+            }
+            bytes.resize(done);
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            peekErrors_ |= errors;
+            readAhead_ = std::move(bytes);
+            aheadTaken_ = 0;
+            ++kernelReads_;
+        }
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        const std::size_t n = std::min<std::size_t>(AheadHeld(), count);
+        if (n > 0) std::memcpy(buffer, readAhead_.data() + aheadTaken_, n);
+        if (peeked) *peeked = static_cast<std::uint32_t>(n);
+        return true;
     }
 
     bool WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* written) override {
@@ -116,7 +183,16 @@ public:
         return ok;
     }
 
-    bool PurgeComm(std::uint32_t flags) override { return Checked(::PurgeComm(handle_, flags)); }
+    bool PurgeComm(std::uint32_t flags) override {
+        // The purge comes first, so that it can abort a read that waits.
+        if (!Checked(::PurgeComm(handle_, flags))) return false;
+        if ((flags & PURGE_RXCLEAR) != 0) {
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            readAhead_.clear();
+            aheadTaken_ = 0;
+        }
+        return true;
+    }
 
     bool EscapeCommFunction(std::uint32_t function) override {
         return Checked(::EscapeCommFunction(handle_, function));
@@ -140,10 +216,9 @@ public:
         std::uint32_t pause = 1;
         for (;;) {
             if (released_.load()) return true;
-            ::DWORD errors = 0;
-            ::COMSTAT stat;
-            std::memset(&stat, 0, sizeof stat);
-            if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
+            std::uint32_t errors = 0;
+            tarn::driver::COMSTAT stat{};
+            if (!ClearCommError(&errors, &stat)) return false;
             if (stat.cbInQue > 0) return true;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return true;
@@ -155,8 +230,23 @@ public:
     void Released() override { released_.store(true); }
 
 private:
+    // The most a peek reads ahead in one go.
+    static constexpr ::DWORD kLongestReadAhead = 4096;
+
+    // REQUIRES: aheadMutex_ held.
+    std::size_t AheadHeld() const { return readAhead_.size() - aheadTaken_; }
+
     const ::HANDLE handle_;
     std::atomic<bool> released_{false};
+
+    // Reads and peeks run one at a time, so that a read takes the bytes
+    // read ahead before any that a peek could read after them.
+    std::mutex readMutex_;
+    std::mutex aheadMutex_;
+    std::string readAhead_;                      // guarded by aheadMutex_
+    std::size_t aheadTaken_ = 0;                 // guarded by aheadMutex_
+    std::uint32_t peekErrors_ = 0;               // guarded by aheadMutex_
+    std::atomic<std::uint32_t> kernelReads_{0};  // changed with aheadMutex_ held
 };
 
 }  // namespace

@@ -145,4 +145,9 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds); });
 }
 
+bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked) {
+    if (peeked) *peeked = 0;
+    return WithDevice(handle, [&](SerialDevice& d) { return d.PeekInput(buffer, count, peeked); });
+}
+
 }  // namespace tarn::driver

@@ -173,6 +173,13 @@ bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
 // failed or gone.
 bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
 
+// Not a Win32 function: copies up to `count` bytes from the front of the
+// input queue into `buffer` without taking them, so that a reader can find
+// where what it wants ends before it reads; the next ReadFile takes these
+// bytes first. It does not wait for input, and may copy fewer bytes than the
+// queue holds. Returns false and sets the last error on failure.
+bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked);
+
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);

@@ -280,6 +280,15 @@ public:
         return true;
     }
 
+    bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (!Alive()) return Dead();
+        const std::size_t n = std::min<std::size_t>(count, state_->input.size());
+        if (n > 0) std::copy_n(state_->input.data(), n, static_cast<char*>(buffer));
+        if (peeked) *peeked = static_cast<std::uint32_t>(n);
+        return true;
+    }
+
 private:
     // REQUIRES: state_->mutex held.
     bool Alive() const {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -249,10 +250,11 @@ private:
 
     void InitSyncCommunicationParams();
 
-    // Appends one record of received bytes to LogFile; raises
+    // Appends one record of received bytes to LogFile, or with
+    // `recordPerByte` one record for each byte, in one write; raises
     // ETarnSerialPortException when the file cannot be written. Runs on the
     // thread that read the data.
-    void WriteLog(const AnsiString& data);
+    void WriteLog(const AnsiString& data, bool recordPerByte = false);
 
     // The modem input lines of `handle`; the empty set when unreadable.
     TLineStatusSet GetLineStatus(HANDLE handle) const;
@@ -277,10 +279,16 @@ private:
     AnsiString GetReadBufferCopy() const;
 
     // Synchronous reads, on the calling thread. One driver read of what
-    // waits (at most one byte when `oneByte`) with the read bookkeeping;
-    // `result` stays empty when the port is not usable or nothing waits.
+    // waits, at most `most` bytes, with the read bookkeeping; `result`
+    // stays empty when the port is not usable or nothing waits. With
+    // `until`, the waiting bytes are looked at first and the read takes as
+    // many as `until` answers for them (at least one), so that the rest
+    // stays in the driver. With `recordPerByte` the log gets one record per
+    // byte, as the reads of a count or up to an end sequence log.
     // Exceptions pass, with `result` already holding the bytes read.
-    void ReadWaiting(bool oneByte, AnsiString& result);
+    using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
+    void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool recordPerByte,
+                     AnsiString& result);
     // Sleeps in short steps until bytes wait on a usable port or `limitMs`
     // milliseconds have passed; true then. With a negative `limitMs` there
     // is no limit, and the wait ends with false once the port is closed or
@@ -339,6 +347,11 @@ private:
     // Guards the byte strings, the log file name and the handlers, which the
     // receive and sender threads read while the application may write them.
     mutable std::mutex FLock;
+    // Held by every taker of the driver's input (the synchronous reads, the
+    // receive thread, the purge of the input queue) across its driver calls,
+    // so that a read that has looked at the waiting bytes takes those very
+    // bytes. Never held while FLock is taken.
+    std::mutex FInputLock;
 
     // Fields in declaration order.
     AnsiString FPort;                                     // guarded by FLock

@@ -164,13 +164,17 @@ bool TComThread::PollOnce() {
     const drv::HANDLE handle = ComDevice;
     drv::COMSTAT stat{};
     std::uint32_t errors = 0;
+    // Taken before the queue is counted: a read that takes bytes between the
+    // two then makes the total smaller, never larger, so that bytes already
+    // announced are not announced again.
+    const std::uint32_t readBytes = c->FReadBytes;
     // A failed query counts as an empty queue, which leads to the presence
     // check: a port that answers nothing is as good as silent.
     const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
 
     if (!c->FAutoReceive) {
         if (waiting == 0) return CheckPresence();
-        const std::uint32_t total = c->FReadBytes + waiting;
+        const std::uint32_t total = readBytes + waiting;
         if (total > c->FSignaledBytes) {
             c->FSignaledBytes = total;
             return Raise([this] { DoExecuteReceiveNoBuffer(); });
@@ -189,7 +193,12 @@ bool TComThread::PollOnce() {
 
     std::string chunk(waiting, '\0');
     std::uint32_t got = 0;
-    if (!drv::ReadFile(handle, &chunk[0], waiting, &got) || got == 0) return CheckPresence();
+    bool read = false;
+    {
+        std::lock_guard<std::mutex> input(c->FInputLock);
+        read = drv::ReadFile(handle, &chunk[0], waiting, &got);
+    }
+    if (!read || got == 0) return CheckPresence();
     chunk.resize(got);
     {
         std::lock_guard<std::mutex> lock(c->FLock);

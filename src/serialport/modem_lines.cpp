@@ -40,6 +40,10 @@ bool TTarnSerialPort::Purge(std::uint32_t flags) {
     const HANDLE handle = PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     try {
+        // A read that has looked at the waiting bytes takes them before
+        // they are dropped.
+        std::unique_lock<std::mutex> input(FInputLock, std::defer_lock);
+        if ((flags & drv::PURGE_RXCLEAR) != 0) input.lock();
         return drv::PurgeComm(handle, flags);
     } catch (...) {
         return false;

@@ -4,10 +4,18 @@
 // with a time-out in seconds. Every byte taken is added to FReadBytes, which
 // the receive thread adds to the queue count, so that bytes already read
 // are not announced again.
+//
+// Each driver read takes as much as waits, up to what the read still needs.
+// A read up to an end sequence looks at the waiting bytes first and takes
+// only those up to the end, so that what follows stays in the driver for
+// the next read, as if the bytes had been taken one at a time.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "Tarnserialport.h"
@@ -39,6 +47,13 @@ constexpr std::uint32_t kLongestPollPauseMs = 4;
 // several different codes, but a port that is there answers every query,
 // and a single failure may be a passing one.
 constexpr int kFailedQueriesMeaningGone = 20;
+
+// How many waiting bytes a read up to an end sequence looks at in one go:
+// enough for a usual line at first, twice as many after each look that
+// found no end, so that the bytes looked at stay within a small multiple
+// of the bytes taken.
+constexpr std::uint32_t kFirstLook = 256;
+constexpr std::uint32_t kLongestLook = 64 * 1024;
 
 // Holds the finer system timer while a read sleeps between polls: with the
 // default tick of Windows (15.6 ms) a pause of one millisecond would last a
@@ -83,11 +98,59 @@ bool EndsWith(const host::AnsiString& text, const host::AnsiString& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The end sequences of one read, in list order.
+class EndSequences {
+public:
+    explicit EndSequences(std::vector<host::AnsiString> entries) : entries_(std::move(entries)) {
+        for (const host::AnsiString& entry : entries_) {
+            if (entry.empty()) continue;
+            longest_ = std::max(longest_, entry.size());
+            lastBytes_[static_cast<unsigned char>(entry.back())] = true;
+        }
+    }
+
+    // How many bytes of `arriving` reach the first byte at which an entry
+    // ends, when `collected` came before them; 0 when none ends there. Of
+    // `collected` only the bytes that an entry can still reach are looked
+    // at, so that a long line is scanned once, not again for every piece.
+    std::size_t FirstEnd(const host::AnsiString& collected,
+                         const host::AnsiString& arriving) const {
+        if (longest_ == 0) return 0;
+        const std::size_t overlap = std::min(collected.size(), longest_ - 1);
+        const host::AnsiString text = collected.substr(collected.size() - overlap) + arriving;
+        for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
+            if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
+            for (const host::AnsiString& entry : entries_) {
+                if (!entry.empty() && entry.size() <= end &&
+                    text.compare(end - entry.size(), entry.size(), entry) == 0) {
+                    return end - overlap;
+                }
+            }
+        }
+        return 0;
+    }
+
+    // The first entry in list order that ends `collected`; null when none
+    // does.
+    const host::AnsiString* EndOf(const host::AnsiString& collected) const {
+        for (const host::AnsiString& entry : entries_) {
+            if (EndsWith(collected, entry)) return &entry;
+        }
+        return nullptr;
+    }
+
+private:
+    std::vector<host::AnsiString> entries_;
+    std::size_t longest_ = 0;
+    std::array<bool, 256> lastBytes_{};
+};
+
 }  // namespace
 
-void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
+void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until,
+                                  bool recordPerByte, AnsiString& result) {
     result.clear();
-    if (FAutoReceive) return;
+    if (FAutoReceive || most == 0) return;
     const HANDLE handle = PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return;
 
@@ -98,7 +161,7 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
     const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
     if (waiting == 0 || !PortIsOpen()) return;
 
-    const std::uint32_t wanted = oneByte ? 1 : waiting;
+    std::uint32_t wanted = std::min(waiting, most);
     AnsiString bytes(wanted, '\0');
     std::uint32_t got = 0;
     FIsReceiving = true;
@@ -106,9 +169,19 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
         std::atomic<bool>& flag;
         ~ReceivingDone() { flag = false; }
     } done{FIsReceiving};
-    // The default read time-outs make this return at once with what the
-    // driver holds; a short or failed read keeps whatever came.
-    drv::ReadFile(handle, &bytes[0], wanted, &got);
+    {
+        std::lock_guard<std::mutex> input(FInputLock);
+        if (until != nullptr) {
+            std::uint32_t peeked = 0;
+            if (!drv::PeekInput(handle, &bytes[0], wanted, &peeked) || peeked == 0) return;
+            bytes.resize(peeked);
+            const std::size_t take = (*until)(bytes);
+            wanted = static_cast<std::uint32_t>(std::clamp<std::size_t>(take, 1, peeked));
+        }
+        // The default read time-outs make this return at once with what the
+        // driver holds; a short or failed read keeps whatever came.
+        drv::ReadFile(handle, &bytes[0], wanted, &got);
+    }
     if (got == 0) return;
     if (got > wanted) got = wanted;
 
@@ -118,7 +191,8 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
     bytes.resize(got);
     {
         std::lock_guard<std::mutex> lock(FLock);
-        FReadBuffer = bytes;
+        // Reads that took their bytes one at a time left the last one here.
+        FReadBuffer = recordPerByte ? bytes.substr(got - 1) : bytes;
         result = bytes;
         if (FKeepEntireBuffer) {
             try {
@@ -130,7 +204,7 @@ void TTarnSerialPort::ReadWaiting(bool oneByte, AnsiString& result) {
             }
         }
     }
-    if (FLogInput) WriteLog(bytes);
+    if (FLogInput) WriteLog(bytes, recordPerByte);
 }
 
 bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
@@ -184,7 +258,7 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
     AnsiString result;
     try {
-        ReadWaiting(false, result);
+        ReadWaiting(std::numeric_limits<std::uint32_t>::max(), nullptr, false, result);
     } catch (...) {
         // The log could not be written, or memory ran out: the bytes read
         // so far are still the caller's.
@@ -194,7 +268,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadChar() {
     AnsiString result;
-    ReadWaiting(true, result);
+    ReadWaiting(1, nullptr, true, result);
     return result;
 }
 
@@ -209,16 +283,17 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
 
     FinerTimerWhileWaiting timer;
     while (result.size() < static_cast<std::size_t>(noChars)) {
-        AnsiString byte;
+        AnsiString bytes;
         try {
-            byte = ReadChar();
+            const auto missing = static_cast<std::uint32_t>(noChars - result.size());
+            ReadWaiting(missing, nullptr, true, bytes);
         } catch (...) {
-            // The byte has left the driver but is lost to us (the log could
-            // not be written); the next one may already wait.
+            // The bytes have left the driver but are lost to us (the log
+            // could not be written); the next ones may already wait.
             continue;
         }
-        if (!byte.empty()) {
-            result += byte;
+        if (!bytes.empty()) {
+            result += bytes;
             continue;
         }
         timer.Begin();
@@ -236,15 +311,23 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     AnsiString result;
     if (FAutoReceive || endCharsList.Count() == 0) return result;
 
-    std::vector<AnsiString> ends;
-    ends.reserve(static_cast<std::size_t>(endCharsList.Count()));
+    std::vector<AnsiString> entries;
+    entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
     for (int i = 0; i < endCharsList.Count(); ++i)
-        ends.push_back(EndSequenceBytes(endCharsList[i]));
+        entries.push_back(EndSequenceBytes(endCharsList[i]));
+    const EndSequences ends(std::move(entries));
 
     const bool limited = timeOutSeconds > 0;
     const auto timeOut = std::chrono::seconds(limited ? timeOutSeconds : 0);
     FinerTimerWhileWaiting timer;
     AnsiString collected;
+    // A read takes the waiting bytes up to the first end, or all it looked
+    // at when none ends there.
+    const TReadUntil untilEnd = [&](const AnsiString& waiting) {
+        const std::size_t end = ends.FirstEnd(collected, waiting);
+        return end != 0 ? end : waiting.size();
+    };
+    std::uint32_t look = kFirstLook;
     bool found = false;
     while (!found) {
         std::int64_t waitMs = -1;
@@ -256,40 +339,48 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
             waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut - elapsed).count();
         }
 
-        AnsiString byte;
+        // Bytes beyond the limit stay in the driver.
+        const std::int32_t maxLength = FMaxLineLength;
+        std::uint32_t most = look;
+        if (maxLength > 0) {
+            const auto limit = static_cast<std::size_t>(maxLength);
+            // A limit lowered below what was collected ends the read after
+            // one more byte.
+            const std::size_t left = collected.size() < limit ? limit - collected.size() : 1;
+            most = static_cast<std::uint32_t>(std::min<std::size_t>(most, left));
+        }
+        AnsiString bytes;
         try {
-            byte = ReadChar();
+            ReadWaiting(most, &untilEnd, true, bytes);
         } catch (...) {
-            // The byte is lost (the log could not be written); go on.
+            // The bytes are lost (the log could not be written); go on.
             continue;
         }
-        if (byte.empty()) {
+        if (bytes.empty()) {
             timer.Begin();
             if (!WaitForInput(waitMs)) break;
             continue;
         }
 
         try {
-            collected += byte;
-            // Entries are tried after every byte, so a match ends at the
-            // last byte collected, and the first entry in list order that
-            // ends there decides.
-            for (const AnsiString& end : ends) {
-                if (!EndsWith(collected, end)) continue;
+            collected += bytes;
+            // No entry ends before the last byte taken, so a match ends
+            // there, and the first entry in list order that ends there
+            // decides.
+            if (const AnsiString* end = ends.EndOf(collected)) {
                 found = true;
-                result = collected.substr(0, collected.size() - end.size());
+                result = collected.substr(0, collected.size() - end->size());
                 std::lock_guard<std::mutex> lock(FLock);
                 FReadBuffer = result;
-                break;
             }
-            // Bytes beyond the limit stay in the driver; those collected
-            // are dropped unless this very byte completed a match.
-            const std::int32_t maxLength = FMaxLineLength;
+            // Those collected are dropped unless the last byte completed a
+            // match.
             if (maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength)) break;
         } catch (...) {
             // Out of memory while collecting: the loop goes on with the
-            // next byte.
+            // next bytes.
         }
+        look = std::min(look * 2, kLongestLook);
     }
     return result;
 }

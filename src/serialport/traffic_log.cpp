@@ -38,7 +38,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReplaceControlChars(const AnsiStrin
     return result;
 }
 
-void TTarnSerialPort::WriteLog(const AnsiString& data) {
+void TTarnSerialPort::WriteLog(const AnsiString& data, bool recordPerByte) {
     // The name is copied under the lock once, so that a LogFile changed by
     // another thread meanwhile cannot split one record across two files.
     const UnicodeString name = GetLogFile();
@@ -61,7 +61,18 @@ void TTarnSerialPort::WriteLog(const AnsiString& data) {
         const host::TDateTime now = host::Now();
         const AnsiString dateText = host::UnicodeToAnsi(host::DateToStr(now));
         const AnsiString timeText = host::UnicodeToAnsi(host::TimeToStr(now));
-        record = dateText + " " + timeText + " " + data + "\r\n";
+        const AnsiString stamp = dateText + " " + timeText + " ";
+        if (recordPerByte) {
+            // The bytes came in one driver read, so they share its moment.
+            record.reserve(data.size() * (stamp.size() + 3));
+            for (const char byte : data) {
+                record += stamp;
+                record += byte;
+                record += "\r\n";
+            }
+        } else {
+            record = stamp + data + "\r\n";
+        }
     } else {
         record = data;
     }
