@@ -211,6 +211,50 @@ TEST_F(SyncReadEndSequences, MaxLineLengthStopsTheReadAndLeavesTheRestInTheDrive
     EXPECT_EQ(port.ReadStringUpToEndChars(u"\n", 0), "xyz") << "a match at the limit wins";
 }
 
+TEST_F(SyncReadEndSequences, TheBytesAfterAMatchStayInTheDriverForTheNextRead) {
+    port.SetKeepEntireBuffer(true);
+    OpenPort();
+    // Several lines in one arrival: each read takes its own line only.
+    device.Inject("one\r\ntwo\r\nthree\r\n4");
+    EXPECT_EQ(port.ReadStringLine(5), "one");
+    EXPECT_EQ(device.InputQueued(), 13u);
+    EXPECT_EQ(port.ReadStringLine(5), "two");
+    EXPECT_EQ(port.ReadChars(3), "thr");
+    EXPECT_EQ(port.ReadStringLine(5), "ee");
+    EXPECT_EQ(device.InputQueued(), 1u);
+
+    // Lines of every length up to 600 bytes in one arrival, so that an end
+    // sequence straddles every place where a reader's look at the waiting
+    // bytes could end.
+    auto lineOf = [](std::size_t n) { return std::string(n, static_cast<char>('a' + n % 26)); };
+    std::string lines;
+    for (std::size_t n = 0; n < 600; ++n) lines += lineOf(n) + "\r\n";
+    device.Inject(lines + "b");
+    EXPECT_EQ(port.ReadStringLine(5), "4");
+    for (std::size_t n = 1; n < 600; ++n) {
+        const std::string line = port.ReadStringLine(5);
+        if (line != lineOf(n)) {
+            ADD_FAILURE() << "line " << n << " read as " << line.size() << " bytes";
+            break;
+        }
+    }
+    EXPECT_EQ(device.InputQueued(), 1u);
+
+    // An end sequence split across two arrivals, the second only after the
+    // read has taken the first.
+    auto read = std::async(std::launch::async,
+                           [this] { return port.ReadStringUpToEndChars(u"<END>", 10); });
+    device.Inject("x<EN");
+    EXPECT_TRUE(PollUntil([&] { return device.InputQueued() == 0; }));
+    device.Inject("D>tail");
+    EXPECT_EQ(ResultOf(read), "bx");
+    EXPECT_EQ(Access::RawReadBuffer(port), "bx");
+    EXPECT_EQ(device.InputQueued(), 4u);
+    EXPECT_EQ(port.ReadBuffer(), "tail");
+    EXPECT_EQ(Access::RawEntireBuffer(port),
+              "one\r\ntwo\r\nthree\r\n4" + lines + "bx<END>tail");
+}
+
 TEST_F(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
     std::string announced = "unset";
     std::string read;
@@ -246,6 +290,23 @@ TEST_F(SyncReadWithReceiveThread, BytesReadAreNotAnnouncedAgain) {
     EXPECT_EQ(announcements, 2);
     device.Inject("90");
     ASSERT_TRUE(WaitUntil([&] { return announcements == 3; }));
+}
+
+TEST_F(SyncReadWithReceiveThread, BytesThatALineReadLeavesAreAnnouncedOnce) {
+    int announcements = 0;
+    port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++announcements; });
+    port.SetDelay(20);
+    OpenPort();
+    device.Inject("l1\r\nrest");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 1; }));
+    // Counting more bytes read than the line would announce the rest again;
+    // counting fewer would leave the next byte unannounced.
+    EXPECT_EQ(port.ReadStringLine(5), "l1");
+    LetCyclesPass(2);
+    EXPECT_EQ(announcements, 1);
+    EXPECT_EQ(port.ReadChars(4), "rest");
+    device.Inject("x");
+    ASSERT_TRUE(WaitUntil([&] { return announcements == 2; }));
 }
 
 TEST_F(SyncReadWithReceiveThread, OnlyAChangeOfAutoReceiveResetsTheCounters) {

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "Tarnserialport.h"
+#include "component_test_support.h"
 #include "host_datetime.h"
 #include "serial_port_test_access.h"
+#include "virtual_port.h"
 
 namespace {
 
@@ -145,6 +147,41 @@ TEST_F(TrafficLogFile, EveryByteIsWrittenUnchanged) {
     Access::WriteLog(port_, std::string("A\0B", 3));
     Access::WriteLog(port_, all);
     EXPECT_EQ(Contents(log), std::string("A\0B", 3) + all);
+}
+
+TEST_F(TrafficLogFile, ReadsLogTheBytesTheyTookInTheirRecords) {
+    tarn::driver::VirtualPort device("VLOGREADS");
+    const fs::path log = dir_ / "traffic.log";
+    port_.SetLogFile(Name(log));
+    port_.SetLogInput(true);
+    port_.SetAutoReceive(false);
+    tarn::test::SelectPort(port_, device.Name());
+    port_.Open();
+    device.Inject("ab\r\ncdef\r\nghXY");
+    EXPECT_EQ(port_.ReadStringLine(5), "ab");
+    EXPECT_EQ(port_.ReadChars(2), "cd");
+    EXPECT_EQ(Contents(log), "ab\r\ncd") << "what the reads left is not logged";
+
+    // Stamped, a read of a line or a count writes a record for each byte,
+    // a ReadBuffer one for all.
+    port_.SetLogDateTime(true);
+    const host::TDateTime before = host::Now();
+    EXPECT_EQ(port_.ReadStringLine(5), "ef");
+    EXPECT_EQ(port_.ReadChars(1), "g");
+    EXPECT_EQ(port_.ReadBuffer(), "hXY");
+    const host::TDateTime after = host::Now();
+    port_.Close();
+
+    const std::string text = Contents(log);
+    std::size_t at = 6;
+    for (const std::string data : {"e", "f", "\r", "\n", "g", "hXY"}) {
+        const std::string tail = " " + data + "\r\n";
+        const std::size_t end = text.find(tail, at);
+        ASSERT_NE(end, std::string::npos) << "no record of " << data << " in " << text;
+        EXPECT_TRUE(IsStampBetween(text.substr(at, end - at), before, after)) << text;
+        at = end + tail.size();
+    }
+    EXPECT_EQ(at, text.size()) << text;
 }
 
 TEST_F(TrafficLogFile, UnwritableNamesRaiseTheOneMessage) {
