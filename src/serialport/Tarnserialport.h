@@ -283,11 +283,13 @@ private:
     // stays empty when the port is not usable or nothing waits. With
     // `until`, the waiting bytes are looked at first and the read takes as
     // many as `until` answers for them (at least one), so that the rest
-    // stays in the driver. With `recordPerByte` the log gets one record per
-    // byte, as the reads of a count or up to an end sequence log.
-    // Exceptions pass, with `result` already holding the bytes read.
+    // stays in the driver. With `asSingleBytes` the books are kept as for
+    // bytes read one at a time, as the reads of a count or up to an end
+    // sequence keep them: the last read buffer holds the last byte, and the
+    // log gets one record per byte. Exceptions pass, with `result` already
+    // holding the bytes read.
     using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
-    void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool recordPerByte,
+    void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
                      AnsiString& result);
     // Sleeps in short steps until bytes wait on a usable port or `limitMs`
     // milliseconds have passed; true then. With a negative `limitMs` there

@@ -147,8 +147,8 @@ private:
 
 }  // namespace
 
-void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until,
-                                  bool recordPerByte, AnsiString& result) {
+void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
+                                  AnsiString& result) {
     result.clear();
     if (FAutoReceive || most == 0) return;
     const HANDLE handle = PortHandle();
@@ -191,8 +191,8 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until,
     bytes.resize(got);
     {
         std::lock_guard<std::mutex> lock(FLock);
-        // Reads that took their bytes one at a time left the last one here.
-        FReadBuffer = recordPerByte ? bytes.substr(got - 1) : bytes;
+        // A read of single bytes leaves the last one here.
+        FReadBuffer = asSingleBytes ? bytes.substr(got - 1) : bytes;
         result = bytes;
         if (FKeepEntireBuffer) {
             try {
@@ -204,7 +204,7 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until,
             }
         }
     }
-    if (FLogInput) WriteLog(bytes, recordPerByte);
+    if (FLogInput) WriteLog(bytes, asSingleBytes);
 }
 
 bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {

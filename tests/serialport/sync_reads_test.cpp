@@ -251,8 +251,7 @@ TEST_F(SyncReadEndSequences, TheBytesAfterAMatchStayInTheDriverForTheNextRead) {
     EXPECT_EQ(Access::RawReadBuffer(port), "bx");
     EXPECT_EQ(device.InputQueued(), 4u);
     EXPECT_EQ(port.ReadBuffer(), "tail");
-    EXPECT_EQ(Access::RawEntireBuffer(port),
-              "one\r\ntwo\r\nthree\r\n4" + lines + "bx<END>tail");
+    EXPECT_EQ(Access::RawEntireBuffer(port), "one\r\ntwo\r\nthree\r\n4" + lines + "bx<END>tail");
 }
 
 TEST_F(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
