@@ -1,8 +1,8 @@
-// The POSIX driver reads the kernel's queue ahead of a short read (a line is
-// read one byte at a time) and answers later calls from what it holds. What
-// it holds must still be the driver's queue to every caller: counted as
-// waiting, read first and in order, dropped by a purge, and no longer
-// served once the terminal has hung up.
+// The POSIX driver reads the kernel's queue ahead of a short read or a peek
+// (a line read peeks and takes up to its end) and answers later calls from
+// what it holds. What it holds must still be the driver's queue to every
+// caller: counted as waiting, read first and in order, dropped by a purge,
+// and no longer served once the terminal has hung up.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -95,6 +95,33 @@ TEST_F(DriverReadAhead, APurgeOfTheReceiveQueueDropsBytesReadAhead) {
     Send("xy");
     ASSERT_TRUE(WaitUntil([&] { return Waiting() == 2; }));
     EXPECT_EQ(Read(5), "xy");
+}
+
+TEST_F(DriverReadAhead, APeekTakesNothingAndTheNextReadTakesTheSameBytes) {
+    const auto peek = [this](std::uint32_t count) {
+        std::string bytes(count, '\0');
+        std::uint32_t got = 0;
+        if (!drv::PeekInput(handle, &bytes[0], count, &got)) return std::string("<failed>");
+        bytes.resize(got);
+        return bytes;
+    };
+    Send("abcdef");
+    ASSERT_TRUE(WaitUntil([&] { return Waiting() == 6; }));
+    EXPECT_EQ(peek(2), "ab") << "from the kernel's queue";
+    EXPECT_EQ(Waiting(), 6);
+    EXPECT_EQ(peek(10), "abcdef") << "from the bytes read ahead";
+    EXPECT_EQ(Read(3), "abc");
+    EXPECT_EQ(peek(10), "def");
+    Send("gh");
+    ASSERT_TRUE(WaitUntil([&] { return Waiting() == 5; }));
+    EXPECT_EQ(Read(10), "defgh");
+
+    Send("xyz");
+    ASSERT_TRUE(WaitUntil([&] { return Waiting() == 3; }));
+    EXPECT_EQ(peek(1), "x");
+    ASSERT_TRUE(drv::PurgeComm(handle, drv::PURGE_RXCLEAR));
+    EXPECT_EQ(peek(10), "");
+    EXPECT_EQ(Waiting(), 0);
 }
 
 TEST_F(DriverReadAhead, AHungUpTerminalFailsCallsThoughBytesWereReadAhead) {

@@ -1,5 +1,5 @@
 // Synchronous reads over a pseudo-terminal, where the driver reads ahead of
-// the bytes that a line read takes one at a time: whatever a read leaves
+// the bytes that a line read takes up to its end: whatever a read leaves
 // must be there for the next reader, as if it had never left the driver.
 #include <gtest/gtest.h>
 

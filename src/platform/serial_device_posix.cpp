@@ -290,10 +290,10 @@ private:
     serial_icounter_struct counts_{};  // guarded by stateMutex_
     bool haveCounts_ = false;          // guarded by stateMutex_
 
-    // Bytes that a read took from the kernel beyond its count, after the
-    // filter. They are the driver's queue as much as the kernel's are:
-    // counted as waiting, read first, dropped by a purge of the receive
-    // queue. One read of the kernel thus serves a line read byte by byte.
+    // Bytes that a read or a peek took from the kernel beyond its count,
+    // after the filter. They are the driver's queue as much as the kernel's
+    // are: counted as waiting, read first, dropped by a purge of the receive
+    // queue. One read of the kernel thus serves many short reads and peeks.
     std::string readAhead_;                      // guarded by stateMutex_
     std::size_t readAheadTaken_ = 0;             // guarded by stateMutex_
     std::atomic<std::uint32_t> kernelReads_{0};  // changed with stateMutex_ held

@@ -96,6 +96,26 @@ TEST(VirtualPortData, InjectedBytesAreReadAndWrittenBytesTaken) {
     CloseHandle(h);
 }
 
+TEST(VirtualPortData, APeekCopiesTheQueuesFrontWithoutTakingIt) {
+    VirtualPort port("VPEEK1");
+    HANDLE h = Open("VPEEK1");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    port.Inject("abc");
+    char buf[8] = {};
+    std::uint32_t got = 0;
+    ASSERT_TRUE(PeekInput(h, buf, 2, &got));
+    EXPECT_EQ(std::string(buf, got), "ab");
+    ASSERT_TRUE(PeekInput(h, buf, 8, &got));
+    EXPECT_EQ(std::string(buf, got), "abc");
+    EXPECT_EQ(port.InputQueued(), 3u);
+
+    port.Remove();
+    EXPECT_FALSE(PeekInput(h, buf, 8, &got));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
+    CloseHandle(h);
+}
+
 TEST(VirtualPortData, ReadWaitsForTotalTimeout) {
     VirtualPort port("VCOM44");
     HANDLE h = Open("VCOM44");
