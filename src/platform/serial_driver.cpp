@@ -145,4 +145,8 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds); });
 }
 
+bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.DrainCommOutput(milliseconds); });
+}
+
 }  // namespace tarn::driver

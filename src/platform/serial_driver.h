@@ -173,6 +173,13 @@ bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
 // failed or gone.
 bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
 
+// Not a Win32 function: waits at most `milliseconds` until everything
+// written has left the output queue and the line, as FlushFileBuffers does
+// without a limit. True once it has. False with ERROR_SEM_TIMEOUT when the
+// time ran out first, and with the call's error when the device failed or
+// went, or the handle was closed meanwhile.
+bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds);
+
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);
