@@ -3,19 +3,14 @@
 // and in order when the port is drained and then closed.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "Tarnserialport.h"
 #include "component_test_support.h"
 #include "pty_pair.h"
+#include "slow_peer_reader.h"
 
 namespace {
-
-using tarn::test::kEventLimit;
-using namespace std::chrono_literals;
 
 TEST(PtyDrain, EverythingSentArrivesWhenDrainedBeforeClose) {
     std::string why;
@@ -26,28 +21,18 @@ TEST(PtyDrain, EverythingSentArrivesWhenDrainedBeforeClose) {
 
     TTarnSerialPort port;
     tarn::test::SelectPort(port, pty->PortName());
-    // The write waits for the slow reader as long as it takes.
+    // The write waits for the slow reader, but not for ever.
     port.SetWriteTotalTimeoutMultiplier(0);
-    port.SetWriteTotalTimeoutConstant(0);
+    port.SetWriteTotalTimeoutConstant(30000);
     port.Open();
     ASSERT_NE(port.IsConnected(), spNone);
 
-    std::string arrived;
-    std::thread reader([&] {
-        // Small reads, each followed by a pause, keep the terminal's
-        // buffers full while the port writes.
-        while (arrived.size() < block.size()) {
-            const std::size_t want = std::min<std::size_t>(512, block.size() - arrived.size());
-            const std::string got = pty->ReadPeer(want, kEventLimit);
-            if (got.empty()) break;
-            arrived += got;
-            std::this_thread::sleep_for(1ms);
-        }
-    });
+    tarn::test::SlowPeerReader reader(*pty, block.size());
     EXPECT_EQ(port.SendChars(block), block.size());
+    EXPECT_TRUE(reader.WaitHolding());
     EXPECT_TRUE(port.Drain(60000));
     port.Close();
-    reader.join();
+    const std::string arrived = reader.Finish();
     EXPECT_EQ(arrived.size(), block.size());
     EXPECT_TRUE(arrived == block);
 }

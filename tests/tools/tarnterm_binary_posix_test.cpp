@@ -20,6 +20,7 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "pty_pair.h"
+#include "slow_peer_reader.h"
 #include "serialport/component_test_support.h"
 
 namespace {
@@ -235,18 +236,12 @@ TEST(TarntermBinary, SendFileDeliversEveryByteToASlowReader) {
         std::ofstream file(path, std::ios::binary);
         file << content;
     }
-    std::string arrived;
-    std::thread reader([&] {
-        while (arrived.size() < content.size()) {
-            const std::size_t want = std::min<std::size_t>(512, content.size() - arrived.size());
-            const std::string got = device->ReadPeer(want, kLimit);
-            if (got.empty()) break;
-            arrived += got;
-            std::this_thread::sleep_for(1ms);
-        }
-    });
+    // The reader holds the file's tail until the program has exited, so
+    // that the tail is still in the terminal's buffers when it closes the
+    // port.
+    tarn::test::SlowPeerReader reader(*device, content.size());
     const Outcome done = RunWithoutTerminal({device->PortName(), "--send-file", path});
-    reader.join();
+    const std::string arrived = reader.Finish();
     std::remove(path.c_str());
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_EQ(arrived.size(), content.size());
