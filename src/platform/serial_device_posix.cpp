@@ -47,6 +47,10 @@ constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 // drivers refuse a divisor that is too far off.
 constexpr double kRateTolerance = 0.03;
 
+// How long a write to a pseudo-terminal waits for room before it tries
+// again.
+constexpr std::chrono::milliseconds kPseudoTerminalRoomRecheck{10};
+
 // The error of every call once the terminal is known to be gone: what
 // Windows reports for a pulled USB adapter.
 constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
@@ -575,7 +579,13 @@ bool PosixSerialDevice::WriteFile(const void* buffer, std::uint32_t count, std::
             SetLastError(ERROR_SEM_TIMEOUT);
             return true;
         }
-        if (Wait(POLLOUT, txWake_, limit) < 0) {
+        // A pseudo-terminal wakes a waiting writer when its reader takes
+        // bytes, not when its buffer work makes room later; a write to one
+        // looks for room again now and then.
+        const Clock::time_point recheck = Clock::now() + kPseudoTerminalRoomRecheck;
+        const Clock::time_point* waitUntil = limit;
+        if (pseudoTerminal_ && (limit == nullptr || recheck < deadline)) waitUntil = &recheck;
+        if (Wait(POLLOUT, txWake_, waitUntil) < 0) {
             if (written != nullptr) *written = done;
             return FailWithErrno(errno);
         }
