@@ -834,8 +834,8 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     std::shared_ptr<SerialDevice> device;
     try {
         device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2],
-                                                     IsPseudoTerminalSlave(file, st.st_rdev),
-                                                     dcb, std::move(lockFile));
+                                                     IsPseudoTerminalSlave(file, st.st_rdev), dcb,
+                                                     std::move(lockFile));
     } catch (const std::bad_alloc&) {
         closeWakes();
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);

@@ -173,8 +173,8 @@ public:
         if (stat) {
             *stat = COMSTAT{};
             stat->cbInQue = static_cast<std::uint32_t>(state_->input.size());
-            stat->cbOutQue = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(OutputQueued(), 0xFFFFFFFFu));
+            stat->cbOutQue =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(OutputQueued(), 0xFFFFFFFFu));
         }
         return true;
     }
@@ -300,9 +300,8 @@ public:
         std::unique_lock<std::mutex> lock(state_->mutex);
         const unsigned aborts = state_->writeAborts;
         const bool drained = state_->changed.wait_for(
-            lock, std::chrono::milliseconds(milliseconds), [&] {
-                return !Alive() || state_->writeAborts != aborts || OutputQueued() == 0;
-            });
+            lock, std::chrono::milliseconds(milliseconds),
+            [&] { return !Alive() || state_->writeAborts != aborts || OutputQueued() == 0; });
         if (!Alive()) return Dead();
         if (state_->writeAborts != aborts) return Fail(ERROR_OPERATION_ABORTED);
         return drained || Fail(ERROR_SEM_TIMEOUT);
@@ -310,9 +309,7 @@ public:
 
 private:
     // REQUIRES: state_->mutex held.
-    std::uint64_t OutputQueued() const {
-        return state_->heldWriteBytes + state_->lingering.size();
-    }
+    std::uint64_t OutputQueued() const { return state_->heldWriteBytes + state_->lingering.size(); }
 
     // REQUIRES: state_->mutex held.
     bool Alive() const {

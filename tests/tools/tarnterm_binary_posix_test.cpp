@@ -20,8 +20,8 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "pty_pair.h"
-#include "slow_peer_reader.h"
 #include "serialport/component_test_support.h"
+#include "slow_peer_reader.h"
 
 namespace {
 
