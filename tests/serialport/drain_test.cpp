@@ -26,15 +26,18 @@ constexpr std::uint32_t kLongDrainMs = 60000;
 struct Holding {
     const char* what;
     std::function<void(drv::VirtualPort&, bool)> hold;
-    std::function<void(TTarnSerialPort&)> send;
+    std::function<void(TTarnSerialPort&, drv::VirtualPort&)> send;
 };
 
 TEST(Drain, WaitsForOutputThatHasNotLeftAndGivesUpAtItsTimeout) {
     const Holding holdings[] = {
         {"output held in the queue", [](drv::VirtualPort& d, bool on) { d.HoldOutput(on); },
-         [](TTarnSerialPort& p) { ASSERT_EQ(p.SendChars("tail"), 4u); }},
+         [](TTarnSerialPort& p, drv::VirtualPort&) { ASSERT_EQ(p.SendChars("tail"), 4u); }},
         {"a write still running", [](drv::VirtualPort& d, bool on) { d.HoldWrites(on); },
-         [](TTarnSerialPort& p) { p.SendCharsOnNewThread("tail"); }},
+         [](TTarnSerialPort& p, drv::VirtualPort& d) {
+             p.SendCharsOnNewThread("tail");
+             ASSERT_TRUE(d.WaitHeldWrites(1, kEventLimit));
+         }},
     };
     for (const Holding& h : holdings) {
         SCOPED_TRACE(h.what);
@@ -48,7 +51,7 @@ TEST(Drain, WaitsForOutputThatHasNotLeftAndGivesUpAtItsTimeout) {
         EXPECT_TRUE(port.Drain(0));
 
         h.hold(device, true);
-        h.send(port);
+        h.send(port, device);
         const Clock::time_point start = Clock::now();
         EXPECT_FALSE(port.Drain(300));
         EXPECT_GE(Clock::now() - start, 300ms);
