@@ -293,9 +293,8 @@ public:
     }
 
     // Held writes count as queued, as a write that a driver has not
-    // completed does.
-    // A purge that aborts the transmission empties the queue by discarding
-    // it, which is no drain.
+    // completed does. A purge that aborts the transmission empties the
+    // queue by discarding it, which is no drain.
     bool DrainCommOutput(std::uint32_t milliseconds) override {
         std::unique_lock<std::mutex> lock(state_->mutex);
         const unsigned aborts = state_->writeAborts;

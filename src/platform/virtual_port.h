@@ -75,7 +75,8 @@ public:
     // The next ClearCommError fails with ERROR_GEN_FAILURE.
     void FailNextQueueQuery();
     // While held, WriteFile blocks until released, the port is removed, a
-    // purge aborts it (PURGE_TXABORT) or the write time-outs run out.
+    // purge aborts it (PURGE_TXABORT) or the write time-outs run out. Its
+    // bytes count as queued output meanwhile, which a drain waits for.
     void HoldWrites(bool hold);
     // While held, writes complete at once but their bytes stay in the
     // output queue, as behind a line that flow control stops: counted in
