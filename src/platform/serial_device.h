@@ -31,6 +31,7 @@ public:
     virtual bool GetCommModemStatus(std::uint32_t* status) = 0;
     virtual bool WaitCommInput(std::uint32_t milliseconds) = 0;
     virtual bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) = 0;
+    virtual bool DrainCommOutput(std::uint32_t milliseconds) = 0;
 
     // The handle has been closed. Calls that are still running on the
     // device finish, but the port counts as closed from now on, so that it

@@ -47,6 +47,10 @@ constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 // drivers refuse a divisor that is too far off.
 constexpr double kRateTolerance = 0.03;
 
+// How long a write to a pseudo-terminal waits for room before it tries
+// again.
+constexpr std::chrono::milliseconds kPseudoTerminalRoomRecheck{10};
+
 // The error of every call once the terminal is known to be gone: what
 // Windows reports for a pulled USB adapter.
 constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
@@ -92,12 +96,13 @@ std::uint32_t ErrorsSince(const serial_icounter_struct& before, const serial_ico
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, const DCB& dcb,
-                      std::unique_ptr<UucpLock> lockFile)
+    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, bool pseudoTerminal,
+                      const DCB& dcb, std::unique_ptr<UucpLock> lockFile)
         : fd_(fd),
           rxWake_(rxWake),
           txWake_(txWake),
           releaseWake_(releaseWake),
+          pseudoTerminal_(pseudoTerminal),
           lockFile_(std::move(lockFile)),
           dcb_(dcb) {
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
@@ -158,10 +163,14 @@ public:
     bool GetCommModemStatus(std::uint32_t* status) override;
     bool WaitCommInput(std::uint32_t milliseconds) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
+    bool DrainCommOutput(std::uint32_t milliseconds) override;
 
-    // Ends every input wait for good: the handle is closed, and a waiting
-    // caller should find that out now rather than at its time-out.
-    void Released() override { Signal(releaseWake_); }
+    // Ends every input wait and drain for good: the handle is closed, and a
+    // waiting caller should find that out now rather than at its time-out.
+    void Released() override {
+        released_.store(true);
+        Signal(releaseWake_);
+    }
 
 private:
     // REQUIRES: stateMutex_ held, or construction.
@@ -269,6 +278,10 @@ private:
     const int rxWake_;       // signalled by PurgeComm(PURGE_RXABORT)
     const int txWake_;       // signalled by PurgeComm(PURGE_TXABORT)
     const int releaseWake_;  // signalled once by Released(), never drained
+    // A pseudo-terminal has no transmit queue: a write hands its bytes to
+    // the peer's input at once.
+    const bool pseudoTerminal_;
+    std::atomic<bool> released_{false};
     // Removed after the destructor's body has closed the terminal, so that
     // the claim covers every moment the port is open.
     const std::unique_ptr<UucpLock> lockFile_;
@@ -605,13 +618,54 @@ bool PosixSerialDevice::WriteFile(const void* buffer, std::uint32_t count, std::
             SetLastError(ERROR_SEM_TIMEOUT);
             return true;
         }
-        if (Wait(POLLOUT, txWake_, limit) < 0) {
+        // A pseudo-terminal wakes a waiting writer when its reader takes
+        // bytes, not when its buffer work makes room later; a write to one
+        // looks for room again now and then.
+        const Clock::time_point recheck = Clock::now() + kPseudoTerminalRoomRecheck;
+        const Clock::time_point* waitUntil = limit;
+        if (pseudoTerminal_ && (limit == nullptr || recheck < deadline)) waitUntil = &recheck;
+        if (Wait(POLLOUT, txWake_, waitUntil) < 0) {
             if (written != nullptr) *written = done;
             return FailWithErrno(errno);
         }
     }
     if (written != nullptr) *written = done;
     return true;
+}
+
+bool PosixSerialDevice::DrainCommOutput(std::uint32_t milliseconds) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const std::uint32_t abortsAtStart = txAborts_.load();
+    int pauseMs = 1;
+    for (;;) {
+        if (released_.load()) return FailWith(ERROR_INVALID_HANDLE);
+        if (IsGone()) return false;
+        {
+            // A write that is still running has not handed over all its
+            // bytes; with the write lock held, none can add to the queue.
+            std::unique_lock<std::mutex> writeLock(writeMutex_, std::try_to_lock);
+            int pending = 0;
+            if (writeLock.owns_lock() && ioctl(fd_, TIOCOUTQ, &pending) != 0) {
+                return FailWithErrno(errno);
+            }
+            if (writeLock.owns_lock() && pending == 0) {
+                // tcdrain has no time-out, but with the queue empty it waits
+                // only for the characters in the UART's FIFO and shift
+                // register.
+                if (Retrying([&] { return tcdrain(fd_); }) != 0) return FailWithErrno(errno);
+                // A purge meanwhile emptied the queue by discarding it.
+                if (txAborts_.load() != abortsAtStart) return FailWith(ERROR_OPERATION_ABORTED);
+                return true;
+            }
+        }
+        const int left = PollTimeout(&deadline);
+        if (left == 0) return FailWith(ERROR_SEM_TIMEOUT);
+        pollfd release{releaseWake_, POLLIN, 0};
+        if (Retrying([&] { return poll(&release, 1, std::min(pauseMs, left)); }) < 0) {
+            return FailWithErrno(errno);
+        }
+        pauseMs = std::min(pauseMs * 2, 8);
+    }
 }
 
 bool PosixSerialDevice::PurgeComm(std::uint32_t flags) {
@@ -627,8 +681,10 @@ bool PosixSerialDevice::PurgeComm(std::uint32_t flags) {
         Signal(rxWake_);
     }
     // An aborted write's bytes are still in the kernel's queue; Windows would
-    // not send them, so they are discarded with the transmit queue.
-    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
+    // not send them, so they are discarded with the transmit queue. A
+    // pseudo-terminal counts no queue and has none to discard: its flush
+    // would take from the peer's input bytes that were reported sent.
+    const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0 && !pseudoTerminal_;
     const bool input = (flags & PURGE_RXCLEAR) != 0;
     if (output || input) {
         const int queue = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
@@ -816,7 +872,8 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     }
     std::shared_ptr<SerialDevice> device;
     try {
-        device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2], dcb,
+        device = std::make_shared<PosixSerialDevice>(fd, wakes[0], wakes[1], wakes[2],
+                                                     IsPseudoTerminalSlave(file, st.st_rdev), dcb,
                                                      std::move(lockFile));
     } catch (const std::bad_alloc&) {
         closeWakes();

@@ -184,6 +184,7 @@ public:
     }
 
     bool PurgeComm(std::uint32_t flags) override {
+        if ((flags & PURGE_TXABORT) != 0) txAborts_.fetch_add(1);
         // The purge comes first, so that it can abort a read that waits.
         if (!Checked(::PurgeComm(handle_, flags))) return false;
         if ((flags & PURGE_RXCLEAR) != 0) {
@@ -227,6 +228,43 @@ public:
         }
     }
 
+    // The queue is watched as input is, with short sleeps, until it is
+    // empty; only then does FlushFileBuffers wait for the rest, as it has
+    // no time-out of its own. Every call on a synchronous handle waits for
+    // the one before it, so a flush left running on another thread would
+    // hold up the purge of a Close all the same.
+    bool DrainCommOutput(std::uint32_t milliseconds) override {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        const std::uint32_t abortsAtStart = txAborts_.load();
+        std::uint32_t pause = 1;
+        for (;;) {
+            if (released_.load()) {
+                tarn::driver::SetLastError(ERROR_INVALID_HANDLE);
+                return false;
+            }
+            ::DWORD errors = 0;
+            ::COMSTAT stat;
+            std::memset(&stat, 0, sizeof stat);
+            if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
+            if (stat.cbOutQue == 0 && !Checked(::FlushFileBuffers(handle_))) return false;
+            // A purge that aborts the transmission empties the queue by
+            // discarding it, which is no drain.
+            if (txAborts_.load() != abortsAtStart) {
+                tarn::driver::SetLastError(ERROR_OPERATION_ABORTED);
+                return false;
+            }
+            if (stat.cbOutQue == 0) return true;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                tarn::driver::SetLastError(ERROR_SEM_TIMEOUT);
+                return false;
+            }
+            ::Sleep(static_cast<::DWORD>(std::min<std::int64_t>(pause, left.count())));
+            pause = std::min<std::uint32_t>(pause * 2, 8);
+        }
+    }
+
     void Released() override { released_.store(true); }
 
 private:
@@ -247,6 +285,7 @@ private:
     std::size_t aheadTaken_ = 0;                 // guarded by aheadMutex_
     std::uint32_t peekErrors_ = 0;               // guarded by aheadMutex_
     std::atomic<std::uint32_t> kernelReads_{0};  // changed with aheadMutex_ held
+    std::atomic<std::uint32_t> txAborts_{0};
 };
 
 }  // namespace

@@ -150,4 +150,8 @@ bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* 
     return WithDevice(handle, [&](SerialDevice& d) { return d.PeekInput(buffer, count, peeked); });
 }
 
+bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {
+    return WithDevice(handle, [&](SerialDevice& d) { return d.DrainCommOutput(milliseconds); });
+}
+
 }  // namespace tarn::driver

@@ -179,6 +179,12 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
 // bytes first. It does not wait for input, and may copy fewer bytes than the
 // queue holds. Returns false and sets the last error on failure.
 bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked);
+// Not a Win32 function: waits at most `milliseconds` until everything
+// written has left the output queue and the line, as FlushFileBuffers does
+// without a limit. True once it has. False with ERROR_SEM_TIMEOUT when the
+// time ran out first, and with the call's error when the device failed or
+// went, or the handle was closed meanwhile.
+bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds);
 
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();

@@ -14,14 +14,14 @@ constexpr unsigned kFirstPtySlaveMajor = 136;
 constexpr unsigned kLastPtySlaveMajor = 143;
 constexpr long kDevptsMagic = 0x1cd1;
 
+}  // namespace
+
 bool IsPseudoTerminalSlave(const std::string& file, dev_t device) {
     const unsigned deviceMajor = major(device);
     if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor) return true;
     struct statfs fs;
     return statfs(file.c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == kDevptsMagic;
 }
-
-}  // namespace
 
 TerminalClass ClassifyCharDevice(const std::string& file, dev_t device,
                                  const std::string& charDirectory) {

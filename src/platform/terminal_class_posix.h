@@ -16,6 +16,9 @@ enum class TerminalClass {
     kUnknown,      // the system has no device classes to ask (no sysfs)
 };
 
+// True when `device`, found at `file`, is the slave end of a pseudo-terminal.
+bool IsPseudoTerminalSlave(const std::string& file, dev_t device);
+
 // The class of the character device `device`, found at `file`. Linux names
 // the class of each device in `charDirectory` (normally /sys/dev/char) as
 // the link MAJOR:MINOR/subsystem; pseudo-terminal slaves have no entry

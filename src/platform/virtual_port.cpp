@@ -50,6 +50,11 @@ struct VirtualPortState {
     bool failNextQueueQuery = false;
     bool holdWrites = false;
     int heldWrites = 0;
+    std::uint64_t heldWriteBytes = 0;
+    // Bytes written while output is held: in the output queue, not yet on
+    // the line, so neither taken by the far end nor drained.
+    bool holdOutput = false;
+    std::string lingering;
     // Bumped by PurgeComm with PURGE_TXABORT: held writes end as aborted.
     unsigned writeAborts = 0;
     std::uint64_t queueQueries = 0;
@@ -168,6 +173,8 @@ public:
         if (stat) {
             *stat = COMSTAT{};
             stat->cbInQue = static_cast<std::uint32_t>(state_->input.size());
+            stat->cbOutQue =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(OutputQueued(), 0xFFFFFFFFu));
         }
         return true;
     }
@@ -210,6 +217,7 @@ public:
                 return !Alive() || !state_->holdWrites || state_->writeAborts != aborts;
             };
             ++state_->heldWrites;
+            state_->heldWriteBytes += count;
             state_->changed.notify_all();
             bool inTime = true;
             if (totalMs == 0) {
@@ -219,6 +227,8 @@ public:
                                                   released);
             }
             --state_->heldWrites;
+            state_->heldWriteBytes -= count;
+            state_->changed.notify_all();
             // Time-out: as on Windows the call succeeds with nothing taken.
             if (!inTime) return true;
             if (!Alive()) return Dead();
@@ -229,7 +239,8 @@ public:
             state_->limitNextWrite = false;
             n = std::min(n, state_->nextWriteLimit);
         }
-        state_->written.append(static_cast<const char*>(buffer), n);
+        (state_->holdOutput ? state_->lingering : state_->written)
+            .append(static_cast<const char*>(buffer), n);
         if (written) *written = n;
         state_->changed.notify_all();
         return true;
@@ -240,6 +251,7 @@ public:
         if (!Alive()) return Dead();
         state_->purges.push_back(flags);
         if (flags & PURGE_RXCLEAR) state_->input.clear();
+        if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) state_->lingering.clear();
         if (flags & PURGE_TXABORT) {
             ++state_->writeAborts;
             state_->changed.notify_all();
@@ -289,7 +301,24 @@ public:
         return true;
     }
 
+    // Held writes count as queued, as a write that a driver has not
+    // completed does. A purge that aborts the transmission empties the
+    // queue by discarding it, which is no drain.
+    bool DrainCommOutput(std::uint32_t milliseconds) override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        const unsigned aborts = state_->writeAborts;
+        const bool drained = state_->changed.wait_for(
+            lock, std::chrono::milliseconds(milliseconds),
+            [&] { return !Alive() || state_->writeAborts != aborts || OutputQueued() == 0; });
+        if (!Alive()) return Dead();
+        if (state_->writeAborts != aborts) return Fail(ERROR_OPERATION_ABORTED);
+        return drained || Fail(ERROR_SEM_TIMEOUT);
+    }
+
 private:
+    // REQUIRES: state_->mutex held.
+    std::uint64_t OutputQueued() const { return state_->heldWriteBytes + state_->lingering.size(); }
+
     // REQUIRES: state_->mutex held.
     bool Alive() const {
         return !released_ && state_->present && state_->generation == generation_;
@@ -454,6 +483,13 @@ void VirtualPort::FailNextQueueQuery() {
 void VirtualPort::HoldWrites(bool hold) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->holdWrites = hold;
+    state_->changed.notify_all();
+}
+
+void VirtualPort::HoldOutput(bool hold) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->holdOutput = hold;
+    if (!hold) state_->written += std::exchange(state_->lingering, std::string());
     state_->changed.notify_all();
 }
 

@@ -75,8 +75,15 @@ public:
     // The next ClearCommError fails with ERROR_GEN_FAILURE.
     void FailNextQueueQuery();
     // While held, WriteFile blocks until released, the port is removed, a
-    // purge aborts it (PURGE_TXABORT) or the write time-outs run out.
+    // purge aborts it (PURGE_TXABORT) or the write time-outs run out. Its
+    // bytes count as queued output meanwhile, which a drain waits for.
     void HoldWrites(bool hold);
+    // While held, writes complete at once but their bytes stay in the
+    // output queue, as behind a line that flow control stops: counted in
+    // cbOutQue, waited for by a drain, not yet written for the far end,
+    // and discarded by a purge of the transmit queue. Releasing puts them
+    // on the line.
+    void HoldOutput(bool hold);
     // Waits until `count` writes are held; false on time-out.
     bool WaitHeldWrites(int count, std::chrono::milliseconds timeout) const;
     // Opens fail with `error` (ERROR_SUCCESS lets them through again).

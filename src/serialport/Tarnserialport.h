@@ -200,6 +200,12 @@ public:
     // The same on a short-lived thread of its own; returns at once.
     void SendStringOnNewThread(const AnsiString& str);
     void SendCharsOnNewThread(const AnsiString& str);
+    // Waits until everything sent has left the driver's output queue and
+    // the line, at most `timeoutMs` milliseconds; true when it has. False
+    // at once when no port is open, and as soon as the port is closed or
+    // its device goes meanwhile. Close discards what is still queued, so a
+    // program whose last bytes matter drains first. Any thread.
+    bool Drain(std::uint32_t timeoutMs);
 
     // --- Synchronous reads (AutoReceive off) -------------------------------------
     // Empty results (0) while AutoReceive is on or no port is open.

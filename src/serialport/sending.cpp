@@ -1,7 +1,9 @@
 // Sending: one synchronous write per call, on the calling thread, with
 // OnSend and, after a write that took nothing, the presence check run
-// directly on that thread.
+// directly on that thread; and the drain that waits until the bytes sent
+// have left.
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "Tarnserialport.h"
@@ -17,6 +19,11 @@ std::uint32_t WriteCount(std::size_t size) {
     return static_cast<std::uint32_t>(
         std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
 }
+
+// A drain waits in the driver for at most this long in one go, so that it
+// notices a Close that another thread has asked for. That Close waits for
+// the receive thread, whose last event may need the draining thread.
+constexpr std::uint32_t kLongestDrainStepMs = 100;
 
 }  // namespace
 
@@ -127,3 +134,21 @@ std::uint32_t TTarnSerialPort::SendWord(std::uint16_t number) {
 std::uint32_t TTarnSerialPort::SendByte(std::uint8_t number) { return SendData(&number, 1); }
 
 std::uint32_t TTarnSerialPort::SendChar(char character) { return SendData(&character, 1); }
+
+bool TTarnSerialPort::Drain(std::uint32_t timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The connection open now; one that a handler opens meanwhile has had
+    // nothing of this caller's sent to it.
+    const HANDLE handle = PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return false;
+    while (true) {
+        if (CloseRequested() || PortHandle() != handle) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const std::uint32_t stepMs = static_cast<std::uint32_t>(
+            std::clamp<std::int64_t>(left.count(), 0, kLongestDrainStepMs));
+        if (drv::DrainCommOutput(handle, stepMs)) return true;
+        // A closed handle, a failed or vanished device: nothing more to wait for.
+        if (drv::GetLastError() != drv::ERROR_SEM_TIMEOUT || stepMs == 0) return false;
+    }
+}

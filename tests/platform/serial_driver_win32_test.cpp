@@ -175,6 +175,21 @@ TEST_F(Win32PortTest, PurgeDiscardsTheReceiveQueue) {
     EXPECT_TRUE(PurgeComm(port_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
 }
 
+TEST_F(Win32PortTest, DrainCompletesOnceTheBytesHaveGoneToThePeer) {
+    ApplyComponentSettings();
+    // Larger than the terminals' buffers and socat's between them, so that the
+    // write waits for the reader.
+    std::string block(256 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 % 251);
+    auto reader =
+        std::async(std::launch::async, [&] { return pair_->ReadPeer(block.size(), 60s); });
+    ASSERT_TRUE(WritePort(block));
+    // Wine counts the terminal's own output queue, which a pseudo-terminal
+    // keeps empty, and flushes with tcdrain, which has nothing to wait for.
+    EXPECT_TRUE(DrainCommOutput(port_, 60000)) << SysErrorMessage(GetLastError());
+    EXPECT_TRUE(reader.get() == block);
+}
+
 TEST_F(Win32PortTest, SettingsAreAcceptedAndReadBack) {
     struct Case {
         std::uint32_t baud;

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "connection.h"
 #include "pty_pair.h"
 #include "serialport/component_test_support.h"
+#include "slow_peer_reader.h"
 
 namespace {
 
@@ -216,6 +219,33 @@ TEST(TarntermBinary, ScriptStepsOnAPseudoTerminalPort) {
         RunWithoutTerminal({device->PortName(), "--expect", "never", "--timeout", "0.2"});
     EXPECT_EQ(late.status, 3);
     EXPECT_NE(late.err.find("no 'never'"), std::string::npos) << late.err;
+}
+
+TEST(TarntermBinary, SendFileDeliversEveryByteToASlowReader) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    // Far larger than the terminal's buffers, so that the end of the file
+    // is still in them when the program is done writing.
+    std::string content(256 * 1024, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 131 % 251);
+    }
+    const std::string path = testing::TempDir() + "tarnterm_slow_reader.bin";
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << content;
+    }
+    // The reader holds the file's tail until the program has exited, so
+    // that the tail is still in the terminal's buffers when it closes the
+    // port.
+    tarn::test::SlowPeerReader reader(*device, content.size());
+    const Outcome done = RunWithoutTerminal({device->PortName(), "--send-file", path});
+    const std::string arrived = reader.Finish();
+    std::remove(path.c_str());
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(arrived.size(), content.size());
+    EXPECT_TRUE(arrived == content);
 }
 
 TEST(TarntermBinary, FailuresGiveOneLineAndTheirOwnStatus) {

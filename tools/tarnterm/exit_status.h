@@ -20,6 +20,10 @@ enum ExitStatus : int {
     // The port exists but could not be opened for another reason, such as
     // line settings that the device refuses.
     kExitOpenFailed = 7,
+    // Everything was written, but the last bytes did not leave the port in
+    // the time their line time allows: flow control or the device holds
+    // them.
+    kExitNotDrained = 8,
 };
 
 }  // namespace tarnterm

@@ -34,6 +34,19 @@ std::size_t ChunkSizeFor(std::int32_t baud) {
     return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 16, 4096);
 }
 
+// The longest a send waits for its last bytes to leave the port: the line
+// time of what a driver can still queue after the last write (at most 12
+// bits a character, and no more than 64 KiB, more than drivers are known to
+// queue), and 2 s for the driver's own delays.
+std::uint32_t DrainLimitMs(std::size_t size, std::int32_t baud) {
+    constexpr std::size_t kLargestQueue = 64 * 1024;
+    constexpr std::uint64_t kBitsPerCharacter = 12;
+    constexpr std::uint64_t kSlackMs = 2000;
+    const std::uint64_t bits = kBitsPerCharacter * std::min(size, kLargestQueue);
+    const std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int32_t>(baud, 1));
+    return static_cast<std::uint32_t>(bits * 1000 / rate + kSlackMs);
+}
+
 std::string SecondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", seconds);
@@ -91,18 +104,34 @@ private:
             const double elapsed = std::chrono::duration<double>(now - start).count();
             console_.Write(Stream::kError, "\r" + FormatProgress(sent, bytes.size(), elapsed));
         };
+        // The bar shows 100 % only once the bytes have left the port, not
+        // when the driver has taken the last of them.
         std::function<void(std::size_t)> progress;
-        if (showProgress) progress = draw;
+        if (showProgress) {
+            progress = [&](std::size_t sent) {
+                if (sent < bytes.size()) draw(sent);
+            };
+        }
         std::string error;
         const std::size_t sent =
             SendAll(port_, bytes, ChunkSizeFor(options_.line.baud), progress, error);
-        if (showProgress) console_.Write(Stream::kError, "\n");
+        const bool drained =
+            sent == bytes.size() && port_.Drain(DrainLimitMs(bytes.size(), options_.line.baud));
+        if (showProgress) {
+            if (drained) draw(sent);
+            console_.Write(Stream::kError, "\n");
+        }
         if (sent < bytes.size()) {
             return Fail(kExitFailure, "sent " + std::to_string(sent) + " of " +
                                           std::to_string(bytes.size()) + " bytes to " + portName_ +
                                           ": " + error);
         }
-        return kExitOk;
+        if (drained) return kExitOk;
+        if (port_.IsConnected() == spNone) {
+            return Fail(kExitFailure, portName_ + " closed while sending; was the device removed?");
+        }
+        return Fail(kExitNotDrained, "the last bytes sent did not leave " + portName_ +
+                                         " in time; is flow control holding them?");
     }
 
     Clock::time_point Deadline() const {

@@ -1,0 +1,99 @@
+// Draining: a drain waits until what was sent has left the port, gives up
+// at its time-out, and ends at once when there is no port or it goes away.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+
+#include "Tarnserialport.h"
+#include "component_test_support.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using tarn::test::kEventLimit;
+using tarn::test::SelectPort;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kLongDrainMs = 60000;
+
+// Output that has not left: bytes that flow control keeps in the queue, or
+// a write that is still running.
+struct Holding {
+    const char* what;
+    std::function<void(drv::VirtualPort&, bool)> hold;
+    std::function<void(TTarnSerialPort&, drv::VirtualPort&)> send;
+};
+
+TEST(Drain, WaitsForOutputThatHasNotLeftAndGivesUpAtItsTimeout) {
+    const Holding holdings[] = {
+        {"output held in the queue", [](drv::VirtualPort& d, bool on) { d.HoldOutput(on); },
+         [](TTarnSerialPort& p, drv::VirtualPort&) { ASSERT_EQ(p.SendChars("tail"), 4u); }},
+        {"a write still running", [](drv::VirtualPort& d, bool on) { d.HoldWrites(on); },
+         [](TTarnSerialPort& p, drv::VirtualPort& d) {
+             p.SendCharsOnNewThread("tail");
+             ASSERT_TRUE(d.WaitHeldWrites(1, kEventLimit));
+         }},
+    };
+    for (const Holding& h : holdings) {
+        SCOPED_TRACE(h.what);
+        drv::VirtualPort device("VDRAIN1");
+        TTarnSerialPort port;
+        SelectPort(port, device.Name());
+        // A write held back waits as long as it takes.
+        port.SetWriteTotalTimeoutMultiplier(0);
+        port.SetWriteTotalTimeoutConstant(0);
+        port.Open();
+        EXPECT_TRUE(port.Drain(0));
+
+        h.hold(device, true);
+        h.send(port, device);
+        const Clock::time_point start = Clock::now();
+        EXPECT_FALSE(port.Drain(300));
+        EXPECT_GE(Clock::now() - start, 300ms);
+        EXPECT_EQ(device.TakeWritten(), "");
+
+        auto drained = std::async(std::launch::async, [&] { return port.Drain(kLongDrainMs); });
+        h.hold(device, false);
+        EXPECT_TRUE(drained.get());
+        EXPECT_EQ(device.WaitWritten(4, kEventLimit), "tail");
+        port.Close();
+    }
+}
+
+TEST(Drain, EndsAtOnceWithoutAPortAndWhenThePortCloses) {
+    TTarnSerialPort never;
+    EXPECT_FALSE(never.Drain(kLongDrainMs));
+
+    const struct {
+        const char* what;
+        std::function<void(TTarnSerialPort&, drv::VirtualPort&)> end;
+    } endings[] = {
+        {"Close", [](TTarnSerialPort& p, drv::VirtualPort&) { p.Close(); }},
+        {"the device removed", [](TTarnSerialPort&, drv::VirtualPort& d) { d.Remove(); }},
+    };
+    for (const auto& ending : endings) {
+        SCOPED_TRACE(ending.what);
+        drv::VirtualPort device("VDRAIN2");
+        TTarnSerialPort port;
+        SelectPort(port, device.Name());
+        port.Open();
+        device.HoldOutput(true);
+        ASSERT_EQ(port.SendChars("stuck"), 5u);
+
+        const Clock::time_point start = Clock::now();
+        auto drained = std::async(std::launch::async, [&] { return port.Drain(kLongDrainMs); });
+        ending.end(port, device);
+        EXPECT_FALSE(drained.get());
+        EXPECT_LT(Clock::now() - start, kEventLimit);
+        // Closed meanwhile or now: a drain of the closed port fails at once.
+        port.Close();
+        EXPECT_FALSE(port.Drain(kLongDrainMs));
+    }
+}
+
+}  // namespace
