@@ -139,7 +139,7 @@ public:
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
         std::uint32_t pause = 1;
         for (;;) {
-            if (released_.load()) return true;
+            if (waitsEnded_.load()) return true;
             ::DWORD errors = 0;
             ::COMSTAT stat;
             std::memset(&stat, 0, sizeof stat);
@@ -152,11 +152,14 @@ public:
         }
     }
 
-    void Released() override { released_.store(true); }
+    void Released() override { waitsEnded_.store(true); }
+    void CancelCommWaits() override { waitsEnded_.store(true); }
 
 private:
     const ::HANDLE handle_;
-    std::atomic<bool> released_{false};
+    // Set when the handle is closed or its waits are cancelled; the waiting
+    // loop looks at it between its looks at the queue.
+    std::atomic<bool> waitsEnded_{false};
 };
 
 }  // namespace
