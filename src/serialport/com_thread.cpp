@@ -186,7 +186,7 @@ bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return false;
     const auto now = std::chrono::steady_clock::now();
-    if (c->FWakeOnData && !queryFailed &&
+    if (c->FWakeOnData && !queryFailed && previousEnd_ == TCycleEnd::Delivered &&
         now - lastPresenceCheck_ < std::chrono::milliseconds(c->FDelay.load())) {
         return true;
     }
@@ -286,6 +286,7 @@ void TComThread::Execute() {
                 break;
             }
         }
+        previousEnd_ = end;
         WaitForNextCycle(end, lastWaitFailed);
     }
     TearDown();

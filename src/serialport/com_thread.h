@@ -123,8 +123,9 @@ private:
     // The component's presence check. False when the component went away.
     bool CheckPresence();
     // The presence check of a cycle that found the queue empty. A thread
-    // that wakes on data has many such cycles, so it checks at most once per
-    // Delay, and at once when the queue query failed.
+    // that wakes on data has one such cycle after every chunk; there it
+    // checks only when Delay has passed since the last check, or when the
+    // queue query failed. Cycles that follow a wait always check.
     bool CheckPresenceWhenDue(bool queryFailed);
     // One poll cycle after the line status; false when the component went
     // away.
@@ -148,8 +149,10 @@ private:
     std::atomic<bool> inSynchronizedEvent_{false};
     std::atomic<std::uint32_t> synchronizedEventThread_{0};
 
-    // When the presence check last ran. Receive thread only.
+    // When the presence check last ran, and how the cycle before the
+    // current one ended. Receive thread only.
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
+    TCycleEnd previousEnd_ = TCycleEnd::Idle;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

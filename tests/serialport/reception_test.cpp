@@ -236,9 +236,8 @@ TEST_P(Reception, TrafficLogGetsEveryChunk) {
     EXPECT_EQ(std::string(buf, n), "ABCD");
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, Reception, tarn::test::kReceiveModes, [](const auto& info) {
-    return tarn::test::ReceiveModeName(info.param);
-});
+INSTANTIATE_TEST_SUITE_P(Modes, Reception, tarn::test::kReceiveModes,
+                         [](const auto& info) { return tarn::test::ReceiveModeName(info.param); });
 
 // Waking on data, with a poll period far beyond the test's bounds: every
 // chunk comes all the same, and Close ends the thread's wait in the driver
