@@ -173,8 +173,8 @@ public:
     // sleeps Delay milliseconds after every cycle. On, it sleeps in the
     // driver until bytes arrive, the device goes or the port closes, and
     // reads again at once after a chunk; the modem lines and the presence
-    // check are still looked at every Delay. A change while a port is open
-    // takes effect at the thread's next cycle. Any thread.
+    // check are still looked at at least every Delay. A change while a port
+    // is open takes effect at the thread's next cycle. Any thread.
     bool GetWakeOnData() const { return FWakeOnData; }
     void SetWakeOnData(bool Value) { FWakeOnData = Value; }
 
