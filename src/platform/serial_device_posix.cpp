@@ -23,6 +23,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <utility>
 
@@ -171,6 +172,10 @@ public:
         released_.store(true);
         Signal(releaseWake_);
     }
+    // The same wake-up, with the handle left open: the descriptor is never
+    // drained, so the waits running now end and every later one returns at
+    // once, whichever thread waits.
+    void CancelCommWaits() override { Signal(releaseWake_); }
 
 private:
     // REQUIRES: stateMutex_ held, or construction.
@@ -277,7 +282,8 @@ private:
     const int fd_;
     const int rxWake_;       // signalled by PurgeComm(PURGE_RXABORT)
     const int txWake_;       // signalled by PurgeComm(PURGE_TXABORT)
-    const int releaseWake_;  // signalled once by Released(), never drained
+    // Signalled by Released() and CancelCommWaits(), never drained.
+    const int releaseWake_;
     // A pseudo-terminal has no transmit queue: a write hands its bytes to
     // the peer's input at once.
     const bool pseudoTerminal_;
@@ -660,10 +666,10 @@ bool PosixSerialDevice::DrainCommOutput(std::uint32_t milliseconds) {
         }
         const int left = PollTimeout(&deadline);
         if (left == 0) return FailWith(ERROR_SEM_TIMEOUT);
-        pollfd release{releaseWake_, POLLIN, 0};
-        if (Retrying([&] { return poll(&release, 1, std::min(pauseMs, left)); }) < 0) {
-            return FailWithErrno(errno);
-        }
+        // A plain pause: the release wake-up also ends cancelled input
+        // waits for good, and would make this loop spin. A close is seen
+        // at the next look.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pauseMs, left)));
         pauseMs = std::min(pauseMs * 2, 8);
     }
 }

@@ -154,4 +154,11 @@ bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.DrainCommOutput(milliseconds); });
 }
 
+bool CancelCommWaits(HANDLE handle) {
+    return WithDevice(handle, [](SerialDevice& d) {
+        d.CancelCommWaits();
+        return true;
+    });
+}
+
 }  // namespace tarn::driver

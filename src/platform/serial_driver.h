@@ -185,6 +185,12 @@ bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* 
 // time ran out first, and with the call's error when the device failed or
 // went, or the handle was closed meanwhile.
 bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds);
+// Not a Win32 function: ends the waits of WaitCommInput that run on the
+// handle now, and makes every later one return at once, for an owner that
+// is about to stop using the handle and wants its waiting threads to notice
+// now rather than at their time-out. Every other call on the handle works
+// as before. Returns false and sets the last error for an invalid handle.
+bool CancelCommWaits(HANDLE handle);
 
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();

@@ -286,8 +286,9 @@ public:
 
     bool WaitCommInput(std::uint32_t milliseconds) override {
         std::unique_lock<std::mutex> lock(state_->mutex);
-        state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                 [&] { return !Alive() || !state_->input.empty(); });
+        state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            return !Alive() || waitsCancelled_ || !state_->input.empty();
+        });
         if (!Alive()) return Dead();
         return true;
     }
@@ -315,6 +316,12 @@ public:
         return drained || Fail(ERROR_SEM_TIMEOUT);
     }
 
+    void CancelCommWaits() override {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        waitsCancelled_ = true;
+        state_->changed.notify_all();
+    }
+
 private:
     // REQUIRES: state_->mutex held.
     std::uint64_t OutputQueued() const { return state_->heldWriteBytes + state_->lingering.size(); }
@@ -335,7 +342,8 @@ private:
 
     std::shared_ptr<VirtualPortState> state_;
     const unsigned generation_;
-    bool released_ = false;  // guarded by state_->mutex
+    bool released_ = false;        // guarded by state_->mutex
+    bool waitsCancelled_ = false;  // guarded by state_->mutex
 };
 
 }  // namespace
