@@ -30,6 +30,9 @@ public:
     virtual bool EscapeCommFunction(std::uint32_t function) = 0;
     virtual bool GetCommModemStatus(std::uint32_t* status) = 0;
     virtual bool WaitCommInput(std::uint32_t milliseconds) = 0;
+    // Ends the running input waits and every later one at once; may be
+    // called on any thread while another waits.
+    virtual void CancelCommWaits() = 0;
 
     // The handle has been closed. Calls that are still running on the
     // device finish, but the port counts as closed from now on, so that it

@@ -161,6 +161,10 @@ public:
     // Ends every input wait for good: the handle is closed, and a waiting
     // caller should find that out now rather than at its time-out.
     void Released() override { Signal(releaseWake_); }
+    // The same wake-up, with the handle left open: the descriptor is never
+    // drained, so the waits running now end and every later one returns at
+    // once, whichever thread waits.
+    void CancelCommWaits() override { Signal(releaseWake_); }
 
 private:
     // REQUIRES: stateMutex_ held, or construction.
@@ -267,7 +271,8 @@ private:
     const int fd_;
     const int rxWake_;       // signalled by PurgeComm(PURGE_RXABORT)
     const int txWake_;       // signalled by PurgeComm(PURGE_TXABORT)
-    const int releaseWake_;  // signalled once by Released(), never drained
+    // Signalled by Released() and CancelCommWaits(), never drained.
+    const int releaseWake_;
     // Removed after the destructor's body has closed the terminal, so that
     // the claim covers every moment the port is open.
     const std::unique_ptr<UucpLock> lockFile_;

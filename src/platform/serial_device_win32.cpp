@@ -134,12 +134,21 @@ public:
     // at first, doubling to 4 ms while the line stays silent, which keeps
     // the wake-ups of a long wait few and still takes a byte within a few
     // milliseconds. The caller holds the finer system timer meanwhile.
+    //
+    // The system's own ways to wait do not fit a handle opened without
+    // overlapped I/O. A WaitCommEvent on it blocks every other request on
+    // the handle, sends included, until an event comes (and Wine does not
+    // wait at all: it fails with ERROR_NOT_SUPPORTED or returns an empty
+    // mask). Read time-outs that return with the first byte would work, in
+    // Wine too, but they replace the time-outs that the synchronous reads
+    // and the application's settings depend on, and a waiting read holds
+    // up the sends in the same way.
     bool WaitCommInput(std::uint32_t milliseconds) override {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
         std::uint32_t pause = 1;
         for (;;) {
-            if (released_.load()) return true;
+            if (waitsEnded_.load()) return true;
             ::DWORD errors = 0;
             ::COMSTAT stat;
             std::memset(&stat, 0, sizeof stat);
@@ -152,11 +161,14 @@ public:
         }
     }
 
-    void Released() override { released_.store(true); }
+    void Released() override { waitsEnded_.store(true); }
+    void CancelCommWaits() override { waitsEnded_.store(true); }
 
 private:
     const ::HANDLE handle_;
-    std::atomic<bool> released_{false};
+    // Set when the handle is closed or its waits are cancelled; the waiting
+    // loop looks at it between its looks at the queue.
+    std::atomic<bool> waitsEnded_{false};
 };
 
 }  // namespace

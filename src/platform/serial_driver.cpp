@@ -145,4 +145,11 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds); });
 }
 
+bool CancelCommWaits(HANDLE handle) {
+    return WithDevice(handle, [](SerialDevice& d) {
+        d.CancelCommWaits();
+        return true;
+    });
+}
+
 }  // namespace tarn::driver

@@ -173,6 +173,13 @@ bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
 // failed or gone.
 bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
 
+// Not a Win32 function: ends the waits of WaitCommInput that run on the
+// handle now, and makes every later one return at once, for an owner that
+// is about to stop using the handle and wants its waiting threads to notice
+// now rather than at their time-out. Every other call on the handle works
+// as before. Returns false and sets the last error for an invalid handle.
+bool CancelCommWaits(HANDLE handle);
+
 // The calling thread's last error code, as Win32 keeps it.
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);

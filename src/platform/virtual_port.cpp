@@ -274,10 +274,17 @@ public:
 
     bool WaitCommInput(std::uint32_t milliseconds) override {
         std::unique_lock<std::mutex> lock(state_->mutex);
-        state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                 [&] { return !Alive() || !state_->input.empty(); });
+        state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            return !Alive() || waitsCancelled_ || !state_->input.empty();
+        });
         if (!Alive()) return Dead();
         return true;
+    }
+
+    void CancelCommWaits() override {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        waitsCancelled_ = true;
+        state_->changed.notify_all();
     }
 
 private:
@@ -297,7 +304,8 @@ private:
 
     std::shared_ptr<VirtualPortState> state_;
     const unsigned generation_;
-    bool released_ = false;  // guarded by state_->mutex
+    bool released_ = false;        // guarded by state_->mutex
+    bool waitsCancelled_ = false;  // guarded by state_->mutex
 };
 
 }  // namespace

@@ -169,6 +169,14 @@ public:
         FMinCheckDisconnectedInterval = Value;
     }
     double GetVersion() const { return FVersion; }
+    // How the receive thread waits between its cycles. Off (the default), it
+    // sleeps Delay milliseconds after every cycle. On, it sleeps in the
+    // driver until bytes arrive, the device goes or the port closes, and
+    // reads again at once after a chunk; the modem lines and the presence
+    // check are still looked at at least every Delay. A change while a port
+    // is open takes effect at the thread's next cycle. Any thread.
+    bool GetWakeOnData() const { return FWakeOnData; }
+    void SetWakeOnData(bool Value) { FWakeOnData = Value; }
 
     // --- Opening and closing ---------------------------------------------------
     // Opens the port that Port names, with every setting, and starts the
@@ -407,6 +415,7 @@ private:
     std::condition_variable FThreadEndedSignal;           // with FLock
     std::uint64_t FLastConnectionSerial = 0;              // guarded by FLock
     std::atomic<bool> FDestroying{false};
+    std::atomic<bool> FWakeOnData{false};
     // Whether this component has begun a finer timer period that it has not
     // ended, so that begin and end stay paired.
     std::atomic<bool> FTimerPeriodBegun{false};

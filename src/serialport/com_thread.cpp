@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "Tarnserialport.h"
 #include "host_synchronize.h"
@@ -67,6 +68,11 @@ bool TComThread::WaitingWouldDeadlock() const {
 
 void TComThread::RequestStop() {
     Terminate();
+    // A thread that waits in the driver for input wakes there. The handle
+    // may be closing meanwhile; handles are never reused, so the call then
+    // fails without touching another port.
+    const drv::HANDLE handle = ComDevice;
+    if (handle != drv::INVALID_HANDLE_VALUE) drv::CancelCommWaits(handle);
     std::lock_guard<std::mutex> lock(sleepMutex_);
     sleepWake_.notify_all();
 }
@@ -77,6 +83,23 @@ void TComThread::SleepDelay() {
     const auto delay = std::chrono::milliseconds(c->FDelay.load());
     std::unique_lock<std::mutex> lock(sleepMutex_);
     sleepWake_.wait_for(lock, delay, [this] { return Terminated(); });
+}
+
+void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return;
+    if (!c->FWakeOnData || end == TCycleEnd::Pending) return SleepDelay();
+    if (end == TCycleEnd::Delivered) return;
+    if (drv::WaitCommInput(ComDevice, c->FDelay.load())) {
+        lastWaitFailed = false;
+        return;
+    }
+    // A failed wait (the device failed or went away) goes on at once to the
+    // cycle whose presence check finds that out. A device that keeps
+    // failing while it stays listed then falls back to the sleep, so that
+    // the thread does not spin on it.
+    if (!std::exchange(lastWaitFailed, true)) return;
+    SleepDelay();
 }
 
 template <typename Deliver>
@@ -159,17 +182,33 @@ bool TComThread::CheckPresence() {
     return true;
 }
 
-bool TComThread::PollOnce() {
+bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
+    TTarnSerialPort* c = owner();
+    if (c == nullptr) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (c->FWakeOnData && !queryFailed && previousEnd_ == TCycleEnd::Delivered &&
+        now - lastPresenceCheck_ < std::chrono::milliseconds(c->FDelay.load())) {
+        return true;
+    }
+    lastPresenceCheck_ = now;
+    return CheckPresence();
+}
+
+bool TComThread::PollOnce(TCycleEnd& end) {
     TTarnSerialPort* c = owner();
     const drv::HANDLE handle = ComDevice;
     drv::COMSTAT stat{};
     std::uint32_t errors = 0;
     // A failed query counts as an empty queue, which leads to the presence
     // check: a port that answers nothing is as good as silent.
-    const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+    const bool queried = drv::ClearCommError(handle, &errors, &stat);
+    const std::uint32_t waiting = queried ? stat.cbInQue : 0;
+    end = TCycleEnd::Idle;
 
     if (!c->FAutoReceive) {
-        if (waiting == 0) return CheckPresence();
+        if (waiting == 0) return CheckPresenceWhenDue(!queried);
+        // The bytes stay for the application's reads.
+        end = TCycleEnd::Pending;
         const std::uint32_t total = c->FReadBytes + waiting;
         if (total > c->FSignaledBytes) {
             c->FSignaledBytes = total;
@@ -178,7 +217,7 @@ bool TComThread::PollOnce() {
         return true;
     }
 
-    if (Terminated() || waiting == 0) return CheckPresence();
+    if (Terminated() || waiting == 0) return CheckPresenceWhenDue(!queried);
     c->FIsReceiving = true;
     struct ReceivingDone {
         TComThread* self;
@@ -189,8 +228,12 @@ bool TComThread::PollOnce() {
 
     std::string chunk(waiting, '\0');
     std::uint32_t got = 0;
-    if (!drv::ReadFile(handle, &chunk[0], waiting, &got) || got == 0) return CheckPresence();
+    if (!drv::ReadFile(handle, &chunk[0], waiting, &got) || got == 0) {
+        end = TCycleEnd::Pending;
+        return CheckPresence();
+    }
     chunk.resize(got);
+    end = TCycleEnd::Delivered;
     {
         std::lock_guard<std::mutex> lock(c->FLock);
         c->FReadBuffer = chunk;
@@ -211,6 +254,7 @@ bool TComThread::PollOnce() {
 
 void TComThread::Execute() {
     receiveThreadId_ = tarn::host::detail::CurrentOsThreadId();
+    bool lastWaitFailed = false;
     while (!Terminated() && ComDevice != drv::INVALID_HANDLE_VALUE) {
         TTarnSerialPort* c = owner();
         if (c == nullptr) break;
@@ -227,8 +271,9 @@ void TComThread::Execute() {
         }
         if (Terminated() || ComDevice == drv::INVALID_HANDLE_VALUE) break;
 
+        TCycleEnd end = TCycleEnd::Idle;
         try {
-            if (!PollOnce()) break;
+            if (!PollOnce(end)) break;
         } catch (...) {
             // A handler, the log or the chunk handling failed: the cycle
             // ends with a presence check. An exception from that check (a
@@ -241,7 +286,8 @@ void TComThread::Execute() {
                 break;
             }
         }
-        SleepDelay();
+        previousEnd_ = end;
+        WaitForNextCycle(end, lastWaitFailed);
     }
     TearDown();
 }

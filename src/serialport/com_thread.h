@@ -16,6 +16,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -74,7 +75,8 @@ public:
     // when the thread never started.
     void TearDown();
 
-    // Asks the loop to end and wakes it from its sleep. Any thread.
+    // Asks the loop to end and wakes it from its sleep, or from its wait in
+    // the driver. Any thread.
     void RequestStop();
     bool StopRequested() const { return Terminated(); }
 
@@ -112,11 +114,25 @@ private:
     template <typename Deliver>
     bool Raise(Deliver deliver);
 
+    // How a poll cycle ended, which decides how a thread that wakes on data
+    // waits before the next one: for input when the queue was empty, not at
+    // all after a chunk (more may wait), and Delay when bytes wait that the
+    // thread does not take, so that it does not spin on them.
+    enum class TCycleEnd { Idle, Delivered, Pending };
+
     // The component's presence check. False when the component went away.
     bool CheckPresence();
+    // The presence check of a cycle that found the queue empty. A thread
+    // that wakes on data has one such cycle after every chunk; there it
+    // checks only when Delay has passed since the last check, or when the
+    // queue query failed. Cycles that follow a wait always check.
+    bool CheckPresenceWhenDue(bool queryFailed);
     // One poll cycle after the line status; false when the component went
     // away.
-    bool PollOnce();
+    bool PollOnce(TCycleEnd& end);
+    // Waits between two cycles, as the component's WakeOnData says.
+    // `lastWaitFailed` carries over from one call to the next.
+    void WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed);
     void SleepDelay();
 
     std::atomic<TTarnSerialPort*> owner_;
@@ -132,6 +148,11 @@ private:
     // Set while the main thread runs one of this thread's events.
     std::atomic<bool> inSynchronizedEvent_{false};
     std::atomic<std::uint32_t> synchronizedEventThread_{0};
+
+    // When the presence check last ran, and how the cycle before the
+    // current one ended. Receive thread only.
+    std::chrono::steady_clock::time_point lastPresenceCheck_{};
+    TCycleEnd previousEnd_ = TCycleEnd::Idle;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

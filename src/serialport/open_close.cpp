@@ -16,7 +16,10 @@ using tarn::host::AnsiToUnicode;
 
 namespace {
 
-// Below this poll period a finer system timer is asked for.
+// Below this poll period a finer system timer is asked for. A thread that
+// wakes on data asks for it too: where the driver waits for input by looking
+// at the queue between short sleeps, the coarse timer would stretch each
+// sleep to a whole tick.
 constexpr std::uint32_t kFineTimerDelay = 50;
 // How long Close waits for the thread's teardown, as passes of 10 ms after
 // a first pass of Delay.
@@ -123,7 +126,7 @@ void TTarnSerialPort::Open() {
     if (StringToCommPort(GetRawPort()) == ConnectedTo) return;
     if (CurrentThread() != nullptr) Close();
 
-    if (FDelay < kFineTimerDelay && !FTimerPeriodBegun.exchange(true)) {
+    if ((FDelay < kFineTimerDelay || FWakeOnData) && !FTimerPeriodBegun.exchange(true)) {
         tarn::timer::TimeBeginPeriod(1);
     }
     InitSyncCommunicationParams();

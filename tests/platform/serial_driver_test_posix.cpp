@@ -350,6 +350,17 @@ TEST_F(PtyPortTest, AnInputWaitEndsWithTheFirstByteAndLastsItsTimeOtherwise) {
     EXPECT_EQ(ReadAll(handle_, 1), "x");
 }
 
+TEST_F(PtyPortTest, ACancelEndsTheInputWaitsAndLeavesTheHandleUsable) {
+    auto waiter = std::async(std::launch::async, [&] { return WaitCommInput(handle_, 60000); });
+    ASSERT_TRUE(CancelCommWaits(handle_));
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+    EXPECT_TRUE(WaitCommInput(handle_, 60000)) << "a later wait ends at once too";
+    ASSERT_TRUE(pty_->WritePeer("y"));
+    ASSERT_EQ(WaitForQueued(handle_, 1), 1u);
+    EXPECT_EQ(ReadAll(handle_, 1), "y");
+}
+
 TEST_F(PtyPortTest, BytesReadAheadEndAnInputWaitAtOnce) {
     // A read of one byte takes the kernel's whole queue and keeps the rest.
     ASSERT_TRUE(pty_->WritePeer("abc"));

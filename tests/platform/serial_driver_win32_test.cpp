@@ -159,6 +159,20 @@ TEST_F(Win32PortTest, InputWaitEndsWithTheFirstByteAndLastsItsTimeOtherwise) {
     ASSERT_TRUE(CloseHandle(port_));
     port_ = INVALID_HANDLE_VALUE;
     ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+
+    port_ = CreateFileA("\\\\.\\" + pair_->PortName());
+    ASSERT_NE(port_, INVALID_HANDLE_VALUE) << SysErrorMessage(GetLastError());
+    ApplyComponentSettings();
+
+    // A cancel ends a wait and every later one; the handle stays usable.
+    waiter = std::async(std::launch::async, [this] { return WaitCommInput(port_, 600000); });
+    ASSERT_TRUE(CancelCommWaits(port_));
+    ASSERT_EQ(waiter.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+    EXPECT_TRUE(WaitCommInput(port_, 600000));
+    ASSERT_TRUE(pair_->WritePeer("v"));
+    ASSERT_EQ(WaitForQueued(1), 1u);
+    EXPECT_EQ(ReadPort(4), "v");
 }
 
 TEST_F(Win32PortTest, PurgeDiscardsTheReceiveQueue) {

@@ -116,7 +116,7 @@ TEST(VirtualPortData, ReadWaitsForTotalTimeout) {
     CloseHandle(h);
 }
 
-TEST(VirtualPortData, InputWaitEndsWithInputRemovalOrClosing) {
+TEST(VirtualPortData, InputWaitEndsWithInputRemovalClosingOrCancel) {
     VirtualPort port("VCOM45");
     HANDLE h = Open("VCOM45");
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -148,6 +148,21 @@ TEST(VirtualPortData, InputWaitEndsWithInputRemovalOrClosing) {
     EXPECT_FALSE(WaitCommInput(h, 600000));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     closer.join();
+
+    // A cancel on another thread ends a wait and every later one, and the
+    // handle stays usable.
+    h = Open("VCOM45");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::thread canceller([&] { CancelCommWaits(h); });
+    EXPECT_TRUE(WaitCommInput(h, 600000));
+    canceller.join();
+    EXPECT_TRUE(WaitCommInput(h, 600000));
+    port.Inject("z");
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &got));
+    EXPECT_EQ(byte, 'z');
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CancelCommWaits(h));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST(VirtualPortFaults, PartialWriteRefusedStateAndFailedQueueQuery) {

@@ -3,6 +3,8 @@
 // opened on a virtual port.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 
@@ -29,6 +31,20 @@ bool WaitUntil(Done done, std::chrono::milliseconds limit = kEventLimit) {
 inline void SelectPort(TTarnSerialPort& port, const std::string& name) {
     port.SetCustomPortName(name);
     port.SetPort(spCustom);
+}
+
+// The two ways the receive thread waits between its cycles. Tests whose
+// outcome must not depend on it take it as a parameter and run in both.
+enum class ReceiveMode { Polling, WakeOnData };
+
+inline const auto kReceiveModes = ::testing::Values(ReceiveMode::Polling, ReceiveMode::WakeOnData);
+
+inline const char* ReceiveModeName(ReceiveMode mode) {
+    return mode == ReceiveMode::Polling ? "Polling" : "WakeOnData";
+}
+
+inline void ApplyReceiveMode(TTarnSerialPort& port, ReceiveMode mode) {
+    port.SetWakeOnData(mode == ReceiveMode::WakeOnData);
 }
 
 }  // namespace tarn::test

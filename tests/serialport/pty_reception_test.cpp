@@ -15,12 +15,17 @@ namespace {
 
 using tarn::test::WaitUntil;
 
-TEST(PtyReception, ReceivesWhatThePeerWritesAndNoticesRemoval) {
+// Over both receive modes: on Linux the thread that wakes on data sleeps in
+// poll on the terminal, which the hang-up ends.
+class PtyReception : public ::testing::TestWithParam<tarn::test::ReceiveMode> {};
+
+TEST_P(PtyReception, ReceivesWhatThePeerWritesAndNoticesRemoval) {
     std::string why;
     auto pty = tarn::test::PtyPair::Create(&why);
     ASSERT_NE(pty, nullptr) << why;
 
     TTarnSerialPort port;
+    tarn::test::ApplyReceiveMode(port, GetParam());
     std::string received;
     std::vector<std::string> events;
     port.SetOnReceive([&](TTarnSerialPort*, std::string buffer) { received += buffer; });
@@ -43,11 +48,12 @@ TEST(PtyReception, ReceivesWhatThePeerWritesAndNoticesRemoval) {
     EXPECT_EQ(events, (std::vector<std::string>{"fault", "disconnect"}));
 }
 
-TEST(PtyReception, ReopensAfterClose) {
+TEST_P(PtyReception, ReopensAfterClose) {
     std::string why;
     auto pty = tarn::test::PtyPair::Create(&why);
     ASSERT_NE(pty, nullptr) << why;
     TTarnSerialPort port;
+    tarn::test::ApplyReceiveMode(port, GetParam());
     std::string received;
     port.SetOnReceive([&](TTarnSerialPort*, std::string buffer) { received += buffer; });
     tarn::test::SelectPort(port, pty->PortName());
@@ -63,5 +69,8 @@ TEST(PtyReception, ReopensAfterClose) {
         EXPECT_EQ(port.IsConnected(), spNone);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, PtyReception, tarn::test::kReceiveModes,
+                         [](const auto& info) { return tarn::test::ReceiveModeName(info.param); });
 
 }  // namespace

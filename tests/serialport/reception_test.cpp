@@ -16,12 +16,14 @@
 #include "component_test_support.h"
 #include "host_synchronize.h"
 #include "serial_port_test_access.h"
+#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
 
 namespace drv = tarn::driver;
 using Access = TTarnSerialPortTestAccess;
+using tarn::test::LineKind;
 using tarn::test::SelectPort;
 using tarn::test::WaitUntil;
 using namespace std::chrono_literals;
@@ -47,10 +49,18 @@ struct Received {
         std::lock_guard<std::mutex> lock(mutex);
         return chunks.at(i);
     }
+    std::string Joined() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string all;
+        for (const std::string& chunk : chunks) all += chunk;
+        return all;
+    }
 };
 
-class Reception : public ::testing::Test {
+class Reception : public ::testing::TestWithParam<tarn::test::ReceiveMode> {
 protected:
+    void SetUp() override { tarn::test::ApplyReceiveMode(port, GetParam()); }
+
     void OpenPort() {
         SelectPort(port, device.Name());
         port.Open();
@@ -68,7 +78,7 @@ protected:
     Received received;
 };
 
-TEST_F(Reception, BytesArrivingTogetherComeAsOneChunk) {
+TEST_P(Reception, BytesArrivingTogetherComeAsOneChunk) {
     received.Attach(port);
     port.SetDelay(20);
     OpenPort();
@@ -82,7 +92,7 @@ TEST_F(Reception, BytesArrivingTogetherComeAsOneChunk) {
     EXPECT_EQ(received.Count(), 1u);
 }
 
-TEST_F(Reception, KeptHistoryGrowsAndEmptiesOnReopen) {
+TEST_P(Reception, KeptHistoryGrowsAndEmptiesOnReopen) {
     received.Attach(port);
     port.SetDelay(20);
     port.SetKeepEntireBuffer(true);
@@ -100,7 +110,7 @@ TEST_F(Reception, KeptHistoryGrowsAndEmptiesOnReopen) {
     EXPECT_EQ(Access::RawReadBuffer(port), "cd") << "the last chunk stays";
 }
 
-TEST_F(Reception, HandlerKeepsItsOwnBuffer) {
+TEST_P(Reception, HandlerKeepsItsOwnBuffer) {
     std::vector<std::string> kept;
     port.SetOnReceive([&](TTarnSerialPort*, std::string buffer) { kept.push_back(buffer); });
     port.SetDelay(20);
@@ -112,7 +122,7 @@ TEST_F(Reception, HandlerKeepsItsOwnBuffer) {
     EXPECT_EQ(kept[0], "first");
 }
 
-TEST_F(Reception, WithAutoReceiveOffNewBytesAreAnnouncedOnce) {
+TEST_P(Reception, WithAutoReceiveOffNewBytesAreAnnouncedOnce) {
     received.Attach(port);
     port.SetDelay(20);
     port.SetAutoReceive(false);
@@ -139,7 +149,7 @@ TEST_F(Reception, WithAutoReceiveOffNewBytesAreAnnouncedOnce) {
     EXPECT_EQ(device.InputQueued(), 2u) << "nothing was read by the thread";
 }
 
-TEST_F(Reception, WithoutSynchronizationHandlersRunOnTheReceiveThread) {
+TEST_P(Reception, WithoutSynchronizationHandlersRunOnTheReceiveThread) {
     received.Attach(port);
     port.SetNeedSynchronization(false);
     port.SetDelay(20);
@@ -149,7 +159,7 @@ TEST_F(Reception, WithoutSynchronizationHandlersRunOnTheReceiveThread) {
     EXPECT_FALSE(received.onMainThread[0]);
 }
 
-TEST_F(Reception, LineChangesAreReportedOncePerChange) {
+TEST_P(Reception, LineChangesAreReportedOncePerChange) {
     std::vector<std::uint8_t> changes;
     port.SetOnLineStatusChange(
         [&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines.Bits()); });
@@ -165,7 +175,7 @@ TEST_F(Reception, LineChangesAreReportedOncePerChange) {
     EXPECT_EQ(changes[1], 0x0C);
 }
 
-TEST_F(Reception, ThrowingHandlersDoNotStopReception) {
+TEST_P(Reception, ThrowingHandlersDoNotStopReception) {
     std::atomic<int> calls{0};
     port.SetOnReceive([&](TTarnSerialPort*, std::string) {
         ++calls;
@@ -184,7 +194,7 @@ TEST_F(Reception, ThrowingHandlersDoNotStopReception) {
     EXPECT_FALSE(port.GetIsFaulted());
 }
 
-TEST_F(Reception, CloseFromInsideAHandlerReturnsAtOnce) {
+TEST_P(Reception, CloseFromInsideAHandlerReturnsAtOnce) {
     std::atomic<bool> closed{false};
     std::atomic<bool> disconnected{false};
     port.SetOnReceive([&](TTarnSerialPort* sender, std::string) {
@@ -204,7 +214,7 @@ TEST_F(Reception, CloseFromInsideAHandlerReturnsAtOnce) {
     EXPECT_TRUE(device.WaitOpen(false, 30s));
 }
 
-TEST_F(Reception, TrafficLogGetsEveryChunk) {
+TEST_P(Reception, TrafficLogGetsEveryChunk) {
     const std::string file = ::testing::TempDir() + "tarn_reception_log.txt";
     std::remove(file.c_str());
     received.Attach(port);
@@ -224,6 +234,73 @@ TEST_F(Reception, TrafficLogGetsEveryChunk) {
     std::fclose(f);
     std::remove(file.c_str());
     EXPECT_EQ(std::string(buf, n), "ABCD");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Reception, tarn::test::kReceiveModes,
+                         [](const auto& info) { return tarn::test::ReceiveModeName(info.param); });
+
+// Waking on data, with a poll period far beyond the test's bounds: every
+// chunk comes all the same, and Close ends the thread's wait in the driver
+// instead of waiting out the period.
+class WakeOnData : public ::testing::TestWithParam<LineKind> {};
+
+TEST_P(WakeOnData, EveryChunkComesAndCloseEndsTheWait) {
+    std::string why;
+    auto line = tarn::test::TestLine::Create(GetParam(), "VWAKE1", &why);
+    ASSERT_NE(line, nullptr) << why;
+    TTarnSerialPort port;
+    Received received;
+    received.Attach(port);
+    std::atomic<int> disconnects{0};
+    port.SetOnDisconnect([&](TTarnSerialPort*, TCommPort) { ++disconnects; });
+    port.SetDelay(60000);
+    port.SetWakeOnData(true);
+    SelectPort(port, line->Name());
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+
+    ASSERT_TRUE(line->Inject("first"));
+    ASSERT_TRUE(WaitUntil([&] { return received.Joined() == "first"; }));
+    // A polling thread would sleep out its minute now.
+    ASSERT_TRUE(line->Inject("second"));
+    ASSERT_TRUE(WaitUntil([&] { return received.Joined() == "firstsecond"; }));
+    // A virtual port counts the queue queries: one more means the thread has
+    // passed its last look at the queue and waits in the driver, or is about
+    // to. A terminal cannot tell, and the thread may still be on its way.
+    if (GetParam() == LineKind::Virtual) {
+        ASSERT_TRUE(line->WaitPollCycles(1, port.GetDelay()));
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    EXPECT_EQ(port.IsConnected(), spNone);
+    EXPECT_EQ(disconnects, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, WakeOnData,
+                         ::testing::Values(LineKind::Virtual, LineKind::PseudoTerminal),
+                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
+
+// Bytes announced but not yet read do not end the thread's wait, or it
+// would look at the queue without pause until they are read.
+TEST(WakeOnDataAnnouncing, UnreadBytesDoNotKeepTheThreadBusy) {
+    drv::VirtualPort device("VWAKE2");
+    TTarnSerialPort port;
+    Received received;
+    received.Attach(port);
+    port.SetDelay(60000);
+    port.SetWakeOnData(true);
+    port.SetAutoReceive(false);
+    SelectPort(port, device.Name());
+    port.Open();
+
+    device.Inject("abc");
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    const std::uint64_t queries = device.QueueQueries();
+    EXPECT_FALSE(WaitUntil([&] { return device.QueueQueries() > queries + 20; }, 500ms));
+    EXPECT_EQ(port.ReadBuffer(), "abc");
+    EXPECT_EQ(received.Count(), 1u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "Tarnserialport.h"
@@ -110,9 +111,14 @@ TEST(RenameWhileOpen, ASendThatTakesNothingChecksTheOpenedName) {
     EXPECT_TRUE(device.IsOpen());
 }
 
-class ReentrantHandlers : public ::testing::TestWithParam<bool> {
+// Over both ways of delivering events and both receive modes.
+class ReentrantHandlers
+    : public ::testing::TestWithParam<std::tuple<bool, tarn::test::ReceiveMode>> {
 protected:
-    void SetUp() override { port.SetNeedSynchronization(GetParam()); }
+    void SetUp() override {
+        port.SetNeedSynchronization(std::get<0>(GetParam()));
+        tarn::test::ApplyReceiveMode(port, std::get<1>(GetParam()));
+    }
     TTarnSerialPort port;
     EventRecord events;
 };
@@ -208,9 +214,12 @@ TEST_P(ReentrantHandlers, ReopenInsideOnDisconnect) {
                                                        "connect:206", "disconnect:206"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Synchronization, ReentrantHandlers, ::testing::Bool(),
+INSTANTIATE_TEST_SUITE_P(Synchronization, ReentrantHandlers,
+                         ::testing::Combine(::testing::Bool(), tarn::test::kReceiveModes),
                          [](const auto& info) {
-                             return info.param ? "MainThread" : "ReceiveThread";
+                             return std::string(std::get<0>(info.param) ? "MainThread"
+                                                                        : "ReceiveThread") +
+                                    tarn::test::ReceiveModeName(std::get<1>(info.param));
                          });
 
 // A Close on a worker while the main thread waits in a read: the read gives

@@ -20,6 +20,7 @@ namespace {
 
 namespace drv = tarn::driver;
 using Access = TTarnSerialPortTestAccess;
+using tarn::test::ApplyReceiveMode;
 using tarn::test::WaitUntil;
 using namespace std::chrono_literals;
 
@@ -34,9 +35,15 @@ struct Events {
     }
 };
 
-TEST(Removal, DetectedFaultedAndClosedInOrder) {
+// Each case runs in both receive modes.
+class Removal : public ::testing::TestWithParam<tarn::test::ReceiveMode> {};
+class Destruction : public ::testing::TestWithParam<tarn::test::ReceiveMode> {};
+class Stress : public ::testing::TestWithParam<tarn::test::ReceiveMode> {};
+
+TEST_P(Removal, DetectedFaultedAndClosedInOrder) {
     drv::VirtualPort device("COM210");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     Events events;
     events.Attach(port);
     port.SetPort(spCOM210);
@@ -49,9 +56,10 @@ TEST(Removal, DetectedFaultedAndClosedInOrder) {
     EXPECT_FALSE(port.SetDTR(true));
 }
 
-TEST(Removal, NotDetectedBelowTheCheckThreshold) {
+TEST_P(Removal, NotDetectedBelowTheCheckThreshold) {
     drv::VirtualPort device("COM211");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     Events events;
     events.Attach(port);
     port.SetPort(spCOM211);
@@ -65,9 +73,10 @@ TEST(Removal, NotDetectedBelowTheCheckThreshold) {
     EXPECT_TRUE(events.list.empty());
 }
 
-TEST(Removal, ReplugAndReopenAtOnce) {
+TEST_P(Removal, ReplugAndReopenAtOnce) {
     drv::VirtualPort device("COM212");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     std::atomic<bool> faulted{false};
     port.SetOnFault([&](TTarnSerialPort*, TCommPort) { faulted = true; });
     port.SetPort(spCOM212);
@@ -83,9 +92,10 @@ TEST(Removal, ReplugAndReopenAtOnce) {
     EXPECT_EQ(device.OpenCount(), 2);
 }
 
-TEST(Removal, FaultHandlerThatThrowsOnceIsCalledTwice) {
+TEST_P(Removal, FaultHandlerThatThrowsOnceIsCalledTwice) {
     drv::VirtualPort device("COM213");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     int faults = 0;
     int disconnects = 0;
     port.SetOnFault([&](TTarnSerialPort*, TCommPort) {
@@ -100,9 +110,10 @@ TEST(Removal, FaultHandlerThatThrowsOnceIsCalledTwice) {
     EXPECT_EQ(disconnects, 1);
 }
 
-TEST(Removal, FaultHandlerThatAlwaysThrowsStillEndsTheConnection) {
+TEST_P(Removal, FaultHandlerThatAlwaysThrowsStillEndsTheConnection) {
     drv::VirtualPort device("COM214");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     port.SetOnFault([](TTarnSerialPort*, TCommPort) { throw std::runtime_error("always"); });
     port.SetOnDisconnect([](TTarnSerialPort*, TCommPort) { throw std::runtime_error("also"); });
     port.SetPort(spCOM214);
@@ -118,9 +129,10 @@ TEST(Removal, FaultHandlerThatAlwaysThrowsStillEndsTheConnection) {
     EXPECT_EQ(port.IsConnected(), spCOM214);
 }
 
-TEST(Removal, CloseInsideTheFaultHandlerDoesNotWait) {
+TEST_P(Removal, CloseInsideTheFaultHandlerDoesNotWait) {
     drv::VirtualPort device("COM215");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     std::atomic<bool> faulted{false};
     port.SetOnFault([&](TTarnSerialPort* sender, TCommPort) {
         sender->Close();
@@ -134,13 +146,14 @@ TEST(Removal, CloseInsideTheFaultHandlerDoesNotWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
 }
 
-TEST(Destruction, InEveryState) {
+TEST_P(Destruction, InEveryState) {
     {
         TTarnSerialPort closed;
     }
     {
         drv::VirtualPort device("VDEST1");
         auto port = std::make_unique<TTarnSerialPort>();
+        ApplyReceiveMode(*port, GetParam());
         tarn::test::SelectPort(*port, "VDEST1");
         port->Open();
         port.reset();  // open and idle
@@ -151,6 +164,7 @@ TEST(Destruction, InEveryState) {
         // run, but call nothing of a component that is being destroyed.
         drv::VirtualPort device("VDEST2");
         auto port = std::make_unique<TTarnSerialPort>();
+        ApplyReceiveMode(*port, GetParam());
         std::atomic<int> calls{0};
         port->SetOnReceive([&](TTarnSerialPort*, std::string) { ++calls; });
         tarn::test::SelectPort(*port, "VDEST2");
@@ -171,6 +185,7 @@ TEST(Destruction, InEveryState) {
     {
         drv::VirtualPort device("VDEST3");
         auto port = std::make_unique<TTarnSerialPort>();
+        ApplyReceiveMode(*port, GetParam());
         tarn::test::SelectPort(*port, "VDEST3");
         port->Open();
         device.Remove();
@@ -179,10 +194,11 @@ TEST(Destruction, InEveryState) {
     }
 }
 
-TEST(Destruction, FromInsideItsOwnHandler) {
+TEST_P(Destruction, FromInsideItsOwnHandler) {
     for (bool synchronized : {true, false}) {
         drv::VirtualPort device("VDEST4");
         auto* port = new TTarnSerialPort();
+        ApplyReceiveMode(*port, GetParam());
         std::atomic<bool> destroyed{false};
         port->SetNeedSynchronization(synchronized);
         port->SetOnReceive([&](TTarnSerialPort* sender, std::string) {
@@ -198,10 +214,11 @@ TEST(Destruction, FromInsideItsOwnHandler) {
     }
 }
 
-TEST(Destruction, OwnerFreesAnOpenComponent) {
+TEST_P(Destruction, OwnerFreesAnOpenComponent) {
     drv::VirtualPort device("VDEST5");
     auto form = std::make_unique<tarn::host::TComponent>(nullptr);
     auto* port = new TTarnSerialPort(form.get());
+    ApplyReceiveMode(*port, GetParam());
     tarn::test::SelectPort(*port, "VDEST5");
     port->Open();
     form.reset();
@@ -210,9 +227,10 @@ TEST(Destruction, OwnerFreesAnOpenComponent) {
 
 // Opens, receives, removes and closes over and over while other threads use
 // the control operations; the sanitizers watch for races and stale objects.
-TEST(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
+TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
     drv::VirtualPort device("VSTRESS1");
     TTarnSerialPort port;
+    ApplyReceiveMode(port, GetParam());
     std::atomic<int> chunks{0};
     port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++chunks; });
     tarn::test::SelectPort(port, "VSTRESS1");
@@ -259,5 +277,10 @@ TEST(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
     EXPECT_FALSE(Access::HasThread(port));
     EXPECT_TRUE(device.WaitOpen(false, 30s));
 }
+
+const auto kModeName = [](const auto& info) { return tarn::test::ReceiveModeName(info.param); };
+INSTANTIATE_TEST_SUITE_P(Modes, Removal, tarn::test::kReceiveModes, kModeName);
+INSTANTIATE_TEST_SUITE_P(Modes, Destruction, tarn::test::kReceiveModes, kModeName);
+INSTANTIATE_TEST_SUITE_P(Modes, Stress, tarn::test::kReceiveModes, kModeName);
 
 }  // namespace

@@ -89,9 +89,17 @@ protected:
     TTarnSerialPort port;
 };
 
+// The reads that wait, or that meet the receive thread, run in both of its
+// receive modes.
+class SyncReadInMode : public SyncRead,
+                       public ::testing::WithParamInterface<tarn::test::ReceiveMode> {
+protected:
+    void SetUp() override { tarn::test::ApplyReceiveMode(port, GetParam()); }
+};
+
 using SyncReadEndSequences = SyncRead;
-using SyncReadWithReceiveThread = SyncRead;
-using SyncReadWaits = SyncRead;
+using SyncReadWithReceiveThread = SyncReadInMode;
+using SyncReadWaits = SyncReadInMode;
 
 std::string ReadTenChars(TTarnSerialPort& port) { return port.ReadChars(10); }
 std::string ReadLineWithoutTimeOut(TTarnSerialPort& port) { return port.ReadStringLine(0); }
@@ -211,7 +219,7 @@ TEST_F(SyncReadEndSequences, MaxLineLengthStopsTheReadAndLeavesTheRestInTheDrive
     EXPECT_EQ(port.ReadStringUpToEndChars(u"\n", 0), "xyz") << "a match at the limit wins";
 }
 
-TEST_F(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
+TEST_P(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
     std::string announced = "unset";
     std::string read;
     bool onMainThread = false;
@@ -229,7 +237,7 @@ TEST_F(SyncReadWithReceiveThread, AHandlerReadsTheAnnouncedBytes) {
     EXPECT_TRUE(onMainThread);
 }
 
-TEST_F(SyncReadWithReceiveThread, BytesReadAreNotAnnouncedAgain) {
+TEST_P(SyncReadWithReceiveThread, BytesReadAreNotAnnouncedAgain) {
     int announcements = 0;
     port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++announcements; });
     port.SetDelay(20);
@@ -248,7 +256,7 @@ TEST_F(SyncReadWithReceiveThread, BytesReadAreNotAnnouncedAgain) {
     ASSERT_TRUE(WaitUntil([&] { return announcements == 3; }));
 }
 
-TEST_F(SyncReadWithReceiveThread, OnlyAChangeOfAutoReceiveResetsTheCounters) {
+TEST_P(SyncReadWithReceiveThread, OnlyAChangeOfAutoReceiveResetsTheCounters) {
     int announcements = 0;
     port.SetOnReceive([&](TTarnSerialPort*, std::string) { ++announcements; });
     port.SetDelay(20);
@@ -273,7 +281,7 @@ TEST_F(SyncReadWithReceiveThread, OnlyAChangeOfAutoReceiveResetsTheCounters) {
     ASSERT_TRUE(WaitUntil([&] { return announcements == 2; }));
 }
 
-TEST_F(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProcessorTime) {
+TEST_P(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProcessorTime) {
     // No presence checks, so that the receive thread costs next to nothing.
     port.SetDelay(200);
     port.SetMinCheckDisconnectedInterval(1000);
@@ -299,7 +307,7 @@ TEST_F(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProce
     EXPECT_EQ(Access::RawReadBuffer(port), "b");
 }
 
-TEST_F(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
+TEST_P(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
     for (auto read : {ReadTenChars, ReadLineWithoutTimeOut}) {
         OpenPort();
         std::future<std::string> result = StartWaitingRead(read);
@@ -308,7 +316,7 @@ TEST_F(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
     }
 }
 
-TEST_F(SyncReadWaits, ARemovedDeviceEndsAWaitWithoutTimeOut) {
+TEST_P(SyncReadWaits, ARemovedDeviceEndsAWaitWithoutTimeOut) {
     // Below the presence check's threshold the component does not notice
     // the removal; only the read does.
     port.SetDelay(20);
@@ -335,12 +343,13 @@ TEST_F(SyncReadWaits, ARemovedDeviceEndsAWaitWithoutTimeOut) {
     EXPECT_EQ(ResultOf(result), "abc");
 }
 
-class SyncReadPseudoTerminal : public ::testing::Test {
+class SyncReadPseudoTerminal : public ::testing::TestWithParam<tarn::test::ReceiveMode> {
 protected:
     void SetUp() override {
         std::string whyNot;
         pty = tarn::test::PtyPair::Create(&whyNot);
         ASSERT_TRUE(pty) << whyNot;
+        tarn::test::ApplyReceiveMode(port, GetParam());
         port.SetAutoReceive(false);
         SelectPort(port, pty->PortName());
         port.Open();
@@ -351,7 +360,7 @@ protected:
     TTarnSerialPort port;
 };
 
-TEST_F(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
+TEST_P(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
     ASSERT_TRUE(pty->WritePeer("first\r\nsecond\r\n"));
     EXPECT_EQ(port.ReadStringLine(10), "first");
     EXPECT_EQ(port.ReadStringLine(10), "second");
@@ -374,7 +383,7 @@ TEST_F(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
     EXPECT_EQ(port.ReadBuffer(), "abc");
 }
 
-TEST_F(SyncReadPseudoTerminal, AHungUpTerminalEndsAWaitWithoutTimeOut) {
+TEST_P(SyncReadPseudoTerminal, AHungUpTerminalEndsAWaitWithoutTimeOut) {
     // Below the presence check's threshold, so that only the read notices.
     port.SetDelay(20);
     auto result = std::async(std::launch::async, [this] { return port.ReadStringLine(0); });
@@ -383,5 +392,10 @@ TEST_F(SyncReadPseudoTerminal, AHungUpTerminalEndsAWaitWithoutTimeOut) {
     pty->Remove();
     EXPECT_EQ(ResultOf(result), "");
 }
+
+const auto kModeName = [](const auto& info) { return tarn::test::ReceiveModeName(info.param); };
+INSTANTIATE_TEST_SUITE_P(Modes, SyncReadWithReceiveThread, tarn::test::kReceiveModes, kModeName);
+INSTANTIATE_TEST_SUITE_P(Modes, SyncReadWaits, tarn::test::kReceiveModes, kModeName);
+INSTANTIATE_TEST_SUITE_P(Modes, SyncReadPseudoTerminal, tarn::test::kReceiveModes, kModeName);
 
 }  // namespace
