@@ -28,12 +28,17 @@ bool PollQuietly(int fd, Clock::time_point deadline) {
     return true;
 }
 
-RunOutcome WaitComponent(int seconds) {
+RunOutcome WaitComponent(int seconds, bool wakeOnData) {
     std::string why;
     const auto pty = PseudoTerminal::Create(&why);
     if (!pty) return Failed(why);
     TTarnSerialPort port;
     port.SetAutoReceive(false);
+    if (wakeOnData) {
+        // Any Delay: the wait is the driver's.
+        port.SetDelay(1);
+        port.SetWakeOnData(true);
+    }
     why = OpenOnSlave(port, *pty);
     if (!why.empty()) return Failed(why);
 
@@ -65,12 +70,13 @@ RunOutcome WaitBaseline(int seconds) {
     return {{cpuMs, waited}, ""};
 }
 
-RunOutcome IdleComponent(double seconds, std::optional<std::uint32_t> delay) {
+RunOutcome IdleComponent(double seconds, std::optional<std::uint32_t> delay, bool wakeOnData) {
     std::string why;
     const auto pty = PseudoTerminal::Create(&why);
     if (!pty) return Failed(why);
     TTarnSerialPort port;
     if (delay) port.SetDelay(*delay);
+    port.SetWakeOnData(wakeOnData);
     std::size_t events = 0;
     port.SetOnReceive([&events](TTarnSerialPort*, std::string) { ++events; });
     why = OpenOnSlave(port, *pty);
@@ -120,20 +126,33 @@ void AddIdleScenarios(const Settings& settings, std::vector<Scenario>& out) {
                    "one ReadStringLine with a " + Seconds(wait) + " time-out and no data",
                    {{"CPU ms", false, 10.0 * wait, false}, {"wait s", false, std::nullopt, false}},
                    settings.runs,
-                   [wait](std::uint64_t) { return WaitComponent(wait); },
+                   [wait](std::uint64_t) { return WaitComponent(wait, false); },
+                   [wait](std::uint64_t) { return WaitBaseline(wait); }});
+    out.push_back({"waiting_wake",
+                   "one ReadStringLine with a " + Seconds(wait) +
+                       " time-out and no data, WakeOnData, Delay 1",
+                   {{"CPU ms", false, 1.0, false}, {"wait s", false, std::nullopt, false}},
+                   settings.runs,
+                   [wait](std::uint64_t) { return WaitComponent(wait, true); },
                    [wait](std::uint64_t) { return WaitBaseline(wait); }});
     out.push_back({"idle_default",
                    "port open " + Seconds(idle) + ", nothing arriving, default Delay " +
                        std::to_string(defaultDelay),
                    {{"CPU ms", false, 2.0 * idle, false}},
                    settings.runs,
-                   [idle](std::uint64_t) { return IdleComponent(idle, std::nullopt); },
+                   [idle](std::uint64_t) { return IdleComponent(idle, std::nullopt, false); },
                    [idle](std::uint64_t) { return IdleBaseline(idle); }});
     out.push_back({"idle_delay1",
                    "port open " + Seconds(idle) + ", nothing arriving, Delay 1",
                    {{"CPU ms", false, std::nullopt, false}},
                    settings.runs,
-                   [idle](std::uint64_t) { return IdleComponent(idle, 1); },
+                   [idle](std::uint64_t) { return IdleComponent(idle, 1, false); },
+                   [idle](std::uint64_t) { return IdleBaseline(idle); }});
+    out.push_back({"idle_wake",
+                   "port open " + Seconds(idle) + ", nothing arriving, WakeOnData, default Delay",
+                   {{"CPU ms", false, 1.0, false}},
+                   settings.runs,
+                   [idle](std::uint64_t) { return IdleComponent(idle, std::nullopt, true); },
                    [idle](std::uint64_t) { return IdleBaseline(idle); }});
 }
 

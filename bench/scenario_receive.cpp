@@ -1,10 +1,12 @@
 // Bulk receive: random bytes written to the master as fast as the slave
-// takes them. The component receives them with AutoReceive, its OnReceive
-// running on the main thread; the baseline reads the slave with poll and
-// read. Every byte is verified through a hash of the whole stream.
+// takes them. The component receives them with AutoReceive, polling with its
+// OnReceive on the main thread, or woken by the data with OnReceive on the
+// receive thread; the baseline reads the slave with poll and read. Every
+// byte is verified through a hash of the whole stream.
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -36,17 +38,31 @@ std::string Verify(const StreamHash& got, const Transfer& t) {
     return got.Value() == t.expected ? "" : "the bytes received differ from those sent";
 }
 
-RunOutcome ComponentRun(std::size_t bytes, std::optional<std::uint32_t> delay, std::uint64_t seed) {
+// How the component receives: its poll period (the default when unset), and
+// whether it wakes on data with the events on the receive thread.
+struct Reception {
+    std::optional<std::uint32_t> delay;
+    bool wakeOnData = false;
+};
+
+RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t seed) {
     const Transfer transfer = MakeTransfer(bytes, seed);
     std::string why;
     const auto pty = PseudoTerminal::Create(&why);
     if (!pty) return Failed(why);
 
     TTarnSerialPort port;
-    if (delay) port.SetDelay(*delay);
-    // Runs on the main thread, inside ServiceUntil.
+    if (reception.delay) port.SetDelay(*reception.delay);
+    port.SetWakeOnData(reception.wakeOnData);
+    port.SetNeedSynchronization(!reception.wakeOnData);
+    // Runs on the main thread inside ServiceUntil, or on the receive thread;
+    // the main thread reads only the atomic count until the end.
     StreamHash got;
-    port.SetOnReceive([&got](TTarnSerialPort*, std::string buffer) { got.Add(buffer); });
+    std::atomic<std::uint64_t> count{0};
+    port.SetOnReceive([&got, &count](TTarnSerialPort*, std::string buffer) {
+        got.Add(buffer);
+        count += buffer.size();
+    });
     why = OpenOnSlave(port, *pty);
     if (!why.empty()) return Failed(why);
 
@@ -57,11 +73,13 @@ RunOutcome ComponentRun(std::size_t bytes, std::optional<std::uint32_t> delay, s
         return WriteAll(pty->Master(), p.data(), p.size()) ? "" : "the peer could not write";
     });
     const bool moved =
-        ServiceUntil([&] { return got.Count() >= bytes; }, [&] { return got.Count(); });
+        ServiceUntil([&] { return count.load() >= bytes; }, [&] { return count.load(); });
     const double seconds = SecondsSince(start);
     const std::string peerFailure = peer.Join();
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
     const bool faulted = port.GetIsFaulted();
+    // Close ends the receive thread, after which its last writes to the hash
+    // are visible here.
     port.Close();
 
     if (!peerFailure.empty()) return Failed(peerFailure);
@@ -116,15 +134,26 @@ void AddReceiveScenarios(const Settings& settings, std::vector<Scenario>& out) {
                    "bulk receive of " + SizeText(fast) + ", AutoReceive, Delay 1",
                    {{"MB/s", true, 3.5, false}, {"CPU s", false, std::nullopt, false}},
                    settings.runs,
-                   [fast](std::uint64_t seed) { return ComponentRun(fast, 1, seed); },
+                   [fast](std::uint64_t seed) { return ComponentRun(fast, {1, false}, seed); },
                    [fast](std::uint64_t seed) { return BaselineRun(fast, seed); }});
     out.push_back({"bulk_receive_default",
                    "bulk receive of " + SizeText(slow) + ", AutoReceive, default Delay " +
                        std::to_string(defaultDelay),
                    {{"MB/s", true, std::nullopt, false}, {"CPU s", false, std::nullopt, false}},
                    std::min(settings.runs, settings.bulkDefaultRuns),
-                   [slow](std::uint64_t seed) { return ComponentRun(slow, std::nullopt, seed); },
+                   [slow](std::uint64_t seed) {
+                       return ComponentRun(slow, {std::nullopt, false}, seed);
+                   },
                    [slow](std::uint64_t seed) { return BaselineRun(slow, seed); }});
+    out.push_back({"bulk_receive_wake",
+                   "bulk receive of " + SizeText(fast) +
+                       ", AutoReceive, WakeOnData, events on the receive thread, default Delay",
+                   {{"MB/s", true, 0.9, true}, {"CPU s", false, std::nullopt, false}},
+                   settings.runs,
+                   [fast](std::uint64_t seed) {
+                       return ComponentRun(fast, {std::nullopt, true}, seed);
+                   },
+                   [fast](std::uint64_t seed) { return BaselineRun(fast, seed); }});
 }
 
 }  // namespace tarn::bench

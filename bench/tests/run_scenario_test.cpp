@@ -92,12 +92,15 @@ TEST(AllScenarios, EveryScenarioOnceWithBothSidesAndItsGoals) {
         EXPECT_EQ(s.runs, 1u) << s.name;
         for (const FigureKind& f : s.figures) goals += f.goal ? 1 : 0;
     }
-    EXPECT_EQ(names, (std::set<std::string>{"bulk_receive_delay1", "bulk_receive_default",
-                                            "line_reads", "round_trip", "waiting", "idle_default",
-                                            "idle_delay1", "send"}));
-    // Bulk receive at Delay 1, line reads, round trip, waiting, idle at the
-    // default Delay, send.
-    EXPECT_EQ(goals, 6u);
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "bulk_receive_delay1", "bulk_receive_default", "bulk_receive_wake",
+                         "line_reads", "round_trip", "round_trip_wake", "round_trip_readchars",
+                         "waiting", "waiting_wake", "idle_default", "idle_delay1", "idle_wake",
+                         "send"}));
+    // Bulk receive at Delay 1 and woken by data, line reads, the three round
+    // trips (the woken ones for time and processor), both waits, idle at
+    // the default Delay and woken by data, send.
+    EXPECT_EQ(goals, 13u);
 }
 
 }  // namespace
