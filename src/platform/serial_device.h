@@ -32,6 +32,9 @@ public:
     virtual bool WaitCommInput(std::uint32_t milliseconds) = 0;
     virtual bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) = 0;
     virtual bool DrainCommOutput(std::uint32_t milliseconds) = 0;
+    // The COMMWAIT_ bits of what ends WaitCommInput at once; fixed for the
+    // life of the device.
+    virtual std::uint32_t CommWaitWakes() const = 0;
     // Ends the running input waits and every later one at once; may be
     // called on any thread while another waits.
     virtual void CancelCommWaits() = 0;

@@ -166,6 +166,13 @@ public:
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
     bool DrainCommOutput(std::uint32_t milliseconds) override;
 
+    // A hang-up ends the poll of a wait at once. A pseudo-terminal has no
+    // modem lines that could change; a real terminal's changes would need
+    // TIOCMIWAIT, which blocks and cannot join a poll.
+    std::uint32_t CommWaitWakes() const override {
+        return COMMWAIT_INPUT | COMMWAIT_REMOVAL | (pseudoTerminal_ ? COMMWAIT_LINES : 0);
+    }
+
     // Ends every input wait and drain for good: the handle is closed, and a
     // waiting caller should find that out now rather than at its time-out.
     void Released() override {
@@ -526,7 +533,9 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
 }
 
 bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
-    if (IsGone()) return false;
+    // The poll below sees a hang-up by itself; only one seen before needs
+    // answering here.
+    if (gone_.load(std::memory_order_relaxed)) return FailWith(kGoneError);
     {
         // Bytes read ahead wait already. A part of an error mark that the
         // filter holds needs its rest from the line, so it is waited for.

@@ -237,6 +237,10 @@ public:
         }
     }
 
+    // The wait above looks at the queue with short sleeps; nothing ends it
+    // sooner.
+    std::uint32_t CommWaitWakes() const override { return 0; }
+
     // The queue is watched as input is, with short sleeps, until it is
     // empty; only then does FlushFileBuffers wait for the rest, as it has
     // no time-out of its own. Every call on a synchronous handle waits for

@@ -154,6 +154,15 @@ bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.DrainCommOutput(milliseconds); });
 }
 
+std::uint32_t GetCommWaitWakes(HANDLE handle) {
+    std::uint32_t wakes = 0;
+    WithDevice(handle, [&](SerialDevice& d) {
+        wakes = d.CommWaitWakes();
+        return true;
+    });
+    return wakes;
+}
+
 bool CancelCommWaits(HANDLE handle) {
     return WithDevice(handle, [](SerialDevice& d) {
         d.CancelCommWaits();

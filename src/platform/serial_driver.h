@@ -185,6 +185,15 @@ bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* 
 // time ran out first, and with the call's error when the device failed or
 // went, or the handle was closed meanwhile.
 bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds);
+// Not a Win32 function: what ends a WaitCommInput on the handle as soon as
+// it happens, as COMMWAIT_ bits. A driver without COMMWAIT_INPUT looks at
+// its queue every few milliseconds while it waits; a change that is not
+// among the bits is seen only when the wait ends. 0 for an invalid handle,
+// with the last error set.
+inline constexpr std::uint32_t COMMWAIT_INPUT = 0x0001;    // a byte arrives
+inline constexpr std::uint32_t COMMWAIT_LINES = 0x0002;    // a modem line changes
+inline constexpr std::uint32_t COMMWAIT_REMOVAL = 0x0004;  // the device goes away
+std::uint32_t GetCommWaitWakes(HANDLE handle);
 // Not a Win32 function: ends the waits of WaitCommInput that run on the
 // handle now, and makes every later one return at once, for an owner that
 // is about to stop using the handle and wants its waiting threads to notice

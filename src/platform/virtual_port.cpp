@@ -293,6 +293,11 @@ public:
         return true;
     }
 
+    // Its waits end at once on input only: modem lines and the port list
+    // change without waking them, so the receive thread keeps looking at
+    // both every poll period, and tests can count its cycles.
+    std::uint32_t CommWaitWakes() const override { return COMMWAIT_INPUT; }
+
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
         if (!Alive()) return Dead();

@@ -305,11 +305,12 @@ private:
     using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
     void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
                      AnsiString& result);
-    // Sleeps in short steps until bytes wait on a usable port or `limitMs`
-    // milliseconds have passed; true then. With a negative `limitMs` there
-    // is no limit, and the wait ends with false once the port is closed or
-    // its device has gone. Either way it ends with false as soon as a Close
-    // of the port has been asked for.
+    // Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
+    // have passed; true then, and the caller looks at the queue itself (a
+    // wait in the driver may also end early). With a negative `limitMs`
+    // there is no limit, and the wait ends with false once the port is
+    // closed or its device has gone. Either way it ends with false as soon
+    // as a Close of the port has been asked for.
     bool WaitForInput(std::int64_t limitMs);
 
     // Called by the receive thread as its last act on the component: the

@@ -2,6 +2,7 @@
 // delivery and teardown.
 #include "com_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <new>
@@ -11,6 +12,20 @@
 #include "host_synchronize.h"
 
 namespace drv = tarn::driver;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A thread that wakes on data, on a driver whose wait also ends at once when
+// a modem line changes or the device goes away, has nothing to look for
+// between two wakes. It looks all the same this often, for what no driver
+// reports: the port's name taken off the list while its device stays.
+constexpr std::uint32_t kLongestQuietWaitMs = 1000;
+constexpr std::uint32_t kWakesForEverything =
+    drv::COMMWAIT_INPUT | drv::COMMWAIT_LINES | drv::COMMWAIT_REMOVAL;
+
+}  // namespace
 
 TComThread::TComThread(TTarnSerialPort* AOwner)
     : TThread(true), owner_(AOwner), openingThreadId_(tarn::host::detail::CurrentOsThreadId()) {
@@ -46,6 +61,7 @@ TComThread::TComThread(TTarnSerialPort* AOwner)
     // The component takes this identifier as its ConnectedTo when it
     // registers the connection.
     port_ = c.StringToCommPort(openedName_);
+    waitWakes_ = drv::GetCommWaitWakes(ComDevice);
     opened_ = true;
 }
 
@@ -90,7 +106,7 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     if (c == nullptr) return;
     if (!c->FWakeOnData || end == TCycleEnd::Pending) return SleepDelay();
     if (end == TCycleEnd::Delivered) return;
-    if (drv::WaitCommInput(ComDevice, c->FDelay.load())) {
+    if (drv::WaitCommInput(ComDevice, InputWaitMs(*c))) {
         lastWaitFailed = false;
         return;
     }
@@ -100,6 +116,22 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     // the thread does not spin on it.
     if (!std::exchange(lastWaitFailed, true)) return;
     SleepDelay();
+}
+
+bool TComThread::LineCheckDue(const TTarnSerialPort& c, Clock::time_point now) const {
+    if (!c.FWakeOnData || previousEnd_ != TCycleEnd::Delivered) return true;
+    return now - lastLineCheck_ >= std::chrono::milliseconds(c.FDelay.load());
+}
+
+std::uint32_t TComThread::InputWaitMs(const TTarnSerialPort& c) const {
+    const std::uint32_t delay = c.FDelay.load();
+    const Clock::time_point oldest = std::min(lastLineCheck_, lastPresenceCheck_);
+    if (oldest >= cycleStart_ && (waitWakes_ & kWakesForEverything) == kWakesForEverything) {
+        return std::max(delay, kLongestQuietWaitMs);
+    }
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - oldest);
+    if (since.count() >= static_cast<std::int64_t>(delay)) return 0;
+    return delay - static_cast<std::uint32_t>(since.count());
 }
 
 template <typename Deliver>
@@ -185,7 +217,7 @@ bool TComThread::CheckPresence() {
 bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return false;
-    const auto now = std::chrono::steady_clock::now();
+    const Clock::time_point now = Clock::now();
     if (c->FWakeOnData && !queryFailed && previousEnd_ == TCycleEnd::Delivered &&
         now - lastPresenceCheck_ < std::chrono::milliseconds(c->FDelay.load())) {
         return true;
@@ -268,11 +300,15 @@ void TComThread::Execute() {
         TTarnSerialPort* c = owner();
         if (c == nullptr) break;
 
+        cycleStart_ = Clock::now();
         try {
-            const TLineStatusSet lines = c->GetLineStatus(ComDevice);
-            if (lines.Bits() != c->FLineStatus.load()) {
-                c->FLineStatus = lines.Bits();
-                if (!Raise([this] { DoExecuteLineStatus(); })) break;
+            if (LineCheckDue(*c, cycleStart_)) {
+                lastLineCheck_ = cycleStart_;
+                const TLineStatusSet lines = c->GetLineStatus(ComDevice);
+                if (lines.Bits() != c->FLineStatus.load()) {
+                    c->FLineStatus = lines.Bits();
+                    if (!Raise([this] { DoExecuteLineStatus(); })) break;
+                }
             }
         } catch (...) {
             // A failing line-status handler does not stop reception.

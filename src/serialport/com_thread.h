@@ -130,6 +130,16 @@ private:
     // One poll cycle after the line status; false when the component went
     // away.
     bool PollOnce(TCycleEnd& end);
+    // Whether this cycle looks at the modem lines: always, except in a
+    // thread that wakes on data right after a chunk (more may wait, and the
+    // lines were looked at less than Delay ago), as with the presence check.
+    bool LineCheckDue(const TTarnSerialPort& c, std::chrono::steady_clock::time_point now) const;
+    // How long a thread that wakes on data waits for input: until the next
+    // look at the lines and the presence is due, at most Delay after the
+    // older of the two. When the driver's wait ends at once on a line change
+    // and on removal as well, and this cycle has looked at both, there is
+    // nothing to look for until it ends, and it lasts longer.
+    std::uint32_t InputWaitMs(const TTarnSerialPort& c) const;
     // Waits between two cycles, as the component's WakeOnData says.
     // `lastWaitFailed` carries over from one call to the next.
     void WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed);
@@ -149,8 +159,13 @@ private:
     std::atomic<bool> inSynchronizedEvent_{false};
     std::atomic<std::uint32_t> synchronizedEventThread_{0};
 
-    // When the presence check last ran, and how the cycle before the
-    // current one ended. Receive thread only.
+    // What the driver's input wait wakes for at once (COMMWAIT_ bits).
+    std::uint32_t waitWakes_ = 0;
+    // When the current cycle began, when the lines and the presence were
+    // last looked at, and how the cycle before the current one ended.
+    // Receive thread only.
+    std::chrono::steady_clock::time_point cycleStart_{};
+    std::chrono::steady_clock::time_point lastLineCheck_{};
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
     TCycleEnd previousEnd_ = TCycleEnd::Idle;
 

@@ -32,8 +32,9 @@ using Clock = std::chrono::steady_clock;
 // A waiting read sleeps in the driver until a byte arrives (the driver
 // decides how: a wait on the device, or short sleeps between looks at its
 // queue), but never longer than this in one go, so that it looks at the port
-// and its own settings now and then even if a wake-up were missed.
-constexpr std::uint32_t kLongestDriverWaitMs = 250;
+// and its own settings now and then even if a wake-up were missed. A Close
+// ends the wait at once.
+constexpr std::uint32_t kLongestDriverWaitMs = 1000;
 
 // The pauses where the driver cannot wait: after a failed queue query, on a
 // closed port, or while bytes wait for the receive thread to take them.
@@ -59,6 +60,9 @@ constexpr std::uint32_t kLongestLook = 64 * 1024;
 // default tick of Windows (15.6 ms) a pause of one millisecond would last a
 // whole tick. Begun at the first pause of a read and ended with the read, so
 // that a line that arrives byte by byte does not bind the timer per byte.
+// A driver whose wait sleeps until the byte comes needs no finer timer, and
+// is spared its cost (where the timer library is missing, every attempt to
+// bind it searches the library path again).
 class FinerTimerWhileWaiting {
 public:
     FinerTimerWhileWaiting() = default;
@@ -67,8 +71,9 @@ public:
     ~FinerTimerWhileWaiting() {
         if (begun_) tarn::timer::TimeEndPeriod(1);
     }
-    void Begin() {
-        if (begun_) return;
+    void BeginFor(drv::HANDLE handle) {
+        if (begun_ || handle == drv::INVALID_HANDLE_VALUE) return;
+        if ((drv::GetCommWaitWakes(handle) & drv::COMMWAIT_INPUT) != 0) return;
         tarn::timer::TimeBeginPeriod(1);
         begun_ = true;
     }
@@ -247,9 +252,10 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
             if (left.count() < waitMs) waitMs = static_cast<std::uint32_t>(left.count());
         }
-        // A wait that the device fails is followed by a query, which counts
-        // the failure.
-        if (silent && drv::WaitCommInput(handle, waitMs)) continue;
+        // After a wait the caller's read looks at the queue, so that a byte
+        // is taken with one query, not two. A wait that the device fails is
+        // followed by a query here, which counts the failure.
+        if (silent && drv::WaitCommInput(handle, waitMs)) return true;
         host::TThread::Sleep(silent ? kPollPauseMs : waitMs);
         pauseMs = failed ? kPollPauseMs : std::min(pauseMs * 2, kLongestPollPauseMs);
     }
@@ -296,7 +302,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
             result += bytes;
             continue;
         }
-        timer.Begin();
+        timer.BeginFor(PortHandle());
         // There is no time-out: only a closed port or a vanished device
         // ends the wait, and what came so far is dropped as a time-out
         // would drop it.
@@ -357,7 +363,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
             continue;
         }
         if (bytes.empty()) {
-            timer.Begin();
+            timer.BeginFor(PortHandle());
             if (!WaitForInput(waitMs)) break;
             continue;
         }
