@@ -1,5 +1,7 @@
 #include "receive_filter_posix.h"
 
+#include <cstring>
+
 namespace tarn::driver {
 
 void ReceiveFilter::Configure(bool decodeMarks, bool replaceErrors, std::uint8_t errorChar,
@@ -17,20 +19,33 @@ bool ReceiveFilter::Emit(std::uint8_t byte, std::uint8_t* out, std::size_t& writ
     return true;
 }
 
-std::size_t ReceiveFilter::Process(const std::uint8_t* in, std::size_t size, std::uint8_t* out) {
-    std::size_t written = 0;
-    if (!decodeMarks_) {
-        for (std::size_t i = 0; i < size; ++i) Emit(in[i], out, written);
-        return written;
+std::size_t ReceiveFilter::CopyRun(const std::uint8_t* in, std::size_t size,
+                                   std::uint8_t* out) const {
+    if (!discardNul_) {
+        if (size > 0) std::memmove(out, in, size);
+        return size;
     }
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (in[i] != 0) out[written++] = in[i];
+    }
+    return written;
+}
+
+std::size_t ReceiveFilter::Process(const std::uint8_t* in, std::size_t size, std::uint8_t* out) {
+    if (!decodeMarks_) return CopyRun(in, size, out);
+    std::size_t written = 0;
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t byte = in[i];
         if (heldSize_ == 0) {
-            if (byte == 0xFF) {
-                held_[heldSize_++] = byte;
-            } else {
-                Emit(byte, out, written);
-            }
+            // The bytes up to the next escape go as they are, in one copy.
+            const auto* escape =
+                static_cast<const std::uint8_t*>(std::memchr(in + i, 0xFF, size - i));
+            const std::size_t end = escape != nullptr ? static_cast<std::size_t>(escape - in) : size;
+            written += CopyRun(in + i, end - i, out + written);
+            if (end == size) break;
+            held_[heldSize_++] = 0xFF;
+            i = end;
         } else if (heldSize_ == 1) {
             if (byte == 0x00) {
                 held_[heldSize_++] = byte;

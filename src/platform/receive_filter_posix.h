@@ -37,6 +37,9 @@ public:
 
 private:
     bool Emit(std::uint8_t byte, std::uint8_t* out, std::size_t& written) const;
+    // Copies bytes that hold no escape, dropping NULs when asked to; `out`
+    // may be `in` or before it. Returns the number written.
+    std::size_t CopyRun(const std::uint8_t* in, std::size_t size, std::uint8_t* out) const;
 
     bool decodeMarks_ = false;
     bool replaceErrors_ = false;

@@ -105,7 +105,8 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return;
     if (!c->FWakeOnData || end == TCycleEnd::Pending) return SleepDelay();
-    if (end == TCycleEnd::Delivered) return;
+    // After a chunk too: a wait on bytes that are there already returns at
+    // once, and costs less than a cycle that finds the queue empty.
     if (drv::WaitCommInput(ComDevice, InputWaitMs(*c))) {
         lastWaitFailed = false;
         return;

@@ -115,9 +115,9 @@ private:
     bool Raise(Deliver deliver);
 
     // How a poll cycle ended, which decides how a thread that wakes on data
-    // waits before the next one: for input when the queue was empty, not at
-    // all after a chunk (more may wait), and Delay when bytes wait that the
-    // thread does not take, so that it does not spin on them.
+    // waits before the next one: for input when the queue was empty or a
+    // chunk was delivered, and Delay when bytes wait that the thread does
+    // not take, so that it does not spin on them.
     enum class TCycleEnd { Idle, Delivered, Pending };
 
     // The component's presence check. False when the component went away.
