@@ -302,6 +302,9 @@ private:
     // sequence keep them: the last read buffer holds the last byte, and the
     // log gets one record per byte. Exceptions pass, with `result` already
     // holding the bytes read.
+    // A read up to the first of `entries` (end sequences as bytes, an empty
+    // one never matching), with the time-out of ReadStringUpToEndChars.
+    AnsiString ReadUpToEnds(std::vector<AnsiString> entries, std::int32_t timeOutSeconds);
     using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
     void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
                      AnsiString& result);

@@ -122,17 +122,10 @@ public:
                          const host::AnsiString& arriving) const {
         if (longest_ == 0) return 0;
         const std::size_t overlap = std::min(collected.size(), longest_ - 1);
-        const host::AnsiString text = collected.substr(collected.size() - overlap) + arriving;
-        for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
-            if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
-            for (const host::AnsiString& entry : entries_) {
-                if (!entry.empty() && entry.size() <= end &&
-                    text.compare(end - entry.size(), entry.size(), entry) == 0) {
-                    return end - overlap;
-                }
-            }
-        }
-        return 0;
+        // Usually nothing is carried over (a new line), and the bytes that
+        // arrive are searched where they are.
+        if (overlap == 0) return FirstEndIn(arriving, 0);
+        return FirstEndIn(collected.substr(collected.size() - overlap) + arriving, overlap);
     }
 
     // The first entry in list order that ends `collected`; null when none
@@ -145,6 +138,20 @@ public:
     }
 
 private:
+    // FirstEnd over `text`, whose first `overlap` bytes were collected.
+    std::size_t FirstEndIn(const host::AnsiString& text, std::size_t overlap) const {
+        for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
+            if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
+            for (const host::AnsiString& entry : entries_) {
+                if (!entry.empty() && entry.size() <= end &&
+                    text.compare(end - entry.size(), entry.size(), entry) == 0) {
+                    return end - overlap;
+                }
+            }
+        }
+        return 0;
+    }
+
     std::vector<host::AnsiString> entries_;
     std::size_t longest_ = 0;
     std::array<bool, 256> lastBytes_{};
@@ -197,8 +204,11 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, b
     {
         std::lock_guard<std::mutex> lock(FLock);
         // A read of single bytes leaves the last one here.
-        FReadBuffer = asSingleBytes ? bytes.substr(got - 1) : bytes;
-        result = bytes;
+        if (asSingleBytes) {
+            FReadBuffer.assign(1, bytes.back());
+        } else {
+            FReadBuffer = bytes;
+        }
         if (FKeepEntireBuffer) {
             try {
                 FEntireBuffer += bytes;
@@ -209,7 +219,8 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, b
             }
         }
     }
-    if (FLogInput) WriteLog(bytes, asSingleBytes);
+    result = std::move(bytes);
+    if (FLogInput) WriteLog(result, asSingleBytes);
 }
 
 bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
@@ -313,14 +324,19 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     const tarn::host::TStrings& endCharsList, std::int32_t timeOutSeconds) {
-    const Clock::time_point start = Clock::now();
-    AnsiString result;
-    if (FAutoReceive || endCharsList.Count() == 0) return result;
-
+    if (FAutoReceive || endCharsList.Count() == 0) return AnsiString();
     std::vector<AnsiString> entries;
     entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
     for (int i = 0; i < endCharsList.Count(); ++i)
         entries.push_back(EndSequenceBytes(endCharsList[i]));
+    return ReadUpToEnds(std::move(entries), timeOutSeconds);
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadUpToEnds(std::vector<AnsiString> entries,
+                                                          std::int32_t timeOutSeconds) {
+    const Clock::time_point start = Clock::now();
+    AnsiString result;
+    if (FAutoReceive) return result;
     const EndSequences ends(std::move(entries));
 
     const bool limited = timeOutSeconds > 0;
@@ -393,11 +409,9 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
                                                                     std::int32_t timeOutSeconds) {
-    if (endChars.empty()) return AnsiString();
+    if (endChars.empty() || FAutoReceive) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
-    host::TStringList list;
-    list.Add(endChars);
-    return ReadStringUpToEndChars(list, timeOutSeconds);
+    return ReadUpToEnds({EndSequenceBytes(endChars)}, timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
