@@ -214,7 +214,7 @@ private:
     // this is the state after its master closed. A pseudo-terminal whose
     // master is open never polls so, whether or not anything was written.
     bool IsGone() {
-        if (!gone_.load(std::memory_order_relaxed)) {
+        if (!gone_.load(std::memory_order_relaxed) && !AliveThisTick()) {
             pollfd probe{fd_, POLLIN, 0};
             if (Retrying([&] { return poll(&probe, 1, 0); }) < 0) {
                 FailWithErrno(errno);
@@ -227,6 +227,16 @@ private:
             return true;
         }
         return false;
+    }
+
+    // True when an input wait's poll found the terminal there in the current
+    // tick of the coarse clock. The query and the read that follow the wait
+    // then do not poll for a hang-up again, which would double the system
+    // calls of a receive thread that wakes on data; a hang-up in between
+    // shows at the next wait, or at the next tick at the latest, as the
+    // answers of the bytes read ahead do.
+    bool AliveThisTick() const {
+        return aliveTick_.load(std::memory_order_relaxed) == CoarseTick().time_since_epoch().count();
     }
 
     // Waits until `fd_` is ready for `events` or `wake` is signalled, at most
@@ -299,6 +309,8 @@ private:
     // the claim covers every moment the port is open.
     const std::unique_ptr<UucpLock> lockFile_;
     std::atomic<bool> gone_{false};
+    // The coarse tick of the last input wait that found the terminal there.
+    std::atomic<Clock::rep> aliveTick_{0};
     std::atomic<std::uint32_t> rxAborts_{0};
     std::atomic<std::uint32_t> txAborts_{0};
 
@@ -553,6 +565,7 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
         MarkGone();
         return FailWith(kGoneError);
     }
+    aliveTick_.store(CoarseTick().time_since_epoch().count(), std::memory_order_relaxed);
     return true;
 }
 
