@@ -39,6 +39,7 @@ struct VirtualPortState {
     std::string input;    // bytes for the driver side to read
     std::string written;  // bytes the driver side wrote
     std::uint32_t modemStatus = 0;
+    bool wakeWaitsOnLines = false;
     bool dtr = false;
     bool rts = false;
     bool breakOn = false;
@@ -97,7 +98,9 @@ using Clock = std::chrono::steady_clock;
 class VirtualDevice final : public SerialDevice {
 public:
     VirtualDevice(std::shared_ptr<VirtualPortState> state, unsigned generation)
-        : state_(std::move(state)), generation_(generation) {}
+        : state_(std::move(state)),
+          generation_(generation),
+          wakeOnLines_(state_->wakeWaitsOnLines) {}
 
     ~VirtualDevice() override { Released(); }
 
@@ -286,17 +289,22 @@ public:
 
     bool WaitCommInput(std::uint32_t milliseconds) override {
         std::unique_lock<std::mutex> lock(state_->mutex);
+        const std::uint32_t linesAtStart = state_->modemStatus;
         state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-            return !Alive() || waitsCancelled_ || !state_->input.empty();
+            return !Alive() || waitsCancelled_ || !state_->input.empty() ||
+                   (wakeOnLines_ && state_->modemStatus != linesAtStart);
         });
         if (!Alive()) return Dead();
         return true;
     }
 
-    // Its waits end at once on input only: modem lines and the port list
-    // change without waking them, so the receive thread keeps looking at
-    // both every poll period, and tests can count its cycles.
-    std::uint32_t CommWaitWakes() const override { return COMMWAIT_INPUT; }
+    // Its waits end at once on input and on removal, and on a change of the
+    // modem lines only when asked for before the opening: otherwise the
+    // receive thread keeps looking at the lines and the port list every
+    // poll period, and tests can count its cycles.
+    std::uint32_t CommWaitWakes() const override {
+        return COMMWAIT_INPUT | (wakeOnLines_ ? COMMWAIT_LINES | COMMWAIT_REMOVAL : 0);
+    }
 
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
@@ -347,6 +355,8 @@ private:
 
     std::shared_ptr<VirtualPortState> state_;
     const unsigned generation_;
+    // Taken at the opening, with state_->mutex held.
+    const bool wakeOnLines_;
     bool released_ = false;        // guarded by state_->mutex
     bool waitsCancelled_ = false;  // guarded by state_->mutex
 };
@@ -455,6 +465,12 @@ std::string VirtualPort::WaitWritten(std::size_t count, std::chrono::millisecond
 void VirtualPort::SetModemStatus(std::uint32_t status) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->modemStatus = status;
+    state_->changed.notify_all();
+}
+
+void VirtualPort::WakeWaitsOnLineChanges(bool wake) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->wakeWaitsOnLines = wake;
 }
 
 bool VirtualPort::Dtr() const {

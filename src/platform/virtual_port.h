@@ -59,6 +59,10 @@ public:
     // --- Lines ------------------------------------------------------------
     // The word that GetCommModemStatus reports (MS_CTS_ON, MS_DSR_ON, ...).
     void SetModemStatus(std::uint32_t status);
+    // For handles opened from now on: an input wait ends at once when the
+    // modem status changes too, and the driver says that nothing but a name
+    // taken off the list escapes its waits, as on a Linux pseudo-terminal.
+    void WakeWaitsOnLineChanges(bool wake);
     // Output lines as the driver side last set them, through the device
     // control block or EscapeCommFunction.
     bool Dtr() const;

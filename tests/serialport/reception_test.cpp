@@ -321,4 +321,34 @@ TEST(WakeOnDataAnnouncing, UnreadBytesDoNotKeepTheThreadBusy) {
     EXPECT_EQ(received.Count(), 1u);
 }
 
+// A driver whose waits also end when a modem line changes and when the
+// device goes leaves the thread nothing to look for between two wakes: it
+// sleeps past a short Delay instead of looking every millisecond, and a line
+// change or a removal still comes at once with a Delay of a minute.
+TEST(WakeOnDataQuiet, SleepsPastDelayAndStillSeesLinesAndRemoval) {
+    drv::VirtualPort device("VWAKE4");
+    device.WakeWaitsOnLineChanges(true);
+    TTarnSerialPort port;
+    std::vector<std::string> events;
+    port.SetOnLineStatusChange([&](TTarnSerialPort*, TLineStatusSet lines) {
+        events.push_back(lines.Contains(lsCTS) ? "CTS on" : "CTS off");
+    });
+    port.SetOnFault([&](TTarnSerialPort*, TCommPort) { events.push_back("fault"); });
+    port.SetDelay(1);
+    port.SetWakeOnData(true);
+    SelectPort(port, device.Name());
+    port.Open();
+    // The opening cycle looks at both; the next look is a second away.
+    ASSERT_TRUE(device.WaitQueueQueries(1, 10s));
+    const std::uint64_t queries = device.QueueQueries();
+    EXPECT_FALSE(WaitUntil([&] { return device.QueueQueries() > queries + 20; }, 300ms));
+
+    port.SetDelay(60000);
+    device.SetModemStatus(drv::MS_CTS_ON);
+    ASSERT_TRUE(WaitUntil([&] { return events.size() == 1; }));
+    device.Remove();
+    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"CTS on", "fault"}));
+}
+
 }  // namespace
