@@ -14,6 +14,11 @@ namespace tarn::bench {
 
 using Clock = std::chrono::steady_clock;
 
+// How long any single wait for the other end may last before the scenario
+// counts as failed.
+constexpr std::chrono::seconds kStallLimit{30};
+constexpr int kStallMs = 30000;
+
 double SecondsSince(Clock::time_point start);
 
 // "16 MiB", "256 KiB" or "100 bytes": the largest unit that divides `bytes`.
