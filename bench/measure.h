@@ -29,6 +29,11 @@ std::string SizeText(std::size_t bytes);
 double ProcessCpuSeconds();
 // User and system time of the calling thread, in seconds.
 double ThreadCpuSeconds();
+// How far the process's clock may fall behind the sum of its threads': 0 on
+// Linux, whose clocks count nanoseconds; on Windows and under Wine, which
+// count in ticks (10 or 15.6 ms) and round user and system time down to a
+// tick each, two ticks.
+double CpuClockTolerance();
 
 // The middle value and the extremes of a set of figures. The median of an
 // even count is the mean of the two middle values.

@@ -17,4 +17,6 @@ double ProcessCpuSeconds() { return ClockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 double ThreadCpuSeconds() { return ClockSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
+double CpuClockTolerance() { return 0; }
+
 }  // namespace tarn::bench

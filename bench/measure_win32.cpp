@@ -23,4 +23,6 @@ double ThreadCpuSeconds() {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 }
 
+double CpuClockTolerance() { return 2 / 64.0; }
+
 }  // namespace tarn::bench

@@ -43,8 +43,6 @@ public:
     CommHandle(const CommHandle&) = delete;
     CommHandle& operator=(const CommHandle&) = delete;
 
-    HANDLE Get() const { return handle_; }
-
     bool WriteAll(const char* data, std::size_t size) {
         if (!SetReadLimit(readLimit_ == kUnset ? 0 : readLimit_)) return false;
         for (std::size_t done = 0; done < size;) {
@@ -70,8 +68,8 @@ private:
     static constexpr int kUnset = std::numeric_limits<int>::min();
 
     // A read waits up to `timeoutMs` (no limit when negative) for the first
-    // byte and returns a millisecond after the last; a zero limit returns at
-    // once with what has come.
+    // byte and returns once no more has come for a millisecond; a zero limit
+    // returns at once with what has come.
     bool SetReadLimit(int timeoutMs) {
         if (timeoutMs == readLimit_) return true;
         COMMTIMEOUTS t{};
