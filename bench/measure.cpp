@@ -1,18 +1,10 @@
 #include "measure.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 
 namespace tarn::bench {
 namespace {
-
-double ClockSeconds(clockid_t clock) {
-    timespec now{};
-    if (clock_gettime(clock, &now) != 0) return 0;
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // A small generator with good statistics whose sequence is fixed by its
 // seed, so that a failed verification can be reproduced.
@@ -41,10 +33,6 @@ std::string SizeText(std::size_t bytes) {
     if (bytes != 0 && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
     return std::to_string(bytes) + " bytes";
 }
-
-double ProcessCpuSeconds() { return ClockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
-
-double ThreadCpuSeconds() { return ClockSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 Summary Summarize(std::vector<double> values) {
     Summary s;

@@ -14,6 +14,11 @@ namespace tarn::bench {
 
 using Clock = std::chrono::steady_clock;
 
+// How long any single wait for the other end may last before the scenario
+// counts as failed.
+constexpr std::chrono::seconds kStallLimit{30};
+constexpr int kStallMs = 30000;
+
 double SecondsSince(Clock::time_point start);
 
 // "16 MiB", "256 KiB" or "100 bytes": the largest unit that divides `bytes`.
@@ -24,6 +29,11 @@ std::string SizeText(std::size_t bytes);
 double ProcessCpuSeconds();
 // User and system time of the calling thread, in seconds.
 double ThreadCpuSeconds();
+// How far the process's clock may fall behind the sum of its threads': 0 on
+// Linux, whose clocks count nanoseconds; on Windows and under Wine, which
+// count in ticks (10 or 15.6 ms) and round user and system time down to a
+// tick each, two ticks.
+double CpuClockTolerance();
 
 // The middle value and the extremes of a set of figures. The median of an
 // even count is the mean of the two middle values.

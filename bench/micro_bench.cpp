@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "measure.h"
-#include "pseudo_terminal.h"
+#include "pseudo_terminal_posix.h"
 #include "serial_driver.h"
 #include "serial_port_test_access.h"
 

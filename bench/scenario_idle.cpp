@@ -1,11 +1,9 @@
 // The cost of nothing happening. Waiting: one ReadStringLine with a time-out
-// and no data; the baseline is one poll with the same time-out. Open and
-// idle: a port open with nothing arriving, the main thread servicing its
-// queue; the baseline is a descriptor polled for the same time. Both
-// charge the whole process, the receive thread included.
-#include <poll.h>
-#include <unistd.h>
-
+// and no data; the baseline is one wait of the plain port (poll, or ReadFile)
+// with the same time-out. Open and idle: a port open with nothing arriving,
+// the main thread servicing its queue; the baseline is the plain port waited
+// on for the same time. Both charge the whole process, the receive thread
+// included.
 #include <optional>
 
 #include "host_synchronize.h"
@@ -19,18 +17,18 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Waits on the slave until `deadline`; false when anything arrives.
-bool PollQuietly(int fd, Clock::time_point deadline) {
+// Waits on the plain port until `deadline`; false when anything arrives.
+bool WaitQuietly(RawPort& raw, Clock::time_point deadline) {
     for (int left; (left = MillisecondsLeft(deadline)) > 0;) {
-        pollfd in{fd, POLLIN, 0};
-        if (poll(&in, 1, left) != 0) return false;
+        char byte = 0;
+        if (raw.ReadSome(&byte, 1, left) != 0) return false;
     }
     return true;
 }
 
 RunOutcome WaitComponent(int seconds, bool wakeOnData) {
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
     TTarnSerialPort port;
     port.SetAutoReceive(false);
@@ -39,7 +37,7 @@ RunOutcome WaitComponent(int seconds, bool wakeOnData) {
         port.SetDelay(1);
         port.SetWakeOnData(true);
     }
-    why = OpenOnSlave(port, *pty);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
@@ -55,31 +53,30 @@ RunOutcome WaitComponent(int seconds, bool wakeOnData) {
 
 RunOutcome WaitBaseline(int seconds) {
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
-    const bool quiet = PollQuietly(fd, start + std::chrono::seconds(seconds));
+    const bool quiet = WaitQuietly(*raw, start + std::chrono::seconds(seconds));
     const double waited = SecondsSince(start);
     const double cpuMs = (ProcessCpuSeconds() - cpuAtStart) * 1e3;
-    close(fd);
     if (!quiet) return Failed("bytes came from a silent peer");
     return {{cpuMs, waited}, ""};
 }
 
 RunOutcome IdleComponent(double seconds, std::optional<std::uint32_t> delay, bool wakeOnData) {
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
     TTarnSerialPort port;
     if (delay) port.SetDelay(*delay);
     port.SetWakeOnData(wakeOnData);
     std::size_t events = 0;
     port.SetOnReceive([&events](TTarnSerialPort*, std::string) { ++events; });
-    why = OpenOnSlave(port, *pty);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
@@ -88,7 +85,7 @@ RunOutcome IdleComponent(double seconds, std::optional<std::uint32_t> delay, boo
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (int left; (left = MillisecondsLeft(end)) > 0;) tarn::host::CheckSynchronize(left);
     const double cpuMs = (ProcessCpuSeconds() - cpuAtStart) * 1e3;
-    const bool connected = port.IsConnected() == spCustom;
+    const bool connected = port.IsConnected() != spNone;
     port.Close();
     if (events != 0) return Failed("OnReceive ran for a silent peer");
     if (!connected) return Failed("the idle port closed");
@@ -97,17 +94,16 @@ RunOutcome IdleComponent(double seconds, std::optional<std::uint32_t> delay, boo
 
 RunOutcome IdleBaseline(double seconds) {
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                      std::chrono::duration<double>(seconds));
-    const bool quiet = PollQuietly(fd, end);
+    const bool quiet = WaitQuietly(*raw, end);
     const double cpuMs = (ProcessCpuSeconds() - cpuAtStart) * 1e3;
-    close(fd);
     if (!quiet) return Failed("bytes came from a silent peer");
     return {{cpuMs}, ""};
 }

@@ -1,9 +1,7 @@
-// Line reads: lines of 78 printable bytes and CR LF written to the master
-// as fast as the slave takes them. The component reads them one by one with
-// ReadStringLine (AutoReceive off); the baseline reads the slave in blocks
-// and splits them at CR LF. Each line is compared with the one sent.
-#include <unistd.h>
-
+// Line reads: lines of 78 printable bytes and CR LF written to the peer end
+// as fast as the port end takes them. The component reads them one by one
+// with ReadStringLine (AutoReceive off); the baseline reads the plain port
+// in blocks and splits them at CR LF. Each line is compared with the one sent.
 #include <vector>
 
 #include "host_synchronize.h"
@@ -24,21 +22,22 @@ std::string CheckLine(const std::string& text, std::size_t index, const char* li
            " bytes)";
 }
 
-RunOutcome ComponentRun(std::size_t lines, std::uint64_t seed) {
+RunOutcome ComponentRun(std::size_t lines, bool wakeOnData, std::uint64_t seed) {
     const std::string text = PrintableLines(lines, kWidth, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
 
     TTarnSerialPort port;
     port.SetAutoReceive(false);
-    why = OpenOnSlave(port, *pty);
+    port.SetWakeOnData(wakeOnData);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     Peer peer([&pty, &text]() -> std::string {
-        return WriteAll(pty->Master(), text.data(), text.size()) ? "" : "the peer could not write";
+        return pty->WritePeer(text.data(), text.size()) ? "" : "the peer could not write";
     });
     std::string failure;
     for (std::size_t i = 0; i < lines && failure.empty(); ++i) {
@@ -61,22 +60,22 @@ RunOutcome ComponentRun(std::size_t lines, std::uint64_t seed) {
 RunOutcome BaselineRun(std::size_t lines, std::uint64_t seed) {
     const std::string text = PrintableLines(lines, kWidth, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     Peer peer([&pty, &text]() -> std::string {
-        return WriteAll(pty->Master(), text.data(), text.size()) ? "" : "the peer could not write";
+        return pty->WritePeer(text.data(), text.size()) ? "" : "the peer could not write";
     });
     std::string failure;
     std::string pending;
     std::vector<char> buffer(1 << 16);
     std::size_t done = 0;
     while (done < lines && failure.empty()) {
-        const long n = ReadSome(fd, buffer.data(), buffer.size(), kStallMs);
+        const long n = raw->ReadSome(buffer.data(), buffer.size(), kStallMs);
         if (n <= 0) {
             failure = "line " + std::to_string(done) + " did not come";
             break;
@@ -92,7 +91,6 @@ RunOutcome BaselineRun(std::size_t lines, std::uint64_t seed) {
     const double seconds = SecondsSince(start);
     const std::string peerFailure = peer.Join();
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
-    close(fd);
 
     if (!failure.empty()) return Failed(failure);
     if (!peerFailure.empty()) return Failed(peerFailure);
@@ -104,11 +102,19 @@ RunOutcome BaselineRun(std::size_t lines, std::uint64_t seed) {
 
 void AddLineScenarios(const Settings& settings, std::vector<Scenario>& out) {
     const std::size_t lines = settings.lines;
+    const std::string title = std::to_string(lines) + " lines of 78 bytes and CR LF, ReadStringLine";
     out.push_back({"line_reads",
-                   std::to_string(lines) + " lines of 78 bytes and CR LF, ReadStringLine",
+                   title,
                    {{"lines/s", true, 35000, false}, {"CPU s", false, std::nullopt, false}},
                    settings.runs,
-                   [lines](std::uint64_t seed) { return ComponentRun(lines, seed); },
+                   [lines](std::uint64_t seed) { return ComponentRun(lines, false, seed); },
+                   [lines](std::uint64_t seed) { return BaselineRun(lines, seed); }});
+    if (!settings.everyMode) return;
+    out.push_back({"line_reads_wake",
+                   title + ", WakeOnData",
+                   {{"lines/s", true, std::nullopt, false}, {"CPU s", false, std::nullopt, false}},
+                   settings.runs,
+                   [lines](std::uint64_t seed) { return ComponentRun(lines, true, seed); },
                    [lines](std::uint64_t seed) { return BaselineRun(lines, seed); }});
 }
 

@@ -1,10 +1,8 @@
-// Bulk receive: random bytes written to the master as fast as the slave
+// Bulk receive: random bytes written to the peer end as fast as the port end
 // takes them. The component receives them with AutoReceive, polling with its
 // OnReceive on the main thread, or woken by the data with OnReceive on the
-// receive thread; the baseline reads the slave with poll and read. Every
+// receive thread; the baseline reads the plain port as it comes. Every
 // byte is verified through a hash of the whole stream.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <optional>
@@ -48,7 +46,7 @@ struct Reception {
 RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t seed) {
     const Transfer transfer = MakeTransfer(bytes, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
 
     TTarnSerialPort port;
@@ -63,14 +61,14 @@ RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t se
         got.Add(buffer);
         count += buffer.size();
     });
-    why = OpenOnSlave(port, *pty);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     Peer peer([&pty, &transfer]() -> std::string {
         const std::string& p = transfer.payload;
-        return WriteAll(pty->Master(), p.data(), p.size()) ? "" : "the peer could not write";
+        return pty->WritePeer(p.data(), p.size()) ? "" : "the peer could not write";
     });
     const bool moved =
         ServiceUntil([&] { return count.load() >= bytes; }, [&] { return count.load(); });
@@ -92,28 +90,27 @@ RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t se
 RunOutcome BaselineRun(std::size_t bytes, std::uint64_t seed) {
     const Transfer transfer = MakeTransfer(bytes, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
     Peer peer([&pty, &transfer]() -> std::string {
         const std::string& p = transfer.payload;
-        return WriteAll(pty->Master(), p.data(), p.size()) ? "" : "the peer could not write";
+        return pty->WritePeer(p.data(), p.size()) ? "" : "the peer could not write";
     });
     StreamHash got;
     std::vector<char> buffer(1 << 16);
     while (got.Count() < bytes) {
-        const long n = ReadSome(fd, buffer.data(), buffer.size(), kStallMs);
+        const long n = raw->ReadSome(buffer.data(), buffer.size(), kStallMs);
         if (n <= 0) break;
         got.Add(buffer.data(), static_cast<std::size_t>(n));
     }
     const double seconds = SecondsSince(start);
     const std::string peerFailure = peer.Join();
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
-    close(fd);
 
     if (!peerFailure.empty()) return Failed(peerFailure);
     why = Verify(got, transfer);

@@ -1,12 +1,10 @@
-// Round trip: the peer writes one byte to the master, waits for it to come
+// Round trip: the peer writes one byte to the peer end, waits for it to come
 // back and only then writes the next. The component echoes each byte from
 // its OnReceive handler with SendChars, polling at Delay 1 or woken by the
 // data; or it reads each byte with ReadChars(1) and sends it back. The
-// baseline echoes with poll, read and write on the slave. The peer times each
+// baseline echoes with reads and writes of the plain port. The peer times each
 // trip and checks that the byte that came back is the one it sent; the echoing
 // side's processor time per trip is charged to it.
-#include <unistd.h>
-
 #include <atomic>
 #include <vector>
 
@@ -21,13 +19,13 @@ struct Trips {
 };
 
 // The peer's side of every trip, for both the component and the baseline.
-std::string TimeTrips(int master, Trips& trips) {
+std::string TimeTrips(Line& line, Trips& trips) {
     trips.micros.reserve(trips.bytes.size());
     for (std::size_t i = 0; i < trips.bytes.size(); ++i) {
         const Clock::time_point sent = Clock::now();
         char back = 0;
-        if (!WriteAll(master, &trips.bytes[i], 1)) return "the peer could not write";
-        if (!ReadExactly(master, &back, 1))
+        if (!line.WritePeer(&trips.bytes[i], 1)) return "the peer could not write";
+        if (!line.ReadPeerExactly(&back, 1))
             return "trip " + std::to_string(i) + " did not come back";
         trips.micros.push_back(
             std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
@@ -41,34 +39,36 @@ RunOutcome Figures(const Trips& trips, double cpuSeconds) {
     return {{Percentile(trips.micros, 50), Percentile(trips.micros, 99), cpuMicrosPerTrip}, ""};
 }
 
-enum class Echo { PollingEvent, WakeEvent, ReadChars };
+enum class Echo { PollingEvent, WakeEvent, ReadChars, PollingReadChars };
 
 RunOutcome ComponentRun(std::size_t count, Echo echo, std::uint64_t seed) {
     Trips trips{RandomBytes(count, seed), {}};
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
 
     TTarnSerialPort port;
-    if (echo == Echo::PollingEvent) port.SetDelay(1);
-    port.SetWakeOnData(echo != Echo::PollingEvent);
+    const bool polling = echo == Echo::PollingEvent || echo == Echo::PollingReadChars;
+    const bool reads = echo == Echo::ReadChars || echo == Echo::PollingReadChars;
+    if (polling) port.SetDelay(1);
+    port.SetWakeOnData(!polling);
     // Woken by the data, the events run on the receive thread.
-    port.SetNeedSynchronization(echo == Echo::PollingEvent);
-    port.SetAutoReceive(echo != Echo::ReadChars);
+    port.SetNeedSynchronization(polling);
+    port.SetAutoReceive(!reads);
     // An exception here would be absorbed by the receive thread; the peer
     // then sees a trip that does not come back.
     std::atomic<std::uint64_t> echoed{0};
-    if (echo != Echo::ReadChars) {
+    if (!reads) {
         port.SetOnReceive([&port, &echoed](TTarnSerialPort*, std::string buffer) {
             echoed += port.SendChars(buffer);
         });
     }
-    why = OpenOnSlave(port, *pty);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
-    Peer peer([&pty, &trips] { return TimeTrips(pty->Master(), trips); });
-    if (echo == Echo::ReadChars) {
+    Peer peer([&pty, &trips] { return TimeTrips(*pty, trips); });
+    if (reads) {
         while (echoed < count) {
             const std::string byte = port.ReadChars(1);
             if (byte.empty() || port.SendChars(byte) != 1) break;
@@ -88,24 +88,23 @@ RunOutcome ComponentRun(std::size_t count, Echo echo, std::uint64_t seed) {
 RunOutcome BaselineRun(std::size_t count, std::uint64_t seed) {
     Trips trips{RandomBytes(count, seed), {}};
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
 
     const double cpuAtStart = ProcessCpuSeconds();
-    Peer peer([&pty, &trips] { return TimeTrips(pty->Master(), trips); });
+    Peer peer([&pty, &trips] { return TimeTrips(*pty, trips); });
     std::string failure;
-    for (std::size_t echoed = 0; echoed < count && failure.empty();) {
-        char bytes[64];
-        const long n = ReadSome(fd, bytes, sizeof bytes, kStallMs);
-        if (n <= 0 || !WriteAll(fd, bytes, static_cast<std::size_t>(n)))
+    // One byte at a time, as the peer sends them: a Win32 read for more would
+    // wait out its interval time-out after the byte.
+    for (std::size_t echoed = 0; echoed < count && failure.empty(); ++echoed) {
+        char byte = 0;
+        if (raw->ReadSome(&byte, 1, kStallMs) != 1 || !raw->WriteAll(&byte, 1))
             failure = "the echo failed";
-        if (n > 0) echoed += static_cast<std::size_t>(n);
     }
     const std::string peerFailure = peer.Join();
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
-    close(fd);
     if (!peerFailure.empty()) return Failed(peerFailure);
     if (!failure.empty()) return Failed(failure);
     return Figures(trips, cpu);
@@ -135,6 +134,12 @@ void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out)
         {{"median us", false, 1.3, true},
          {"p99 us", false, std::nullopt, false},
          {"CPU us/trip", false, 2.0, true}});
+    if (!settings.everyMode) return;
+    add("round_trip_readchars_polling", "by ReadChars(1) and SendChars, Delay 1",
+        Echo::PollingReadChars,
+        {{"median us", false, std::nullopt, false},
+         {"p99 us", false, std::nullopt, false},
+         {"CPU us/trip", false, std::nullopt, false}});
 }
 
 }  // namespace tarn::bench

@@ -1,9 +1,7 @@
-// Send: random bytes sent in blocks of 4 KiB while the peer reads the master
+// Send: random bytes sent in blocks of 4 KiB while the peer reads the peer end
 // as fast as it can and hashes what comes. The component sends each block
-// with SendChars; the baseline writes it to the slave. The figure's clock
+// with SendChars; the baseline writes it to the plain port. The figure's clock
 // stops when the peer has the last byte.
-#include <unistd.h>
-
 #include <vector>
 
 #include "scenario_support.h"
@@ -34,10 +32,10 @@ Blocks MakeBlocks(std::size_t bytes, std::uint64_t seed) {
 }
 
 // The peer: reads until `total` bytes have come, hashing them.
-std::string ReadAndHash(int master, std::size_t total, StreamHash& got) {
+std::string ReadAndHash(Line& line, std::size_t total, StreamHash& got) {
     std::vector<char> buffer(1 << 16);
     while (got.Count() < total) {
-        const long n = ReadSome(master, buffer.data(), buffer.size(), kStallMs);
+        const long n = line.ReadPeer(buffer.data(), buffer.size(), kStallMs);
         if (n <= 0)
             return "the peer stopped receiving after " + std::to_string(got.Count()) + " bytes";
         got.Add(buffer.data(), static_cast<std::size_t>(n));
@@ -46,11 +44,11 @@ std::string ReadAndHash(int master, std::size_t total, StreamHash& got) {
 }
 
 template <typename SendBlock>
-RunOutcome Measure(const PseudoTerminal& pty, const Blocks& b, SendBlock send) {
+RunOutcome Measure(Line& line, const Blocks& b, SendBlock send) {
     StreamHash got;
     const double cpuAtStart = ProcessCpuSeconds();
     const Clock::time_point start = Clock::now();
-    Peer peer([&pty, &b, &got] { return ReadAndHash(pty.Master(), b.total, got); });
+    Peer peer([&line, &b, &got] { return ReadAndHash(line, b.total, got); });
     std::string failure;
     for (std::size_t i = 0; i < b.blocks.size() && failure.empty(); ++i) {
         failure = send(b.blocks[i]);
@@ -64,13 +62,15 @@ RunOutcome Measure(const PseudoTerminal& pty, const Blocks& b, SendBlock send) {
     return {{static_cast<double>(b.total) / kMega / seconds, cpu}, ""};
 }
 
-RunOutcome ComponentRun(std::size_t bytes, std::uint64_t seed) {
+RunOutcome ComponentRun(std::size_t bytes, bool wakeOnData, std::uint64_t seed) {
     const Blocks b = MakeBlocks(bytes, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
     TTarnSerialPort port;
-    why = OpenOnSlave(port, *pty);
+    // The receive thread keeps polling the line while the sends go out.
+    port.SetWakeOnData(wakeOnData);
+    why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
 
     const RunOutcome outcome = Measure(*pty, b, [&port](const std::string& block) -> std::string {
@@ -94,14 +94,13 @@ RunOutcome ComponentRun(std::size_t bytes, std::uint64_t seed) {
 RunOutcome BaselineRun(std::size_t bytes, std::uint64_t seed) {
     const Blocks b = MakeBlocks(bytes, seed);
     std::string why;
-    const auto pty = PseudoTerminal::Create(&why);
+    const auto pty = Line::Create(&why);
     if (!pty) return Failed(why);
-    const int fd = pty->OpenSlaveRaw(&why);
-    if (fd < 0) return Failed(why);
-    const RunOutcome outcome = Measure(*pty, b, [fd](const std::string& block) -> std::string {
-        return WriteAll(fd, block.data(), block.size()) ? "" : "the write failed";
+    const auto raw = RawPort::Open(*pty, &why);
+    if (!raw) return Failed(why);
+    const RunOutcome outcome = Measure(*pty, b, [&raw](const std::string& block) -> std::string {
+        return raw->WriteAll(block.data(), block.size()) ? "" : "the write failed";
     });
-    close(fd);
     return outcome;
 }
 
@@ -109,11 +108,19 @@ RunOutcome BaselineRun(std::size_t bytes, std::uint64_t seed) {
 
 void AddSendScenarios(const Settings& settings, std::vector<Scenario>& out) {
     const std::size_t bytes = settings.sendBytes;
+    const std::string title = "SendChars of " + SizeText(bytes) + " in 4 KiB blocks";
     out.push_back({"send",
-                   "SendChars of " + SizeText(bytes) + " in 4 KiB blocks",
+                   title,
                    {{"MB/s", true, 0.8, true}, {"CPU s", false, std::nullopt, false}},
                    settings.sendRunsPerRun * settings.runs,
-                   [bytes](std::uint64_t seed) { return ComponentRun(bytes, seed); },
+                   [bytes](std::uint64_t seed) { return ComponentRun(bytes, false, seed); },
+                   [bytes](std::uint64_t seed) { return BaselineRun(bytes, seed); }});
+    if (!settings.everyMode) return;
+    out.push_back({"send_wake",
+                   title + ", WakeOnData",
+                   {{"MB/s", true, std::nullopt, false}, {"CPU s", false, std::nullopt, false}},
+                   settings.sendRunsPerRun * settings.runs,
+                   [bytes](std::uint64_t seed) { return ComponentRun(bytes, true, seed); },
                    [bytes](std::uint64_t seed) { return BaselineRun(bytes, seed); }});
 }
 

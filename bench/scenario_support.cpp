@@ -12,15 +12,24 @@ RunOutcome Failed(std::string why) {
     return outcome;
 }
 
-std::string OpenOnSlave(TTarnSerialPort& port, const PseudoTerminal& pty) {
+bool Line::ReadPeerExactly(char* out, std::size_t size) {
+    for (std::size_t got = 0; got < size;) {
+        const long n = ReadPeer(out + got, size - got, kStallMs);
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string OpenOnLine(TTarnSerialPort& port, const Line& line) {
     try {
-        port.SetCustomPortName(pty.SlavePath());
+        port.SetCustomPortName(line.PortName());
         port.SetPort(spCustom);
         port.Open();
     } catch (const std::exception& e) {
         return e.what();
     }
-    return port.IsConnected() == spCustom ? "" : "the port did not connect";
+    return port.IsConnected() != spNone ? "" : "the port did not connect";
 }
 
 Peer::Peer(std::function<std::string()> body)

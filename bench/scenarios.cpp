@@ -2,22 +2,6 @@
 
 namespace tarn::bench {
 
-Settings Settings::Smoke() {
-    Settings s;
-    s.smoke = true;
-    s.runs = 1;
-    s.bulkBytes = 256u << 10;
-    s.bulkDefaultBytes = 12u << 10;
-    s.bulkDefaultRuns = 1;
-    s.lines = 2000;
-    s.roundTrips = 50;
-    s.waitSeconds = 1;
-    s.idleSeconds = 0.3;
-    s.sendBytes = 1u << 20;
-    s.sendRunsPerRun = 1;
-    return s;
-}
-
 std::vector<Scenario> AllScenarios(const Settings& settings) {
     std::vector<Scenario> all;
     AddReceiveScenarios(settings, all);
@@ -25,6 +9,11 @@ std::vector<Scenario> AllScenarios(const Settings& settings) {
     AddRoundTripScenarios(settings, all);
     AddIdleScenarios(settings, all);
     AddSendScenarios(settings, all);
+    if (!settings.goals) {
+        for (Scenario& s : all) {
+            for (FigureKind& f : s.figures) f.goal.reset();
+        }
+    }
     return all;
 }
 

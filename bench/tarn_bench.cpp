@@ -16,17 +16,22 @@ namespace {
 using namespace tarn::bench;
 
 void Usage(std::ostream& out) {
+    const Settings full = Settings::Full();
     out << "usage: tarn_bench [--smoke] [--runs N] [--only NAME,...] [--json FILE]\n"
            "                  [--bulk-default-mib N] [--list]\n"
            "  --smoke               one short run of each scenario: verifies data, no figures\n"
            "                        worth reading\n"
-           "  --runs N              interleaved pairs of runs per scenario (default 5; the\n"
-           "                        bulk receive at the default Delay runs at most 3, the\n"
-           "                        send, whose runs are short, three times N)\n"
+           "  --runs N              interleaved pairs of runs per scenario (default "
+        << full.runs << "; the\n"
+           "                        bulk receive at the default Delay runs at most "
+        << full.bulkDefaultRuns << ",\n"
+           "                        the send "
+        << full.sendRunsPerRun
+        << " times N)\n"
            "  --only NAME,...       run only these scenarios (see --list)\n"
            "  --json FILE           where to write the results (default tarn_bench.json)\n"
-           "  --bulk-default-mib N  bytes for the bulk receive at the default Delay, which\n"
-           "                        takes about 7 minutes a run at the default of 16\n";
+           "  --bulk-default-mib N  MiB for the bulk receive at the default Delay (default "
+        << SizeText(full.bulkDefaultBytes) << ")\n";
 }
 
 bool ParseCount(const char* text, std::size_t& value) {
@@ -69,7 +74,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    Settings settings = smoke ? Settings::Smoke() : Settings();
+    Settings settings = smoke ? Settings::Smoke() : Settings::Full();
     if (runs != 0) settings.runs = runs;
     if (bulkDefaultMib != 0) settings.bulkDefaultBytes = bulkDefaultMib << 20;
 

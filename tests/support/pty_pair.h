@@ -23,6 +23,12 @@ public:
     // at it.
     virtual std::string PortName() const = 0;
 
+    // A name under which more handles on the peer end open, for callers
+    // that drive it with their own time-outs: under Wine its Windows path
+    // (UTF-8). Natively empty: the peer end is a master, which has no name
+    // that opens it again.
+    virtual std::string PeerPath() const = 0;
+
     // Writes all of `bytes` to the peer end.
     virtual bool WritePeer(const std::string& bytes) = 0;
 

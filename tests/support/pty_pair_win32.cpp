@@ -262,6 +262,7 @@ public:
     }
 
     std::string PortName() const override { return portName_; }
+    std::string PeerPath() const override { return Utf8(dosDir_ + L"\\peer"); }
 
     bool WritePeer(const std::string& bytes) override {
         std::shared_lock<std::shared_mutex> lock(peerMutex_);

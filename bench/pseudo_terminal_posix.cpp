@@ -1,4 +1,4 @@
-#include "pseudo_terminal.h"
+#include "pseudo_terminal_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>

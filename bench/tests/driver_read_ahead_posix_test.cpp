@@ -10,7 +10,7 @@
 #include <atomic>
 #include <thread>
 
-#include "pseudo_terminal.h"
+#include "pseudo_terminal_posix.h"
 #include "serial_driver.h"
 #include "wait_until.h"
 

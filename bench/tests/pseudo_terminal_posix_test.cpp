@@ -1,4 +1,4 @@
-#include "pseudo_terminal.h"
+#include "pseudo_terminal_posix.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -10,12 +10,9 @@
 #include <memory>
 #include <string>
 
-namespace tarn::bench {
+#include "measure.h"
 
-// How long any single wait for the other end may last before the scenario
-// counts as failed.
-constexpr std::chrono::seconds kStallLimit{30};
-constexpr int kStallMs = 30000;
+namespace tarn::bench {
 
 class PseudoTerminal {
 public:

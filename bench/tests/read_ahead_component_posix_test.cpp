@@ -7,7 +7,7 @@
 
 #include "Tarnserialport.h"
 #include "host_synchronize.h"
-#include "pseudo_terminal.h"
+#include "pseudo_terminal_posix.h"
 #include "wait_until.h"
 
 namespace tarn::bench {
