@@ -394,7 +394,9 @@ bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     for (;;) {
         const std::uint32_t readsBefore = kernelReads_.load();
         if (ioctl(fd_, FIONREAD, &queued) != 0) return FailWithErrno(errno);
-        if (ioctl(fd_, TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
+        // A pseudo-terminal's writes go to the other end's input at once;
+        // the kernel counts its output queue as empty whatever is unread.
+        if (!pseudoTerminal_ && ioctl(fd_, TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
         lock.lock();
         if (kernelReads_.load() == readsBefore) break;
         lock.unlock();
@@ -782,6 +784,9 @@ bool PosixSerialDevice::EscapeCommFunction(std::uint32_t function) {
 bool PosixSerialDevice::GetCommModemStatus(std::uint32_t* status) {
     if (status != nullptr) *status = 0;
     if (IsGone()) return false;
+    // A pseudo-terminal has no modem lines, and the kernel refuses to read
+    // them every time; the answer is the same without asking.
+    if (pseudoTerminal_) return FailWith(ERROR_NOT_SUPPORTED);
     int lines = 0;
     if (ioctl(fd_, TIOCMGET, &lines) != 0) {
         if (errno == ENOTTY || errno == EINVAL) return FailWith(ERROR_NOT_SUPPORTED);
