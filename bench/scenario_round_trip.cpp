@@ -134,7 +134,6 @@ void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out)
         {{"median us", false, 1.3, true},
          {"p99 us", false, std::nullopt, false},
          {"CPU us/trip", false, 2.0, true}});
-    if (!settings.everyMode) return;
     add("round_trip_readchars_polling", "by ReadChars(1) and SendChars, Delay 1",
         Echo::PollingReadChars,
         {{"median us", false, std::nullopt, false},

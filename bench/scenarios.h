@@ -34,11 +34,6 @@ struct Settings {
     // the reader moves its rate by a factor of two either way: this many
     // times the pairs keep the median ratio steady.
     std::size_t sendRunsPerRun = 1;
-    // Whether the line reads, the ReadChars(1) round trip and the send run
-    // in both receive modes. On Linux only the mode that matters for each
-    // is measured; on Windows, where waking on data still polls inside the
-    // driver, both are.
-    bool everyMode = false;
     // Whether figures carry their goals. The goals are set for Linux; under
     // Wine only the ratios to the baseline mean anything.
     bool goals = true;

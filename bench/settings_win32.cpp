@@ -18,7 +18,6 @@ Settings Settings::Full() {
     s.idleSeconds = 2;
     s.sendBytes = 8u << 20;
     s.sendRunsPerRun = 1;
-    s.everyMode = true;
     s.goals = false;
     return s;
 }
