@@ -100,8 +100,12 @@ trap 'exit 143' TERM
 
 # The server is started here, detached from the program's output: when a
 # terminal that it has open hangs up (a test pulling a pseudo-terminal), it
-# gets SIGHUP and dumps its object table to its stderr. If a server already
-# runs for this prefix, the program joins it.
+# gets SIGHUP and dumps its object table to its stderr. The server of an
+# earlier run lingers a few seconds after its last program; one that ends
+# just as this program starts would leave the program to start a server of
+# its own, with the program's output (ctest then logged hundreds of
+# megabytes of dumps), so a lingering one is waited for first.
+wineserver -w >/dev/null 2>&1 || true
 wineserver >/dev/null 2>&1 || true
 
 status=0
