@@ -220,17 +220,38 @@ public:
     // Wine too, but they replace the time-outs that the synchronous reads
     // and the application's settings depend on, and a waiting read holds
     // up the sends in the same way.
+    //
+    // While bytes keep coming, the next ones often follow within a fraction
+    // of a millisecond (the answer to what was just sent, the rest of a
+    // burst), and the shortest sleep lasts a millisecond or more: then the
+    // queue is looked at for a moment with only the processor given away in
+    // between, before the sleeps. A quiet port goes straight to the sleeps.
     bool WaitCommInput(std::uint32_t milliseconds) override {
         using Clock = std::chrono::steady_clock;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        constexpr auto kLookingWithoutSleep = std::chrono::microseconds(200);
+        constexpr auto kStillComing = std::chrono::milliseconds(20);
+        const Clock::time_point start = Clock::now();
+        const Clock::time_point deadline = start + std::chrono::milliseconds(milliseconds);
+        const bool coming = start - Clock::time_point(Clock::duration(lastInputSeen_.load())) <
+                            kStillComing;
+        const Clock::time_point sleepsFrom =
+            coming ? std::min(deadline, start + kLookingWithoutSleep) : start;
         std::uint32_t pause = 1;
         for (;;) {
             if (released_.load() || waitsEnded_.load()) return true;
             std::uint32_t errors = 0;
             tarn::driver::COMSTAT stat{};
             if (!ClearCommError(&errors, &stat)) return false;
-            if (stat.cbInQue > 0) return true;
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (stat.cbInQue > 0) {
+                lastInputSeen_.store(Clock::now().time_since_epoch().count());
+                return true;
+            }
+            const Clock::time_point now = Clock::now();
+            if (now < sleepsFrom) {
+                ::SwitchToThread();
+                continue;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
             if (left.count() <= 0) return true;
             ::Sleep(static_cast<::DWORD>(std::min<std::int64_t>(pause, left.count())));
             pause = std::min<std::uint32_t>(pause * 2, 4);
@@ -285,6 +306,8 @@ public:
     void CancelCommWaits() override { waitsEnded_.store(true); }
 
 private:
+    // When a wait last found input, in ticks of the steady clock.
+    std::atomic<std::chrono::steady_clock::rep> lastInputSeen_{0};
     // The most a peek reads ahead in one go.
     static constexpr ::DWORD kLongestReadAhead = 4096;
 

@@ -105,8 +105,12 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return;
     if (!c->FWakeOnData || end == TCycleEnd::Pending) return SleepDelay();
-    // After a chunk too: a wait on bytes that are there already returns at
-    // once, and costs less than a cycle that finds the queue empty.
+    // After a chunk more may wait. A driver that sleeps until input comes
+    // is asked at once: a wait on bytes that are there returns at once, and
+    // costs less than a cycle that finds the queue empty. One that looks at
+    // its queue between sleeps might sleep through the next bytes, so there
+    // the next cycle follows at once.
+    if (end == TCycleEnd::Delivered && (waitWakes_ & drv::COMMWAIT_INPUT) == 0) return;
     if (drv::WaitCommInput(ComDevice, InputWaitMs(*c))) {
         lastWaitFailed = false;
         return;
