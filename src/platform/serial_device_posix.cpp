@@ -23,6 +23,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <string>
 #include <utility>
@@ -31,6 +32,7 @@
 #include "errno_to_win32_posix.h"
 #include "line_settings_posix.h"
 #include "open_terminals_posix.h"
+#include "read_deadlines_posix.h"
 #include "receive_filter_posix.h"
 #include "serial_device.h"
 #include "terminal_class_posix.h"
@@ -472,36 +474,15 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
     const std::uint32_t abortsAtStart = rxAborts_.load();
     std::lock_guard<std::mutex> readLock(readMutex_);
 
-    COMMTIMEOUTS t;
+    COMMTIMEOUTS timeouts;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        t = timeouts_;
+        timeouts = timeouts_;
     }
-    // The Win32 rules: MAXDWORD/0/0 returns at once with what is queued;
-    // MAXDWORD/MAXDWORD/c returns as soon as anything is there, waiting at
-    // most c for the first byte; otherwise the total time-out is
-    // multiplier * count + constant (none when both are 0), and a non-zero
-    // interval ends the read when the line stays quiet that long after a
-    // byte arrived.
-    const bool immediate = t.ReadIntervalTimeout == kMaxDword &&
-                           t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-    const bool returnOnFirst = t.ReadIntervalTimeout == kMaxDword &&
-                               t.ReadTotalTimeoutMultiplier == kMaxDword &&
-                               t.ReadTotalTimeoutConstant != 0;
-    const std::uint64_t totalMs =
-        returnOnFirst ? t.ReadTotalTimeoutConstant
-                      : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-                            t.ReadTotalTimeoutConstant;
-    const bool hasTotal = totalMs != 0;
-    const bool hasInterval =
-        !returnOnFirst && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point totalDeadline = start + std::chrono::milliseconds(totalMs);
+    ReadDeadlines deadlines(timeouts, count, Clock::now());
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint32_t done = 0;
-    Clock::time_point lastArrival{};
-    bool anyArrived = false;
     for (;;) {
         if (rxAborts_.load() != abortsAtStart) {
             if (read != nullptr) *read = done;
@@ -514,28 +495,15 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
             return false;
         }
         done += static_cast<std::uint32_t>(produced);
-        if (rawSeen) {
-            lastArrival = Clock::now();
-            anyArrived = true;
-        }
+        if (rawSeen) deadlines.Arrived(Clock::now());
         if (done == count) break;
         if (rawSeen) continue;  // the queue may hold more
-        if (immediate || (returnOnFirst && done > 0)) break;
+        if (deadlines.EndsWhenNothingQueued(done)) break;
 
-        // Nothing queued: wait for the line, the earlier deadline first.
-        Clock::time_point deadline{};
-        bool limited = false;
-        if (hasTotal) {
-            deadline = totalDeadline;
-            limited = true;
-        }
-        if (hasInterval && anyArrived) {
-            const auto intervalEnd = lastArrival + std::chrono::milliseconds(t.ReadIntervalTimeout);
-            if (!limited || intervalEnd < deadline) deadline = intervalEnd;
-            limited = true;
-        }
-        if (limited && Clock::now() >= deadline) break;
-        const int ready = Wait(POLLIN, rxWake_, limited ? &deadline : nullptr);
+        // Nothing queued: wait for the line until the read's time is up.
+        const std::optional<Clock::time_point> deadline = deadlines.WaitUntil();
+        if (deadline && Clock::now() >= *deadline) break;
+        const int ready = Wait(POLLIN, rxWake_, deadline ? &*deadline : nullptr);
         if (ready < 0) {
             if (read != nullptr) *read = done;
             return FailWithErrno(errno);
