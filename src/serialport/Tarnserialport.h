@@ -173,7 +173,7 @@ public:
     // How the receive thread waits between its cycles. Off (the default), it
     // sleeps Delay milliseconds after every cycle. On, it sleeps in the
     // driver until bytes arrive, the device goes or the port closes, and
-    // reads again at once after a chunk; the modem lines and the presence
+    // delivers each chunk as soon as it comes; the modem lines and the presence
     // check are still looked at at least every Delay. A change while a port
     // is open takes effect at the thread's next cycle. Any thread.
     bool GetWakeOnData() const { return FWakeOnData; }
@@ -302,12 +302,12 @@ private:
     // sequence keep them: the last read buffer holds the last byte, and the
     // log gets one record per byte. Exceptions pass, with `result` already
     // holding the bytes read.
-    // A read up to the first of `entries` (end sequences as bytes, an empty
-    // one never matching), with the time-out of ReadStringUpToEndChars.
-    AnsiString ReadUpToEnds(std::vector<AnsiString> entries, std::int32_t timeOutSeconds);
     using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
     void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
                      AnsiString& result);
+    // A read up to the first of `entries` (end sequences as bytes, an empty
+    // one never matching), with the time-out of ReadStringUpToEndChars.
+    AnsiString ReadUpToEnds(std::vector<AnsiString> entries, std::int32_t timeOutSeconds);
     // Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
     // have passed; true then, and the caller looks at the queue itself (a
     // wait in the driver may also end early). With a negative `limitMs`

@@ -123,9 +123,10 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     SleepDelay();
 }
 
-bool TComThread::LineCheckDue(const TTarnSerialPort& c, Clock::time_point now) const {
+bool TComThread::LookDue(const TTarnSerialPort& c, Clock::time_point last,
+                         Clock::time_point now) const {
     if (!c.FWakeOnData || previousEnd_ != TCycleEnd::Delivered) return true;
-    return now - lastLineCheck_ >= std::chrono::milliseconds(c.FDelay.load());
+    return now - last >= std::chrono::milliseconds(c.FDelay.load());
 }
 
 std::uint32_t TComThread::InputWaitMs(const TTarnSerialPort& c) const {
@@ -223,10 +224,7 @@ bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
     TTarnSerialPort* c = owner();
     if (c == nullptr) return false;
     const Clock::time_point now = Clock::now();
-    if (c->FWakeOnData && !queryFailed && previousEnd_ == TCycleEnd::Delivered &&
-        now - lastPresenceCheck_ < std::chrono::milliseconds(c->FDelay.load())) {
-        return true;
-    }
+    if (!queryFailed && !LookDue(*c, lastPresenceCheck_, now)) return true;
     lastPresenceCheck_ = now;
     return CheckPresence();
 }
@@ -307,7 +305,7 @@ void TComThread::Execute() {
 
         cycleStart_ = Clock::now();
         try {
-            if (LineCheckDue(*c, cycleStart_)) {
+            if (LookDue(*c, lastLineCheck_, cycleStart_)) {
                 lastLineCheck_ = cycleStart_;
                 const TLineStatusSet lines = c->GetLineStatus(ComDevice);
                 if (lines.Bits() != c->FLineStatus.load()) {

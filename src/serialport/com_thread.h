@@ -122,18 +122,18 @@ private:
 
     // The component's presence check. False when the component went away.
     bool CheckPresence();
-    // The presence check of a cycle that found the queue empty. A thread
-    // that wakes on data has one such cycle after every chunk; there it
-    // checks only when Delay has passed since the last check, or when the
-    // queue query failed. Cycles that follow a wait always check.
+    // The presence check of a cycle that found the queue empty, when it is
+    // due (see LookDue) or the queue query failed.
     bool CheckPresenceWhenDue(bool queryFailed);
     // One poll cycle after the line status; false when the component went
     // away.
     bool PollOnce(TCycleEnd& end);
-    // Whether this cycle looks at the modem lines: always, except in a
-    // thread that wakes on data right after a chunk (more may wait, and the
-    // lines were looked at less than Delay ago), as with the presence check.
-    bool LineCheckDue(const TTarnSerialPort& c, std::chrono::steady_clock::time_point now) const;
+    // Whether a look at the modem lines or the presence, last taken at
+    // `last`, is due in this cycle: always, except in a thread that wakes
+    // on data right after a chunk, where it waits until Delay has passed
+    // since `last` (more bytes may be on their way).
+    bool LookDue(const TTarnSerialPort& c, std::chrono::steady_clock::time_point last,
+                 std::chrono::steady_clock::time_point now) const;
     // How long a thread that wakes on data waits for input: until the next
     // look at the lines and the presence is due, at most Delay after the
     // older of the two. When the driver's wait ends at once on a line change
