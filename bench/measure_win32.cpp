@@ -1,10 +1,7 @@
 // Under Wine both clocks tick in steps of the Linux clock tick (10 ms), and
 // they count this program's threads only: the time that the Wine server
 // spends on the program's requests is its own process's.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "host_windows.h"
 
 #include "cpu_time.h"
 #include "measure.h"

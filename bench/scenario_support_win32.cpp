@@ -16,13 +16,7 @@
 #include "pty_pair.h"
 #include "scenario_support.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "host_windows.h"
 
 namespace tarn::bench {
 namespace {

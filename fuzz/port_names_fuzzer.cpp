@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Tarnserialport.h"
-#include "device_name_posix.h"
+#include "device_name_linux.h"
 #include "fuzz_check.h"
 #include "host_strings.h"
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <set>
 
-#include "serial_hardware_posix.h"
+#include "serial_hardware_linux.h"
 
 namespace tarn::bench {
 namespace {

@@ -6,7 +6,7 @@
 #include "Tarnserialport.h"
 #include "host_registry.h"
 #include "host_stringlist.h"
-#include "registry_backend.h"
+#include "port_registry.h"
 
 using tarn::host::TRegistry;
 using tarn::host::TStringList;
@@ -15,16 +15,15 @@ using tarn::host::UnicodeString;
 
 namespace {
 
-const char16_t kPortListKey[] = u"HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
 // Calls `visit` with the data of each value of the port list, in the order
 // the registry gives them. A missing key visits nothing. A value that is not
 // a string raises the registry's error, which reaches the caller.
 template <typename Visit>
 void ForEachListedPort(Visit visit) {
-    TRegistry registry;
+    // The registry as the port layer shows it, with the virtual ports.
+    TRegistry registry(&tarn::driver::ReadRegistryKey);
     registry.SetRootKey(tarn::host::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKeyReadOnly(kPortListKey)) return;
+    if (!registry.OpenKeyReadOnly(tarn::driver::kSerialCommKey)) return;
     TStringList names;
     registry.GetValueNames(names);
     for (int i = 0; i < names.Count(); ++i) visit(registry.ReadString(names[i]));

@@ -2,33 +2,33 @@
 
 #include <atomic>
 
-#include "serial_driver.h"
+#include "host_library.h"
 
 namespace tarn::timer {
 
 namespace {
 
 // Null until bound; a failed binding is tried again at the next call.
-std::atomic<driver::FARPROC> beginPeriod{nullptr};
-std::atomic<driver::FARPROC> endPeriod{nullptr};
+std::atomic<host::FARPROC> beginPeriod{nullptr};
+std::atomic<host::FARPROC> endPeriod{nullptr};
 std::atomic<std::uint32_t> beginCount{0};
 std::atomic<std::uint32_t> endCount{0};
 
-driver::FARPROC LinkAPI(const char* library, const char* name) {
-    driver::HMODULE module = driver::GetModuleHandleA(library);
-    if (module == nullptr) module = driver::LoadLibraryA(library);
+host::FARPROC LinkAPI(const char* library, const char* name) {
+    host::HMODULE module = host::GetModuleHandleA(library);
+    if (module == nullptr) module = host::LoadLibraryA(library);
     if (module == nullptr) return nullptr;
-    return driver::GetProcAddress(module, name);
+    return host::GetProcAddress(module, name);
 }
 
-std::uint32_t CallPeriod(std::atomic<driver::FARPROC>& slot, const char* name,
+std::uint32_t CallPeriod(std::atomic<host::FARPROC>& slot, const char* name,
                          std::uint32_t period) {
-    driver::FARPROC function = slot.load();
+    host::FARPROC function = slot.load();
     if (function == nullptr) {
         function = LinkAPI("winmm.dll", name);
         slot.store(function);
     }
-    if (function != nullptr) driver::CallUintFunction(function, period);
+    if (function != nullptr) host::CallUintFunction(function, period);
     return 0;
 }
 

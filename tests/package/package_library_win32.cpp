@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "host_windows.h"
 
 #include "package/package_library.h"
 

@@ -1,7 +1,7 @@
 // The palette image as Windows itself sees it: a BITMAP resource of the
 // package DLL that the system loads by name, as a designer does.
 #include <gtest/gtest.h>
-#include <windows.h>
+#include "host_windows.h"
 
 namespace tarn::package {
 namespace {

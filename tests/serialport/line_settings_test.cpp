@@ -277,7 +277,7 @@ TEST(LineSettingsRates, OpenRefusesANonPositiveRate) {
         } catch (const ETarnSerialPortException& e) {
             EXPECT_EQ(
                 std::string(e.what()),
-                "Cannot connect to VLINE3. " + drv::SysErrorMessage(drv::ERROR_INVALID_PARAMETER));
+                "Cannot connect to VLINE3. " + drv::SystemErrorText(drv::ERROR_INVALID_PARAMETER));
         }
         EXPECT_FALSE(device.IsOpen()) << rate;
         EXPECT_EQ(port.GetCustomBaudRate(), rate);

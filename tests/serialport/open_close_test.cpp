@@ -89,7 +89,7 @@ TEST(OpenClose, FailureCarriesTheNameAndTheSystemText) {
         FAIL() << "opened";
     } catch (const ETarnSerialPortException& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "Cannot connect to VOPEN1. " + drv::SysErrorMessage(drv::ERROR_ACCESS_DENIED));
+                  "Cannot connect to VOPEN1. " + drv::SystemErrorText(drv::ERROR_ACCESS_DENIED));
     }
     EXPECT_EQ(port.IsConnected(), spNone);
     EXPECT_TRUE(log.entries.empty());
@@ -106,7 +106,7 @@ TEST(OpenClose, RefusedSettingsMakeOpenFail) {
         FAIL() << "opened";
     } catch (const ETarnSerialPortException& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot connect to VOPEN2. " +
-                                             drv::SysErrorMessage(drv::ERROR_INVALID_PARAMETER));
+                                             drv::SystemErrorText(drv::ERROR_INVALID_PARAMETER));
     }
     EXPECT_FALSE(device.IsOpen());
     port.Open();

@@ -1,7 +1,4 @@
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "host_windows.h"
 
 #include "cpu_time.h"
 

@@ -19,13 +19,7 @@
 #include "pty_pair.h"
 #include "registry_edit_win32.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "host_windows.h"
 
 namespace tarn::test {
 namespace {

@@ -4,13 +4,7 @@
 #include <atomic>
 #include <string>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "host_windows.h"
 
 namespace tarn::test {
 namespace {

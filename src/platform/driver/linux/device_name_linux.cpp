@@ -1,0 +1,93 @@
+#include "device_name_linux.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace tarn::driver {
+namespace {
+
+constexpr char kDevicePrefix[] = "\\\\.\\";
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of `directory` that equals `name` without regard to case, or an
+// empty string.
+std::string FindEntryIgnoringCase(const std::string& directory, const std::string& name) {
+    DIR* dir = opendir(directory.empty() ? "/" : directory.c_str());
+    if (dir == nullptr) return {};
+    std::vector<std::string> matches;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string entryName = entry->d_name;
+        if (EqualIgnoringCase(entryName, name)) matches.push_back(entryName);
+    }
+    closedir(dir);
+    if (matches.empty()) return {};
+    return *std::min_element(matches.begin(), matches.end());
+}
+
+}  // namespace
+
+std::string StripDevicePrefix(const std::string& path) {
+    const std::string prefix = kDevicePrefix;
+    if (path.compare(0, prefix.size(), prefix) == 0) return path.substr(prefix.size());
+    return path;
+}
+
+std::string DeviceFileForName(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    if (name.size() > 3 && LowerAscii(name[0]) == 'c' && LowerAscii(name[1]) == 'o' &&
+        LowerAscii(name[2]) == 'm') {
+        const std::string digits = name.substr(3);
+        const bool allDigits =
+            digits.size() <= 9 && digits[0] != '0' &&
+            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (allDigits) {
+            const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
+            return "/dev/ttyS" + std::to_string(number - 1);
+        }
+    }
+    return "/dev/" + name;
+}
+
+std::string FindPathIgnoringCase(const std::string& path) {
+    if (path.empty() || path[0] != '/' || Exists(path)) return path;
+    // Walk the components from the root, keeping each exact one that exists
+    // and replacing the others by an entry that differs only in case.
+    std::string resolved;
+    std::size_t start = 1;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        const std::string exact = resolved + "/" + component;
+        if (component == "." || component == ".." || Exists(exact)) {
+            resolved = exact;
+            continue;
+        }
+        const std::string match = FindEntryIgnoringCase(resolved, component);
+        if (match.empty()) return path;
+        resolved += "/" + match;
+    }
+    return resolved.empty() ? path : resolved;
+}
+
+}  // namespace tarn::driver

@@ -1,0 +1,48 @@
+// The system's error codes, the calling thread's last error and the text
+// for a code. The codes are Win32's on every platform, and the last error is
+// kept here, per thread, in every build: the Windows code takes kernel32's
+// code into it, and elsewhere the same codes stand for what errno said, so
+// that callers and messages read alike everywhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarn::host {
+
+// The codes sit in a namespace of their own, so that a layer built on this
+// one (the serial driver seam) can offer them under its own name with one
+// using-directive.
+inline namespace system_errors {
+
+inline constexpr std::uint32_t ERROR_SUCCESS = 0;
+inline constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr std::uint32_t ERROR_BAD_COMMAND = 22;
+inline constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
+inline constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
+inline constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
+inline constexpr std::uint32_t ERROR_INVALID_NAME = 123;
+inline constexpr std::uint32_t ERROR_MOD_NOT_FOUND = 126;
+inline constexpr std::uint32_t ERROR_PROC_NOT_FOUND = 127;
+inline constexpr std::uint32_t ERROR_OPERATION_ABORTED = 995;
+inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr std::uint32_t ERROR_DEVICE_REMOVED = 1617;
+
+}  // namespace system_errors
+
+// The calling thread's last error code, as Win32 keeps it.
+std::uint32_t GetLastError();
+void SetLastError(std::uint32_t code);
+
+// The system's text for an error code, without a trailing line break.
+std::string SystemErrorText(std::uint32_t code);
+
+}  // namespace tarn::host

@@ -1,0 +1,70 @@
+// The system's texts for the error codes that this library reports,
+// worded as Windows words them, so that messages read alike on every
+// platform.
+#include <cstdio>
+#include <string>
+
+#include "host_system_error.h"
+
+namespace tarn::host {
+namespace {
+
+const char* KnownText(std::uint32_t code) {
+    switch (code) {
+        case ERROR_SUCCESS:
+            return "The operation completed successfully.";
+        case ERROR_INVALID_FUNCTION:
+            return "Incorrect function.";
+        case ERROR_FILE_NOT_FOUND:
+            return "The system cannot find the file specified.";
+        case ERROR_PATH_NOT_FOUND:
+            return "The system cannot find the path specified.";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied.";
+        case ERROR_INVALID_HANDLE:
+            return "The handle is invalid.";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "Not enough memory resources are available to process this command.";
+        case ERROR_BAD_COMMAND:
+            return "The device does not recognize the command.";
+        case ERROR_GEN_FAILURE:
+            return "A device attached to the system is not functioning.";
+        case ERROR_SHARING_VIOLATION:
+            return "The process cannot access the file because it is being used by another "
+                   "process.";
+        case ERROR_NOT_SUPPORTED:
+            return "The request is not supported.";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect.";
+        case ERROR_SEM_TIMEOUT:
+            return "The semaphore timeout period has expired.";
+        case ERROR_INVALID_NAME:
+            return "The filename, directory name, or volume label syntax is incorrect.";
+        case ERROR_MOD_NOT_FOUND:
+            return "The specified module could not be found.";
+        case ERROR_PROC_NOT_FOUND:
+            return "The specified procedure could not be found.";
+        case ERROR_OPERATION_ABORTED:
+            return "The I/O operation has been aborted because of either a thread exit or an "
+                   "application request.";
+        case ERROR_IO_DEVICE:
+            return "The request could not be performed because of an I/O device error.";
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return "The device is not connected.";
+        case ERROR_DEVICE_REMOVED:
+            return "The device has been removed.";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string SystemErrorText(std::uint32_t code) {
+    if (const char* text = KnownText(code)) return text;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "Unknown error (0x%x)", static_cast<unsigned>(code));
+    return buffer;
+}
+
+}  // namespace tarn::host
