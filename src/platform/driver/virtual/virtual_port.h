@@ -8,6 +8,10 @@
 // wrote, injects bytes for it to read, sets the modem status lines, makes
 // faults happen on purpose and records every setting applied. All members may
 // be called from any thread.
+//
+// This header is installed with the package, so that an application's own
+// tests and demonstrations can make ports too; it needs only comm_types.h
+// and host_system_error.h beside it.
 #pragma once
 
 #include <chrono>
@@ -17,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial_driver.h"
+#include "comm_types.h"
 
 namespace tarn::driver {
 
