@@ -19,6 +19,15 @@ rm -rf "$root" "$consumer"
 echo "-- installing into $root"
 cmake --install "$build" --prefix "$root"
 
+echo "-- each installed header compiles on its own"
+# A header that needs one that was not installed fails here, by name.
+for header in "$root"/include/TarnSerialPort/*.h; do
+    echo "#include \"$(basename "$header")\"" |
+        c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -x c++ \
+            -I"$root/include/TarnSerialPort" - ||
+        { echo "$0: $(basename "$header") does not compile on its own" >&2; exit 1; }
+done
+
 echo "-- building against the installed package with find_package"
 # Only the installed tree may satisfy find_package, not the build tree or
 # the user's package registry.
