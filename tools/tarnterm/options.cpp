@@ -85,6 +85,7 @@ struct Option {
     bool (*apply)(Options& o, const Argument& arg);
 };
 
+// A heading of the usage text and the options under it.
 struct OptionGroup {
     const char* heading;
     std::vector<Option> options;
