@@ -2,6 +2,8 @@
 // caught before a port is touched, with a line that says what to do.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,50 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
     const auto dashed = ParseCommandLine({"--baud", "9600", "--", "-odd-name"});
     ASSERT_TRUE(dashed.ok) << dashed.error;
     EXPECT_EQ(dashed.options.port, "-odd-name");
+}
+
+// The usage text and the parser come from one table: every option that the
+// text names is taken as the text spells it, and once only; the value that
+// the hint for a missing value suggests is one that the option accepts.
+TEST(TarntermOptions, EveryOptionOfTheUsageTextIsTakenAsShown) {
+    std::map<std::string, int> shown;
+    std::istringstream usage(tarnterm::UsageText());
+    for (std::string line; std::getline(usage, line);) {
+        if (line.compare(0, 3, "  -") != 0) continue;
+        // "  -b, --baud N          bits per second ..."
+        std::string spelling = line.substr(2, line.find("  ", 2) - 2);
+        std::string alias;
+        if (spelling.compare(0, 2, "--") != 0) {
+            alias = spelling.substr(0, spelling.find(", "));
+            spelling.erase(0, alias.size() + 2);
+        }
+        const std::string name = spelling.substr(0, spelling.find(' '));
+        const bool takesValue = spelling.find(' ') != std::string::npos;
+        ++shown[name];
+        SCOPED_TRACE(line);
+        if (!alias.empty()) {
+            EXPECT_EQ(ParseCommandLine({alias}).error, ParseCommandLine({name}).error);
+            EXPECT_EQ(ParseCommandLine({alias}).options.mode,
+                      ParseCommandLine({name}).options.mode);
+        }
+        if (!takesValue) {
+            EXPECT_EQ(ParseCommandLine({"--demo", name + "=1"}).error,
+                      name + " takes no value; write it alone");
+            EXPECT_EQ(ParseCommandLine({"--demo", name}).error.find("unknown"), std::string::npos);
+            continue;
+        }
+        const std::string missing = ParseCommandLine({"--demo", name}).error;
+        const std::string hint = name + " needs a value, such as " + name + " ";
+        ASSERT_EQ(missing.compare(0, hint.size(), hint), 0) << missing;
+        std::string example = missing.substr(hint.size());
+        if (example.front() == '\'') example = example.substr(1, example.size() - 2);
+        // Whatever else the line lacks, the value itself is not refused.
+        const std::string error = ParseCommandLine({"--demo", name, example}).error;
+        EXPECT_NE(error.compare(0, name.size() + 2, name + " '"), 0) << error;
+        EXPECT_NE(error.compare(0, name.size() + 6, name + " needs"), 0) << error;
+    }
+    EXPECT_EQ(shown.count("--baud"), 1u);
+    for (const auto& option : shown) EXPECT_EQ(option.second, 1) << option.first;
 }
 
 }  // namespace

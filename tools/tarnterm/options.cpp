@@ -1,36 +1,13 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace tarnterm {
 namespace {
-
-// Options that take a value, and the example shown when it is missing.
-struct ValueOption {
-    const char* name;
-    const char* example;
-};
-
-const ValueOption kValueOptions[] = {
-    {"--baud", "--baud 115200"},
-    {"--data", "--data 8"},
-    {"--parity", "--parity none"},
-    {"--stop", "--stop 1"},
-    {"--flow", "--flow none"},
-    {"--delay", "--delay 50"},
-    {"--enter", "--enter crlf"},
-    {"--display", "--display names"},
-    {"--log", "--log traffic.log"},
-    {"--send", "--send 'hello\\r'"},
-    {"--send-file", "--send-file firmware.hex"},
-    {"--expect", "--expect OK"},
-    {"--timeout", "--timeout 5"},
-};
-
-const char* const kFlagOptions[] = {"--list",      "--json",       "--demo",
-                                    "--echo",      "--timestamps", "--reconnect",
-                                    "--read-line", "--help",       "--version"};
 
 bool AllDigits(const std::string& text) {
     if (text.empty() || text.size() > 9) return false;
@@ -47,144 +24,322 @@ int HexDigit(char c) {
     return -1;
 }
 
-// Applies one option with its value; false with `error` set when the value
-// is not acceptable.
-bool ApplyValue(Options& o, const std::string& name, const std::string& value, std::string& error) {
-    LineSettings& line = o.line;
-    if (name == "--baud") {
-        if (!AllDigits(value) || std::atol(value.c_str()) <= 0) {
-            error = "--baud '" + value +
-                    "' is not a rate; give bits per second, such as 9600 or 115200";
-            return false;
-        }
-        line.baud = static_cast<std::int32_t>(std::atol(value.c_str()));
-    } else if (name == "--data") {
-        if (value.size() != 1 || value[0] < '5' || value[0] > '8') {
-            error = "--data '" + value + "' is not a number of data bits; use 5, 6, 7 or 8";
-            return false;
-        }
-        line.dataBits = static_cast<TDataWidth>(dw5Bits + (value[0] - '5'));
-    } else if (name == "--parity") {
-        if (value == "none" || value == "n") {
-            line.parity = pbNone;
-        } else if (value == "odd" || value == "o") {
-            line.parity = pbOdd;
-        } else if (value == "even" || value == "e") {
-            line.parity = pbEven;
-        } else if (value == "mark" || value == "m") {
-            line.parity = pbMark;
-        } else if (value == "space" || value == "s") {
-            line.parity = pbSpace;
-        } else {
-            error = "--parity '" + value + "' is not a parity; use none, odd, even, mark or space";
-            return false;
-        }
-    } else if (name == "--stop") {
-        if (value == "1") {
-            line.stopBits = sb1Bit;
-        } else if (value == "1.5") {
-            line.stopBits = sb1_5Bits;
-        } else if (value == "2") {
-            line.stopBits = sb2Bits;
-        } else {
-            error = "--stop '" + value + "' is not a number of stop bits; use 1, 1.5 or 2";
-            return false;
-        }
-    } else if (name == "--flow") {
-        if (value == "none") {
-            line.flow = Flow::kNone;
-        } else if (value == "rtscts" || value == "hw") {
-            line.flow = Flow::kRtsCts;
-        } else if (value == "dtrdsr") {
-            line.flow = Flow::kDtrDsr;
-        } else if (value == "xonxoff" || value == "sw") {
-            line.flow = Flow::kXonXoff;
-        } else {
-            error =
-                "--flow '" + value + "' is not a flow control; use none, rtscts, dtrdsr or xonxoff";
-            return false;
-        }
-    } else if (name == "--delay") {
-        const long ms = AllDigits(value) ? std::atol(value.c_str()) : 0;
-        if (ms < 1 || ms > 10000) {
-            error = "--delay '" + value +
-                    "' is not a poll period; give 1 to 10000 milliseconds, such as 50";
-            return false;
-        }
-        line.delayMs = static_cast<std::uint32_t>(ms);
-    } else if (name == "--enter") {
-        if (value == "cr") {
-            o.enter = EnterKey::kCr;
-        } else if (value == "lf") {
-            o.enter = EnterKey::kLf;
-        } else if (value == "crlf") {
-            o.enter = EnterKey::kCrLf;
-        } else {
-            error = "--enter '" + value + "' is not a line ending; use cr, lf or crlf";
-            return false;
-        }
-    } else if (name == "--display") {
-        if (value == "raw") {
-            o.display = DisplayMode::kRaw;
-        } else if (value == "names") {
-            o.display = DisplayMode::kNames;
-        } else if (value == "hex") {
-            o.display = DisplayMode::kHex;
-        } else {
-            error = "--display '" + value + "' is not a display mode; use raw, names or hex";
-            return false;
-        }
-    } else if (name == "--log") {
-        if (value.empty()) {
-            error = "--log needs a file name, such as --log traffic.log";
-            return false;
-        }
-        o.logFile = value;
-    } else if (name == "--send" || name == "--expect") {
-        std::string bytes;
-        std::string why;
-        if (!DecodeEscapes(value, bytes, why)) {
-            error = name + " '" + value + "': " + why;
-            return false;
-        }
-        if (bytes.empty()) {
-            error = name + " needs at least one character, such as " + name + " OK";
-            return false;
-        }
-        o.steps.push_back({name == "--send" ? Step::Kind::kSend : Step::Kind::kExpect, bytes});
-    } else if (name == "--send-file") {
-        if (value.empty()) {
-            error = "--send-file needs a file name";
-            return false;
-        }
-        o.steps.push_back({Step::Kind::kSendFile, value});
-    } else if (name == "--timeout") {
-        char* end = nullptr;
-        const double seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || end == nullptr || *end != '\0' || !(seconds > 0) || seconds > 86400) {
-            error =
-                "--timeout '" + value + "' is not a time; give seconds above 0, such as 5 or 0.5";
-            return false;
-        }
-        o.timeoutSeconds = seconds;
+// One option as the command line gave it, handed to the option's applier.
+struct Argument {
+    // The long name, whichever spelling was typed, so that every message
+    // names the option the same way.
+    const std::string& name;
+    // Empty for a flag.
+    const std::string& value;
+    std::string& error;
+
+    // Refuses the value: "--baud 'fast' " followed by `why`.
+    bool Refuse(const std::string& why) const { return Fail(name + " '" + value + "' " + why); }
+    bool Fail(std::string message) const {
+        error = std::move(message);
+        return false;
     }
+};
+
+// Sets `setting` to the choice that `value` spells; false when none does.
+template <typename T>
+bool Choose(const std::string& value, std::initializer_list<std::pair<const char*, T>> choices,
+            T& setting) {
+    for (const auto& choice : choices) {
+        if (value == choice.first) {
+            setting = choice.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+// --send and --expect: a step with the bytes of the value, escapes decoded.
+bool AddTextStep(Options& o, const Argument& arg, Step::Kind kind) {
+    std::string bytes;
+    std::string why;
+    if (!DecodeEscapes(arg.value, bytes, why)) {
+        return arg.Fail(arg.name + " '" + arg.value + "': " + why);
+    }
+    if (bytes.empty()) {
+        return arg.Fail(arg.name + " needs at least one character, such as " + arg.name + " OK");
+    }
+    o.steps.push_back({kind, bytes});
     return true;
 }
 
-void ApplyFlag(Options& o, const std::string& name) {
-    if (name == "--list") o.mode = Mode::kList;
-    if (name == "--json") o.json = true;
-    if (name == "--demo") o.demo = true;
-    if (name == "--echo") o.echo = true;
-    if (name == "--timestamps") o.timestamps = true;
-    if (name == "--reconnect") o.reconnect = true;
-    if (name == "--read-line") o.steps.push_back({Step::Kind::kReadLine, {}});
-    if (name == "--help") o.mode = Mode::kHelp;
-    if (name == "--version") o.mode = Mode::kVersion;
+// One option of the command line. The parser and the usage text are both
+// made from the table below, so an option is added there and nowhere else.
+struct Option {
+    // The short spelling, such as "-b", or none.
+    const char* alias;
+    const char* name;
+    // How the usage text names the value; none for a flag.
+    const char* valueName;
+    // An accepted value, shown when the value is missing.
+    const char* example;
+    // The usage text's description; after a '\n' it goes on in its column.
+    const char* help;
+    // Applies the value, or the flag, to the options. False, with the error
+    // set through `arg`, when the value is not acceptable.
+    bool (*apply)(Options& o, const Argument& arg);
+};
+
+// A heading of the usage text and the options under it.
+struct OptionGroup {
+    const char* heading;
+    std::vector<Option> options;
+    // A line of the usage text after the group's options, or none.
+    const char* note;
+};
+
+// In the order of the usage text.
+const OptionGroup kOptionGroups[] = {
+    {"Line settings",
+     {
+         {"-b", "--baud", "N", "115200",
+          "bits per second (default 115200; any rate the device takes)",
+          [](Options& o, const Argument& arg) {
+              if (!AllDigits(arg.value) || std::atol(arg.value.c_str()) <= 0) {
+                  return arg.Refuse("is not a rate; give bits per second, such as 9600 or 115200");
+              }
+              o.line.baud = static_cast<std::int32_t>(std::atol(arg.value.c_str()));
+              return true;
+          }},
+         {nullptr, "--data", "5|6|7|8", "8", "data bits (default 8)",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"5", dw5Bits}, {"6", dw6Bits}, {"7", dw7Bits}, {"8", dw8Bits}},
+                            o.line.dataBits) ||
+                     arg.Refuse("is not a number of data bits; use 5, 6, 7 or 8");
+          }},
+         {nullptr, "--parity", "P", "none", "none, odd, even, mark or space (default none)",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"none", pbNone},
+                             {"n", pbNone},
+                             {"odd", pbOdd},
+                             {"o", pbOdd},
+                             {"even", pbEven},
+                             {"e", pbEven},
+                             {"mark", pbMark},
+                             {"m", pbMark},
+                             {"space", pbSpace},
+                             {"s", pbSpace}},
+                            o.line.parity) ||
+                     arg.Refuse("is not a parity; use none, odd, even, mark or space");
+          }},
+         {nullptr, "--stop", "1|1.5|2", "1", "stop bits (default 1; 1.5 only with 5 data bits)",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value, {{"1", sb1Bit}, {"1.5", sb1_5Bits}, {"2", sb2Bits}},
+                            o.line.stopBits) ||
+                     arg.Refuse("is not a number of stop bits; use 1, 1.5 or 2");
+          }},
+         {nullptr, "--flow", "F", "none", "none, rtscts, dtrdsr or xonxoff (default none)",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"none", Flow::kNone},
+                             {"rtscts", Flow::kRtsCts},
+                             {"hw", Flow::kRtsCts},
+                             {"dtrdsr", Flow::kDtrDsr},
+                             {"xonxoff", Flow::kXonXoff},
+                             {"sw", Flow::kXonXoff}},
+                            o.line.flow) ||
+                     arg.Refuse("is not a flow control; use none, rtscts, dtrdsr or xonxoff");
+          }},
+         {nullptr, "--delay", "MS", "50",
+          "poll period in milliseconds (default 50; below 50 a\n"
+          "pulled adapter is no longer noticed)",
+          [](Options& o, const Argument& arg) {
+              const long ms = AllDigits(arg.value) ? std::atol(arg.value.c_str()) : 0;
+              if (ms < 1 || ms > 10000) {
+                  return arg.Refuse(
+                      "is not a poll period; give 1 to 10000 milliseconds, such as 50");
+              }
+              o.line.delayMs = static_cast<std::uint32_t>(ms);
+              return true;
+          }},
+     },
+     nullptr},
+    {"Terminal",
+     {
+         {nullptr, "--enter", "cr|lf|crlf", "crlf", "what the Enter key sends (default crlf)",
+          [](Options& o, const Argument& arg) {
+              return Choose(
+                         arg.value,
+                         {{"cr", EnterKey::kCr}, {"lf", EnterKey::kLf}, {"crlf", EnterKey::kCrLf}},
+                         o.enter) ||
+                     arg.Refuse("is not a line ending; use cr, lf or crlf");
+          }},
+         {nullptr, "--display", "MODE", "names",
+          "raw, names (control characters as <CR> <LF> ...) or hex",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"raw", DisplayMode::kRaw},
+                             {"names", DisplayMode::kNames},
+                             {"hex", DisplayMode::kHex}},
+                            o.display) ||
+                     arg.Refuse("is not a display mode; use raw, names or hex");
+          }},
+         {nullptr, "--echo", nullptr, nullptr, "show typed keys locally",
+          [](Options& o, const Argument&) {
+              o.echo = true;
+              return true;
+          }},
+         {nullptr, "--reconnect", nullptr, nullptr,
+          "when the adapter is pulled, wait and reopen it",
+          [](Options& o, const Argument&) {
+              o.reconnect = true;
+              return true;
+          }},
+         {nullptr, "--log", "FILE", "traffic.log", "append received data to FILE (the traffic log)",
+          [](Options& o, const Argument& arg) {
+              if (arg.value.empty()) {
+                  return arg.Fail(arg.name + " needs a file name, such as " + arg.name +
+                                  " traffic.log");
+              }
+              o.logFile = arg.value;
+              return true;
+          }},
+         {nullptr, "--timestamps", nullptr, nullptr,
+          "stamp each record of the log with the date and time",
+          [](Options& o, const Argument&) {
+              o.timestamps = true;
+              return true;
+          }},
+     },
+     "Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits."},
+    {"Script steps (run in the order given; no terminal needed)",
+     {
+         {nullptr, "--send", "TEXT", "'hello\\r'",
+          "send TEXT; \\r \\n \\t \\e \\0 \\\\ and \\xHH are escapes",
+          [](Options& o, const Argument& arg) { return AddTextStep(o, arg, Step::Kind::kSend); }},
+         {nullptr, "--send-file", "FILE", "firmware.hex",
+          "send the bytes of FILE (progress on a terminal's stderr)",
+          [](Options& o, const Argument& arg) {
+              if (arg.value.empty()) return arg.Fail(arg.name + " needs a file name");
+              o.steps.push_back({Step::Kind::kSendFile, arg.value});
+              return true;
+          }},
+         {nullptr, "--expect", "TEXT", "OK", "wait until TEXT has been received",
+          [](Options& o, const Argument& arg) { return AddTextStep(o, arg, Step::Kind::kExpect); }},
+         {nullptr, "--read-line", nullptr, nullptr, "wait for one line and print it",
+          [](Options& o, const Argument&) {
+              o.steps.push_back({Step::Kind::kReadLine, {}});
+              return true;
+          }},
+         {nullptr, "--timeout", "S", "5", "limit of each wait in seconds (default 10)",
+          [](Options& o, const Argument& arg) {
+              char* end = nullptr;
+              const double seconds = std::strtod(arg.value.c_str(), &end);
+              if (arg.value.empty() || end == nullptr || *end != '\0' || !(seconds > 0) ||
+                  seconds > 86400) {
+                  return arg.Refuse("is not a time; give seconds above 0, such as 5 or 0.5");
+              }
+              o.timeoutSeconds = seconds;
+              o.timeoutGiven = true;
+              return true;
+          }},
+     },
+     nullptr},
+    {"Other",
+     {
+         {nullptr, "--demo", nullptr, nullptr,
+          "start a simulated instrument on a virtual port and\n"
+          "connect to it; without a terminal it runs a short\n"
+          "scripted session and exits",
+          [](Options& o, const Argument&) {
+              o.demo = true;
+              return true;
+          }},
+         {"-l", "--list", nullptr, nullptr, "list the ports present with their identifiers",
+          [](Options& o, const Argument&) {
+              o.mode = Mode::kList;
+              return true;
+          }},
+         {nullptr, "--json", nullptr, nullptr, "the list as JSON",
+          [](Options& o, const Argument&) {
+              o.json = true;
+              return true;
+          }},
+         {"-h", "--help", nullptr, nullptr, "this text",
+          [](Options& o, const Argument&) {
+              o.mode = Mode::kHelp;
+              return true;
+          }},
+         {nullptr, "--version", nullptr, nullptr, "the version of tarnterm and of the component",
+          [](Options& o, const Argument&) {
+              o.mode = Mode::kVersion;
+              return true;
+          }},
+     },
+     nullptr},
+};
+
+// The option that `spelling` names, long or short; none for an unknown one.
+const Option* FindOption(const std::string& spelling) {
+    for (const OptionGroup& group : kOptionGroups) {
+        for (const Option& option : group.options) {
+            if (spelling == option.name || (option.alias != nullptr && spelling == option.alias)) {
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Reads the option at args[i] and applies it, moving `i` past a value
+// given as the next argument. False with `error` set for a mistake.
+bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i,
+                std::string& error) {
+    std::string spelling = args[i];
+    std::string value;
+    bool hasValue = false;
+    const std::size_t equals = spelling.find('=');
+    if (spelling.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        value = spelling.substr(equals + 1);
+        spelling.resize(equals);
+        hasValue = true;
+    }
+    const Option* option = FindOption(spelling);
+    if (option == nullptr) {
+        error = "unknown option " + spelling + "; tarnterm --help lists the options";
+        return false;
+    }
+    const std::string name = option->name;
+    if (option->valueName == nullptr && hasValue) {
+        error = name + " takes no value; write it alone";
+        return false;
+    }
+    if (option->valueName != nullptr && !hasValue) {
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value, such as " + name + " " + option->example;
+            return false;
+        }
+        value = args[++i];
+    }
+    return option->apply(o, Argument{name, value, error});
+}
+
+// "  -b, --baud N          bits per second ...": the spellings, then the
+// help from this column on.
+constexpr std::size_t kHelpColumn = 24;
+
+std::string UsageLine(const Option& option) {
+    std::string line = "  ";
+    if (option.alias != nullptr) line += std::string(option.alias) + ", ";
+    line += option.name;
+    if (option.valueName != nullptr) line += std::string(" ") + option.valueName;
+    line.resize(std::max(kHelpColumn, line.size() + 2), ' ');
+    for (const char* c = option.help; *c != '\0'; ++c) {
+        line += *c;
+        if (*c == '\n') line.append(kHelpColumn, ' ');
+    }
+    return line + "\n";
 }
 
 // The checks between options, made once all are known.
-bool CheckCombination(const Options& o, bool timeoutGiven, std::string& error) {
+bool CheckCombination(const Options& o, std::string& error) {
     if (o.mode == Mode::kHelp || o.mode == Mode::kVersion) return true;
     if (o.json && o.mode != Mode::kList) {
         error = "--json goes with --list: tarnterm --list --json";
@@ -214,7 +369,7 @@ bool CheckCombination(const Options& o, bool timeoutGiven, std::string& error) {
     for (const Step& step : o.steps) {
         waits = waits || step.kind == Step::Kind::kExpect || step.kind == Step::Kind::kReadLine;
     }
-    if (timeoutGiven && !waits) {
+    if (o.timeoutGiven && !waits) {
         error = "--timeout limits --expect and --read-line; add one of them or leave it out";
         return false;
     }
@@ -290,10 +445,9 @@ bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& err
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult result;
     Options& o = result.options;
-    bool timeoutGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
+        const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             if (!o.port.empty()) {
                 result.error = "only one port can be given, not '" + o.port + "' and '" + arg + "'";
@@ -306,50 +460,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             optionsEnded = true;
             continue;
         }
-        if (arg == "-b") arg = "--baud";
-        if (arg == "-l") arg = "--list";
-        if (arg == "-h") arg = "--help";
-
-        std::string name = arg;
-        std::string value;
-        bool hasValue = false;
-        const std::size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            hasValue = true;
-        }
-
-        const ValueOption* valueOption = nullptr;
-        for (const ValueOption& option : kValueOptions) {
-            if (name == option.name) valueOption = &option;
-        }
-        if (valueOption != nullptr) {
-            if (!hasValue) {
-                if (i + 1 >= args.size()) {
-                    result.error = name + " needs a value, such as " + valueOption->example;
-                    return result;
-                }
-                value = args[++i];
-            }
-            if (!ApplyValue(o, name, value, result.error)) return result;
-            timeoutGiven = timeoutGiven || name == "--timeout";
-            continue;
-        }
-
-        bool flag = false;
-        for (const char* option : kFlagOptions) flag = flag || name == option;
-        if (!flag) {
-            result.error = "unknown option " + name + "; tarnterm --help lists the options";
-            return result;
-        }
-        if (hasValue) {
-            result.error = name + " takes no value; write it alone";
-            return result;
-        }
-        ApplyFlag(o, name);
+        if (!ReadOption(o, args, i, result.error)) return result;
     }
-    if (!CheckCombination(o, timeoutGiven, result.error)) return result;
+    if (!CheckCombination(o, result.error)) return result;
     result.ok = true;
     return result;
 }
@@ -404,47 +517,20 @@ std::string EnterKeyBytes(EnterKey enter) {
 }
 
 std::string UsageText() {
-    return R"(usage: tarnterm PORT [options]              interactive terminal on PORT
+    std::string text =
+        R"(usage: tarnterm PORT [options]              interactive terminal on PORT
        tarnterm PORT STEP... [options]      script: send, wait, read, then exit
        tarnterm --demo [STEP...] [options]  the same on a simulated instrument
        tarnterm --list [--json]             the serial ports present
 
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0.
-
-Line settings:
-  -b, --baud N          bits per second (default 115200; any rate the device takes)
-  --data 5|6|7|8        data bits (default 8)
-  --parity P            none, odd, even, mark or space (default none)
-  --stop 1|1.5|2        stop bits (default 1; 1.5 only with 5 data bits)
-  --flow F              none, rtscts, dtrdsr or xonxoff (default none)
-  --delay MS            poll period in milliseconds (default 50; below 50 a
-                        pulled adapter is no longer noticed)
-
-Terminal:
-  --enter cr|lf|crlf    what the Enter key sends (default crlf)
-  --display MODE        raw, names (control characters as <CR> <LF> ...) or hex
-  --echo                show typed keys locally
-  --reconnect           when the adapter is pulled, wait and reopen it
-  --log FILE            append received data to FILE (the traffic log)
-  --timestamps          stamp each record of the log with the date and time
-  Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits.
-
-Script steps (run in the order given; no terminal needed):
-  --send TEXT           send TEXT; \r \n \t \e \0 \\ and \xHH are escapes
-  --send-file FILE      send the bytes of FILE (progress on a terminal's stderr)
-  --expect TEXT         wait until TEXT has been received
-  --read-line           wait for one line and print it
-  --timeout S           limit of each wait in seconds (default 10)
-
-Other:
-  --demo                start a simulated instrument on a virtual port and
-                        connect to it; without a terminal it runs a short
-                        scripted session and exits
-  -l, --list            list the ports present with their identifiers
-  --json                the list as JSON
-  -h, --help            this text
-  --version             the version of tarnterm and of the component
-
+)";
+    for (const OptionGroup& group : kOptionGroups) {
+        text += std::string("\n") + group.heading + ":\n";
+        for (const Option& option : group.options) text += UsageLine(option);
+        if (group.note != nullptr) text += std::string("  ") + group.note + "\n";
+    }
+    return text + R"(
 Exit status: 0 done, 1 connection failed, 2 invalid command line or setting,
 3 time-out, 4 no such port, 5 port busy or access denied, 6 not a serial port,
 7 port could not be opened otherwise, 8 sent bytes did not leave the port in

@@ -54,6 +54,8 @@ struct Options {
     bool reconnect = false;
     std::vector<Step> steps;
     double timeoutSeconds = 10.0;
+    // --timeout was given, which only a step that waits can use.
+    bool timeoutGiven = false;
 };
 
 struct ParseResult {

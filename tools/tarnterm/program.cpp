@@ -47,6 +47,15 @@ private:
     bool active_ = false;
 };
 
+int ShowVersion(Console& console) {
+    TTarnSerialPort port;
+    char text[96];
+    std::snprintf(text, sizeof text, "tarnterm, built on TTarnSerialPort %.2f\n",
+                  port.GetVersion());
+    console.Write(Stream::kOutput, text);
+    return kExitOk;
+}
+
 int ListPorts(const Options& options, Console& console) {
     TTarnSerialPort port;
     const std::vector<PortEntry> ports = PresentPorts(port);
@@ -116,14 +125,8 @@ int RunProgram(const std::vector<std::string>& args, Console& console) {
         case Mode::kHelp:
             console.Write(Stream::kOutput, UsageText());
             return kExitOk;
-        case Mode::kVersion: {
-            TTarnSerialPort port;
-            char text[96];
-            std::snprintf(text, sizeof text, "tarnterm, built on TTarnSerialPort %.2f\n",
-                          port.GetVersion());
-            console.Write(Stream::kOutput, text);
-            return kExitOk;
-        }
+        case Mode::kVersion:
+            return ShowVersion(console);
         case Mode::kList:
             return ListPorts(options, console);
         case Mode::kConnect:

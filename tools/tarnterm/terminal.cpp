@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
 #include <utility>
 
 #include "demo_instrument.h"
@@ -22,11 +23,27 @@ constexpr std::size_t kReceivedKept = 64 * 1024;
 constexpr char kEscape = '\x1b';
 constexpr char kBackspace = '\x08';
 constexpr char kDelete = '\x7f';
+// The menu key alone, as a list of keys in the menu's table.
+constexpr char kMenuKeyOnly[] = {Terminal::kMenuKey, '\0'};
 
 const std::int32_t kStandardRates[] = {300,   600,   1200,   2400,   4800,   9600,  19200,
                                        38400, 57600, 115200, 230400, 460800, 921600};
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
+
+// "+ or -", "Ctrl-T": the keys of a menu entry as the help names them.
+std::string KeyNames(const char* keys) {
+    std::string names;
+    for (const char* key = keys; *key != '\0'; ++key) {
+        if (!names.empty()) names += " or ";
+        if (static_cast<unsigned char>(*key) < 0x20) {
+            names += std::string("Ctrl-") + static_cast<char>(*key + '@');
+        } else {
+            names += *key;
+        }
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -187,10 +204,6 @@ void Terminal::HandleKeys(const std::string& keys) {
             RateDigit(key);
         } else if (menuPending_) {
             menuPending_ = false;
-            if (key == kMenuKey) {
-                typed += key;
-                continue;
-            }
             // What was typed before the menu key goes out first.
             SendTyped(std::exchange(typed, std::string()));
             MenuCommand(key);
@@ -248,91 +261,104 @@ void Terminal::ShowLines() {
                     DescribeLineSettings(settings_.line) + (Connected() ? "" : "; not connected"));
 }
 
-void Terminal::ShowHelp() {
-    display_.Status(
-        "after Ctrl-T: d DTR, r RTS, b break, l lines and settings, + or - rate, "
-        "s type a rate, v display, e Enter key, c local echo, q quit, "
-        "Ctrl-T sends Ctrl-T");
-    if (demo_ != nullptr) display_.Status("p pulls the instrument's plug or puts it back");
-}
+// The keys are lower case; the menu takes letters in either case.
+struct Terminal::MenuEntry {
+    // The keys that choose the entry, all named in the help.
+    const char* keys;
+    // More keys for the same action, which the help leaves out.
+    const char* otherKeys;
+    // What the help says after the keys; none leaves the entry out of it.
+    const char* help;
+    // Only with the demo instrument, and then on a help line of its own.
+    bool demoOnly;
+    // `key` is the key as typed.
+    void (*run)(Terminal& terminal, char key);
+};
+
+// In the order of the help.
+const Terminal::MenuEntry Terminal::kMenuEntries[] = {
+    {"d", "", "DTR", false,
+     [](Terminal& t, char) { t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR); }},
+    {"r", "", "RTS", false,
+     [](Terminal& t, char) { t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS); }},
+    {"b", "", "break", false,
+     [](Terminal& t, char) { t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak); }},
+    {"l", "", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
+    {"+-", "", "rate", false, [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},
+    {"s", "", "type a rate", false, [](Terminal& t, char) { t.StartRateEntry(); }},
+    {"v", "", "display", false, [](Terminal& t, char) { t.NextDisplayMode(); }},
+    {"e", "", "Enter key", false, [](Terminal& t, char) { t.NextEnterKey(); }},
+    {"c", "", "local echo", false,
+     [](Terminal& t, char) {
+         t.settings_.echo = !t.settings_.echo;
+         t.display_.Status(std::string("local echo ") + OnOff(t.settings_.echo));
+     }},
+    {"q", "x", "quit", false, [](Terminal& t, char) { t.Finish(kExitOk); }},
+    {kMenuKeyOnly, "", "sends Ctrl-T", false,
+     [](Terminal& t, char key) { t.SendTyped(std::string(1, key)); }},
+    {"h", "?", nullptr, false, [](Terminal& t, char) { t.ShowHelp(); }},
+    {"p", "", "pulls the instrument's plug or puts it back", true,
+     [](Terminal& t, char) { t.TogglePlug(); }},
+};
 
 void Terminal::MenuCommand(char key) {
-    switch (key) {
-        case 'd':
-        case 'D':
-            SetLine("DTR", dtr_, &TTarnSerialPort::SetDTR);
-            return;
-        case 'r':
-        case 'R':
-            SetLine("RTS", rts_, &TTarnSerialPort::SetRTS);
-            return;
-        case 'b':
-        case 'B':
-            SetLine("break", break_, &TTarnSerialPort::SetBreak);
-            return;
-        case 'l':
-        case 'L':
-            ShowLines();
-            return;
-        case '+':
-            StepRate(1);
-            return;
-        case '-':
-            StepRate(-1);
-            return;
-        case 's':
-        case 'S':
-            rateEntry_ = true;
-            rateDigits_.clear();
-            display_.Prompt("rate in bit/s (Enter applies, Esc cancels): ");
-            return;
-        case 'v':
-        case 'V': {
-            const DisplayMode next = display_.Mode() == DisplayMode::kRaw     ? DisplayMode::kNames
-                                     : display_.Mode() == DisplayMode::kNames ? DisplayMode::kHex
-                                                                              : DisplayMode::kRaw;
-            display_.SetMode(next);
-            display_.Status(std::string("display ") + DisplayModeName(next));
+    const char lower = key >= 'A' && key <= 'Z' ? static_cast<char>(key - 'A' + 'a') : key;
+    for (const MenuEntry& entry : kMenuEntries) {
+        if (entry.demoOnly && demo_ == nullptr) continue;
+        if (std::string_view(entry.keys).find(lower) != std::string_view::npos ||
+            std::string_view(entry.otherKeys).find(lower) != std::string_view::npos) {
+            entry.run(*this, key);
             return;
         }
-        case 'e':
-        case 'E':
-            settings_.enter = settings_.enter == EnterKey::kCrLf ? EnterKey::kCr
-                              : settings_.enter == EnterKey::kCr ? EnterKey::kLf
-                                                                 : EnterKey::kCrLf;
-            display_.Status(std::string("Enter sends ") + EnterKeyName(settings_.enter));
-            return;
-        case 'c':
-        case 'C':
-            settings_.echo = !settings_.echo;
-            display_.Status(std::string("local echo ") + OnOff(settings_.echo));
-            return;
-        case 'p':
-        case 'P':
-            if (demo_ == nullptr) break;
-            if (demo_->Plugged()) {
-                demo_->Unplug();
-                display_.Status("instrument unplugged");
-            } else {
-                demo_->Plug();
-                display_.Status("instrument plugged back in");
-            }
-            return;
-        case 'h':
-        case 'H':
-        case '?':
-            ShowHelp();
-            return;
-        case 'q':
-        case 'Q':
-        case 'x':
-        case 'X':
-            Finish(kExitOk);
-            return;
-        default:
-            break;
     }
     display_.Status("that is no menu key; Ctrl-T h lists them");
+}
+
+void Terminal::ShowHelp() {
+    std::string common;
+    for (const MenuEntry& entry : kMenuEntries) {
+        if (entry.help == nullptr || entry.demoOnly) continue;
+        if (!common.empty()) common += ", ";
+        common += KeyNames(entry.keys) + " " + entry.help;
+    }
+    display_.Status("after " + KeyNames(kMenuKeyOnly) + ": " + common);
+    if (demo_ == nullptr) return;
+    for (const MenuEntry& entry : kMenuEntries) {
+        if (entry.demoOnly && entry.help != nullptr) {
+            display_.Status(KeyNames(entry.keys) + " " + entry.help);
+        }
+    }
+}
+
+void Terminal::StartRateEntry() {
+    rateEntry_ = true;
+    rateDigits_.clear();
+    display_.Prompt("rate in bit/s (Enter applies, Esc cancels): ");
+}
+
+void Terminal::NextDisplayMode() {
+    const DisplayMode next = display_.Mode() == DisplayMode::kRaw     ? DisplayMode::kNames
+                             : display_.Mode() == DisplayMode::kNames ? DisplayMode::kHex
+                                                                      : DisplayMode::kRaw;
+    display_.SetMode(next);
+    display_.Status(std::string("display ") + DisplayModeName(next));
+}
+
+void Terminal::NextEnterKey() {
+    settings_.enter = settings_.enter == EnterKey::kCrLf ? EnterKey::kCr
+                      : settings_.enter == EnterKey::kCr ? EnterKey::kLf
+                                                         : EnterKey::kCrLf;
+    display_.Status(std::string("Enter sends ") + EnterKeyName(settings_.enter));
+}
+
+void Terminal::TogglePlug() {
+    if (demo_->Plugged()) {
+        demo_->Unplug();
+        display_.Status("instrument unplugged");
+    } else {
+        demo_->Plug();
+        display_.Status("instrument plugged back in");
+    }
 }
 
 void Terminal::RateDigit(char key) {

@@ -81,13 +81,23 @@ private:
     void ConnectionLost();
 
     void SendTyped(const std::string& bytes);
+
+    // One entry of the menu: its keys, its help and its action. The table,
+    // which also makes the menu's help, is in terminal.cpp.
+    struct MenuEntry;
+    static const MenuEntry kMenuEntries[];
+    // The key typed after the menu key.
     void MenuCommand(char key);
-    void RateDigit(char key);
-    void ChangeRate(std::int32_t baud);
-    void StepRate(int direction);
     void ShowHelp();
     void ShowLines();
     void SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool));
+    void StartRateEntry();
+    void RateDigit(char key);
+    void ChangeRate(std::int32_t baud);
+    void StepRate(int direction);
+    void NextDisplayMode();
+    void NextEnterKey();
+    void TogglePlug();
 
     TTarnSerialPort& port_;
     Console& console_;
