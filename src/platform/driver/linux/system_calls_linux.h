@@ -4,11 +4,12 @@
 // fewer bytes than asked, on a real pseudo-terminal that would never do so
 // by itself.
 //
-// Every call on a port's descriptors (the terminal and its wake-up
-// eventfds) goes through here. Finding the terminal (stat, open, the lock
-// file, sysfs) calls the system directly: a test reaches its failures
-// through the file system. Close does too, as nothing a caller sees depends
-// on its result.
+// The reads, writes, polls, ioctls and termios requests of an open port go
+// through here, on the terminal and on its wake-up eventfds alike. Finding
+// and claiming the terminal (stat, open, flock, the lock file, sysfs) and
+// the port list's presence probe call the system directly: a test reaches
+// their failures through the file system. Close does too, as nothing a
+// caller sees depends on its result.
 //
 // The table is one atomic pointer: a call costs a load and an indirect
 // call, with no lock, which matters on the receive path.
