@@ -6,14 +6,24 @@
 
 #include <cstring>
 
+#include "system_calls_linux.h"
+
 namespace tarn::driver {
 
 static_assert(NCCS == kKernelControlChars, "the kernel's control-character count");
 
+namespace {
+
+int TerminalIoctl(int fd, unsigned long request, struct termios2& t) {
+    return Retrying([&] { return SystemCalls().ioctl(fd, request, &t); });
+}
+
+}  // namespace
+
 int ReadLineTermios(int fd, LineTermios& settings) {
     struct termios2 t;
     std::memset(&t, 0, sizeof t);
-    if (ioctl(fd, TCGETS2, &t) != 0) return -1;
+    if (TerminalIoctl(fd, TCGETS2, t) != 0) return -1;
     settings.iflag = t.c_iflag;
     settings.oflag = t.c_oflag;
     settings.cflag = t.c_cflag & ~static_cast<tcflag_t>(CBAUD | CIBAUD);
@@ -28,7 +38,7 @@ int WriteLineTermios(int fd, const LineTermios& settings) {
     struct termios2 t;
     std::memset(&t, 0, sizeof t);
     // Read first so that the line discipline number is kept.
-    if (ioctl(fd, TCGETS2, &t) != 0) return -1;
+    if (TerminalIoctl(fd, TCGETS2, t) != 0) return -1;
     t.c_iflag = settings.iflag;
     t.c_oflag = settings.oflag;
     // An input rate field of zero makes the input rate follow the output rate.
@@ -37,7 +47,7 @@ int WriteLineTermios(int fd, const LineTermios& settings) {
     std::memcpy(t.c_cc, settings.cc, sizeof t.c_cc);
     t.c_ispeed = settings.rate;
     t.c_ospeed = settings.rate;
-    return ioctl(fd, TCSETS2, &t);
+    return TerminalIoctl(fd, TCSETS2, t);
 }
 
 }  // namespace tarn::driver

@@ -25,6 +25,9 @@ struct LineTermios {
     std::uint32_t rate = 0;  // bits per second, for input and output alike
 };
 
+// Both go through SystemCalls() and make a request again that a signal
+// interrupted.
+
 // Reads the settings of the terminal `fd`. Returns 0, or -1 with errno set.
 int ReadLineTermios(int fd, LineTermios& settings);
 

@@ -1,0 +1,232 @@
+// Reading a terminal: reads with the Win32 time-out rules, the bytes read
+// ahead of a read's count, peeking, input waits, and the queue status that
+// ClearCommError reports.
+#include "serial_device_linux.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "read_deadlines_linux.h"
+#include "system_calls_linux.h"
+
+namespace tarn::driver {
+namespace {
+
+// The errors of the line since `before`, as ClearCommError reports them.
+std::uint32_t ErrorsSince(const serial_icounter_struct& before, const serial_icounter_struct& now) {
+    std::uint32_t errors = 0;
+    if (now.buf_overrun != before.buf_overrun) errors |= CE_RXOVER;
+    if (now.overrun != before.overrun) errors |= CE_OVERRUN;
+    if (now.parity != before.parity) errors |= CE_RXPARITY;
+    if (now.frame != before.frame) errors |= CE_FRAME;
+    if (now.brk != before.brk) errors |= CE_BREAK;
+    return errors;
+}
+
+}  // namespace
+
+bool PosixSerialDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
+    if (errors != nullptr) *errors = 0;
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    if (ReadAheadAnswers()) {
+        // Line errors are counted at the kernel's next answer.
+        if (stat != nullptr) *stat = QueueState();
+        return true;
+    }
+    lock.unlock();
+    if (IsGone()) return false;
+    int queued = 0;
+    int pending = 0;
+    // A read that takes from the kernel after the count and before the lock
+    // would have its bytes counted twice, in the kernel's queue and as read
+    // ahead; count again then.
+    for (;;) {
+        const std::uint32_t readsBefore = kernelReads_.load();
+        if (Ioctl(FIONREAD, &queued) != 0) return FailWithErrno(errno);
+        // A pseudo-terminal's writes go to the other end's input at once;
+        // the kernel counts its output queue as empty whatever is unread.
+        if (!pseudoTerminal_ && Ioctl(TIOCOUTQ, &pending) != 0) return FailWithErrno(errno);
+        lock.lock();
+        if (kernelReads_.load() == readsBefore) break;
+        lock.unlock();
+    }
+
+    std::uint32_t found = 0;
+    // Only real serial drivers count line errors; elsewhere the word stays 0.
+    serial_icounter_struct now{};
+    if (haveCounts_ && Ioctl(TIOCGICOUNT, &now) == 0) {
+        found = ErrorsSince(counts_, now);
+        counts_ = now;
+    }
+    if (errors != nullptr) *errors = found;
+    kernelAnsweredTick_ = CoarseTick();
+    kernelInQueue_ = static_cast<std::uint32_t>(queued);
+    kernelOutQueue_ = static_cast<std::uint32_t>(pending);
+    if (stat != nullptr) *stat = QueueState();
+    return true;
+}
+
+long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (ReadAheadHeld() > 0) {
+            const std::size_t n = std::min<std::size_t>(ReadAheadHeld(), room);
+            std::memcpy(out, readAhead_.data() + readAheadTaken_, n);
+            readAheadTaken_ += n;
+            rawSeen = true;
+            return static_cast<long>(n);
+        }
+    }
+    std::uint8_t raw[4096];
+    const ssize_t got = Retrying([&] { return SystemCalls().read(fd_, raw, sizeof raw); });
+    if (got < 0) {
+        if (errno == EAGAIN) return 0;
+        FailWithErrno(errno);
+        return -1;
+    }
+    if (got == 0) {
+        // With VMIN and VTIME at 0 an empty queue reads as end of file, and
+        // so does a hung-up terminal; only the latter polls as hung up.
+        return IsGone() ? -1 : 0;
+    }
+    rawSeen = true;
+    std::uint8_t cooked[sizeof raw];
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    const std::size_t made = filter_.Process(raw, static_cast<std::size_t>(got), cooked);
+    const std::size_t given = std::min<std::size_t>(made, room);
+    std::memcpy(out, cooked, given);
+    readAhead_.assign(reinterpret_cast<const char*>(cooked) + given, made - given);
+    readAheadTaken_ = 0;
+    ++kernelReads_;
+    // The kernel's last counts no longer hold.
+    kernelAnsweredTick_ = Clock::time_point{};
+    return static_cast<long>(given);
+}
+
+bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) {
+    if (read != nullptr) *read = 0;
+    {
+        // A read that bytes read ahead meet completes at once. No other read
+        // can be waiting meanwhile: a waiting read has taken them all.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (count > 0 && ReadAheadHeld() >= count && ReadAheadAnswers()) {
+            std::memcpy(buffer, readAhead_.data() + readAheadTaken_, count);
+            readAheadTaken_ += count;
+            if (read != nullptr) *read = count;
+            return true;
+        }
+    }
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    const std::uint32_t abortsAtStart = rxAborts_.load();
+    std::lock_guard<std::mutex> readLock(readMutex_);
+
+    COMMTIMEOUTS timeouts;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        timeouts = timeouts_;
+    }
+    ReadDeadlines deadlines(timeouts, count, Clock::now());
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    for (;;) {
+        if (rxAborts_.load() != abortsAtStart) {
+            if (read != nullptr) *read = done;
+            return FailWith(ERROR_OPERATION_ABORTED);
+        }
+        bool rawSeen = false;
+        const long produced = ReadQueued(out + done, count - done, rawSeen);
+        if (produced < 0) {
+            if (read != nullptr) *read = done;
+            return false;
+        }
+        done += static_cast<std::uint32_t>(produced);
+        if (rawSeen) deadlines.Arrived(Clock::now());
+        if (done == count) break;
+        if (rawSeen) continue;  // the queue may hold more
+        if (deadlines.EndsWhenNothingQueued(done)) break;
+
+        // Nothing queued: wait for the line until the read's time is up.
+        const std::optional<Clock::time_point> deadline = deadlines.WaitUntil();
+        if (deadline && Clock::now() >= *deadline) break;
+        const int ready = Wait(POLLIN, rxWake_, deadline ? &*deadline : nullptr);
+        if (ready < 0) {
+            if (read != nullptr) *read = done;
+            return FailWithErrno(errno);
+        }
+    }
+    // A read that timed out still succeeds, with what it got.
+    if (read != nullptr) *read = done;
+    return true;
+}
+
+bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
+    // The poll below sees a hang-up by itself; only one seen before needs
+    // answering here.
+    if (gone_.load(std::memory_order_relaxed)) return FailWith(kGoneError);
+    {
+        // Bytes read ahead wait already. A part of an error mark that the
+        // filter holds needs its rest from the line, so it is waited for.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (ReadAheadHeld() > 0) return true;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}};
+    if (Retrying([&] { return SystemCalls().poll(fds, 2, PollTimeout(&deadline)); }) < 0) {
+        return FailWithErrno(errno);
+    }
+    // A hang-up polls at once and for good; the caller learns it here
+    // instead of waking again and again.
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        MarkGone();
+        return FailWith(kGoneError);
+    }
+    aliveTick_.store(CoarseTick().time_since_epoch().count(), std::memory_order_relaxed);
+    return true;
+}
+
+bool PosixSerialDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) {
+    if (peeked != nullptr) *peeked = 0;
+    // REQUIRES: stateMutex_ held.
+    const auto copyHeld = [&] {
+        const std::size_t n = std::min<std::size_t>(ReadAheadHeld(), count);
+        if (n > 0) std::memcpy(buffer, readAhead_.data() + readAheadTaken_, n);
+        if (peeked != nullptr) *peeked = static_cast<std::uint32_t>(n);
+    };
+    {
+        // Bytes read ahead answer at once, as they answer a read.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (count > 0 && ReadAheadAnswers()) {
+            copyHeld();
+            return true;
+        }
+    }
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    // Only a holder of the read mutex adds to the bytes read ahead, so the
+    // kernel is read only when none are held, and a read that is under way
+    // has finished taking its bytes before they are looked at.
+    std::lock_guard<std::mutex> readLock(readMutex_);
+    bool held = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        held = ReadAheadHeld() > 0;
+    }
+    if (!held) {
+        // No room: everything the kernel gives is read ahead.
+        std::uint8_t none = 0;
+        bool rawSeen = false;
+        if (ReadQueued(&none, 0, rawSeen) < 0) return false;
+    }
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    copyHeld();
+    return true;
+}
+
+}  // namespace tarn::driver
