@@ -183,14 +183,14 @@ void TTarnSerialPort::SetWakeOnData(bool Value) { d->FWakeOnData = Value; }
 
 TCommPort TTarnSerialPort::IsConnected() const { return d->ConnectedTo; }
 
-#define TARN_HANDLER_ACCESSORS(Name, Type)                 \
-    Type TTarnSerialPort::Get##Name() const {              \
-        std::lock_guard<std::mutex> lock(d->FLock);        \
-        return d->F##Name;                                 \
-    }                                                      \
-    void TTarnSerialPort::Set##Name(Type Value) {          \
-        std::lock_guard<std::mutex> lock(d->FLock);        \
-        d->F##Name = std::move(Value);                     \
+#define TARN_HANDLER_ACCESSORS(Name, Type)          \
+    Type TTarnSerialPort::Get##Name() const {       \
+        std::lock_guard<std::mutex> lock(d->FLock); \
+        return d->F##Name;                          \
+    }                                               \
+    void TTarnSerialPort::Set##Name(Type Value) {   \
+        std::lock_guard<std::mutex> lock(d->FLock); \
+        d->F##Name = std::move(Value);              \
     }
 
 TARN_HANDLER_ACCESSORS(OnReceive, TSendReceiveEvent)

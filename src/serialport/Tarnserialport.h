@@ -192,13 +192,17 @@ public:
 
     // --- Opening and closing ---------------------------------------------------
     // Opens the port that Port names, with every setting, and starts the
-    // receive thread. Raises "Cannot connect to ..." when it cannot.
+    // receive thread. Raises "Cannot connect to ..." when it cannot. It
+    // reads the line settings, so it keeps to their rule: one thread at a
+    // time, the owner's or a handler's.
     void Open();
     // Stops the receive thread, which raises OnDisconnect and closes the
-    // port. Called from inside one of this component's events (or on the
-    // receive thread) it cannot wait for the thread: it then raises
-    // OnDisconnect and closes the port itself, and the thread finishes by
-    // itself once the event is over.
+    // port, and waits for it (at most Delay + 4990 ms), serving the main
+    // thread's queue meanwhile when it runs there. Called from inside one
+    // of this component's events (or on the receive thread) it cannot wait
+    // for the thread: it then raises OnDisconnect and closes the port
+    // itself, and the thread finishes by itself once the event is over.
+    // Any thread.
     void Close();
     // The port that is open, spNone when none. Any thread.
     TCommPort IsConnected() const;

@@ -244,8 +244,8 @@ private:
     // The line settings, the time-outs, the queue sizes and the priority:
     // plain, read and written by the public functions and by Open on one
     // thread at a time (see the public header).
-    AnsiString FPort;                                     // guarded by FLock
-    AnsiString FCustomPortName;                           // guarded by FLock
+    AnsiString FPort;            // guarded by FLock
+    AnsiString FCustomPortName;  // guarded by FLock
     std::int32_t FBaudRate;
     std::int32_t FCustomBaudRate;
     std::uint8_t FDataWidth;
@@ -284,23 +284,23 @@ private:
     std::atomic<std::uint32_t> FMinCheckDisconnectedInterval;
     std::atomic<bool> FLogInput;
     std::atomic<bool> FLogDateTime;
-    UnicodeString FLogFile;                               // guarded by FLock
+    UnicodeString FLogFile;  // guarded by FLock
     std::atomic<bool> FKeepEntireBuffer;
-    AnsiString FNewLine;                                  // guarded by FLock
+    AnsiString FNewLine;  // guarded by FLock
     std::atomic<std::int32_t> FMaxLineLength;
-    TSendReceiveEvent FOnReceive;                         // guarded by FLock
-    TSendReceiveEvent FOnSend;                            // guarded by FLock
-    TLineStatusEvent FOnLineStatusChange;                 // guarded by FLock
-    TConnectEvent FOnConnect;                             // guarded by FLock
-    TConnectEvent FOnDisconnect;                          // guarded by FLock
-    TConnectEvent FOnFault;                               // guarded by FLock
+    TSendReceiveEvent FOnReceive;          // guarded by FLock
+    TSendReceiveEvent FOnSend;             // guarded by FLock
+    TLineStatusEvent FOnLineStatusChange;  // guarded by FLock
+    TConnectEvent FOnConnect;              // guarded by FLock
+    TConnectEvent FOnDisconnect;           // guarded by FLock
+    TConnectEvent FOnFault;                // guarded by FLock
 
     // What the reads leave behind.
-    AnsiString FReadBuffer;                               // guarded by FLock
-    AnsiString FEntireBuffer;                             // guarded by FLock
+    AnsiString FReadBuffer;    // guarded by FLock
+    AnsiString FEntireBuffer;  // guarded by FLock
     std::atomic<std::uint32_t> FReadBytes{0};
-    std::atomic<std::uint32_t> FSignaledBytes{0};         // receive thread, and resets
-    std::atomic<std::uint8_t> FLineStatus{0};             // TLineStatusSet bits
+    std::atomic<std::uint32_t> FSignaledBytes{0};  // receive thread, and resets
+    std::atomic<std::uint8_t> FLineStatus{0};      // TLineStatusSet bits
 
     // The state of the connection.
     std::atomic<TCommPort> ConnectedTo{spNone};
@@ -308,13 +308,13 @@ private:
     std::atomic<bool> FIsReceiving{false};
     std::atomic<bool> FIsFaulted{false};
     std::atomic<bool> FDestroying{false};
-    TComThread* ComThread = nullptr;                      // guarded by FLock
+    TComThread* ComThread = nullptr;  // guarded by FLock
     // The receive threads that can still reach the component (the open
     // port's, and any that wind down after Close), the signal of their
     // ends, and the number of the last connection.
-    std::vector<TComThread*> FRunningThreads;             // guarded by FLock
-    std::condition_variable FThreadEndedSignal;           // with FLock
-    std::uint64_t FLastConnectionSerial = 0;              // guarded by FLock
+    std::vector<TComThread*> FRunningThreads;    // guarded by FLock
+    std::condition_variable FThreadEndedSignal;  // with FLock
+    std::uint64_t FLastConnectionSerial = 0;     // guarded by FLock
     // Whether this component has begun a finer timer period that it has not
     // ended, so that begin and end stay paired.
     std::atomic<bool> FTimerPeriodBegun{false};
@@ -322,6 +322,6 @@ private:
     // Background sends still running; the component does not go before they
     // have ended.
     std::mutex FSendersLock;
-    std::condition_variable FSendersDone;                 // with FSendersLock
-    int FActiveSenders = 0;                               // guarded by FSendersLock
+    std::condition_variable FSendersDone;  // with FSendersLock
+    int FActiveSenders = 0;                // guarded by FSendersLock
 };

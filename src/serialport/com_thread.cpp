@@ -1,12 +1,11 @@
 // The receive thread: opening steps, poll loop, presence check, event
 // delivery and teardown.
-#include "com_thread_p.h"
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
 #include <utility>
 
+#include "com_thread_p.h"
 #include "host_synchronize.h"
 
 namespace drv = tarn::driver;
@@ -159,9 +158,8 @@ bool TComThread::Raise(Deliver deliver) {
 // The connection events carry this thread's own port: the component may
 // already have opened another one from inside a handler.
 bool TComThread::RaiseConnectionEvent(TConnectionEvent event) {
-    return Raise([this, event](TTarnSerialPortPrivate& c) {
-        c.DeliverConnectionEvent(event, port_);
-    });
+    return Raise(
+        [this, event](TTarnSerialPortPrivate& c) { c.DeliverConnectionEvent(event, port_); });
 }
 
 bool TComThread::CheckPresence() {

@@ -132,8 +132,8 @@ private:
     bool PollOnce(TCycleEnd& end);
     // The part of a cycle with AutoReceive on: reads the `waiting` bytes of
     // `handle` and delivers them; false when the component went away.
-    bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle,
-                      std::uint32_t waiting, TCycleEnd& end);
+    bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, std::uint32_t waiting,
+                      TCycleEnd& end);
     // Whether a look at the modem lines or the presence, last taken at
     // `last`, is due in this cycle: always, except in a thread that wakes
     // on data right after a chunk, where it waits until Delay has passed

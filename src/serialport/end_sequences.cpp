@@ -1,8 +1,8 @@
 // Matching the end sequences of a read up to an end.
-#include "end_sequences_p.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "end_sequences_p.h"
 
 namespace tarn::serialport {
 

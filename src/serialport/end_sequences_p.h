@@ -30,8 +30,7 @@ public:
     // ends, when `collected` came before them; 0 when none ends there. Of
     // `collected` only the bytes that an entry can still reach are looked
     // at, so that a long line is scanned once, not again for every piece.
-    std::size_t FirstEnd(const host::AnsiString& collected,
-                         const host::AnsiString& arriving) const;
+    std::size_t FirstEnd(const host::AnsiString& collected, const host::AnsiString& arriving) const;
 
     // The first entry in list order that ends `collected`; null when none
     // does.

@@ -112,14 +112,12 @@ void TTarnSerialPort::SetStopBits(TStopBits Value) {
 
 // The simple settings: equal values change nothing; others are stored and
 // the whole block is applied again while a port is open.
-#define TARN_DCB_SETTING(Name, Type)                       \
-    Type TTarnSerialPort::Get##Name() const {              \
-        return d->F##Name;                                 \
-    }                                                      \
-    void TTarnSerialPort::Set##Name(Type Value) {          \
-        if (d->F##Name == Value) return;                   \
-        d->F##Name = Value;                                \
-        d->ReapplyDCB();                                   \
+#define TARN_DCB_SETTING(Name, Type)                               \
+    Type TTarnSerialPort::Get##Name() const { return d->F##Name; } \
+    void TTarnSerialPort::Set##Name(Type Value) {                  \
+        if (d->F##Name == Value) return;                           \
+        d->F##Name = Value;                                        \
+        d->ReapplyDCB();                                           \
     }
 
 TARN_DCB_SETTING(EnableDTROnOpen, bool)
@@ -142,8 +140,8 @@ TARN_DCB_SETTING(EvtChar, char)
 #undef TARN_DCB_SETTING
 
 // The time-outs reach the driver at the next Open only.
-#define TARN_TIMEOUT_SETTING(Name)                                                     \
-    std::uint32_t TTarnSerialPort::Get##Name() const { return d->F##Name; }            \
+#define TARN_TIMEOUT_SETTING(Name)                                          \
+    std::uint32_t TTarnSerialPort::Get##Name() const { return d->F##Name; } \
     void TTarnSerialPort::Set##Name(std::uint32_t Value) { d->F##Name = Value; }
 
 TARN_TIMEOUT_SETTING(ReadIntervalTimeout)

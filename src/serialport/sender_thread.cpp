@@ -1,9 +1,9 @@
 // Background sends: each runs one send on a short-lived thread of its own.
 // The component counts the sends it started, and its destructor waits for
 // them, so a sender thread never reaches a component that has gone.
-#include "sender_thread_p.h"
-
 #include <utility>
+
+#include "sender_thread_p.h"
 
 TSenderThread::TSenderThread(TTarnSerialPortPrivate* AOwner, std::function<void()> ASend)
     : TThread(false), Owner(AOwner), Send(std::move(ASend)) {

@@ -197,6 +197,31 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
     }
 }
 
+// The time-out of a read up to an end, in whole seconds, none when 0 or
+// less. A monotonic clock, so that a change of the system time neither cuts
+// a read short nor stretches it.
+class ReadTimeOut {
+public:
+    ReadTimeOut(Clock::time_point start, std::int32_t seconds)
+        : start_(start), limited_(seconds > 0), timeOut_(limited_ ? seconds : 0) {}
+
+    // False once the time is up. Otherwise `waitMs` is how long a wait for
+    // input may last, the time left rounded up, or -1 without a time-out.
+    bool Left(std::int64_t& waitMs) const {
+        waitMs = -1;
+        if (!limited_) return true;
+        const Clock::duration elapsed = Clock::now() - start_;
+        if (elapsed > timeOut_) return false;
+        waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut_ - elapsed).count();
+        return true;
+    }
+
+private:
+    Clock::time_point start_;
+    bool limited_;
+    std::chrono::seconds timeOut_;
+};
+
 // How many bytes the next driver read of a read up to an end may take:
 // `look`, but no more than MaxLineLength leaves, so that bytes beyond the
 // limit stay in the driver. A limit lowered below what was collected ends
@@ -212,13 +237,11 @@ std::uint32_t ReadLimit(std::uint32_t look, std::int32_t maxLength, std::size_t 
 // never matching), with the time-out of ReadStringUpToEndChars.
 AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entries,
                         std::int32_t timeOutSeconds) {
-    const Clock::time_point start = Clock::now();
+    const ReadTimeOut timeOut(Clock::now(), timeOutSeconds);
     AnsiString result;
     if (d.ReceiveSettings().autoReceive) return result;
     const EndSequences ends(std::move(entries));
 
-    const bool limited = timeOutSeconds > 0;
-    const auto timeOut = std::chrono::seconds(limited ? timeOutSeconds : 0);
     FinerTimerWhileWaiting timer;
     AnsiString collected;
     // A read takes the waiting bytes up to the first end, or all it looked
@@ -231,13 +254,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entri
     bool found = false;
     while (!found) {
         std::int64_t waitMs = -1;
-        if (limited) {
-            // A monotonic clock, so that a change of the system time
-            // neither cuts a read short nor stretches it.
-            const Clock::duration elapsed = Clock::now() - start;
-            if (elapsed > timeOut) break;
-            waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut - elapsed).count();
-        }
+        if (!timeOut.Left(waitMs)) break;
 
         const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
         AnsiString bytes;
