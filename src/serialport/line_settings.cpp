@@ -1,6 +1,7 @@
 // Line settings: the rate table, the readers and setters of the line
-// properties, and the three apply operations that hand the settings to the
-// driver of an open port.
+// properties, the time-outs and the queue sizes, and the apply operations
+// that hand the settings to the driver of a port when it opens and, for the
+// line properties and the queue sizes, while it is open.
 #include "Tarnserialport.h"
 #include "Tarnserialport_p.h"
 
