@@ -241,11 +241,13 @@ private:
     // See TakeInput.
     std::mutex FInputLock;
 
+    // The port that the next Open opens, as its name.
+    AnsiString FPort;            // guarded by FLock
+    AnsiString FCustomPortName;  // guarded by FLock
+
     // The line settings, the time-outs, the queue sizes and the priority:
     // plain, read and written by the public functions and by Open on one
     // thread at a time (see the public header).
-    AnsiString FPort;            // guarded by FLock
-    AnsiString FCustomPortName;  // guarded by FLock
     std::int32_t FBaudRate;
     std::int32_t FCustomBaudRate;
     std::uint8_t FDataWidth;

@@ -1,6 +1,6 @@
-// Reaches the private parts of the component that the tests check: the
-// apply operations, the raw fields, and the attachment of a port handle
-// without going through Open.
+// Reaches the private parts of the component that the tests check, through
+// its private class: the apply operations, the raw fields, the buffers and
+// counts of the reads, and the log.
 #pragma once
 
 #include <memory>
