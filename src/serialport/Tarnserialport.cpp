@@ -1,99 +1,98 @@
-// The component's life: construction with its defaults, destruction, the
-// accessors of the fields that other threads share, and the handle access
-// through the receive thread object.
+// The component's life: construction with its defaults, the accessors of
+// the options and the handlers that other threads share, and the handle
+// access through the receive thread object.
 #include "Tarnserialport.h"
 
 #include <utility>
 
-#include "com_thread.h"
+#include "Tarnserialport_p.h"
+#include "com_thread_p.h"
+#include "port_defaults_p.h"
 
 namespace drv = tarn::driver;
 
 namespace {
 // The 32-bit build carries its own version number.
 constexpr double kVersion = sizeof(void*) == 4 ? 1.68 : 1.67;
+
+constexpr const TSerialPortDefaults& kDefaults = kSerialPortDefaults;
+// The port is kept as its name, and no port has the empty one.
+static_assert(kDefaults.Port == spNone, "the default port is stored as the empty name");
 }  // namespace
 
-TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
-    : tarn::host::TComponent(AOwner) {
-    // The defaults, in the order in which the fields are initialised.
-    FVersion = kVersion;
-    FPort.clear();
-    FBaudRate = 4800;
-    FDataWidth = 8;
-    FStopBits = drv::ONESTOPBIT;
-    FParity = drv::NOPARITY;
-    FEnableDTROnOpen = true;
-    FEnableRTSOnOpen = true;
-    FHwFlowControl = hfNONE;
-    FSwFlowControl = sfNONE;
-    FXonChar = 17;
-    FXoffChar = 19;
-    FXonLim = 0;
-    FXoffLim = 1;
-    FParityCheck = false;
-    FReplaceParityErrors = false;
-    FErrorChar = 0;
-    FEofChar = 26;
-    FEvtChar = 26;
-    FDiscardNulls = false;
-    FDsrSensitivity = false;
-    FTXContinueOnXoff = false;
-    FPriority = tarn::host::tpNormal;
-    FInputBuffer = 4096;
-    FOutputBuffer = 4096;
-    FReadIntervalTimeout = 0xFFFFFFFFu;
-    FReadTotalTimeoutMultiplier = 0;
-    FReadTotalTimeoutConstant = 0;
-    FWriteTotalTimeoutMultiplier = 100;
-    FWriteTotalTimeoutConstant = 1000;
-    FReadBuffer.clear();
-    FLineStatus = 0;
-    FEntireBuffer.clear();
-    FKeepEntireBuffer = false;
-    FDelay = 100;
-    FCustomPortName = "vcom1";
-    FCustomBaudRate = 0;
-    FAutoReceive = true;
-    InitSyncCommunicationParams();
-    FNewLine = "\r\n";
-    FMaxLineLength = 0;
-    FOnReceive = nullptr;
-    FOnSend = nullptr;
-    FOnLineStatusChange = nullptr;
-    FOnConnect = nullptr;
-    FOnDisconnect = nullptr;
-    FOnFault = nullptr;
-    ComThread = nullptr;
-    ConnectedTo = spNone;
-    FIsSending = false;
-    FIsReceiving = false;
-    FIsFaulted = false;
-    FNeedSynchronization = true;
-    FMinCheckDisconnectedInterval = 50;
-    FLogInput = false;
-    FLogDateTime = false;
-    FLogFile.clear();
-}
+// The fields hold the line settings as the driver counts them; the table
+// holds the published values.
+TTarnSerialPortPrivate::TTarnSerialPortPrivate(TTarnSerialPort* component)
+    : q(component),
+      FPort(),
+      FCustomPortName(kDefaults.CustomPortName),
+      FBaudRate(BaudRateValue(kDefaults.BaudRate, kDefaults.CustomBaudRate)),
+      FCustomBaudRate(kDefaults.CustomBaudRate),
+      FDataWidth(DataBitsOf(kDefaults.DataWidth)),
+      FParity(kDefaults.Parity),
+      FStopBits(kDefaults.StopBits),
+      FEnableDTROnOpen(kDefaults.EnableDTROnOpen),
+      FEnableRTSOnOpen(kDefaults.EnableRTSOnOpen),
+      FHwFlowControl(kDefaults.HwFlowControl),
+      FSwFlowControl(kDefaults.SwFlowControl),
+      FXonChar(kDefaults.XonChar),
+      FXoffChar(kDefaults.XoffChar),
+      FXonLim(kDefaults.XonLim),
+      FXoffLim(kDefaults.XoffLim),
+      FParityCheck(kDefaults.ParityCheck),
+      FReplaceParityErrors(kDefaults.ReplaceParityErrors),
+      FErrorChar(kDefaults.ErrorChar),
+      FEofChar(kDefaults.EofChar),
+      FEvtChar(kDefaults.EvtChar),
+      FDiscardNulls(kDefaults.DiscardNulls),
+      FDsrSensitivity(kDefaults.DsrSensitivity),
+      FTXContinueOnXoff(kDefaults.TXContinueOnXoff),
+      FReadIntervalTimeout(kDefaults.ReadIntervalTimeout),
+      FReadTotalTimeoutMultiplier(kDefaults.ReadTotalTimeoutMultiplier),
+      FReadTotalTimeoutConstant(kDefaults.ReadTotalTimeoutConstant),
+      FWriteTotalTimeoutMultiplier(kDefaults.WriteTotalTimeoutMultiplier),
+      FWriteTotalTimeoutConstant(kDefaults.WriteTotalTimeoutConstant),
+      FInputBuffer(kDefaults.InputBuffer),
+      FOutputBuffer(kDefaults.OutputBuffer),
+      FPriority(kDefaults.Priority),
+      FDelay(kDefaults.Delay),
+      FWakeOnData(kDefaults.WakeOnData),
+      FAutoReceive(kDefaults.AutoReceive),
+      FNeedSynchronization(kDefaults.NeedSynchronization),
+      FMinCheckDisconnectedInterval(kDefaults.MinCheckDisconnectedInterval),
+      FLogInput(kDefaults.LogInput),
+      FLogDateTime(kDefaults.LogDateTime),
+      FLogFile(kDefaults.LogFile),
+      FKeepEntireBuffer(kDefaults.KeepEntireBuffer),
+      FNewLine(kDefaults.NewLine),
+      FMaxLineLength(kDefaults.MaxLineLength) {}
 
-void TTarnSerialPort::InitSyncCommunicationParams() {
+TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
+    : tarn::host::TComponent(AOwner), d(std::make_unique<TTarnSerialPortPrivate>(this)) {}
+
+void TTarnSerialPortPrivate::ResetReadCounts() {
     FReadBytes = 0;
     FSignaledBytes = 0;
 }
 
-TComThread* TTarnSerialPort::CurrentThread() const {
+TTarnSerialPortPrivate::TReceiveSettings TTarnSerialPortPrivate::ReceiveSettings() const {
+    return {FDelay.load(), FWakeOnData.load(), FAutoReceive.load(), FNeedSynchronization.load(),
+            FMaxLineLength.load()};
+}
+
+TComThread* TTarnSerialPortPrivate::CurrentThread() const {
     std::lock_guard<std::mutex> lock(FLock);
     return ComThread;
 }
 
-TTarnSerialPort::HANDLE TTarnSerialPort::PortHandle() const {
+TTarnSerialPortPrivate::HANDLE TTarnSerialPortPrivate::PortHandle() const {
     // The thread unregisters itself under this lock before it ends, so the
     // object is alive while the lock is held.
     std::lock_guard<std::mutex> lock(FLock);
     return ComThread ? ComThread->GetPortHandle() : drv::INVALID_HANDLE_VALUE;
 }
 
-TTarnSerialPort::TOpenConnection TTarnSerialPort::OpenConnection() const {
+TTarnSerialPortPrivate::TOpenConnection TTarnSerialPortPrivate::OpenConnection() const {
     std::lock_guard<std::mutex> lock(FLock);
     TOpenConnection connection;
     if (ComThread == nullptr) return connection;
@@ -103,55 +102,95 @@ TTarnSerialPort::TOpenConnection TTarnSerialPort::OpenConnection() const {
     return connection;
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::GetRawPort() const {
+TTarnSerialPortPrivate::AnsiString TTarnSerialPortPrivate::RawPort() const {
     std::lock_guard<std::mutex> lock(FLock);
     return FPort;
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::GetReadBufferCopy() const {
+TTarnSerialPortPrivate::AnsiString TTarnSerialPortPrivate::LastReadBuffer() const {
     std::lock_guard<std::mutex> lock(FLock);
     return FReadBuffer;
 }
 
+tarn::host::TThreadPriority TTarnSerialPort::GetPriority() const { return d->FPriority; }
+
 void TTarnSerialPort::SetPriority(tarn::host::TThreadPriority Value) {
-    if (FPriority == Value) return;
-    FPriority = Value;
-    std::lock_guard<std::mutex> lock(FLock);
-    if (ComThread) ComThread->SetPriority(Value);
+    if (d->FPriority == Value) return;
+    d->FPriority = Value;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    if (d->ComThread) d->ComThread->SetPriority(Value);
 }
 
-void TTarnSerialPort::SetAutoReceive(bool Value) {
-    if (FAutoReceive.exchange(Value) != Value) InitSyncCommunicationParams();
-}
+std::uint32_t TTarnSerialPort::GetDelay() const { return d->FDelay; }
+void TTarnSerialPort::SetDelay(std::uint32_t Value) { d->FDelay = Value; }
+std::uint32_t TTarnSerialPort::GetInterval() const { return d->FDelay; }
+void TTarnSerialPort::SetInterval(std::uint32_t Value) { d->FDelay = Value; }
+
+bool TTarnSerialPort::GetLogInput() const { return d->FLogInput; }
+void TTarnSerialPort::SetLogInput(bool Value) { d->FLogInput = Value; }
+bool TTarnSerialPort::GetLogDateTime() const { return d->FLogDateTime; }
+void TTarnSerialPort::SetLogDateTime(bool Value) { d->FLogDateTime = Value; }
 
 TTarnSerialPort::UnicodeString TTarnSerialPort::GetLogFile() const {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FLogFile;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    return d->FLogFile;
 }
 
 void TTarnSerialPort::SetLogFile(const UnicodeString& Value) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FLogFile = Value;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    d->FLogFile = Value;
 }
 
+bool TTarnSerialPort::GetAutoReceive() const { return d->FAutoReceive; }
+
+void TTarnSerialPort::SetAutoReceive(bool Value) {
+    if (d->FAutoReceive.exchange(Value) != Value) d->ResetReadCounts();
+}
+
+bool TTarnSerialPort::GetKeepEntireBuffer() const { return d->FKeepEntireBuffer; }
+void TTarnSerialPort::SetKeepEntireBuffer(bool Value) { d->FKeepEntireBuffer = Value; }
+
 TTarnSerialPort::AnsiString TTarnSerialPort::GetNewLine() const {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FNewLine;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    return d->FNewLine;
 }
 
 void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FNewLine = Value;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    d->FNewLine = Value;
 }
 
-#define TARN_HANDLER_ACCESSORS(Name, Type)                 \
-    Type TTarnSerialPort::Get##Name() const {              \
-        std::lock_guard<std::mutex> lock(FLock);           \
-        return F##Name;                                    \
-    }                                                      \
-    void TTarnSerialPort::Set##Name(Type Value) {          \
-        std::lock_guard<std::mutex> lock(FLock);           \
-        F##Name = std::move(Value);                        \
+std::int32_t TTarnSerialPort::GetMaxLineLength() const { return d->FMaxLineLength; }
+void TTarnSerialPort::SetMaxLineLength(std::int32_t Value) { d->FMaxLineLength = Value; }
+
+bool TTarnSerialPort::GetIsSending() const { return d->FIsSending; }
+bool TTarnSerialPort::GetIsReceiving() const { return d->FIsReceiving; }
+bool TTarnSerialPort::GetIsFaulted() const { return d->FIsFaulted; }
+bool TTarnSerialPort::GetNeedSynchronization() const { return d->FNeedSynchronization; }
+void TTarnSerialPort::SetNeedSynchronization(bool Value) { d->FNeedSynchronization = Value; }
+
+std::uint32_t TTarnSerialPort::GetMinCheckDisconnectedInterval() const {
+    return d->FMinCheckDisconnectedInterval;
+}
+
+void TTarnSerialPort::SetMinCheckDisconnectedInterval(std::uint32_t Value) {
+    d->FMinCheckDisconnectedInterval = Value;
+}
+
+double TTarnSerialPort::GetVersion() const { return kVersion; }
+bool TTarnSerialPort::GetWakeOnData() const { return d->FWakeOnData; }
+void TTarnSerialPort::SetWakeOnData(bool Value) { d->FWakeOnData = Value; }
+
+TCommPort TTarnSerialPort::IsConnected() const { return d->ConnectedTo; }
+
+#define TARN_HANDLER_ACCESSORS(Name, Type)          \
+    Type TTarnSerialPort::Get##Name() const {       \
+        std::lock_guard<std::mutex> lock(d->FLock); \
+        return d->F##Name;                          \
+    }                                               \
+    void TTarnSerialPort::Set##Name(Type Value) {   \
+        std::lock_guard<std::mutex> lock(d->FLock); \
+        d->F##Name = std::move(Value);              \
     }
 
 TARN_HANDLER_ACCESSORS(OnReceive, TSendReceiveEvent)

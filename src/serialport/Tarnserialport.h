@@ -6,33 +6,31 @@
 // open a receive thread polls it and raises the events; sends may run on any
 // thread. Fields that those threads share are atomic, and the byte strings
 // and handlers they share are guarded by the component's lock, so that
-// nothing a thread reads is ever torn.
+// nothing a thread reads is ever torn. Each declaration below says which
+// threads may call it; one that says nothing belongs to the owner's thread.
+//
+// The state lives in a private class (Tarnserialport_p.h), so that this
+// header holds only the interface.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "host_component.h"
 #include "host_stringlist.h"
 #include "host_strings.h"
 #include "host_thread.h"
-#include "serial_driver.h"
 #include "serial_events.h"
 #include "serial_types.h"
 
-class TComThread;
+class TTarnSerialPortPrivate;
 
 class TTarnSerialPort : public tarn::host::TComponent {
 public:
     using AnsiString = tarn::host::AnsiString;
     using UnicodeString = tarn::host::UnicodeString;
-    using HANDLE = tarn::driver::HANDLE;
+    using HANDLE = TPortHandle;
 
     explicit TTarnSerialPort(tarn::host::TComponent* AOwner = nullptr);
     ~TTarnSerialPort() override;
@@ -43,15 +41,25 @@ public:
     const tarn::host::TComponentClass& ClassType() const override;
 
     // --- Port names ---------------------------------------------------------
+    // The conversions are pure, except that spCustom stands for
+    // CustomPortName. Port and CustomPortName are read and written under
+    // the component's lock, and change only what the next Open opens. Any
+    // thread.
     TCommPort StringToCommPort(const AnsiString& Port) const;
     AnsiString CommPortToString(TCommPort Port) const;
 
-    TCommPort GetPort() const { return GetCommPort(); }
-    void SetPort(TCommPort Value) { SetCommPort(Value); }
+    TCommPort GetPort() const;
+    void SetPort(TCommPort Value);
     AnsiString GetCustomPortName() const;
     void SetCustomPortName(const AnsiString& Value);
 
     // --- Line settings ------------------------------------------------------
+    // The line settings, the driver time-outs, the queue sizes and Priority
+    // are plain fields without a lock, read only by these functions and by
+    // Open: one thread at a time may use them, the owner's thread or a
+    // handler on another thread while the owner's thread leaves them alone.
+    // While a port is open a line setter hands the whole block to the
+    // driver again, and a block that the driver refuses closes the port.
     std::int32_t BaudRateToInt(TBaudRate pBaudRate) const;
     TBaudRate IntToBaudRate(std::int32_t Value) const;
 
@@ -63,85 +71,89 @@ public:
     void SetStopBits(TStopBits Value);
     TParityBits GetParity() const;
     void SetParity(TParityBits Value);
-    std::int32_t GetCustomBaudRate() const { return FCustomBaudRate; }
+    std::int32_t GetCustomBaudRate() const;
     void SetCustomBaudRate(std::int32_t Value);
 
-    bool GetEnableDTROnOpen() const { return FEnableDTROnOpen; }
+    bool GetEnableDTROnOpen() const;
     void SetEnableDTROnOpen(bool Value);
-    bool GetEnableRTSOnOpen() const { return FEnableRTSOnOpen; }
+    bool GetEnableRTSOnOpen() const;
     void SetEnableRTSOnOpen(bool Value);
-    THwFlowControl GetHwFlowControl() const { return FHwFlowControl; }
+    THwFlowControl GetHwFlowControl() const;
     void SetHwFlowControl(THwFlowControl Value);
-    TSwFlowControl GetSwFlowControl() const { return FSwFlowControl; }
+    TSwFlowControl GetSwFlowControl() const;
     void SetSwFlowControl(TSwFlowControl Value);
-    char GetXonChar() const { return FXonChar; }
+    char GetXonChar() const;
     void SetXonChar(char Value);
-    char GetXoffChar() const { return FXoffChar; }
+    char GetXoffChar() const;
     void SetXoffChar(char Value);
-    std::uint16_t GetXonLim() const { return FXonLim; }
+    std::uint16_t GetXonLim() const;
     void SetXonLim(std::uint16_t Value);
-    std::uint16_t GetXoffLim() const { return FXoffLim; }
+    std::uint16_t GetXoffLim() const;
     void SetXoffLim(std::uint16_t Value);
-    bool GetParityCheck() const { return FParityCheck; }
+    bool GetParityCheck() const;
     void SetParityCheck(bool Value);
-    bool GetReplaceParityErrors() const { return FReplaceParityErrors; }
+    bool GetReplaceParityErrors() const;
     void SetReplaceParityErrors(bool Value);
-    bool GetDiscardNulls() const { return FDiscardNulls; }
+    bool GetDiscardNulls() const;
     void SetDiscardNulls(bool Value);
-    bool GetDsrSensitivity() const { return FDsrSensitivity; }
+    bool GetDsrSensitivity() const;
     void SetDsrSensitivity(bool Value);
-    bool GetTXContinueOnXoff() const { return FTXContinueOnXoff; }
+    bool GetTXContinueOnXoff() const;
     void SetTXContinueOnXoff(bool Value);
-    char GetErrorChar() const { return FErrorChar; }
+    char GetErrorChar() const;
     void SetErrorChar(char Value);
-    char GetEofChar() const { return FEofChar; }
+    char GetEofChar() const;
     void SetEofChar(char Value);
-    char GetEvtChar() const { return FEvtChar; }
+    char GetEvtChar() const;
     void SetEvtChar(char Value);
 
     // The five driver time-outs, in milliseconds. They reach the driver at
     // the next Open.
-    std::uint32_t GetReadIntervalTimeout() const { return FReadIntervalTimeout; }
-    void SetReadIntervalTimeout(std::uint32_t Value) { FReadIntervalTimeout = Value; }
-    std::uint32_t GetReadTotalTimeoutMultiplier() const { return FReadTotalTimeoutMultiplier; }
-    void SetReadTotalTimeoutMultiplier(std::uint32_t Value) { FReadTotalTimeoutMultiplier = Value; }
-    std::uint32_t GetReadTotalTimeoutConstant() const { return FReadTotalTimeoutConstant; }
-    void SetReadTotalTimeoutConstant(std::uint32_t Value) { FReadTotalTimeoutConstant = Value; }
-    std::uint32_t GetWriteTotalTimeoutMultiplier() const { return FWriteTotalTimeoutMultiplier; }
-    void SetWriteTotalTimeoutMultiplier(std::uint32_t Value) {
-        FWriteTotalTimeoutMultiplier = Value;
-    }
-    std::uint32_t GetWriteTotalTimeoutConstant() const { return FWriteTotalTimeoutConstant; }
-    void SetWriteTotalTimeoutConstant(std::uint32_t Value) { FWriteTotalTimeoutConstant = Value; }
+    std::uint32_t GetReadIntervalTimeout() const;
+    void SetReadIntervalTimeout(std::uint32_t Value);
+    std::uint32_t GetReadTotalTimeoutMultiplier() const;
+    void SetReadTotalTimeoutMultiplier(std::uint32_t Value);
+    std::uint32_t GetReadTotalTimeoutConstant() const;
+    void SetReadTotalTimeoutConstant(std::uint32_t Value);
+    std::uint32_t GetWriteTotalTimeoutMultiplier() const;
+    void SetWriteTotalTimeoutMultiplier(std::uint32_t Value);
+    std::uint32_t GetWriteTotalTimeoutConstant() const;
+    void SetWriteTotalTimeoutConstant(std::uint32_t Value);
 
-    std::uint32_t GetInputBuffer() const { return FInputBuffer; }
+    // The driver's queue sizes; while a port is open a new size reaches the
+    // driver at once.
+    std::uint32_t GetInputBuffer() const;
     void SetInputBuffer(std::uint32_t Value);
-    std::uint32_t GetOutputBuffer() const { return FOutputBuffer; }
+    std::uint32_t GetOutputBuffer() const;
     void SetOutputBuffer(std::uint32_t Value);
-    tarn::host::TThreadPriority GetPriority() const { return FPriority; }
+    // The receive thread's priority; while a port is open it changes at once.
+    tarn::host::TThreadPriority GetPriority() const;
     void SetPriority(tarn::host::TThreadPriority Value);
 
     // Delay and Interval are two names for the poll period in milliseconds.
-    std::uint32_t GetDelay() const { return FDelay; }
-    void SetDelay(std::uint32_t Value) { FDelay = Value; }
-    std::uint32_t GetInterval() const { return FDelay; }
-    void SetInterval(std::uint32_t Value) { FDelay = Value; }
+    // Any thread.
+    std::uint32_t GetDelay() const;
+    void SetDelay(std::uint32_t Value);
+    std::uint32_t GetInterval() const;
+    void SetInterval(std::uint32_t Value);
 
     // --- Log, reading and buffering options -----------------------------------
-    bool GetLogInput() const { return FLogInput; }
-    void SetLogInput(bool Value) { FLogInput = Value; }
-    bool GetLogDateTime() const { return FLogDateTime; }
-    void SetLogDateTime(bool Value) { FLogDateTime = Value; }
+    // Atomic flags and numbers, and strings under the component's lock. Any
+    // thread.
+    bool GetLogInput() const;
+    void SetLogInput(bool Value);
+    bool GetLogDateTime() const;
+    void SetLogDateTime(bool Value);
     UnicodeString GetLogFile() const;
     void SetLogFile(const UnicodeString& Value);
-    bool GetAutoReceive() const { return FAutoReceive; }
+    bool GetAutoReceive() const;
     void SetAutoReceive(bool Value);
-    bool GetKeepEntireBuffer() const { return FKeepEntireBuffer; }
-    void SetKeepEntireBuffer(bool Value) { FKeepEntireBuffer = Value; }
+    bool GetKeepEntireBuffer() const;
+    void SetKeepEntireBuffer(bool Value);
     AnsiString GetNewLine() const;
     void SetNewLine(const AnsiString& Value);
-    std::int32_t GetMaxLineLength() const { return FMaxLineLength; }
-    void SetMaxLineLength(std::int32_t Value) { FMaxLineLength = Value; }
+    std::int32_t GetMaxLineLength() const;
+    void SetMaxLineLength(std::int32_t Value);
 
     // --- Events ---------------------------------------------------------------
     // Handlers may be replaced at any time from any thread; each delivery
@@ -160,37 +172,40 @@ public:
     void SetOnFault(TConnectEvent Value);
 
     // --- Public, not stored ---------------------------------------------------
-    bool GetIsSending() const { return FIsSending; }
-    bool GetIsReceiving() const { return FIsReceiving; }
-    bool GetIsFaulted() const { return FIsFaulted; }
-    bool GetNeedSynchronization() const { return FNeedSynchronization; }
-    void SetNeedSynchronization(bool Value) { FNeedSynchronization = Value; }
-    std::uint32_t GetMinCheckDisconnectedInterval() const { return FMinCheckDisconnectedInterval; }
-    void SetMinCheckDisconnectedInterval(std::uint32_t Value) {
-        FMinCheckDisconnectedInterval = Value;
-    }
-    double GetVersion() const { return FVersion; }
+    // Atomic flags and numbers, and a constant version. Any thread.
+    bool GetIsSending() const;
+    bool GetIsReceiving() const;
+    bool GetIsFaulted() const;
+    bool GetNeedSynchronization() const;
+    void SetNeedSynchronization(bool Value);
+    std::uint32_t GetMinCheckDisconnectedInterval() const;
+    void SetMinCheckDisconnectedInterval(std::uint32_t Value);
+    double GetVersion() const;
     // How the receive thread waits between its cycles. Off (the default), it
     // sleeps Delay milliseconds after every cycle. On, it sleeps in the
     // driver until bytes arrive, the device goes or the port closes, and
     // delivers each chunk as soon as it comes; the modem lines and the presence
     // check are still looked at at least every Delay. A change while a port
     // is open takes effect at the thread's next cycle. Any thread.
-    bool GetWakeOnData() const { return FWakeOnData; }
-    void SetWakeOnData(bool Value) { FWakeOnData = Value; }
+    bool GetWakeOnData() const;
+    void SetWakeOnData(bool Value);
 
     // --- Opening and closing ---------------------------------------------------
     // Opens the port that Port names, with every setting, and starts the
-    // receive thread. Raises "Cannot connect to ..." when it cannot.
+    // receive thread. Raises "Cannot connect to ..." when it cannot. It
+    // reads the line settings, so it keeps to their rule: one thread at a
+    // time, the owner's or a handler's.
     void Open();
     // Stops the receive thread, which raises OnDisconnect and closes the
-    // port. Called from inside one of this component's events (or on the
-    // receive thread) it cannot wait for the thread: it then raises
-    // OnDisconnect and closes the port itself, and the thread finishes by
-    // itself once the event is over.
+    // port, and waits for it (at most Delay + 4990 ms), serving the main
+    // thread's queue meanwhile when it runs there. Called from inside one
+    // of this component's events (or on the receive thread) it cannot wait
+    // for the thread: it then raises OnDisconnect and closes the port
+    // itself, and the thread finishes by itself once the event is over.
+    // Any thread.
     void Close();
     // The port that is open, spNone when none. Any thread.
-    TCommPort IsConnected() const { return ConnectedTo; }
+    TCommPort IsConnected() const;
 
     // --- Sending ----------------------------------------------------------------
     // One synchronous write each, on the calling thread; the result is the
@@ -205,7 +220,8 @@ public:
     std::uint32_t SendChar(char character);
     std::uint32_t SendChars(const AnsiString& str);
     std::uint32_t SendCharsLine(const AnsiString& str);
-    // The same on a short-lived thread of its own; returns at once.
+    // The same on a short-lived thread of its own; returns at once. Any
+    // thread.
     void SendStringOnNewThread(const AnsiString& str);
     void SendCharsOnNewThread(const AnsiString& str);
     // Waits until everything sent has left the driver's output queue and
@@ -216,7 +232,14 @@ public:
     bool Drain(std::uint32_t timeoutMs);
 
     // --- Synchronous reads (AutoReceive off) -------------------------------------
-    // Empty results (0) while AutoReceive is on or no port is open.
+    // Empty results (0) while AutoReceive is on or no port is open. Each
+    // runs on the calling thread, any thread: the bytes a read takes it
+    // takes under the component's input lock, and the buffers it keeps
+    // under the component's lock. Reads on several threads at once share
+    // out the bytes, each driver read going whole to one of them. A read
+    // that waits gives way at once, empty, when a Close of the port has
+    // been asked for, so that a main thread that reads can serve the
+    // receive thread's last event.
     AnsiString ReadBuffer();
     AnsiString ReadChar();
     AnsiString ReadChars(std::int32_t noChars);
@@ -255,198 +278,9 @@ public:
     bool GetDCD();
 
 private:
-    friend class TComThread;
-    friend class TSenderThread;
     friend class TTarnSerialPortTestAccess;
 
-    TCommPort GetCommPort() const;
-    void SetCommPort(TCommPort Value);
-
-    void InitSyncCommunicationParams();
-
-    // Appends one record of received bytes to LogFile, or with
-    // `recordPerByte` one record for each byte, in one write; raises
-    // ETarnSerialPortException when the file cannot be written. Runs on the
-    // thread that read the data.
-    void WriteLog(const AnsiString& data, bool recordPerByte = false);
-
-    // The modem input lines of `handle`; the empty set when unreadable.
-    TLineStatusSet GetLineStatus(HANDLE handle) const;
-    bool Escape(std::uint32_t function);
-    bool Purge(std::uint32_t flags);
-
-    // Apply operations: each takes the port handle and reports the driver's
-    // verdict; none raises.
-    bool SetDCBState(HANDLE handle);
-    bool SetTimeOuts(HANDLE handle);
-    bool SetBuffers(HANDLE handle);
-    // Fills the device control block from the line-setting fields.
-    tarn::driver::DCB BuildDCB() const;
-    // Re-applies the device control block when a port is open.
-    void ReapplyDCB();
-
-    // The receive thread object of the open port, or null. The object may
-    // end at any moment after the lock is released; use PortHandle to reach
-    // the handle. Any thread.
-    TComThread* CurrentThread() const;
-    AnsiString GetRawPort() const;
-    AnsiString GetReadBufferCopy() const;
-
-    // Synchronous reads, on the calling thread. One driver read of what
-    // waits, at most `most` bytes, with the read bookkeeping; `result`
-    // stays empty when the port is not usable or nothing waits. With
-    // `until`, the waiting bytes are looked at first and the read takes as
-    // many as `until` answers for them (at least one), so that the rest
-    // stays in the driver. With `asSingleBytes` the books are kept as for
-    // bytes read one at a time, as the reads of a count or up to an end
-    // sequence keep them: the last read buffer holds the last byte, and the
-    // log gets one record per byte. Exceptions pass, with `result` already
-    // holding the bytes read.
-    using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
-    void ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
-                     AnsiString& result);
-    // A read up to the first of `entries` (end sequences as bytes, an empty
-    // one never matching), with the time-out of ReadStringUpToEndChars.
-    AnsiString ReadUpToEnds(std::vector<AnsiString> entries, std::int32_t timeOutSeconds);
-    // Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
-    // have passed; true then, and the caller looks at the queue itself (a
-    // wait in the driver may also end early). With a negative `limitMs`
-    // there is no limit, and the wait ends with false once the port is
-    // closed or its device has gone. Either way it ends with false as soon
-    // as a Close of the port has been asked for.
-    bool WaitForInput(std::int64_t limitMs);
-
-    // Called by the receive thread as its last act on the component: the
-    // port is closed and the thread no longer touches the component.
-    void ThreadEnded(TComThread* thread);
-    // Waits until every receive thread that has been asked to stop has
-    // ended, servicing the main thread's queue meanwhile. A thread that
-    // cannot be waited for from here (we run inside its event) is skipped,
-    // or, with `detachIfStuck`, detached. False when one was skipped or
-    // detached.
-    bool WaitForThreadEnd(bool detachIfStuck);
-    // True while the receive thread numbered `serial` has not ended.
-    // REQUIRES: FLock held.
-    bool ThreadRunning(std::uint64_t serial) const;
-    // Close, but only while the connection numbered `serial` is the open
-    // one (0: whichever is open), so that a late fault path cannot close a
-    // connection that a handler has opened since.
-    void CloseConnection(std::uint64_t serial);
-    // True once a Close of the open port has been asked for, until it has
-    // finished. Any thread.
-    bool CloseRequested() const;
-    // The handle of the open port, or the invalid handle value. Any thread.
-    HANDLE PortHandle() const;
-    bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
-
-    // What a send needs of the open connection, taken in one look under
-    // the lock: its handle (invalid when none is open), its number and the
-    // name it was opened under. Any thread.
-    struct TOpenConnection {
-        HANDLE handle = tarn::driver::INVALID_HANDLE_VALUE;
-        std::uint64_t serial = 0;
-        AnsiString name;
-    };
-    TOpenConnection OpenConnection() const;
-
-    // Sending: the not-connected failure, and the presence check that a
-    // send runs on its own thread for the connection it wrote to.
-    [[noreturn]] void RaiseNotConnected() const;
-    void CheckPresenceAfterSend(const TOpenConnection& connection);
-    // The presence check that the receive thread and the sends share: true
-    // when the check is switched on (Delay at least
-    // MinCheckDisconnectedInterval) and the port opened as `openedName` is
-    // no longer among the ports present. Any thread.
-    bool PortHasVanished(const AnsiString& openedName);
-    // Waits until every background send that this component started has
-    // ended (sender_thread.cpp).
-    void WaitForSenders();
-
-    static bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode);
-
-    // Guards the byte strings, the log file name and the handlers, which the
-    // receive and sender threads read while the application may write them.
-    mutable std::mutex FLock;
-    // Held by every taker of the driver's input (the synchronous reads, the
-    // receive thread, the purge of the input queue) across its driver calls,
-    // so that a read that has looked at the waiting bytes takes those very
-    // bytes. Never held while FLock is taken.
-    std::mutex FInputLock;
-
-    // Fields in declaration order.
-    AnsiString FPort;                                     // guarded by FLock
-    AnsiString FCustomPortName;                           // guarded by FLock
-    std::int32_t FBaudRate;
-    std::int32_t FCustomBaudRate;
-    std::uint8_t FDataWidth;
-    std::uint8_t FParity;
-    std::uint8_t FStopBits;
-    bool FEnableDTROnOpen;
-    bool FEnableRTSOnOpen;
-    THwFlowControl FHwFlowControl;
-    TSwFlowControl FSwFlowControl;
-    char FXonChar;
-    char FXoffChar;
-    std::uint16_t FXonLim;
-    std::uint16_t FXoffLim;
-    bool FParityCheck;
-    bool FReplaceParityErrors;
-    char FErrorChar;
-    char FEofChar;
-    char FEvtChar;
-    bool FDiscardNulls;
-    bool FDsrSensitivity;
-    bool FTXContinueOnXoff;
-    AnsiString FReadBuffer;                               // guarded by FLock
-    AnsiString FEntireBuffer;                             // guarded by FLock
-    std::atomic<bool> FKeepEntireBuffer;
-    std::atomic<std::uint8_t> FLineStatus;                // TLineStatusSet bits
-    std::uint32_t FReadIntervalTimeout;
-    std::uint32_t FReadTotalTimeoutMultiplier;
-    std::uint32_t FReadTotalTimeoutConstant;
-    std::uint32_t FWriteTotalTimeoutMultiplier;
-    std::uint32_t FWriteTotalTimeoutConstant;
-    tarn::host::TThreadPriority FPriority;
-    std::atomic<std::uint32_t> FDelay;
-    std::uint32_t FInputBuffer;
-    std::uint32_t FOutputBuffer;
-    double FVersion;
-    TComThread* ComThread;                                // guarded by FLock
-    std::atomic<TCommPort> ConnectedTo;
-    std::atomic<bool> FIsSending;
-    std::atomic<bool> FIsReceiving;
-    std::atomic<bool> FIsFaulted;
-    std::atomic<bool> FNeedSynchronization;
-    std::atomic<bool> FAutoReceive;
-    std::atomic<bool> FLogInput;
-    std::atomic<bool> FLogDateTime;
-    UnicodeString FLogFile;                               // guarded by FLock
-    std::atomic<std::uint32_t> FMinCheckDisconnectedInterval;
-    AnsiString FNewLine;                                  // guarded by FLock
-    std::atomic<std::int32_t> FMaxLineLength;
-    TSendReceiveEvent FOnReceive;                         // guarded by FLock
-    TSendReceiveEvent FOnSend;                            // guarded by FLock
-    TLineStatusEvent FOnLineStatusChange;                 // guarded by FLock
-    TConnectEvent FOnConnect;                             // guarded by FLock
-    TConnectEvent FOnDisconnect;                          // guarded by FLock
-    TConnectEvent FOnFault;                               // guarded by FLock
-    std::atomic<std::uint32_t> FSignaledBytes;
-    std::atomic<std::uint32_t> FReadBytes;
-
-    // Beyond the fields above: the receive threads that can still reach the
-    // component (the open port's, and any that wind down after Close), the
-    // signal of their ends, and the number of the last connection.
-    std::vector<TComThread*> FRunningThreads;             // guarded by FLock
-    std::condition_variable FThreadEndedSignal;           // with FLock
-    std::uint64_t FLastConnectionSerial = 0;              // guarded by FLock
-    std::atomic<bool> FDestroying{false};
-    std::atomic<bool> FWakeOnData{false};
-    // Whether this component has begun a finer timer period that it has not
-    // ended, so that begin and end stay paired.
-    std::atomic<bool> FTimerPeriodBegun{false};
-    // Background sends still running; the component does not go before they
-    // have ended.
-    std::mutex FSendersLock;
-    std::condition_variable FSendersDone;                 // with FSendersLock
-    int FActiveSenders = 0;                               // guarded by FSendersLock
+    // The component's state, its locks and its own operations
+    // (Tarnserialport_p.h). Set by the constructor and never replaced.
+    const std::unique_ptr<TTarnSerialPortPrivate> d;
 };

@@ -1,14 +1,11 @@
 // The receive thread: opening steps, poll loop, presence check, event
 // delivery and teardown.
-#include "com_thread.h"
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <new>
 #include <utility>
 
-#include "Tarnserialport.h"
+#include "com_thread_p.h"
 #include "host_synchronize.h"
 
 namespace drv = tarn::driver;
@@ -25,19 +22,19 @@ constexpr std::uint32_t kLongestQuietWaitMs = 1000;
 constexpr std::uint32_t kWakesForEverything =
     drv::COMMWAIT_INPUT | drv::COMMWAIT_LINES | drv::COMMWAIT_REMOVAL;
 
+using TConnectionEvent = TTarnSerialPortPrivate::TConnectionEvent;
+
 }  // namespace
 
-TComThread::TComThread(TTarnSerialPort* AOwner)
-    : TThread(true), owner_(AOwner), openingThreadId_(tarn::host::detail::CurrentOsThreadId()) {
-    TTarnSerialPort& c = *AOwner;
+TComThread::TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
+                       tarn::host::TThreadPriority priority)
+    : TThread(true),
+      owner_(AOwner),
+      openedName_(name),
+      openingThreadId_(tarn::host::detail::CurrentOsThreadId()) {
     SetFreeOnTerminate(true);
-    SetPriority(c.FPriority);
-    {
-        std::lock_guard<std::mutex> lock(c.FLock);
-        c.FEntireBuffer.clear();
-    }
+    SetPriority(priority);
 
-    openedName_ = c.GetRawPort();
     const std::string path = "\\\\.\\" + openedName_;
     try {
         ComDevice = drv::CreateFileA(path);
@@ -51,23 +48,16 @@ TComThread::TComThread(TTarnSerialPort* AOwner)
     }
     // A block that the driver refuses makes the opening fail: a port left
     // open with settings nobody asked for would look like a working link.
-    if (!c.SetDCBState(ComDevice)) {
-        openError_ = drv::GetLastError();
-        if (openError_ == drv::ERROR_SUCCESS) openError_ = drv::ERROR_INVALID_PARAMETER;
-        return;
-    }
-    c.SetTimeOuts(ComDevice);
-    c.SetBuffers(ComDevice);
+    openError_ = AOwner->ApplySettingsOnOpen(ComDevice);
+    if (openError_ != drv::ERROR_SUCCESS) return;
     // The component takes this identifier as its ConnectedTo when it
     // registers the connection.
-    port_ = c.StringToCommPort(openedName_);
+    port_ = CommPortOfName(openedName_);
     waitWakes_ = drv::GetCommWaitWakes(ComDevice);
     opened_ = true;
 }
 
-void TComThread::Connect() {
-    Raise([this] { DoExecuteConnect(); });
-}
+void TComThread::Connect() { RaiseConnectionEvent(TConnectionEvent::Connect); }
 
 void TComThread::StartPolling() {
     started_ = true;
@@ -94,24 +84,25 @@ void TComThread::RequestStop() {
 }
 
 void TComThread::SleepDelay() {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return;
-    const auto delay = std::chrono::milliseconds(c->FDelay.load());
+    const auto delay = std::chrono::milliseconds(c->ReceiveSettings().delay);
     std::unique_lock<std::mutex> lock(sleepMutex_);
     sleepWake_.wait_for(lock, delay, [this] { return Terminated(); });
 }
 
 void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return;
-    if (!c->FWakeOnData || end == TCycleEnd::Pending) return SleepDelay();
+    const TTarnSerialPortPrivate::TReceiveSettings settings = c->ReceiveSettings();
+    if (!settings.wakeOnData || end == TCycleEnd::Pending) return SleepDelay();
     // After a chunk more may wait. A driver that sleeps until input comes
     // is asked at once: a wait on bytes that are there returns at once, and
     // costs less than a cycle that finds the queue empty. One that looks at
     // its queue between sleeps might sleep through the next bytes, so there
     // the next cycle follows at once.
     if (end == TCycleEnd::Delivered && (waitWakes_ & drv::COMMWAIT_INPUT) == 0) return;
-    if (drv::WaitCommInput(ComDevice, InputWaitMs(*c))) {
+    if (drv::WaitCommInput(ComDevice, InputWaitMs(settings.delay))) {
         lastWaitFailed = false;
         return;
     }
@@ -123,14 +114,13 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     SleepDelay();
 }
 
-bool TComThread::LookDue(const TTarnSerialPort& c, Clock::time_point last,
-                         Clock::time_point now) const {
-    if (!c.FWakeOnData || previousEnd_ != TCycleEnd::Delivered) return true;
-    return now - last >= std::chrono::milliseconds(c.FDelay.load());
+bool TComThread::LookDue(const TTarnSerialPortPrivate::TReceiveSettings& settings,
+                         Clock::time_point last, Clock::time_point now) const {
+    if (!settings.wakeOnData || previousEnd_ != TCycleEnd::Delivered) return true;
+    return now - last >= std::chrono::milliseconds(settings.delay);
 }
 
-std::uint32_t TComThread::InputWaitMs(const TTarnSerialPort& c) const {
-    const std::uint32_t delay = c.FDelay.load();
+std::uint32_t TComThread::InputWaitMs(std::uint32_t delay) const {
     const Clock::time_point oldest = std::min(lastLineCheck_, lastPresenceCheck_);
     if (oldest >= cycleStart_ && (waitWakes_ & kWakesForEverything) == kWakesForEverything) {
         return std::max(delay, kLongestQuietWaitMs);
@@ -142,126 +132,103 @@ std::uint32_t TComThread::InputWaitMs(const TTarnSerialPort& c) const {
 
 template <typename Deliver>
 bool TComThread::Raise(Deliver deliver) {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return false;
-    if (c->FNeedSynchronization && !tarn::host::IsMainThread()) {
-        Synchronize([this, &deliver] {
+    // The component is looked up again when the delivery runs: on the main
+    // thread it may have gone meanwhile.
+    const auto deliverToOwner = [this, &deliver] {
+        if (TTarnSerialPortPrivate* owner = this->owner()) deliver(*owner);
+    };
+    if (c->ReceiveSettings().needSynchronization && !tarn::host::IsMainThread()) {
+        Synchronize([this, &deliverToOwner] {
             synchronizedEventThread_ = tarn::host::detail::CurrentOsThreadId();
             inSynchronizedEvent_ = true;
             struct Reset {
                 std::atomic<bool>& flag;
                 ~Reset() { flag = false; }
             } reset{inSynchronizedEvent_};
-            deliver();
+            deliverToOwner();
         });
     } else {
-        deliver();
+        deliverToOwner();
     }
     return owner() != nullptr;
 }
 
-// The deliveries read the component and its handler at the moment they run
-// (on the main thread when synchronized), and call nothing for a component
-// that is being destroyed.
-void TComThread::DoExecuteReceive() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TSendReceiveEvent handler = c->GetOnReceive();
-    if (handler.Assigned()) handler(c, c->GetReadBufferCopy());
-}
-
-void TComThread::DoExecuteReceiveNoBuffer() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TSendReceiveEvent handler = c->GetOnReceive();
-    if (handler.Assigned()) handler(c, std::string());
-}
-
-void TComThread::DoExecuteLineStatus() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TLineStatusEvent handler = c->GetOnLineStatusChange();
-    if (handler.Assigned()) handler(c, TLineStatusSet::FromBits(c->FLineStatus));
-}
-
-void TComThread::DoExecuteConnect() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TConnectEvent handler = c->GetOnConnect();
-    if (handler.Assigned() && port_ != spNone) handler(c, port_);
-}
-
 // The connection events carry this thread's own port: the component may
 // already have opened another one from inside a handler.
-void TComThread::DoExecuteDisconnect() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TConnectEvent handler = c->GetOnDisconnect();
-    if (handler.Assigned() && port_ != spNone) handler(c, port_);
-}
-
-void TComThread::DoExecuteFault() {
-    TTarnSerialPort* c = owner();
-    if (c == nullptr || c->FDestroying) return;
-    TConnectEvent handler = c->GetOnFault();
-    if (handler.Assigned()) handler(c, port_);
+bool TComThread::RaiseConnectionEvent(TConnectionEvent event) {
+    return Raise(
+        [this, event](TTarnSerialPortPrivate& c) { c.DeliverConnectionEvent(event, port_); });
 }
 
 bool TComThread::CheckPresence() {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return false;
     // The name that was opened, not the one selected now: renaming the port
     // while it is open does not make the open device vanish.
     if (!c->PortHasVanished(openedName_)) return true;
-    c->FIsFaulted = true;
-    if (!Raise([this] { DoExecuteFault(); })) return false;
+    c->MarkFaulted();
+    if (!RaiseConnectionEvent(TConnectionEvent::Fault)) return false;
     // Closes this connection only; a handler may have replaced it.
     c->CloseConnection(serial_);
     return true;
 }
 
 bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return false;
     const Clock::time_point now = Clock::now();
-    if (!queryFailed && !LookDue(*c, lastPresenceCheck_, now)) return true;
+    if (!queryFailed && !LookDue(c->ReceiveSettings(), lastPresenceCheck_, now)) return true;
     lastPresenceCheck_ = now;
     return CheckPresence();
 }
 
+bool TComThread::LookAtLines() {
+    TTarnSerialPortPrivate* c = owner();
+    if (c == nullptr) return false;
+    if (!LookDue(c->ReceiveSettings(), lastLineCheck_, cycleStart_)) return true;
+    lastLineCheck_ = cycleStart_;
+    const TLineStatusSet lines = LineStatusOf(ComDevice);
+    if (!c->UpdateLineStatus(lines)) return true;
+    return Raise([lines](TTarnSerialPortPrivate& owner) { owner.DeliverLineStatus(lines); });
+}
+
 bool TComThread::PollOnce(TCycleEnd& end) {
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate& c = *owner();
     const drv::HANDLE handle = ComDevice;
     drv::COMSTAT stat{};
     std::uint32_t errors = 0;
     // Taken before the queue is counted: a read that takes bytes between the
     // two then makes the total smaller, never larger, so that bytes already
     // announced are not announced again.
-    const std::uint32_t readBytes = c->FReadBytes;
+    const std::uint32_t readBytes = c.ReadCount();
     // A failed query counts as an empty queue, which leads to the presence
     // check: a port that answers nothing is as good as silent.
     const bool queried = drv::ClearCommError(handle, &errors, &stat);
     const std::uint32_t waiting = queried ? stat.cbInQue : 0;
     end = TCycleEnd::Idle;
 
-    if (!c->FAutoReceive) {
+    if (!c.ReceiveSettings().autoReceive) {
         if (waiting == 0) return CheckPresenceWhenDue(!queried);
-        // The bytes stay for the application's reads.
+        // The bytes stay for the application's reads, which an OnReceive
+        // without bytes tells about them.
         end = TCycleEnd::Pending;
-        const std::uint32_t total = readBytes + waiting;
-        if (total > c->FSignaledBytes) {
-            c->FSignaledBytes = total;
-            return Raise([this] { DoExecuteReceiveNoBuffer(); });
-        }
-        return true;
+        if (!c.AnnounceWaiting(readBytes, waiting)) return true;
+        return Raise([](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(std::string()); });
     }
 
     if (Terminated() || waiting == 0) return CheckPresenceWhenDue(!queried);
-    c->FIsReceiving = true;
+    return ReceiveChunk(c, handle, waiting, end);
+}
+
+bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std::uint32_t waiting,
+                              TCycleEnd& end) {
+    c.SetReceiving(true);
     struct ReceivingDone {
         TComThread* self;
         ~ReceivingDone() {
-            if (TTarnSerialPort* owner = self->owner()) owner->FIsReceiving = false;
+            if (TTarnSerialPortPrivate* owner = self->owner()) owner->SetReceiving(false);
         }
     } done{this};
 
@@ -269,7 +236,7 @@ bool TComThread::PollOnce(TCycleEnd& end) {
     std::uint32_t got = 0;
     bool read = false;
     {
-        std::lock_guard<std::mutex> input(c->FInputLock);
+        const std::unique_lock<std::mutex> input = c.TakeInput();
         read = drv::ReadFile(handle, &chunk[0], waiting, &got);
     }
     if (!read || got == 0) {
@@ -278,41 +245,21 @@ bool TComThread::PollOnce(TCycleEnd& end) {
     }
     chunk.resize(got);
     end = TCycleEnd::Delivered;
-    {
-        std::lock_guard<std::mutex> lock(c->FLock);
-        c->FReadBuffer = chunk;
-        if (c->FKeepEntireBuffer) {
-            try {
-                c->FEntireBuffer += chunk;
-            } catch (const std::bad_alloc&) {
-                // Out of memory for the whole history: start it afresh and
-                // still deliver the chunk.
-                c->FEntireBuffer = std::string();
-            }
-        }
-    }
-    if (!Raise([this] { DoExecuteReceive(); })) return false;
-    if (c->FLogInput) c->WriteLog(chunk);
-    return true;
+    // The chunk travels inside its delivery.
+    return c.RecordRead(chunk, TTarnSerialPortPrivate::TReader::ReceiveThread, [this, &chunk] {
+        return Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); });
+    });
 }
 
 void TComThread::Execute() {
     receiveThreadId_ = tarn::host::detail::CurrentOsThreadId();
     bool lastWaitFailed = false;
     while (!Terminated() && ComDevice != drv::INVALID_HANDLE_VALUE) {
-        TTarnSerialPort* c = owner();
-        if (c == nullptr) break;
+        if (owner() == nullptr) break;
 
         cycleStart_ = Clock::now();
         try {
-            if (LookDue(*c, lastLineCheck_, cycleStart_)) {
-                lastLineCheck_ = cycleStart_;
-                const TLineStatusSet lines = c->GetLineStatus(ComDevice);
-                if (lines.Bits() != c->FLineStatus.load()) {
-                    c->FLineStatus = lines.Bits();
-                    if (!Raise([this] { DoExecuteLineStatus(); })) break;
-                }
-            }
+            if (!LookAtLines()) break;
         } catch (...) {
             // A failing line-status handler does not stop reception.
             if (owner() == nullptr) break;
@@ -343,7 +290,7 @@ void TComThread::Execute() {
 void TComThread::EndConnection() {
     if (!disconnectReported_.exchange(true)) {
         try {
-            Raise([this] { DoExecuteDisconnect(); });
+            RaiseConnectionEvent(TConnectionEvent::Disconnect);
         } catch (...) {
             // The port is closed all the same; nobody is left to tell.
         }
@@ -358,7 +305,7 @@ void TComThread::EndConnection() {
 
 void TComThread::TearDown() {
     EndConnection();
-    TTarnSerialPort* c = owner();
+    TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return;
     c->ThreadEnded(this);
 }

@@ -1,8 +1,9 @@
 // Line settings: the rate table, the readers and setters of the line
-// properties, and the three apply operations that hand the settings to the
-// driver of an open port.
+// properties, the time-outs and the queue sizes, and the apply operations
+// that hand the settings to the driver of a port when it opens and, for the
+// line properties and the queue sizes, while it is open.
 #include "Tarnserialport.h"
-#include "com_thread.h"
+#include "Tarnserialport_p.h"
 
 namespace drv = tarn::driver;
 
@@ -17,11 +18,32 @@ static_assert(sizeof(kBaudRates) / sizeof(kBaudRates[0]) == brCustom,
 
 const char kInvalidWidthAndStop[] = "Invalid data-width and stop-bits combination.";
 
+bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode) {
+    // Five data bits go with one or one and a half stop bits; six to eight
+    // with one or two, as UARTs allow.
+    if (dataBits == 5) return stopCode != drv::TWOSTOPBITS;
+    return stopCode != drv::ONE5STOPBITS;
+}
+
+// The fields hold parity and stop bits as the driver's codes, which are the
+// ordinals of the enumerations.
+static_assert(drv::NOPARITY == pbNone && drv::ONESTOPBIT == sb1Bit &&
+                  drv::ONE5STOPBITS == sb1_5Bits && drv::TWOSTOPBITS == sb2Bits,
+              "parity and stop bits are stored as the driver's codes");
+
 }  // namespace
 
+std::int32_t BaudRateValue(TBaudRate rate, std::int32_t customRate) {
+    if (rate >= brCustom) return customRate;
+    return kBaudRates[rate];
+}
+
+std::uint8_t DataBitsOf(TDataWidth width) {
+    return width <= dw8Bits ? static_cast<std::uint8_t>(5 + width) : 8;
+}
+
 std::int32_t TTarnSerialPort::BaudRateToInt(TBaudRate pBaudRate) const {
-    if (pBaudRate >= brCustom) return FCustomBaudRate;
-    return kBaudRates[pBaudRate];
+    return BaudRateValue(pBaudRate, d->FCustomBaudRate);
 }
 
 TBaudRate TTarnSerialPort::IntToBaudRate(std::int32_t Value) const {
@@ -31,10 +53,10 @@ TBaudRate TTarnSerialPort::IntToBaudRate(std::int32_t Value) const {
     return brCustom;
 }
 
-TBaudRate TTarnSerialPort::GetBaudRate() const { return IntToBaudRate(FBaudRate); }
+TBaudRate TTarnSerialPort::GetBaudRate() const { return IntToBaudRate(d->FBaudRate); }
 
 TDataWidth TTarnSerialPort::GetDataWidth() const {
-    switch (FDataWidth) {
+    switch (d->FDataWidth) {
         case 5: return dw5Bits;
         case 6: return dw6Bits;
         case 7: return dw7Bits;
@@ -43,102 +65,127 @@ TDataWidth TTarnSerialPort::GetDataWidth() const {
 }
 
 TParityBits TTarnSerialPort::GetParity() const {
-    return FParity <= pbSpace ? static_cast<TParityBits>(FParity) : pbNone;
+    return d->FParity <= pbSpace ? static_cast<TParityBits>(d->FParity) : pbNone;
 }
 
 TStopBits TTarnSerialPort::GetStopBits() const {
-    return FStopBits <= sb2Bits ? static_cast<TStopBits>(FStopBits) : sb1Bit;
+    return d->FStopBits <= sb2Bits ? static_cast<TStopBits>(d->FStopBits) : sb1Bit;
 }
 
-bool TTarnSerialPort::ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode) {
-    // Five data bits go with one or one and a half stop bits; six to eight
-    // with one or two, as UARTs allow.
-    if (dataBits == 5) return stopCode != drv::TWOSTOPBITS;
-    return stopCode != drv::ONE5STOPBITS;
-}
+std::int32_t TTarnSerialPort::GetCustomBaudRate() const { return d->FCustomBaudRate; }
 
 void TTarnSerialPort::SetBaudRate(TBaudRate Value) {
-    FBaudRate = BaudRateToInt(Value);
-    ReapplyDCB();
+    d->FBaudRate = BaudRateToInt(Value);
+    d->ReapplyDCB();
 }
 
 void TTarnSerialPort::SetCustomBaudRate(std::int32_t Value) {
-    FCustomBaudRate = Value;
+    d->FCustomBaudRate = Value;
     if (GetBaudRate() == brCustom) {
-        FBaudRate = FCustomBaudRate;
-        ReapplyDCB();
+        d->FBaudRate = d->FCustomBaudRate;
+        d->ReapplyDCB();
     }
 }
 
 void TTarnSerialPort::SetDataWidth(TDataWidth Value) {
-    const std::uint8_t bits = Value <= dw8Bits ? static_cast<std::uint8_t>(5 + Value) : 8;
-    if (!ValidWidthAndStop(bits, FStopBits)) throw ETarnSerialPortException(kInvalidWidthAndStop);
-    FDataWidth = bits;
-    ReapplyDCB();
+    const std::uint8_t bits = DataBitsOf(Value);
+    if (!ValidWidthAndStop(bits, d->FStopBits)) {
+        throw ETarnSerialPortException(kInvalidWidthAndStop);
+    }
+    d->FDataWidth = bits;
+    d->ReapplyDCB();
 }
 
 void TTarnSerialPort::SetParity(TParityBits Value) {
-    if (Value <= pbSpace) FParity = Value;
-    ReapplyDCB();
+    if (Value <= pbSpace) d->FParity = Value;
+    d->ReapplyDCB();
 }
 
 void TTarnSerialPort::SetStopBits(TStopBits Value) {
     if (Value <= sb2Bits) {
-        if (!ValidWidthAndStop(FDataWidth, Value)) {
+        if (!ValidWidthAndStop(d->FDataWidth, Value)) {
             throw ETarnSerialPortException(kInvalidWidthAndStop);
         }
-        FStopBits = Value;
+        d->FStopBits = Value;
     }
-    ReapplyDCB();
+    d->ReapplyDCB();
 }
 
-// The simple setters: equal values change nothing; others are stored and
+// The simple settings: equal values change nothing; others are stored and
 // the whole block is applied again while a port is open.
-#define TARN_DCB_SETTER(Name, Type)                        \
-    void TTarnSerialPort::Set##Name(Type Value) {          \
-        if (F##Name == Value) return;                      \
-        F##Name = Value;                                   \
-        ReapplyDCB();                                      \
+#define TARN_DCB_SETTING(Name, Type)                               \
+    Type TTarnSerialPort::Get##Name() const { return d->F##Name; } \
+    void TTarnSerialPort::Set##Name(Type Value) {                  \
+        if (d->F##Name == Value) return;                           \
+        d->F##Name = Value;                                        \
+        d->ReapplyDCB();                                           \
     }
 
-TARN_DCB_SETTER(EnableDTROnOpen, bool)
-TARN_DCB_SETTER(EnableRTSOnOpen, bool)
-TARN_DCB_SETTER(HwFlowControl, THwFlowControl)
-TARN_DCB_SETTER(SwFlowControl, TSwFlowControl)
-TARN_DCB_SETTER(XonChar, char)
-TARN_DCB_SETTER(XoffChar, char)
-TARN_DCB_SETTER(XonLim, std::uint16_t)
-TARN_DCB_SETTER(XoffLim, std::uint16_t)
-TARN_DCB_SETTER(ParityCheck, bool)
-TARN_DCB_SETTER(ReplaceParityErrors, bool)
-TARN_DCB_SETTER(DiscardNulls, bool)
-TARN_DCB_SETTER(DsrSensitivity, bool)
-TARN_DCB_SETTER(TXContinueOnXoff, bool)
-TARN_DCB_SETTER(ErrorChar, char)
-TARN_DCB_SETTER(EofChar, char)
-TARN_DCB_SETTER(EvtChar, char)
+TARN_DCB_SETTING(EnableDTROnOpen, bool)
+TARN_DCB_SETTING(EnableRTSOnOpen, bool)
+TARN_DCB_SETTING(HwFlowControl, THwFlowControl)
+TARN_DCB_SETTING(SwFlowControl, TSwFlowControl)
+TARN_DCB_SETTING(XonChar, char)
+TARN_DCB_SETTING(XoffChar, char)
+TARN_DCB_SETTING(XonLim, std::uint16_t)
+TARN_DCB_SETTING(XoffLim, std::uint16_t)
+TARN_DCB_SETTING(ParityCheck, bool)
+TARN_DCB_SETTING(ReplaceParityErrors, bool)
+TARN_DCB_SETTING(DiscardNulls, bool)
+TARN_DCB_SETTING(DsrSensitivity, bool)
+TARN_DCB_SETTING(TXContinueOnXoff, bool)
+TARN_DCB_SETTING(ErrorChar, char)
+TARN_DCB_SETTING(EofChar, char)
+TARN_DCB_SETTING(EvtChar, char)
 
-#undef TARN_DCB_SETTER
+#undef TARN_DCB_SETTING
+
+// The time-outs reach the driver at the next Open only.
+#define TARN_TIMEOUT_SETTING(Name)                                          \
+    std::uint32_t TTarnSerialPort::Get##Name() const { return d->F##Name; } \
+    void TTarnSerialPort::Set##Name(std::uint32_t Value) { d->F##Name = Value; }
+
+TARN_TIMEOUT_SETTING(ReadIntervalTimeout)
+TARN_TIMEOUT_SETTING(ReadTotalTimeoutMultiplier)
+TARN_TIMEOUT_SETTING(ReadTotalTimeoutConstant)
+TARN_TIMEOUT_SETTING(WriteTotalTimeoutMultiplier)
+TARN_TIMEOUT_SETTING(WriteTotalTimeoutConstant)
+
+#undef TARN_TIMEOUT_SETTING
+
+std::uint32_t TTarnSerialPort::GetInputBuffer() const { return d->FInputBuffer; }
 
 void TTarnSerialPort::SetInputBuffer(std::uint32_t Value) {
-    if (FInputBuffer == Value) return;
-    FInputBuffer = Value;
+    if (d->FInputBuffer == Value) return;
+    d->FInputBuffer = Value;
     // Only the queue sizes: the XON limit derived from the old size stays in
     // force until the block is applied again.
-    if (CurrentThread() != nullptr) SetBuffers(PortHandle());
+    if (d->CurrentThread() != nullptr) d->SetBuffers(d->PortHandle());
 }
+
+std::uint32_t TTarnSerialPort::GetOutputBuffer() const { return d->FOutputBuffer; }
 
 void TTarnSerialPort::SetOutputBuffer(std::uint32_t Value) {
-    if (FOutputBuffer == Value) return;
-    FOutputBuffer = Value;
-    if (CurrentThread() != nullptr) SetBuffers(PortHandle());
+    if (d->FOutputBuffer == Value) return;
+    d->FOutputBuffer = Value;
+    if (d->CurrentThread() != nullptr) d->SetBuffers(d->PortHandle());
 }
 
-void TTarnSerialPort::ReapplyDCB() {
+void TTarnSerialPortPrivate::ReapplyDCB() {
     if (CurrentThread() != nullptr) SetDCBState(PortHandle());
 }
 
-drv::DCB TTarnSerialPort::BuildDCB() const {
+std::uint32_t TTarnSerialPortPrivate::ApplySettingsOnOpen(HANDLE handle) {
+    if (!SetDCBState(handle)) {
+        const std::uint32_t error = drv::GetLastError();
+        return error == drv::ERROR_SUCCESS ? drv::ERROR_INVALID_PARAMETER : error;
+    }
+    SetTimeOuts(handle);
+    SetBuffers(handle);
+    return drv::ERROR_SUCCESS;
+}
+
+drv::DCB TTarnSerialPortPrivate::BuildDCB() const {
     drv::DCB dcb{};
     dcb.DCBlength = sizeof(drv::DCB);
     dcb.BaudRate = static_cast<std::uint32_t>(FBaudRate);
@@ -183,7 +230,7 @@ drv::DCB TTarnSerialPort::BuildDCB() const {
     return dcb;
 }
 
-bool TTarnSerialPort::SetDCBState(HANDLE handle) {
+bool TTarnSerialPortPrivate::SetDCBState(HANDLE handle) {
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     // The block carries the rate unsigned, so a negative one would reach the
     // driver as billions of bits per second. It is refused here as a driver
@@ -191,7 +238,7 @@ bool TTarnSerialPort::SetDCBState(HANDLE handle) {
     std::uint32_t error = drv::ERROR_INVALID_PARAMETER;
     if (FBaudRate > 0) {
         try {
-            ClearInputBuffer();
+            q->ClearInputBuffer();
             const drv::DCB dcb = BuildDCB();
             if (drv::SetCommState(handle, dcb)) return true;
         } catch (...) {
@@ -201,12 +248,12 @@ bool TTarnSerialPort::SetDCBState(HANDLE handle) {
     }
     // The block was refused: the connection ends. The driver's error code
     // stays what the caller finds afterwards.
-    Close();
+    q->Close();
     drv::SetLastError(error);
     return false;
 }
 
-bool TTarnSerialPort::SetTimeOuts(HANDLE handle) {
+bool TTarnSerialPortPrivate::SetTimeOuts(HANDLE handle) {
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     try {
         const drv::COMMTIMEOUTS timeouts{FReadIntervalTimeout, FReadTotalTimeoutMultiplier,
@@ -218,7 +265,7 @@ bool TTarnSerialPort::SetTimeOuts(HANDLE handle) {
     }
 }
 
-bool TTarnSerialPort::SetBuffers(HANDLE handle) {
+bool TTarnSerialPortPrivate::SetBuffers(HANDLE handle) {
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     try {
         return drv::SetupComm(handle, FInputBuffer, FOutputBuffer);

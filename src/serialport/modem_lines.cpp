@@ -1,11 +1,11 @@
 // Modem lines and port control: reading CTS, DSR, RING and DCD, driving DTR,
 // RTS, break and the XON/XOFF state, and discarding the driver's queues.
 #include "Tarnserialport.h"
-#include "com_thread.h"
+#include "Tarnserialport_p.h"
 
 namespace drv = tarn::driver;
 
-TLineStatusSet TTarnSerialPort::GetLineStatus(HANDLE handle) const {
+TLineStatusSet LineStatusOf(TPortHandle handle) {
     if (handle == drv::INVALID_HANDLE_VALUE) return {};
     std::uint32_t status = 0;
     try {
@@ -21,12 +21,12 @@ TLineStatusSet TTarnSerialPort::GetLineStatus(HANDLE handle) const {
     return set;
 }
 
-bool TTarnSerialPort::GetCTS() { return GetLineStatus(PortHandle()).Contains(lsCTS); }
-bool TTarnSerialPort::GetDSR() { return GetLineStatus(PortHandle()).Contains(lsDSR); }
-bool TTarnSerialPort::GetRING() { return GetLineStatus(PortHandle()).Contains(lsRING); }
-bool TTarnSerialPort::GetDCD() { return GetLineStatus(PortHandle()).Contains(lsDCD); }
+bool TTarnSerialPort::GetCTS() { return LineStatusOf(d->PortHandle()).Contains(lsCTS); }
+bool TTarnSerialPort::GetDSR() { return LineStatusOf(d->PortHandle()).Contains(lsDSR); }
+bool TTarnSerialPort::GetRING() { return LineStatusOf(d->PortHandle()).Contains(lsRING); }
+bool TTarnSerialPort::GetDCD() { return LineStatusOf(d->PortHandle()).Contains(lsDCD); }
 
-bool TTarnSerialPort::Escape(std::uint32_t function) {
+bool TTarnSerialPortPrivate::Escape(std::uint32_t function) {
     const HANDLE handle = PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     try {
@@ -36,7 +36,7 @@ bool TTarnSerialPort::Escape(std::uint32_t function) {
     }
 }
 
-bool TTarnSerialPort::Purge(std::uint32_t flags) {
+bool TTarnSerialPortPrivate::Purge(std::uint32_t flags) {
     const HANDLE handle = PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     try {
@@ -50,9 +50,13 @@ bool TTarnSerialPort::Purge(std::uint32_t flags) {
     }
 }
 
-bool TTarnSerialPort::SetBreak(bool OnOff) { return Escape(OnOff ? drv::SETBREAK : drv::CLRBREAK); }
-bool TTarnSerialPort::SetDTR(bool OnOff) { return Escape(OnOff ? drv::SETDTR : drv::CLRDTR); }
-bool TTarnSerialPort::SetRTS(bool OnOff) { return Escape(OnOff ? drv::SETRTS : drv::CLRRTS); }
-bool TTarnSerialPort::SetXonXoff(bool OnOff) { return Escape(OnOff ? drv::SETXON : drv::SETXOFF); }
-bool TTarnSerialPort::ClearInputBuffer() { return Purge(drv::PURGE_RXCLEAR); }
-bool TTarnSerialPort::ClearOutputBuffer() { return Purge(drv::PURGE_TXCLEAR); }
+bool TTarnSerialPort::SetBreak(bool OnOff) {
+    return d->Escape(OnOff ? drv::SETBREAK : drv::CLRBREAK);
+}
+bool TTarnSerialPort::SetDTR(bool OnOff) { return d->Escape(OnOff ? drv::SETDTR : drv::CLRDTR); }
+bool TTarnSerialPort::SetRTS(bool OnOff) { return d->Escape(OnOff ? drv::SETRTS : drv::CLRRTS); }
+bool TTarnSerialPort::SetXonXoff(bool OnOff) {
+    return d->Escape(OnOff ? drv::SETXON : drv::SETXOFF);
+}
+bool TTarnSerialPort::ClearInputBuffer() { return d->Purge(drv::PURGE_RXCLEAR); }
+bool TTarnSerialPort::ClearOutputBuffer() { return d->Purge(drv::PURGE_TXCLEAR); }

@@ -6,7 +6,8 @@
 #include <chrono>
 
 #include "Tarnserialport.h"
-#include "com_thread.h"
+#include "Tarnserialport_p.h"
+#include "com_thread_p.h"
 #include "host_format.h"
 #include "host_synchronize.h"
 #include "timer_resolution.h"
@@ -28,29 +29,30 @@ constexpr int kClosePasses = 500;
 }  // namespace
 
 TTarnSerialPort::~TTarnSerialPort() {
-    FDestroying = true;
+    d->FDestroying = true;
     {
-        std::lock_guard<std::mutex> lock(FLock);
-        for (TComThread* thread : FRunningThreads) thread->RequestStop();
+        std::lock_guard<std::mutex> lock(d->FLock);
+        for (TComThread* thread : d->FRunningThreads) thread->RequestStop();
     }
     // The threads read this component until their teardown has finished, so
     // the component stays until then; events still queued for the main
     // thread run, but call no handler of a component that is going.
-    WaitForThreadEnd(true);
+    d->WaitForThreadEnd(true);
     // The teardown aborted writes still blocked in the driver; background
     // sends now end soon and must not find the component gone.
-    WaitForSenders();
-    if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
+    d->WaitForSenders();
+    if (d->FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
+    // The private part goes last, when nothing can reach it any more.
 }
 
-bool TTarnSerialPort::ThreadRunning(std::uint64_t serial) const {
+bool TTarnSerialPortPrivate::ThreadRunning(std::uint64_t serial) const {
     for (const TComThread* thread : FRunningThreads) {
         if (thread->Serial() == serial) return true;
     }
     return false;
 }
 
-bool TTarnSerialPort::WaitForThreadEnd(bool detachIfStuck) {
+bool TTarnSerialPortPrivate::WaitForThreadEnd(bool detachIfStuck) {
     std::unique_lock<std::mutex> lock(FLock);
     bool waitedForAll = true;
     for (auto it = FRunningThreads.begin(); it != FRunningThreads.end();) {
@@ -90,7 +92,7 @@ bool TTarnSerialPort::WaitForThreadEnd(bool detachIfStuck) {
     return waitedForAll;
 }
 
-void TTarnSerialPort::ThreadEnded(TComThread* thread) {
+void TTarnSerialPortPrivate::ThreadEnded(TComThread* thread) {
     std::lock_guard<std::mutex> lock(FLock);
     // Only the connection that is still the component's is reported closed:
     // a handler may have opened another one while this thread wound down.
@@ -102,12 +104,12 @@ void TTarnSerialPort::ThreadEnded(TComThread* thread) {
     tarn::host::detail::SignalMainThread();
 }
 
-bool TTarnSerialPort::CloseRequested() const {
+bool TTarnSerialPortPrivate::CloseRequested() const {
     std::lock_guard<std::mutex> lock(FLock);
     return ComThread != nullptr && ComThread->StopRequested();
 }
 
-void TTarnSerialPort::Open() {
+void TTarnSerialPortPrivate::FinishEndingConnections() {
     // A connection that is ending (its device has gone, or a Close of it
     // could not wait) is closed for good first, and threads that still wind
     // down finish, so that a port can be reopened at once, for example a
@@ -120,18 +122,26 @@ void TTarnSerialPort::Open() {
             if (thread != ComThread) thread->RequestStop();
         }
     }
-    if (ending) Close();
+    if (ending) q->Close();
     WaitForThreadEnd(false);
+}
 
-    if (StringToCommPort(GetRawPort()) == ConnectedTo) return;
-    if (CurrentThread() != nullptr) Close();
+void TTarnSerialPort::Open() {
+    d->FinishEndingConnections();
 
-    if ((FDelay < kFineTimerDelay || FWakeOnData) && !FTimerPeriodBegun.exchange(true)) {
+    if (StringToCommPort(d->RawPort()) == d->ConnectedTo) return;
+    if (d->CurrentThread() != nullptr) Close();
+
+    if ((d->FDelay < kFineTimerDelay || d->FWakeOnData) && !d->FTimerPeriodBegun.exchange(true)) {
         tarn::timer::TimeBeginPeriod(1);
     }
-    InitSyncCommunicationParams();
+    d->ResetReadCounts();
+    {
+        std::lock_guard<std::mutex> lock(d->FLock);
+        d->FEntireBuffer.clear();
+    }
 
-    auto* thread = new TComThread(this);
+    auto* thread = new TComThread(d.get(), d->RawPort(), d->FPriority);
     if (!thread->Opened()) {
         const std::uint32_t error = thread->OpenError();
         thread->TearDown();
@@ -139,9 +149,12 @@ void TTarnSerialPort::Open() {
         Close();
         throw ETarnSerialPortException(
             tarn::host::Format(u"Cannot connect to %s. %s",
-                               {AnsiToUnicode(GetRawPort()), tarn::host::SysErrorMessage(error)}));
+                               {AnsiToUnicode(d->RawPort()), tarn::host::SysErrorMessage(error)}));
     }
+    d->BeginConnection(thread);
+}
 
+void TTarnSerialPortPrivate::BeginConnection(TComThread* thread) {
     // Registered before OnConnect, so that the handler finds the port open
     // and can close it, or open another one, like any open port.
     {
@@ -168,15 +181,15 @@ void TTarnSerialPort::Open() {
         // The handler raised, or no thread could be created: the caller sees
         // the exception with the port closed again.
         endUnstarted();
-        if (CurrentThread() == nullptr) Close();
+        if (CurrentThread() == nullptr) q->Close();
         throw;
     }
     // From here on the thread owns itself; it may end at any moment.
 }
 
-void TTarnSerialPort::Close() { CloseConnection(0); }
+void TTarnSerialPort::Close() { d->CloseConnection(0); }
 
-void TTarnSerialPort::CloseConnection(std::uint64_t serial) {
+void TTarnSerialPortPrivate::CloseConnection(std::uint64_t serial) {
     TComThread* thread = nullptr;
     bool mayWait = false;
     if (serial != 0) {
@@ -184,7 +197,7 @@ void TTarnSerialPort::CloseConnection(std::uint64_t serial) {
         if (ComThread == nullptr || ComThread->Serial() != serial) return;
     }
     if (FTimerPeriodBegun.exchange(false)) tarn::timer::TimeEndPeriod(1);
-    InitSyncCommunicationParams();
+    ResetReadCounts();
     {
         std::lock_guard<std::mutex> lock(FLock);
         thread = ComThread;
@@ -214,11 +227,24 @@ void TTarnSerialPort::CloseConnection(std::uint64_t serial) {
         return;
     }
 
-    using Clock = std::chrono::steady_clock;
-    const auto limit = std::chrono::milliseconds(FDelay.load()) +
-                       std::chrono::milliseconds(10 * (kClosePasses - 1));
-    const auto deadline = Clock::now() + limit;
     std::unique_lock<std::mutex> lock(FLock);
+    WaitForThreadOf(serial,
+                    std::chrono::milliseconds(FDelay.load()) +
+                        std::chrono::milliseconds(10 * (kClosePasses - 1)),
+                    lock);
+    // An OnDisconnect handler may have opened the port again meanwhile;
+    // that connection stays. The thread itself may be gone: it is known
+    // by its number only.
+    if (ComThread == nullptr || ComThread->Serial() == serial) {
+        ComThread = nullptr;
+        FLineStatus = 0;
+    }
+}
+
+void TTarnSerialPortPrivate::WaitForThreadOf(std::uint64_t serial, std::chrono::milliseconds limit,
+                                             std::unique_lock<std::mutex>& lock) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
     while (ThreadRunning(serial) && Clock::now() < deadline) {
         if (tarn::host::IsMainThread()) {
             lock.unlock();
@@ -227,12 +253,5 @@ void TTarnSerialPort::CloseConnection(std::uint64_t serial) {
         } else {
             FThreadEndedSignal.wait_until(lock, deadline);
         }
-    }
-    // An OnDisconnect handler may have opened the port again meanwhile;
-    // that connection stays. The thread itself may be gone: it is known
-    // by its number only.
-    if (ComThread == nullptr || ComThread->Serial() == serial) {
-        ComThread = nullptr;
-        FLineStatus = 0;
     }
 }

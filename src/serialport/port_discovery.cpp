@@ -1,9 +1,11 @@
 // The ports present on the machine, read afresh from the system's port list
-// at every call. Nothing here touches a field of the component, so these
-// run on any thread, at the same time as each other.
+// at every call. Nothing here touches a field of the component except the
+// atomic settings of the presence check, so these run on any thread, at the
+// same time as each other.
 #include <memory>
 
 #include "Tarnserialport.h"
+#include "Tarnserialport_p.h"
 #include "host_registry.h"
 #include "host_stringlist.h"
 #include "port_registry.h"
@@ -69,11 +71,11 @@ bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
     return names.IndexOf(tarn::host::UpperCaseAscii(pport)) >= 0;
 }
 
-bool TTarnSerialPort::PortHasVanished(const AnsiString& openedName) {
+bool TTarnSerialPortPrivate::PortHasVanished(const AnsiString& openedName) const {
     if (FDelay < FMinCheckDisconnectedInterval) return false;
     // The name of a COMn port is looked up in its plain form, whatever the
     // letter case it was opened in; a custom name as it was opened.
-    const TCommPort id = StringToCommPort(openedName);
-    const AnsiString name = id == spCustom ? openedName : CommPortToString(id);
-    return !IsExistingCommPort(tarn::host::AnsiToUnicode(name));
+    const TCommPort id = CommPortOfName(openedName);
+    const AnsiString name = id == spCustom ? openedName : q->CommPortToString(id);
+    return !q->IsExistingCommPort(tarn::host::AnsiToUnicode(name));
 }

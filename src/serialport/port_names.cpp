@@ -3,12 +3,12 @@
 #include <string>
 
 #include "Tarnserialport.h"
+#include "Tarnserialport_p.h"
+#include "port_defaults_p.h"
 
 using tarn::host::AnsiString;
 
 namespace {
-
-const char kDefaultCustomPortName[] = "vcom1";
 
 // Blanks and control characters at both ends removed, a to z upper-cased.
 // Both steps work on single bytes, so going through the text form and back
@@ -20,7 +20,7 @@ AnsiString NormalisePortName(const AnsiString& name) {
 
 }  // namespace
 
-TCommPort TTarnSerialPort::StringToCommPort(const AnsiString& Port) const {
+TCommPort CommPortOfName(const AnsiString& Port) {
     const AnsiString name = NormalisePortName(Port);
     if (name.empty()) return spNone;
     // "COM" and 1 to 254 in decimal without leading zeros, nothing else.
@@ -35,45 +35,40 @@ TCommPort TTarnSerialPort::StringToCommPort(const AnsiString& Port) const {
     return number >= 1 && number <= 254 ? static_cast<TCommPort>(number) : spCustom;
 }
 
+TCommPort TTarnSerialPort::StringToCommPort(const AnsiString& Port) const {
+    return CommPortOfName(Port);
+}
+
 AnsiString TTarnSerialPort::CommPortToString(TCommPort Port) const {
     if (Port == spNone) return AnsiString();
     if (Port == spCustom) {
-        AnsiString custom;
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            custom = FCustomPortName;
-        }
-        return tarn::host::Trim(custom).empty() ? AnsiString(kDefaultCustomPortName) : custom;
+        const AnsiString custom = GetCustomPortName();
+        // A blank custom name stands for the default one.
+        return tarn::host::Trim(custom).empty() ? AnsiString(kSerialPortDefaults.CustomPortName)
+                                                : custom;
     }
     return "COM" + std::to_string(static_cast<int>(Port));
 }
 
-TCommPort TTarnSerialPort::GetCommPort() const {
-    AnsiString port;
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        port = FPort;
-    }
-    return StringToCommPort(port);
-}
+TCommPort TTarnSerialPort::GetPort() const { return CommPortOfName(d->RawPort()); }
 
-void TTarnSerialPort::SetCommPort(TCommPort Value) {
+void TTarnSerialPort::SetPort(TCommPort Value) {
     // The stored name is left as it is when it already stands for the
     // identifier, in whatever letter case it holds.
-    if (GetCommPort() == Value) return;
+    if (GetPort() == Value) return;
     AnsiString name = CommPortToString(Value);
-    std::lock_guard<std::mutex> lock(FLock);
-    FPort = std::move(name);
+    std::lock_guard<std::mutex> lock(d->FLock);
+    d->FPort = std::move(name);
 }
 
 AnsiString TTarnSerialPort::GetCustomPortName() const {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FCustomPortName;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    return d->FCustomPortName;
 }
 
 void TTarnSerialPort::SetCustomPortName(const AnsiString& Value) {
     const AnsiString trimmed = tarn::host::Trim(Value);
-    std::lock_guard<std::mutex> lock(FLock);
-    FCustomPortName = trimmed;
-    if (StringToCommPort(FPort) == spCustom) FPort = FCustomPortName;
+    std::lock_guard<std::mutex> lock(d->FLock);
+    d->FCustomPortName = trimmed;
+    if (CommPortOfName(d->FPort) == spCustom) d->FPort = d->FCustomPortName;
 }

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "Tarnserialport.h"
+#include "Tarnserialport_p.h"
 #include "host_format.h"
 
 namespace drv = tarn::driver;
@@ -27,18 +28,17 @@ constexpr std::uint32_t kLongestDrainStepMs = 100;
 
 }  // namespace
 
-void TTarnSerialPort::RaiseNotConnected() const {
+void TTarnSerialPortPrivate::RaiseNotConnected() const {
     throw ETarnSerialPortException(tarn::host::Format(
-        u"%s is not open. Serial port is not connected.", {AnsiToUnicode(GetRawPort())}));
+        u"%s is not open. Serial port is not connected.", {AnsiToUnicode(RawPort())}));
 }
 
-void TTarnSerialPort::CheckPresenceAfterSend(const TOpenConnection& connection) {
+void TTarnSerialPortPrivate::CheckPresenceAfterSend(const TOpenConnection& connection) {
     if (connection.serial == 0 || !PortHasVanished(connection.name)) return;
-    FIsFaulted = true;
+    MarkFaulted();
     // A component that is being destroyed calls no handler: its owner may
     // be half gone already. It still closes.
-    const TConnectEvent handler = GetOnFault();
-    if (handler.Assigned() && !FDestroying) handler(this, StringToCommPort(connection.name));
+    DeliverConnectionEvent(TConnectionEvent::Fault, CommPortOfName(connection.name));
     // The connection written to, not one that the handler may have opened.
     CloseConnection(connection.serial);
 }
@@ -47,67 +47,67 @@ std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
     // The handle is read under the component's lock; the driver keeps the
     // device alive for the duration of a call on it, so a receive thread
     // that ends meanwhile only makes the write fail.
-    const TOpenConnection connection = OpenConnection();
+    const TTarnSerialPortPrivate::TOpenConnection connection = d->OpenConnection();
     const HANDLE handle = connection.handle;
-    if (handle == drv::INVALID_HANDLE_VALUE) RaiseNotConnected();
+    if (handle == drv::INVALID_HANDLE_VALUE) d->RaiseNotConnected();
 
-    FIsSending = true;
+    d->FIsSending = true;
     try {
         // The string is sent as a zero-terminated one.
         const std::uint32_t count = WriteCount(std::min(str.find('\0'), str.size()));
         std::uint32_t written = 0;
         drv::WriteFile(handle, str.data(), count, &written);
-        FIsSending = false;
+        d->FIsSending = false;
 
         const TSendReceiveEvent handler = GetOnSend();
         if (written > 0 && handler.Assigned()) {
-            if (!FDestroying) handler(this, AnsiString(str.data(), written));
+            if (!d->FDestroying) handler(this, AnsiString(str.data(), written));
         } else {
-            CheckPresenceAfterSend(connection);
+            d->CheckPresenceAfterSend(connection);
         }
         return written;
     } catch (...) {
-        FIsSending = false;
+        d->FIsSending = false;
     }
     // Whatever failed (the write, a handler, the closing), the caller learns
     // only that the port cannot be used; a second failure of the check is
     // swallowed as well.
     try {
-        CheckPresenceAfterSend(connection);
+        d->CheckPresenceAfterSend(connection);
     } catch (...) {
     }
-    RaiseNotConnected();
+    d->RaiseNotConnected();
 }
 
 std::uint32_t TTarnSerialPort::SendData(const void* Data, std::uint32_t dataSize) {
-    const TOpenConnection connection = OpenConnection();
+    const TTarnSerialPortPrivate::TOpenConnection connection = d->OpenConnection();
     const HANDLE handle = connection.handle;
-    if (handle == drv::INVALID_HANDLE_VALUE || dataSize == 0) RaiseNotConnected();
+    if (handle == drv::INVALID_HANDLE_VALUE || dataSize == 0) d->RaiseNotConnected();
 
-    FIsSending = true;
+    d->FIsSending = true;
     try {
         std::uint32_t written = 0;
         drv::WriteFile(handle, Data, dataSize, &written);
-        FIsSending = false;
+        d->FIsSending = false;
 
         if (written > 0) {
             // OnSend carries the bytes the driver took, however many.
             const TSendReceiveEvent handler = GetOnSend();
-            if (handler.Assigned() && !FDestroying) {
+            if (handler.Assigned() && !d->FDestroying) {
                 handler(this, AnsiString(static_cast<const char*>(Data), written));
             }
         } else {
-            CheckPresenceAfterSend(connection);
+            d->CheckPresenceAfterSend(connection);
         }
         return written;
     } catch (...) {
-        FIsSending = false;
+        d->FIsSending = false;
     }
     try {
-        CheckPresenceAfterSend(connection);
+        d->CheckPresenceAfterSend(connection);
     } catch (...) {
     }
-    RaiseNotConnected();
+    d->RaiseNotConnected();
 }
 
 std::uint32_t TTarnSerialPort::SendStringLine(const AnsiString& str) {
@@ -140,10 +140,10 @@ bool TTarnSerialPort::Drain(std::uint32_t timeoutMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // The connection open now; one that a handler opens meanwhile has had
     // nothing of this caller's sent to it.
-    const HANDLE handle = PortHandle();
+    const HANDLE handle = d->PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return false;
     while (true) {
-        if (CloseRequested() || PortHandle() != handle) return false;
+        if (d->CloseRequested() || d->PortHandle() != handle) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const std::uint32_t stepMs = static_cast<std::uint32_t>(
             std::clamp<std::int64_t>(left.count(), 0, kLongestDrainStepMs));

@@ -8,6 +8,12 @@
 
 #include "host_exception.h"
 
+// The handle of an open port, as the component hands it around: the
+// driver's own handle type, an integer wide enough for a pointer, so that
+// the values pass to the driver unchanged. It lives here so that the
+// component's public header needs nothing of the driver.
+using TPortHandle = std::uintptr_t;
+
 // Port identifiers. Ordinal n from 1 to 254 stands for the port "COMn";
 // every other name is a custom port and has the single identifier spCustom.
 enum TCommPort : std::uint8_t {

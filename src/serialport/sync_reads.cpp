@@ -10,24 +10,29 @@
 // only those up to the end, so that what follows stays in the driver for
 // the next read, as if the bytes had been taken one at a time.
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <limits>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include "Tarnserialport.h"
+#include "Tarnserialport_p.h"
+#include "end_sequences_p.h"
 #include "host_thread.h"
 #include "timer_resolution.h"
 
 namespace drv = tarn::driver;
 namespace host = tarn::host;
+using tarn::serialport::EndSequenceBytes;
+using tarn::serialport::EndSequences;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using AnsiString = host::AnsiString;
+using TReader = TTarnSerialPortPrivate::TReader;
 
 // A waiting read sleeps in the driver until a byte arrives (the driver
 // decides how: a wait on the device, or short sleeps between looks at its
@@ -82,88 +87,24 @@ private:
     bool begun_ = false;
 };
 
-// An end sequence as the bytes that stand for it in the ANSI code page, or
-// empty when it can never match: an empty entry, or one with a character
-// that no byte converts to.
-//
-// Comparing these bytes with the tail of the bytes collected is the same as
-// converting the collected bytes to text and searching the entry in it, for
-// a single-byte code page, where each byte converts to one character of its
-// own: a found entry ends at the last byte, since the search has run after
-// every earlier byte, and equal characters mean equal bytes.
-host::AnsiString EndSequenceBytes(const host::UnicodeString& entry) {
-    if (entry.empty()) return {};
-    host::AnsiString bytes = host::UnicodeToAnsi(entry);
-    if (host::AnsiToUnicode(bytes) != entry) return {};
-    return bytes;
-}
+// Reads of the component through its private interface; none of them
+// touches the component otherwise.
 
-bool EndsWith(const host::AnsiString& text, const host::AnsiString& tail) {
-    return !tail.empty() && tail.size() <= text.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+// A read takes as many of the waiting bytes as this answers for them (at
+// least one), so that the rest stays in the driver.
+using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
 
-// The end sequences of one read, in list order.
-class EndSequences {
-public:
-    explicit EndSequences(std::vector<host::AnsiString> entries) : entries_(std::move(entries)) {
-        for (const host::AnsiString& entry : entries_) {
-            if (entry.empty()) continue;
-            longest_ = std::max(longest_, entry.size());
-            lastBytes_[static_cast<unsigned char>(entry.back())] = true;
-        }
-    }
-
-    // How many bytes of `arriving` reach the first byte at which an entry
-    // ends, when `collected` came before them; 0 when none ends there. Of
-    // `collected` only the bytes that an entry can still reach are looked
-    // at, so that a long line is scanned once, not again for every piece.
-    std::size_t FirstEnd(const host::AnsiString& collected,
-                         const host::AnsiString& arriving) const {
-        if (longest_ == 0) return 0;
-        const std::size_t overlap = std::min(collected.size(), longest_ - 1);
-        // Usually nothing is carried over (a new line), and the bytes that
-        // arrive are searched where they are.
-        if (overlap == 0) return FirstEndIn(arriving, 0);
-        return FirstEndIn(collected.substr(collected.size() - overlap) + arriving, overlap);
-    }
-
-    // The first entry in list order that ends `collected`; null when none
-    // does.
-    const host::AnsiString* EndOf(const host::AnsiString& collected) const {
-        for (const host::AnsiString& entry : entries_) {
-            if (EndsWith(collected, entry)) return &entry;
-        }
-        return nullptr;
-    }
-
-private:
-    // FirstEnd over `text`, whose first `overlap` bytes were collected.
-    std::size_t FirstEndIn(const host::AnsiString& text, std::size_t overlap) const {
-        for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
-            if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
-            for (const host::AnsiString& entry : entries_) {
-                if (!entry.empty() && entry.size() <= end &&
-                    text.compare(end - entry.size(), entry.size(), entry) == 0) {
-                    return end - overlap;
-                }
-            }
-        }
-        return 0;
-    }
-
-    std::vector<host::AnsiString> entries_;
-    std::size_t longest_ = 0;
-    std::array<bool, 256> lastBytes_{};
-};
-
-}  // namespace
-
-void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, bool asSingleBytes,
-                                  AnsiString& result) {
+// One driver read of what waits, at most `most` bytes, with the read
+// bookkeeping, on the calling thread; `result` stays empty when the port is
+// not usable or nothing waits. With `until`, the waiting bytes are looked at
+// first and the read takes as many as `until` answers for them. `reader`
+// says how the books are kept. Exceptions pass, with `result` already
+// holding the bytes read.
+void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, const TReadUntil* until,
+                 TReader reader, AnsiString& result) {
     result.clear();
-    if (FAutoReceive || most == 0) return;
-    const HANDLE handle = PortHandle();
+    if (d.ReceiveSettings().autoReceive || most == 0) return;
+    const drv::HANDLE handle = d.PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return;
 
     // The query also clears the port's pending error state. A failed query
@@ -171,18 +112,18 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, b
     std::uint32_t errors = 0;
     drv::COMSTAT stat{};
     const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
-    if (waiting == 0 || !PortIsOpen()) return;
+    if (waiting == 0 || !d.PortIsOpen()) return;
 
     std::uint32_t wanted = std::min(waiting, most);
     AnsiString bytes(wanted, '\0');
     std::uint32_t got = 0;
-    FIsReceiving = true;
+    d.SetReceiving(true);
     struct ReceivingDone {
-        std::atomic<bool>& flag;
-        ~ReceivingDone() { flag = false; }
-    } done{FIsReceiving};
+        TTarnSerialPortPrivate& d;
+        ~ReceivingDone() { d.SetReceiving(false); }
+    } done{d};
     {
-        std::lock_guard<std::mutex> input(FInputLock);
+        const std::unique_lock<std::mutex> input = d.TakeInput();
         if (until != nullptr) {
             std::uint32_t peeked = 0;
             if (!drv::PeekInput(handle, &bytes[0], wanted, &peeked) || peeked == 0) return;
@@ -196,34 +137,18 @@ void TTarnSerialPort::ReadWaiting(std::uint32_t most, const TReadUntil* until, b
     }
     if (got == 0) return;
     if (got > wanted) got = wanted;
-
-    // The bookkeeping, in this order: the count first, so that the receive
-    // thread never announces these bytes again.
-    FReadBytes += got;
     bytes.resize(got);
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        // A read of single bytes leaves the last one here.
-        if (asSingleBytes) {
-            FReadBuffer.assign(1, bytes.back());
-        } else {
-            FReadBuffer = bytes;
-        }
-        if (FKeepEntireBuffer) {
-            try {
-                FEntireBuffer += bytes;
-            } catch (const std::bad_alloc&) {
-                // No memory for the whole history: start it afresh, and
-                // release what it held, and still complete the read.
-                AnsiString().swap(FEntireBuffer);
-            }
-        }
-    }
     result = std::move(bytes);
-    if (FLogInput) WriteLog(result, asSingleBytes);
+    d.RecordRead(result, reader);
 }
 
-bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
+// Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
+// have passed; true then, and the caller looks at the queue itself (a wait
+// in the driver may also end early). With a negative `limitMs` there is no
+// limit, and the wait ends with false once the port is closed or its device
+// has gone. Either way it ends with false as soon as a Close of the port has
+// been asked for.
+bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
     const bool limited = limitMs >= 0;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
@@ -233,8 +158,8 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
         // A Close on another thread waits for the receive thread, whose last
         // event may need this (the main) thread: a read that waited on
         // would hold both until the Close gave up.
-        if (CloseRequested()) return false;
-        const HANDLE handle = PortHandle();
+        if (d.CloseRequested()) return false;
+        const drv::HANDLE handle = d.PortHandle();
         bool silent = false;
         bool failed = false;
         if (handle != drv::INVALID_HANDLE_VALUE) {
@@ -242,7 +167,7 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
             drv::COMSTAT stat{};
             if (drv::ClearCommError(handle, &errors, &stat)) {
                 failedQueries = 0;
-                if (stat.cbInQue > 0 && !FAutoReceive) return true;
+                if (stat.cbInQue > 0 && !d.ReceiveSettings().autoReceive) return true;
                 silent = stat.cbInQue == 0;
             } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;
@@ -272,75 +197,51 @@ bool TTarnSerialPort::WaitForInput(std::int64_t limitMs) {
     }
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
-    AnsiString result;
-    try {
-        ReadWaiting(std::numeric_limits<std::uint32_t>::max(), nullptr, false, result);
-    } catch (...) {
-        // The log could not be written, or memory ran out: the bytes read
-        // so far are still the caller's.
+// The time-out of a read up to an end, in whole seconds, none when 0 or
+// less. A monotonic clock, so that a change of the system time neither cuts
+// a read short nor stretches it.
+class ReadTimeOut {
+public:
+    ReadTimeOut(Clock::time_point start, std::int32_t seconds)
+        : start_(start), limited_(seconds > 0), timeOut_(limited_ ? seconds : 0) {}
+
+    // False once the time is up. Otherwise `waitMs` is how long a wait for
+    // input may last, the time left rounded up, or -1 without a time-out.
+    bool Left(std::int64_t& waitMs) const {
+        waitMs = -1;
+        if (!limited_) return true;
+        const Clock::duration elapsed = Clock::now() - start_;
+        if (elapsed > timeOut_) return false;
+        waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut_ - elapsed).count();
+        return true;
     }
-    return result;
+
+private:
+    Clock::time_point start_;
+    bool limited_;
+    std::chrono::seconds timeOut_;
+};
+
+// How many bytes the next driver read of a read up to an end may take:
+// `look`, but no more than MaxLineLength leaves, so that bytes beyond the
+// limit stay in the driver. A limit lowered below what was collected ends
+// the read after one more byte.
+std::uint32_t ReadLimit(std::uint32_t look, std::int32_t maxLength, std::size_t collected) {
+    if (maxLength <= 0) return look;
+    const auto limit = static_cast<std::size_t>(maxLength);
+    const std::size_t left = collected < limit ? limit - collected : 1;
+    return static_cast<std::uint32_t>(std::min<std::size_t>(look, left));
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadChar() {
+// A read up to the first of `entries` (end sequences as bytes, an empty one
+// never matching), with the time-out of ReadStringUpToEndChars.
+AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entries,
+                        std::int32_t timeOutSeconds) {
+    const ReadTimeOut timeOut(Clock::now(), timeOutSeconds);
     AnsiString result;
-    ReadWaiting(1, nullptr, true, result);
-    return result;
-}
-
-std::uint8_t TTarnSerialPort::ReadByte() {
-    const AnsiString byte = ReadChar();
-    return byte.empty() ? 0 : static_cast<std::uint8_t>(byte[0]);
-}
-
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
-    AnsiString result;
-    if (FAutoReceive || noChars < 1) return result;
-
-    FinerTimerWhileWaiting timer;
-    while (result.size() < static_cast<std::size_t>(noChars)) {
-        AnsiString bytes;
-        try {
-            const auto missing = static_cast<std::uint32_t>(noChars - result.size());
-            ReadWaiting(missing, nullptr, true, bytes);
-        } catch (...) {
-            // The bytes have left the driver but are lost to us (the log
-            // could not be written); the next ones may already wait.
-            continue;
-        }
-        if (!bytes.empty()) {
-            result += bytes;
-            continue;
-        }
-        timer.BeginFor(PortHandle());
-        // There is no time-out: only a closed port or a vanished device
-        // ends the wait, and what came so far is dropped as a time-out
-        // would drop it.
-        if (!WaitForInput(-1)) return AnsiString();
-    }
-    return result;
-}
-
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
-    const tarn::host::TStrings& endCharsList, std::int32_t timeOutSeconds) {
-    if (FAutoReceive || endCharsList.Count() == 0) return AnsiString();
-    std::vector<AnsiString> entries;
-    entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
-    for (int i = 0; i < endCharsList.Count(); ++i)
-        entries.push_back(EndSequenceBytes(endCharsList[i]));
-    return ReadUpToEnds(std::move(entries), timeOutSeconds);
-}
-
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadUpToEnds(std::vector<AnsiString> entries,
-                                                          std::int32_t timeOutSeconds) {
-    const Clock::time_point start = Clock::now();
-    AnsiString result;
-    if (FAutoReceive) return result;
+    if (d.ReceiveSettings().autoReceive) return result;
     const EndSequences ends(std::move(entries));
 
-    const bool limited = timeOutSeconds > 0;
-    const auto timeOut = std::chrono::seconds(limited ? timeOutSeconds : 0);
     FinerTimerWhileWaiting timer;
     AnsiString collected;
     // A read takes the waiting bytes up to the first end, or all it looked
@@ -353,34 +254,20 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadUpToEnds(std::vector<AnsiString
     bool found = false;
     while (!found) {
         std::int64_t waitMs = -1;
-        if (limited) {
-            // A monotonic clock, so that a change of the system time
-            // neither cuts a read short nor stretches it.
-            const Clock::duration elapsed = Clock::now() - start;
-            if (elapsed > timeOut) break;
-            waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut - elapsed).count();
-        }
+        if (!timeOut.Left(waitMs)) break;
 
-        // Bytes beyond the limit stay in the driver.
-        const std::int32_t maxLength = FMaxLineLength;
-        std::uint32_t most = look;
-        if (maxLength > 0) {
-            const auto limit = static_cast<std::size_t>(maxLength);
-            // A limit lowered below what was collected ends the read after
-            // one more byte.
-            const std::size_t left = collected.size() < limit ? limit - collected.size() : 1;
-            most = static_cast<std::uint32_t>(std::min<std::size_t>(most, left));
-        }
+        const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
         AnsiString bytes;
         try {
-            ReadWaiting(most, &untilEnd, true, bytes);
+            ReadWaiting(d, ReadLimit(look, maxLength, collected.size()), &untilEnd,
+                        TReader::ApplicationByBytes, bytes);
         } catch (...) {
             // The bytes are lost (the log could not be written); go on.
             continue;
         }
         if (bytes.empty()) {
-            timer.BeginFor(PortHandle());
-            if (!WaitForInput(waitMs)) break;
+            timer.BeginFor(d.PortHandle());
+            if (!WaitForInput(d, waitMs)) break;
             continue;
         }
 
@@ -392,8 +279,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadUpToEnds(std::vector<AnsiString
             if (const AnsiString* end = ends.EndOf(collected)) {
                 found = true;
                 result = collected.substr(0, collected.size() - end->size());
-                std::lock_guard<std::mutex> lock(FLock);
-                FReadBuffer = result;
+                d.SetLastReadBuffer(result);
             }
             // Those collected are dropped unless the last byte completed a
             // match.
@@ -407,11 +293,74 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadUpToEnds(std::vector<AnsiString
     return result;
 }
 
+}  // namespace
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
+    AnsiString result;
+    try {
+        ReadWaiting(*d, std::numeric_limits<std::uint32_t>::max(), nullptr, TReader::Application,
+                    result);
+    } catch (...) {
+        // The log could not be written, or memory ran out: the bytes read
+        // so far are still the caller's.
+    }
+    return result;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadChar() {
+    AnsiString result;
+    ReadWaiting(*d, 1, nullptr, TReader::ApplicationByBytes, result);
+    return result;
+}
+
+std::uint8_t TTarnSerialPort::ReadByte() {
+    const AnsiString byte = ReadChar();
+    return byte.empty() ? 0 : static_cast<std::uint8_t>(byte[0]);
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
+    AnsiString result;
+    if (d->ReceiveSettings().autoReceive || noChars < 1) return result;
+
+    FinerTimerWhileWaiting timer;
+    while (result.size() < static_cast<std::size_t>(noChars)) {
+        AnsiString bytes;
+        try {
+            const auto missing = static_cast<std::uint32_t>(noChars - result.size());
+            ReadWaiting(*d, missing, nullptr, TReader::ApplicationByBytes, bytes);
+        } catch (...) {
+            // The bytes have left the driver but are lost to us (the log
+            // could not be written); the next ones may already wait.
+            continue;
+        }
+        if (!bytes.empty()) {
+            result += bytes;
+            continue;
+        }
+        timer.BeginFor(d->PortHandle());
+        // There is no time-out: only a closed port or a vanished device
+        // ends the wait, and what came so far is dropped as a time-out
+        // would drop it.
+        if (!WaitForInput(*d, -1)) return AnsiString();
+    }
+    return result;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
+    const tarn::host::TStrings& endCharsList, std::int32_t timeOutSeconds) {
+    if (d->ReceiveSettings().autoReceive || endCharsList.Count() == 0) return AnsiString();
+    std::vector<AnsiString> entries;
+    entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
+    for (int i = 0; i < endCharsList.Count(); ++i)
+        entries.push_back(EndSequenceBytes(endCharsList[i]));
+    return ReadUpToEnds(*d, std::move(entries), timeOutSeconds);
+}
+
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
                                                                     std::int32_t timeOutSeconds) {
-    if (endChars.empty() || FAutoReceive) return AnsiString();
+    if (endChars.empty() || d->ReceiveSettings().autoReceive) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
-    return ReadUpToEnds({EndSequenceBytes(endChars)}, timeOutSeconds);
+    return ReadUpToEnds(*d, {EndSequenceBytes(endChars)}, timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
@@ -419,7 +368,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOut
 }
 
 std::uint32_t TTarnSerialPort::GetBufferSize() {
-    const HANDLE handle = PortHandle();
+    const drv::HANDLE handle = d->PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return 0;
     std::uint32_t errors = 0;
     drv::COMSTAT stat{};
@@ -427,10 +376,10 @@ std::uint32_t TTarnSerialPort::GetBufferSize() {
 }
 
 TTarnSerialPort::UnicodeString TTarnSerialPort::GetLastReadBuffer() const {
-    return host::AnsiToUnicode(GetReadBufferCopy());
+    return host::AnsiToUnicode(d->LastReadBuffer());
 }
 
 TTarnSerialPort::UnicodeString TTarnSerialPort::GetEntireBuffer() const {
-    std::lock_guard<std::mutex> lock(FLock);
-    return host::AnsiToUnicode(FEntireBuffer);
+    std::lock_guard<std::mutex> lock(d->FLock);
+    return host::AnsiToUnicode(d->FEntireBuffer);
 }

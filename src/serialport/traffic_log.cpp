@@ -2,6 +2,7 @@
 // with the local date and time, and the readable names of control
 // characters.
 #include "Tarnserialport.h"
+#include "Tarnserialport_p.h"
 #include "host_datetime.h"
 #include "host_textfile.h"
 
@@ -38,10 +39,10 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReplaceControlChars(const AnsiStrin
     return result;
 }
 
-void TTarnSerialPort::WriteLog(const AnsiString& data, bool recordPerByte) {
+void TTarnSerialPortPrivate::WriteLog(const AnsiString& data, bool recordPerByte) {
     // The name is copied under the lock once, so that a LogFile changed by
     // another thread meanwhile cannot split one record across two files.
-    const UnicodeString name = GetLogFile();
+    const UnicodeString name = q->GetLogFile();
 
     // An empty name, or one with a NUL that would cut it short, fails in
     // Assign: the record has nowhere sensible to go.

@@ -1,7 +1,8 @@
 // TComThread: the receive thread of an open port. It owns the port's handle
 // (ComDevice): its construction opens the port, its poll loop reads and
 // announces what arrives, and its teardown closes the port. The component
-// reaches the handle only through it.
+// reaches the handle only through it, and the thread reaches the component
+// only through the interface of TTarnSerialPortPrivate.
 //
 // Lifetime. The thread frees itself when its body has ended. Its last act
 // that touches the component is to unregister itself there (under the
@@ -22,17 +23,18 @@
 #include <mutex>
 #include <string>
 
+#include "Tarnserialport_p.h"
 #include "host_thread.h"
 #include "serial_driver.h"
 #include "serial_types.h"
 
-class TTarnSerialPort;
-
 class TComThread final : public tarn::host::TThread {
 public:
-    // Runs the opening steps on the calling thread; the body does not run
+    // Runs the opening steps on the calling thread: opens the port named
+    // `name` and hands it the component's settings. The body does not run
     // until Start. Opened() tells whether the port is open.
-    explicit TComThread(TTarnSerialPort* AOwner);
+    TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
+               tarn::host::TThreadPriority priority);
 
     // Any thread.
     tarn::driver::HANDLE GetPortHandle() const { return ComDevice; }
@@ -91,14 +93,6 @@ public:
     // from a place where WaitingWouldDeadlock() is true.
     void DetachOwner() { owner_ = nullptr; }
 
-    // The six deliveries of events; each reads the component when it runs.
-    void DoExecuteReceive();
-    void DoExecuteReceiveNoBuffer();
-    void DoExecuteLineStatus();
-    void DoExecuteConnect();
-    void DoExecuteDisconnect();
-    void DoExecuteFault();
-
 protected:
     void Execute() override;
 
@@ -106,13 +100,17 @@ private:
     // The component, or null once it has gone. Read and written under the
     // component's lock, except on this thread between events, where only
     // this thread can clear it (see DetachOwner).
-    TTarnSerialPort* owner() const { return owner_; }
+    TTarnSerialPortPrivate* owner() const { return owner_; }
 
-    // Raises an event through `deliver`, on the main thread when the
-    // component asks for synchronization. False when the component went
-    // away during the event: the caller then stops touching it.
+    // Raises an event: calls `deliver` with the component, on the main
+    // thread when the component asks for synchronization, and not at all
+    // once the component has gone. What the event carries travels inside
+    // `deliver`. False when the component went away during the event: the
+    // caller then stops touching it.
     template <typename Deliver>
     bool Raise(Deliver deliver);
+    // Raises OnConnect, OnDisconnect or OnFault for this thread's port.
+    bool RaiseConnectionEvent(TTarnSerialPortPrivate::TConnectionEvent event);
 
     // How a poll cycle ended, which decides how a thread that wakes on data
     // waits before the next one: for input when the queue was empty or a
@@ -125,27 +123,36 @@ private:
     // The presence check of a cycle that found the queue empty, when it is
     // due (see LookDue) or the queue query failed.
     bool CheckPresenceWhenDue(bool queryFailed);
+    // The look at the modem lines at the start of a cycle, with
+    // OnLineStatusChange when they changed; false when the component went
+    // away.
+    bool LookAtLines();
     // One poll cycle after the line status; false when the component went
     // away.
     bool PollOnce(TCycleEnd& end);
+    // The part of a cycle with AutoReceive on: reads the `waiting` bytes of
+    // `handle` and delivers them; false when the component went away.
+    bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, std::uint32_t waiting,
+                      TCycleEnd& end);
     // Whether a look at the modem lines or the presence, last taken at
     // `last`, is due in this cycle: always, except in a thread that wakes
     // on data right after a chunk, where it waits until Delay has passed
     // since `last` (more bytes may be on their way).
-    bool LookDue(const TTarnSerialPort& c, std::chrono::steady_clock::time_point last,
+    bool LookDue(const TTarnSerialPortPrivate::TReceiveSettings& settings,
+                 std::chrono::steady_clock::time_point last,
                  std::chrono::steady_clock::time_point now) const;
     // How long a thread that wakes on data waits for input: until the next
     // look at the lines and the presence is due, at most Delay after the
     // older of the two. When the driver's wait ends at once on a line change
     // and on removal as well, and this cycle has looked at both, there is
     // nothing to look for until it ends, and it lasts longer.
-    std::uint32_t InputWaitMs(const TTarnSerialPort& c) const;
+    std::uint32_t InputWaitMs(std::uint32_t delay) const;
     // Waits between two cycles, as the component's WakeOnData says.
     // `lastWaitFailed` carries over from one call to the next.
     void WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed);
     void SleepDelay();
 
-    std::atomic<TTarnSerialPort*> owner_;
+    std::atomic<TTarnSerialPortPrivate*> owner_;
     bool opened_ = false;
     std::uint32_t openError_ = 0;
     TCommPort port_ = spNone;

@@ -1,0 +1,63 @@
+// Matching the end sequences of a read up to an end.
+#include <algorithm>
+#include <utility>
+
+#include "end_sequences_p.h"
+
+namespace tarn::serialport {
+
+namespace {
+
+bool EndsWith(const host::AnsiString& text, const host::AnsiString& tail) {
+    return !tail.empty() && tail.size() <= text.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+host::AnsiString EndSequenceBytes(const host::UnicodeString& entry) {
+    if (entry.empty()) return {};
+    host::AnsiString bytes = host::UnicodeToAnsi(entry);
+    if (host::AnsiToUnicode(bytes) != entry) return {};
+    return bytes;
+}
+
+EndSequences::EndSequences(std::vector<host::AnsiString> entries) : entries_(std::move(entries)) {
+    for (const host::AnsiString& entry : entries_) {
+        if (entry.empty()) continue;
+        longest_ = std::max(longest_, entry.size());
+        lastBytes_[static_cast<unsigned char>(entry.back())] = true;
+    }
+}
+
+std::size_t EndSequences::FirstEnd(const host::AnsiString& collected,
+                                   const host::AnsiString& arriving) const {
+    if (longest_ == 0) return 0;
+    const std::size_t overlap = std::min(collected.size(), longest_ - 1);
+    // Usually nothing is carried over (a new line), and the bytes that
+    // arrive are searched where they are.
+    if (overlap == 0) return FirstEndIn(arriving, 0);
+    return FirstEndIn(collected.substr(collected.size() - overlap) + arriving, overlap);
+}
+
+const host::AnsiString* EndSequences::EndOf(const host::AnsiString& collected) const {
+    for (const host::AnsiString& entry : entries_) {
+        if (EndsWith(collected, entry)) return &entry;
+    }
+    return nullptr;
+}
+
+std::size_t EndSequences::FirstEndIn(const host::AnsiString& text, std::size_t overlap) const {
+    for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
+        if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
+        for (const host::AnsiString& entry : entries_) {
+            if (!entry.empty() && entry.size() <= end &&
+                text.compare(end - entry.size(), entry.size(), entry) == 0) {
+                return end - overlap;
+            }
+        }
+    }
+    return 0;
+}
+
+}  // namespace tarn::serialport
