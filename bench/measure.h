@@ -19,7 +19,8 @@ using Clock = std::chrono::steady_clock;
 // How long any single wait for the other end may last before the scenario
 // counts as failed.
 constexpr std::chrono::seconds kStallLimit{30};
-constexpr int kStallMs = 30000;
+// The same limit for the calls that take milliseconds.
+constexpr int kStallMs = static_cast<int>(std::chrono::milliseconds(kStallLimit).count());
 
 double SecondsSince(Clock::time_point start);
 
