@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cpu_time.h"
+
 namespace tarn::bench {
 
 using Clock = std::chrono::steady_clock;
@@ -17,18 +19,18 @@ using Clock = std::chrono::steady_clock;
 // How long any single wait for the other end may last before the scenario
 // counts as failed.
 constexpr std::chrono::seconds kStallLimit{30};
-constexpr int kStallMs = 30000;
+// The same limit for the calls that take milliseconds.
+constexpr int kStallMs = static_cast<int>(std::chrono::milliseconds(kStallLimit).count());
 
 double SecondsSince(Clock::time_point start);
 
 // "16 MiB", "256 KiB" or "100 bytes": the largest unit that divides `bytes`.
 std::string SizeText(std::size_t bytes);
 
-// User and system time of every thread of this process, ended ones
-// included, in seconds.
-double ProcessCpuSeconds();
-// User and system time of the calling thread, in seconds.
-double ThreadCpuSeconds();
+// The processor clocks of the process and of the calling thread, shared
+// with the tests.
+using tarn::test::ProcessCpuSeconds;
+using tarn::test::ThreadCpuSeconds;
 // How far the process's clock may fall behind the sum of its threads': 0 on
 // Linux, whose clocks count nanoseconds; on Windows and under Wine, which
 // count in ticks (10 or 15.6 ms) and round user and system time down to a

@@ -12,8 +12,6 @@
 namespace tarn::bench {
 namespace {
 
-static_assert(std::chrono::milliseconds(kStallMs) == kStallLimit, "two spellings of one limit");
-
 std::string Failed(const char* step) { return std::string(step) + ": " + std::strerror(errno); }
 
 }  // namespace

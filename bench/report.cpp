@@ -6,8 +6,12 @@
 #include <ostream>
 #include <sstream>
 
+#include "host_json.h"
+
 namespace tarn::bench {
 namespace {
+
+using tarn::host::JsonQuoted;
 
 std::string Spread(const Summary& s) {
     if (s.count == 0) return "-";
@@ -23,7 +27,7 @@ std::string JsonNumber(double value) {
 
 void WriteSeries(std::ostream& out, const char* key, const std::vector<double>& values) {
     const Summary s = Summarize(values);
-    out << "          " << JsonString(key) << ": {";
+    out << "          " << JsonQuoted(key) << ": {";
     if (s.count == 0) {
         out << "\"median\": null, \"min\": null, \"max\": null, \"runs\": []}";
         return;
@@ -87,14 +91,14 @@ void WriteJson(std::ostream& out, const std::vector<ScenarioResult>& results, st
         << ",\n  \"scenarios\": [";
     for (std::size_t i = 0; i < results.size(); ++i) {
         const ScenarioResult& r = results[i];
-        out << (i ? "," : "") << "\n    {\n      \"name\": " << JsonString(r.name)
-            << ",\n      \"title\": " << JsonString(r.title)
+        out << (i ? "," : "") << "\n    {\n      \"name\": " << JsonQuoted(r.name)
+            << ",\n      \"title\": " << JsonQuoted(r.title)
             << ",\n      \"verified\": " << (r.failure.empty() ? "true" : "false");
-        if (!r.failure.empty()) out << ",\n      \"failure\": " << JsonString(r.failure);
+        if (!r.failure.empty()) out << ",\n      \"failure\": " << JsonQuoted(r.failure);
         out << ",\n      \"figures\": [";
         for (std::size_t j = 0; j < r.figures.size(); ++j) {
             const FigureResult& f = r.figures[j];
-            out << (j ? "," : "") << "\n        {\n          \"name\": " << JsonString(f.kind.name)
+            out << (j ? "," : "") << "\n        {\n          \"name\": " << JsonQuoted(f.kind.name)
                 << ",\n          \"higher_is_better\": "
                 << (f.kind.higherIsBetter ? "true" : "false") << ",\n";
             WriteSeries(out, "component", f.component);
@@ -113,24 +117,6 @@ void WriteJson(std::ostream& out, const std::vector<ScenarioResult>& results, st
         out << "\n      ]\n    }";
     }
     out << "\n  ]\n}\n";
-}
-
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
 }
 
 }  // namespace tarn::bench

@@ -63,7 +63,4 @@ void PrintTable(std::ostream& out, const std::vector<ScenarioResult>& results, b
 void WriteJson(std::ostream& out, const std::vector<ScenarioResult>& results, std::size_t runs,
                bool smoke);
 
-// `text` as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
-
 }  // namespace tarn::bench

@@ -17,6 +17,8 @@
 namespace tarn::bench {
 namespace {
 
+using tarn::test::WaitUntil;
+
 namespace drv = tarn::driver;
 
 class DriverReadAhead : public ::testing::Test {

@@ -13,6 +13,8 @@
 namespace tarn::bench {
 namespace {
 
+using tarn::test::WaitUntil;
+
 class LineReadsLeaveTheRest : public ::testing::Test {
 protected:
     void SetUp() override {

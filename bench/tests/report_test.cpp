@@ -58,12 +58,6 @@ TEST(FormatFigure, FourSignificantDigits) {
     EXPECT_EQ(FormatFigure(std::nan("")), "n/a");
 }
 
-TEST(JsonString, EscapesQuotesBackslashesAndControls) {
-    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonString("x\ny\x01"), "\"x\\u000ay\\u0001\"");
-    EXPECT_EQ(JsonString("\xc3\xa9"), "\"\xc3\xa9\"");
-}
-
 TEST(WriteJson, EveryFigureWithItsSeriesGoalAndFailure) {
     ScenarioResult ok{"send", "a \"quoted\" title", {}, ""};
     ok.figures.push_back(Figure({"MB/s", true, 0.8, true}, {50, 70, 60}, {100, 100, 100}));

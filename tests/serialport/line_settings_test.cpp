@@ -11,6 +11,7 @@
 #include "Tarnserialport.h"
 #include "serial_port_test_access.h"
 #include "virtual_port.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ TEST_F(LineSettingsOnOpenPort, RefusedBlockClosesThePortAndKeepsTheValue) {
     EXPECT_EQ(component.GetBaudRate(), br019200);
     EXPECT_FALSE(Access::HasThread(component));
     EXPECT_EQ(component.IsConnected(), spNone);
-    EXPECT_TRUE(device.WaitOpen(false, std::chrono::seconds(30)));
+    EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit));
     // The next Open applies the stored rate again.
     component.Open();
     EXPECT_EQ(component.IsConnected(), spCustom);
@@ -259,7 +260,7 @@ TEST_F(LineSettingsOnOpenPort, NonPositiveRateClosesThePortAndKeepsTheValue) {
     component.SetBaudRate(brCustom);
     EXPECT_EQ(StatesSinceOpen(), 0u);
     EXPECT_EQ(component.IsConnected(), spNone);
-    EXPECT_TRUE(device.WaitOpen(false, std::chrono::seconds(30)));
+    EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit));
     EXPECT_EQ(component.GetCustomBaudRate(), -9600);
 }
 

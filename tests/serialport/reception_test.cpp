@@ -211,7 +211,7 @@ TEST_P(Reception, CloseFromInsideAHandlerReturnsAtOnce) {
     ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
     EXPECT_TRUE(disconnected);
-    EXPECT_TRUE(device.WaitOpen(false, 30s));
+    EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit));
 }
 
 TEST_P(Reception, TrafficLogGetsEveryChunk) {

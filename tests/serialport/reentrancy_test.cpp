@@ -176,7 +176,7 @@ TEST_P(ReentrantHandlers, OpenAnotherPortInsideOnReceive) {
               (std::vector<std::string>{"connect:203", "disconnect:203", "connect:204"}));
 
     // The old thread has gone without disturbing the new connection.
-    ASSERT_TRUE(second.WaitQueueQueries(second.QueueQueries() + 3, 30s));
+    ASSERT_TRUE(second.WaitQueueQueries(second.QueueQueries() + 3, tarn::test::kEventLimit));
     EXPECT_EQ(port.IsConnected(), spCOM204);
     second.Inject("on 204");
     ASSERT_TRUE(WaitUntil([&] {
@@ -239,7 +239,7 @@ TEST(CloseWhileReading, AWaitingReadGivesWayToClose) {
     TCommPort connectedAfterClose = spCOM207;
     std::thread closer([&] {
         // Closes once the read below is waiting in the driver.
-        device.WaitQueueQueries(device.QueueQueries() + 3, 30s);
+        device.WaitQueueQueries(device.QueueQueries() + 3, tarn::test::kEventLimit);
         port.Close();
         connectedAfterClose = port.IsConnected();
         seenByClose = events.List();

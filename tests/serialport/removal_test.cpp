@@ -173,7 +173,7 @@ TEST_P(Destruction, InEveryState) {
         device.Inject("pending");
         // Once the thread has taken the bytes it waits for this thread to
         // run OnReceive, which this loop does not do.
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        const auto deadline = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
         while (device.InputQueued() != 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }
@@ -210,7 +210,7 @@ TEST_P(Destruction, FromInsideItsOwnHandler) {
         device.Inject("end");
         ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); })) << synchronized;
         // The detached thread closes the port by itself.
-        EXPECT_TRUE(device.WaitOpen(false, 30s)) << synchronized;
+        EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit)) << synchronized;
     }
 }
 
@@ -275,7 +275,7 @@ TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
     }
     EXPECT_EQ(port.IsConnected(), spNone);
     EXPECT_FALSE(Access::HasThread(port));
-    EXPECT_TRUE(device.WaitOpen(false, 30s));
+    EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit));
 }
 
 const auto kModeName = [](const auto& info) { return tarn::test::ReceiveModeName(info.param); };

@@ -20,4 +20,10 @@ double ProcessCpuSeconds() {
     return Seconds(kernel) + Seconds(user);
 }
 
+double ThreadCpuSeconds() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1.0;
+    return Seconds(kernel) + Seconds(user);
+}
+
 }  // namespace tarn::test

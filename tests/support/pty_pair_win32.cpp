@@ -1,7 +1,7 @@
 // Pseudo-terminal pairs for the Windows builds, which run their tests under
 // Wine. A Windows program cannot make a terminal itself, but Wine lets it
-// start Unix programs: a small shell script, written next to the pair, has
-// socat join two new terminals and links the port end into the prefix's
+// start Unix programs: a small shell script (pty-pair.sh, beside this file)
+// has socat join two new terminals and links the port end into the prefix's
 // dosdevices folder as "comN", which the program then opens as "COMn". The
 // peer end is opened through its Unix path. The port is also entered in the
 // port list key, as the system does for an adapter that is plugged in.
@@ -33,69 +33,9 @@ constexpr auto kScriptLimit = 30s;
 // How long WritePeer waits for the port end to take the bytes.
 constexpr DWORD kWriteLimitMs = 30000;
 
-constexpr char kScript[] =
-    R"sh(# Makes or takes down one pseudo-terminal pair for a Windows test under Wine.
-#   pty-pair.sh create DIR: socat joins two new terminals that DIR/port and
-#       DIR/peer link to, the link comN in the prefix's dosdevices folder
-#       points at the port end, and DIR/name, written last, holds comN.
-#       DIR/error says why not.
-#   pty-pair.sh remove DIR: the comN link goes, socat is stopped, so that the
-#       port end hangs up, and DIR is deleted last.
-set -u
-dir=$2
-dosdevices=${WINEPREFIX:-$HOME/.wine}/dosdevices
-publish() { printf '%s\n' "$2" >"$dir/$1.tmp" && mv "$dir/$1.tmp" "$dir/$1"; }
-# True while process $1 runs; a zombie no longer holds its terminals.
-running() {
-    state=$(sed -n 's/^.*) \(.\).*$/\1/p' "/proc/$1/stat" 2>/dev/null)
-    [ -n "$state" ] && [ "$state" != Z ]
-}
-case $1 in
-create)
-    [ -d "$dosdevices" ] || { publish error "no folder $dosdevices"; exit 1; }
-    socat pty,raw,echo=0,link="$dir/port" pty,raw,echo=0,link="$dir/peer" \
-        </dev/null >/dev/null 2>"$dir/socat.log" &
-    pid=$!
-    echo "$pid" >"$dir/pid"
-    tries=0
-    until [ -e "$dir/port" ] && [ -e "$dir/peer" ]; do
-        running "$pid" || { publish error "socat ended: $(cat "$dir/socat.log")"; exit 1; }
-        tries=$((tries + 1))
-        [ "$tries" -le 3000 ] || { kill "$pid"; publish error "socat made no terminals"; exit 1; }
-        sleep 0.01
-    done
-    # Numbers from 100 to 254 stay clear of the ports Wine finds itself. ln
-    # claims one atomically, also against another run in the same prefix;
-    # the shared counter only makes a number that was just given up the
-    # last to be taken again, so that a test can rely on a removed name
-    # staying absent.
-    counter=${dosdevices%/*}/.tarn-next-com
-    n=$(cat "$counter" 2>/dev/null) || n=100
-    case $n in '' | *[!0-9]*) n=100 ;; esac
-    tries=0
-    until ln -s "$(readlink "$dir/port")" "$dosdevices/com$n" 2>/dev/null; do
-        n=$((n >= 254 ? 100 : n + 1))
-        tries=$((tries + 1))
-        [ "$tries" -le 155 ] || { kill "$pid"; publish error "no free COM name"; exit 1; }
-    done
-    echo $((n >= 254 ? 100 : n + 1)) >"$counter"
-    publish name "com$n"
-    ;;
-remove)
-    [ -f "$dir/name" ] && rm -f "$dosdevices/$(cat "$dir/name")"
-    if [ -f "$dir/pid" ]; then
-        pid=$(cat "$dir/pid")
-        kill "$pid" 2>/dev/null
-        tries=0
-        while running "$pid" && [ "$tries" -lt 3000 ]; do
-            tries=$((tries + 1))
-            sleep 0.01
-        done
-    fi
-    rm -rf "$dir"
-    ;;
-esac
-)sh";
+// The script that makes and takes down the pairs, by its Unix path in the
+// source tree: Wine's /bin/sh reads it from there.
+constexpr char kScript[] = TARN_PTY_PAIR_SCRIPT;
 
 // Wine's own conversions between Unix and Windows file names, exported by
 // its kernel32. Both return memory from the process heap.
@@ -133,7 +73,8 @@ std::string UnixName(const WineNames& names, const std::wstring& dosName) {
     return result;
 }
 
-// Unix paths in the environment are in the Unix code page, UTF-8 here.
+// Unix paths in the environment and on a Unix program's command line are in
+// the Unix code page, UTF-8 here.
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
@@ -142,6 +83,18 @@ std::string Utf8(const std::wstring& text) {
     if (size > 0) {
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
                               size, nullptr, nullptr);
+    }
+    return result;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
+                              size);
     }
     return result;
 }
@@ -155,17 +108,6 @@ std::wstring Environment(const wchar_t* name) {
 
 bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const BOOL ok =
-        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == bytes.size();
 }
 
 // The file's text without surrounding white space.
@@ -205,15 +147,14 @@ std::wstring Quoted(const std::wstring& argument) {
     return quoted;
 }
 
-// Starts `/bin/sh script command pairDir`. Wine runs a Unix program without
-// giving the caller a process handle, so callers wait for the files that the
-// script leaves instead.
-bool RunScript(const WineNames& names, const std::string& script, const std::string& command,
-               const std::string& pairDir, std::string* whyNot) {
+// Starts `/bin/sh pty-pair.sh command pairDir`. Wine runs a Unix program
+// without giving the caller a process handle, so callers wait for the files
+// that the script leaves instead.
+bool RunScript(const WineNames& names, const std::string& command, const std::string& pairDir,
+               std::string* whyNot) {
     const std::wstring shell = DosName(names, "/bin/sh");
-    std::wstring line = Quoted(shell) + L" " + Quoted(std::wstring(script.begin(), script.end())) +
-                        L" " + Quoted(std::wstring(command.begin(), command.end())) + L" " +
-                        Quoted(std::wstring(pairDir.begin(), pairDir.end()));
+    std::wstring line = Quoted(shell) + L" " + Quoted(FromUtf8(kScript)) + L" " +
+                        Quoted(FromUtf8(command)) + L" " + Quoted(FromUtf8(pairDir));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -310,7 +251,7 @@ public:
         }
         // The folder goes last, once the link is gone and socat has ended,
         // so that the port end has hung up when this returns.
-        if (!RunScript(names_, unixDir_ + "/pty-pair.sh", "remove", unixDir_, nullptr)) return;
+        if (!RunScript(names_, "remove", unixDir_, nullptr)) return;
         const Clock::time_point deadline = Clock::now() + kScriptLimit;
         while (Exists(dosDir_) && Clock::now() < deadline) ::Sleep(2);
     }
@@ -361,6 +302,11 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
             *whyNot = "pseudo-terminal pairs need Wine (kernel32 lacks its file name calls)";
         return nullptr;
     }
+    // A build that was moved away from its source tree has no script.
+    if (!Exists(DosName(names, kScript))) {
+        if (whyNot) *whyNot = std::string("the script ") + kScript + " is missing";
+        return nullptr;
+    }
     std::string unixFolder;
     std::wstring dosFolder;
     if (!PairsFolder(names, unixFolder, dosFolder, whyNot)) return nullptr;
@@ -380,11 +326,7 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
         }
     }
     const std::string unixDir = unixFolder + "/" + leaf;
-    if (!WriteWholeFile(dosDir + L"\\pty-pair.sh", kScript)) {
-        if (whyNot) *whyNot = "cannot write " + unixDir + "/pty-pair.sh";
-        return nullptr;
-    }
-    if (!RunScript(names, unixDir + "/pty-pair.sh", "create", unixDir, whyNot)) return nullptr;
+    if (!RunScript(names, "create", unixDir, whyNot)) return nullptr;
 
     const std::wstring nameFile = dosDir + L"\\name";
     const std::wstring errorFile = dosDir + L"\\error";
@@ -396,7 +338,7 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
             *whyNot = "no pseudo-terminal pair: " +
                       (error.empty() ? "the script did not finish in " + unixDir : error);
         }
-        RunScript(names, unixDir + "/pty-pair.sh", "remove", unixDir, nullptr);
+        RunScript(names, "remove", unixDir, nullptr);
         return nullptr;
     }
 

@@ -77,7 +77,6 @@ TEST(TarntermDisplay, ModemLinesAndPortListForPeopleAndScripts) {
               "[\n  {\"name\": \"COM3\", \"identifier\": \"spCOM3\"},\n"
               "  {\"name\": \"MY\\\"DEV\\\\1\", \"identifier\": \"spCustom\"}\n]\n");
     EXPECT_EQ(tarnterm::FormatPortList({}, true), "[]\n");
-    EXPECT_EQ(tarnterm::JsonString(std::string("a\x01", 2)), "\"a\\u0001\"");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "display.h"
 #include "host_exception.h"
+#include "host_json.h"
 #include "host_stringlist.h"
 #include "host_strings.h"
 #include "host_synchronize.h"
@@ -189,8 +190,8 @@ std::string FormatPortList(const std::vector<PortEntry>& ports, bool json) {
         text = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
             text += i == 0 ? "\n  " : ",\n  ";
-            text += "{\"name\": " + JsonString(ports[i].name) +
-                    ", \"identifier\": " + JsonString(ports[i].identifier) + "}";
+            text += "{\"name\": " + tarn::host::JsonQuoted(ports[i].name) +
+                    ", \"identifier\": " + tarn::host::JsonQuoted(ports[i].identifier) + "}";
         }
         return text + (ports.empty() ? "]\n" : "\n]\n");
     }

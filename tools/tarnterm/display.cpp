@@ -129,21 +129,4 @@ std::string FormatProgress(std::uint64_t done, std::uint64_t total, double elaps
     return text;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            json += escape;
-        } else {
-            json += static_cast<char>(c);
-        }
-    }
-    return json + "\"";
-}
-
 }  // namespace tarnterm

@@ -51,7 +51,4 @@ std::string DescribeModemLines(TLineStatusSet lines);
 // and rate, such as "[#####-----]  50%  1.0 KiB of 2.0 KiB  960 B/s".
 std::string FormatProgress(std::uint64_t done, std::uint64_t total, double elapsedSeconds);
 
-// `text` as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
-
 }  // namespace tarnterm
