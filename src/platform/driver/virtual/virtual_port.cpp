@@ -6,18 +6,33 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "port_details_backend.h"
 #include "virtual_port_directory.h"
 #include "virtual_port_state.h"
 
 namespace tarn::driver {
 
-VirtualPort::VirtualPort(const std::string& name) {
+namespace {
+
+// Empty stays empty; any other id is normalised or refused.
+std::string UsbIdOf(const std::string& id) {
+    if (id.empty()) return id;
+    if (auto normal = NormalUsbId(id)) return *normal;
+    throw std::invalid_argument("a virtual port's USB id must be one to four hexadecimal digits");
+}
+
+}  // namespace
+
+VirtualPort::VirtualPort(const std::string& name, const VirtualPortDetails& details) {
     const bool blank = std::all_of(name.begin(), name.end(),
                                    [](char c) { return static_cast<unsigned char>(c) <= 32; });
     if (blank || name.find_first_of("\\/") != std::string::npos) {
         throw std::invalid_argument("virtual port name must be a plain non-blank name");
     }
-    auto state = std::make_shared<VirtualPortState>(name);
+    VirtualPortDetails own = details;
+    own.vendorId = UsbIdOf(details.vendorId);
+    own.productId = UsbIdOf(details.productId);
+    auto state = std::make_shared<VirtualPortState>(name, std::move(own));
     ListPort(state);
     state_ = std::move(state);
 }
@@ -25,6 +40,8 @@ VirtualPort::VirtualPort(const std::string& name) {
 VirtualPort::~VirtualPort() { Remove(); }
 
 const std::string& VirtualPort::Name() const { return state_->name; }
+
+const VirtualPortDetails& VirtualPort::Details() const { return state_->details; }
 
 std::vector<std::string> VirtualPort::PresentNames() { return ListedPortNames(); }
 

@@ -12,6 +12,9 @@
 // This header is installed with the package, so that an application's own
 // tests and demonstrations can make ports too; it needs only comm_types.h
 // and host_system_error.h beside it.
+//
+// A virtual port also describes itself in the port details (port_details.h):
+// kind "virtual", path "\\.\NAME", and what VirtualPortDetails gives.
 #pragma once
 
 #include <chrono>
@@ -27,18 +30,35 @@ namespace tarn::driver {
 
 struct VirtualPortState;
 
+// What a virtual port tells of itself in the port details, so that a
+// program's matching by USB ids or serial number can be tried without
+// hardware. A port with USB ids is still of the kind "virtual"; its ids and
+// strings are reported as a USB device's would be. Empty fields are not
+// known; an empty description becomes "Virtual port NAME".
+struct VirtualPortDetails {
+    std::string description;
+    std::string vendorId;   // one to four hexadecimal digits, any letter case
+    std::string productId;  // reported as four lower-case digits
+    std::string serialNumber;
+    std::string manufacturer;
+    std::string product;
+};
+
 class VirtualPort {
 public:
     // Creates the port. Throws std::invalid_argument when the name is blank,
     // contains a path separator, or a virtual port of that name (in any
-    // letter case) exists already.
-    explicit VirtualPort(const std::string& name);
+    // letter case) exists already, or when an id of `details` is not one to
+    // four hexadecimal digits.
+    explicit VirtualPort(const std::string& name, const VirtualPortDetails& details = {});
     // Removes the port if it is still present.
     ~VirtualPort();
     VirtualPort(const VirtualPort&) = delete;
     VirtualPort& operator=(const VirtualPort&) = delete;
 
     const std::string& Name() const;
+    // As given to the constructor, with the ids in four lower-case digits.
+    const VirtualPortDetails& Details() const;
 
     // Names of the virtual ports present, in the order they were created.
     static std::vector<std::string> PresentNames();

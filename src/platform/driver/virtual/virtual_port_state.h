@@ -13,13 +13,16 @@
 #include <vector>
 
 #include "serial_driver.h"
+#include "virtual_port.h"
 
 namespace tarn::driver {
 
 struct VirtualPortState {
-    explicit VirtualPortState(std::string n) : name(std::move(n)) {}
+    VirtualPortState(std::string n, VirtualPortDetails d)
+        : name(std::move(n)), details(std::move(d)) {}
 
     const std::string name;
+    const VirtualPortDetails details;
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
 
