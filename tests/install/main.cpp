@@ -11,6 +11,7 @@
 #include "Tarnserialport.h"
 #include "host_class_registry.h"
 #include "palette_bitmap.h"
+#include "port_details.h"
 #include "register.h"
 #include "virtual_port.h"
 
@@ -34,9 +35,13 @@ void UseTheComponent() {
     Check(port != nullptr, "the registered class does not create the component");
     if (port == nullptr) return;
 
-    tarn::driver::VirtualPort device("VCOM67");
+    tarn::driver::VirtualPort device("VCOM67", {"Install check", "0403", "6001", "TARN67", "", ""});
     Check(port->IsExistingCommPort(u"VCOM67"), "the component does not see a port that is present");
-    port->SetCustomPortName("VCOM67");
+    const auto details = tarn::FindPort(*tarn::ParsePortMatch("usb:0403:6001:TARN67"));
+    Check(details && details->name == "VCOM67" && details->description == "Install check" &&
+              tarn::ListPortDetails().size() >= 1,
+          "the port details do not find the port by its USB ids");
+    port->SetCustomPortName(details ? details->name : "VCOM67");
     port->SetPort(spCustom);
     port->Open();
     Check(port->IsConnected() == spCustom && device.IsOpen(),
