@@ -30,7 +30,9 @@ const char* PortKindName(PortKind kind);
 
 struct PortDetails {
     // The name a program gives the component to open the port ("COM3",
-    // "ttyUSB0", "VCOM7"), as the list of present ports holds it.
+    // "ttyUSB0", "VCOM7"), as the list of present ports holds it: trimmed,
+    // in the system's letter case (GetExistingCommPortNames gives the same
+    // names in capitals).
     std::string name;
     // The system's path for the device: "/dev/ttyUSB0", "\\.\COM3".
     std::string path;
@@ -39,7 +41,8 @@ struct PortDetails {
     std::string stablePath;
     std::string description;
     PortKind kind = PortKind::Unknown;
-    // USB devices only: four lower-case hexadecimal digits each.
+    // USB devices (and virtual ports given them) only: four lower-case
+    // hexadecimal digits each.
     std::string vendorId;
     std::string productId;
     std::string serialNumber;
@@ -53,8 +56,8 @@ struct PortDetails {
     std::string location;
 };
 
-// The details of every port present, in the order of the port list. Read
-// afresh at each call. Any thread.
+// The details of every port present: one record for each name of the port
+// list, in its order. Read afresh at each call. Any thread.
 std::vector<PortDetails> ListPortDetails();
 
 // What a program may ask for instead of a name: "usb:VID:PID" or
@@ -71,8 +74,11 @@ struct PortMatch {
 // text, or for ids that are not one to four hexadecimal digits.
 std::optional<PortMatch> ParsePortMatch(const std::string& text);
 
-// The first port present, in the order of ListPortDetails, that matches.
-// Any thread.
+// The first port present, in the order of ListPortDetails, that matches
+// every field given: USB ids exactly (in the form ParsePortMatch gives),
+// the serial number without regard to ASCII letter case (Windows keeps it
+// in capitals), and a path when it is the port's path or stable path or
+// leads to the same device. Any thread.
 std::optional<PortDetails> FindPort(const PortMatch& match);
 
 }  // namespace tarn
