@@ -69,13 +69,35 @@ TEST(TarntermDisplay, ProgressShowsShareAmountAndRate) {
 TEST(TarntermDisplay, ModemLinesAndPortListForPeopleAndScripts) {
     EXPECT_EQ(tarnterm::DescribeModemLines(TLineStatusSet{lsCTS, lsDCD}),
               "CTS=on DSR=off RING=off DCD=on");
-    const std::vector<tarnterm::PortEntry> ports = {{"COM3", "spCOM3"}, {"MY\"DEV\\1", "spCustom"}};
-    EXPECT_EQ(tarnterm::FormatPortList(ports, false),
-              "COM3      spCOM3\n"
-              "MY\"DEV\\1  spCustom\n");
-    EXPECT_EQ(tarnterm::FormatPortList(ports, true),
-              "[\n  {\"name\": \"COM3\", \"identifier\": \"spCOM3\"},\n"
-              "  {\"name\": \"MY\\\"DEV\\\\1\", \"identifier\": \"spCustom\"}\n]\n");
+    tarnterm::PortEntry usb{"spCOM3", {}};
+    usb.details.name = "COM3";
+    usb.details.path = "\\\\.\\COM3";
+    usb.details.description = "USB Serial Port";
+    usb.details.kind = tarn::PortKind::Usb;
+    usb.details.vendorId = "0403";
+    usb.details.productId = "6001";
+    usb.details.serialNumber = "A5\"1";
+    tarnterm::PortEntry plain{"spCustom", {}};
+    plain.details.name = "ttyS0";
+    plain.details.path = "/dev/ttyS0";
+    // The table for people: unknown fields read "-", the last column is not
+    // padded.
+    EXPECT_EQ(tarnterm::FormatPortList({usb, plain}, false),
+              "NAME   PATH        DESCRIPTION      USB ID     SERIAL\n"
+              "COM3   \\\\.\\COM3    USB Serial Port  0403:6001  A5\"1\n"
+              "ttyS0  /dev/ttyS0  -                -          -\n");
+    // JSON for scripts: every field, escaped, unknown ones empty.
+    const std::string json = tarnterm::FormatPortList({usb, plain}, true);
+    EXPECT_EQ(json.substr(0, 4), "[\n  ");
+    EXPECT_NE(json.find("{\"name\": \"COM3\", \"identifier\": \"spCOM3\", \"path\": "
+                        "\"\\\\\\\\.\\\\COM3\", \"stablePath\": \"\", \"description\": "
+                        "\"USB Serial Port\", \"kind\": \"usb\", \"vendorId\": \"0403\", "
+                        "\"productId\": \"6001\", \"serialNumber\": \"A5\\\"1\", "
+                        "\"manufacturer\": \"\", \"product\": \"\", \"interfaceNumber\": \"\", "
+                        "\"location\": \"\"},\n"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"name\": \"ttyS0\", \"identifier\": \"spCustom\""), std::string::npos);
     EXPECT_EQ(tarnterm::FormatPortList({}, true), "[]\n");
 }
 

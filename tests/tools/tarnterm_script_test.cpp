@@ -255,18 +255,27 @@ TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
 }
 
 TEST(TarntermProgram, ListsThePortsForPeopleAndScripts) {
-    drv::VirtualPort device("TTLIST1");
+    drv::VirtualPort device("TTLIST1", {"Bench meter", "403", "6001", "TL1", "Tarnwerk", "Meter"});
     FakeConsole text;
     ASSERT_EQ(tarnterm::RunProgram({"--list"}, text), tarnterm::kExitOk);
     const std::string out = text.Out();
+    EXPECT_EQ(out.rfind("NAME ", 0), 0u) << out;
     const std::size_t at = out.find("TTLIST1 ");
     ASSERT_NE(at, std::string::npos) << out;
-    EXPECT_EQ(out.substr(out.find_first_not_of(' ', at + 7), 9), "spCustom\n");
+    const std::string row = out.substr(at, out.find('\n', at) - at);
+    for (const char* field : {"\\\\.\\TTLIST1", "Bench meter", "0403:6001", "TL1"}) {
+        EXPECT_NE(row.find(field), std::string::npos) << field << " in " << row;
+    }
 
     FakeConsole json;
     ASSERT_EQ(tarnterm::RunProgram({"--list", "--json"}, json), tarnterm::kExitOk);
-    EXPECT_NE(json.Out().find("{\"name\": \"TTLIST1\", \"identifier\": \"spCustom\"}"),
+    EXPECT_NE(json.Out().find("{\"name\": \"TTLIST1\", \"identifier\": \"spCustom\""),
               std::string::npos);
+    EXPECT_NE(json.Out().find("\"kind\": \"virtual\", \"vendorId\": \"0403\", \"productId\": "
+                              "\"6001\", \"serialNumber\": \"TL1\", \"manufacturer\": "
+                              "\"Tarnwerk\", \"product\": \"Meter\""),
+              std::string::npos)
+        << json.Out();
     EXPECT_EQ(json.Out().front(), '[');
 }
 

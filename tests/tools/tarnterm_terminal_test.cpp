@@ -129,6 +129,39 @@ TEST(TarntermTerminal, APulledAdapterEndsTheSessionWithoutReconnect) {
                       "--reconnect"));
 }
 
+// With --reconnect a port that is not there at the start is waited for;
+// one named by its USB ids is looked for again at each attempt, so it is
+// found under whatever name it appears.
+TEST(TarntermTerminal, WaitsForADeviceThatIsNotThereYet) {
+    TTarnSerialPort port;
+    FakeConsole console{true};
+    tarnterm::TerminalSettings settings;
+    settings.portSpec = "usb:0403:60AB:TW1";
+    settings.portName = tarnterm::ResolvePortName(settings.portSpec);
+    settings.reconnect = true;
+    ASSERT_EQ(settings.portName, "");
+    Terminal terminal(port, console, settings);
+    ASSERT_EQ(terminal.Connect().status, tarnterm::kExitNoSuchPort);
+    terminal.WaitForPort();
+    EXPECT_NE(console.Out().find("[tarnterm] waiting for usb:0403:60AB:TW1 to appear"),
+              std::string::npos);
+
+    drv::VirtualPortDetails usb;
+    usb.vendorId = "0403";
+    usb.productId = "60ab";
+    usb.serialNumber = "TW2";
+    drv::VirtualPort other("TTWAIT1", usb);
+    usb.serialNumber = "TW1";
+    drv::VirtualPort device("TTWAIT2", usb);
+    ASSERT_TRUE(terminal.RunUntil([&] { return terminal.Connected(); }, tarn::test::kEventLimit));
+    EXPECT_TRUE(device.IsOpen());
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_TRUE(terminal.RunUntil(
+        [&] { return console.Out().find("connected to TTWAIT2 at") != std::string::npos; },
+        tarn::test::kEventLimit));
+    terminal.Close();
+}
+
 TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
     tarnterm::TerminalSettings settings;
     settings.reconnect = true;

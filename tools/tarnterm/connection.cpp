@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #include "display.h"
 #include "host_exception.h"
@@ -170,38 +172,103 @@ std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t
 }
 
 std::vector<PortEntry> PresentPorts(TTarnSerialPort& port) {
-    tarn::host::TStringList names;
-    port.GetExistingCommPortNames(names);
     std::vector<PortEntry> ports;
-    for (int i = 0; i < names.Count(); ++i) {
+    for (tarn::PortDetails& details : tarn::ListPortDetails()) {
         PortEntry entry;
-        entry.name = tarn::host::UnicodeToUtf8(names[i]);
-        const TCommPort id = port.StringToCommPort(tarn::host::UnicodeToAnsi(names[i]));
+        const TCommPort id = port.StringToCommPort(details.name);
         entry.identifier =
             id == spCustom ? "spCustom" : "spCOM" + std::to_string(static_cast<int>(id));
-        ports.push_back(entry);
+        entry.details = std::move(details);
+        ports.push_back(std::move(entry));
     }
     return ports;
 }
+
+namespace {
+
+std::string UsbIds(const tarn::PortDetails& d) {
+    return d.vendorId.empty() && d.productId.empty() ? std::string()
+                                                     : d.vendorId + ":" + d.productId;
+}
+
+std::string JsonEntry(const PortEntry& entry) {
+    const tarn::PortDetails& d = entry.details;
+    const std::pair<const char*, std::string> fields[] = {
+        {"name", d.name},
+        {"identifier", entry.identifier},
+        {"path", d.path},
+        {"stablePath", d.stablePath},
+        {"description", d.description},
+        {"kind", tarn::PortKindName(d.kind)},
+        {"vendorId", d.vendorId},
+        {"productId", d.productId},
+        {"serialNumber", d.serialNumber},
+        {"manufacturer", d.manufacturer},
+        {"product", d.product},
+        {"interfaceNumber", d.interfaceNumber},
+        {"location", d.location},
+    };
+    std::string text = "{";
+    for (const auto& [key, value] : fields) {
+        if (text.size() > 1) text += ", ";
+        text += tarn::host::JsonQuoted(key) + ": " + tarn::host::JsonQuoted(value);
+    }
+    return text + "}";
+}
+
+}  // namespace
 
 std::string FormatPortList(const std::vector<PortEntry>& ports, bool json) {
     std::string text;
     if (json) {
         text = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
-            text += i == 0 ? "\n  " : ",\n  ";
-            text += "{\"name\": " + tarn::host::JsonQuoted(ports[i].name) +
-                    ", \"identifier\": " + tarn::host::JsonQuoted(ports[i].identifier) + "}";
+            text += (i == 0 ? "\n  " : ",\n  ") + JsonEntry(ports[i]);
         }
         return text + (ports.empty() ? "]\n" : "\n]\n");
     }
-    std::size_t width = 4;
-    for (const PortEntry& entry : ports) width = std::max(width, entry.name.size());
+    if (ports.empty()) return text;
+    // The columns, with "-" for what is not known; the last has no padding.
+    std::vector<std::vector<std::string>> rows = {
+        {"NAME", "PATH", "DESCRIPTION", "USB ID", "SERIAL"}};
     for (const PortEntry& entry : ports) {
-        text +=
-            entry.name + std::string(width - entry.name.size() + 2, ' ') + entry.identifier + "\n";
+        const tarn::PortDetails& d = entry.details;
+        rows.push_back({d.name, d.path, d.description, UsbIds(d), d.serialNumber});
+    }
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (auto& row : rows) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (row[c].empty()) row[c] = "-";
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+        }
+        text += line + "\n";
     }
     return text;
+}
+
+bool IsDeviceMatch(const std::string& portName) {
+    return portName.size() >= 4 && (portName[0] == 'u' || portName[0] == 'U') &&
+           (portName[1] == 's' || portName[1] == 'S') &&
+           (portName[2] == 'b' || portName[2] == 'B') && portName[3] == ':';
+}
+
+std::string ResolvePortName(const std::string& portName, bool* valid) {
+    if (valid != nullptr) *valid = true;
+    if (!IsDeviceMatch(portName)) return portName;
+    const std::optional<tarn::PortMatch> match = tarn::ParsePortMatch(portName);
+    if (!match) {
+        if (valid != nullptr) *valid = false;
+        return {};
+    }
+    const std::optional<tarn::PortDetails> found = tarn::FindPort(*match);
+    return found ? found->name : std::string();
 }
 
 }  // namespace tarnterm

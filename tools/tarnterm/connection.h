@@ -10,6 +10,7 @@
 #include "Tarnserialport.h"
 #include "exit_status.h"
 #include "options.h"
+#include "port_details.h"
 
 namespace tarnterm {
 
@@ -49,12 +50,23 @@ std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t
                     const std::function<void(std::size_t)>& progress, std::string& error);
 
 struct PortEntry {
-    std::string name;
     std::string identifier;  // "spCOM3", "spCustom"
+    tarn::PortDetails details;
 };
 
-// The ports present now, in the order the system lists them.
+// The ports present now, in the order the system lists them, with what is
+// known of each.
 std::vector<PortEntry> PresentPorts(TTarnSerialPort& port);
+// For people, a table of the name, path, description, USB ids and serial
+// number; for scripts, JSON with every field.
 std::string FormatPortList(const std::vector<PortEntry>& ports, bool json);
+
+// A port named by what it is, "usb:VID:PID" or "usb:VID:PID:SERIAL", rather
+// than by its name.
+bool IsDeviceMatch(const std::string& portName);
+// The name of the first port present that `portName` matches, when it is a
+// device match; else `portName` itself. Empty when a device match finds no
+// port present, or is not a valid one (`valid` then false).
+std::string ResolvePortName(const std::string& portName, bool* valid = nullptr);
 
 }  // namespace tarnterm

@@ -22,7 +22,7 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
 void ShowTourIntro(Terminal& terminal, TTarnSerialPort& port) {
     std::string ports;
     for (const PortEntry& entry : PresentPorts(port)) {
-        ports += (ports.empty() ? "" : ", ") + entry.name + " (" + entry.identifier + ")";
+        ports += (ports.empty() ? "" : ", ") + entry.details.name + " (" + entry.identifier + ")";
     }
     terminal.Screen().Status(
         "demo: standard input is not a terminal, so this is a short scripted session; "

@@ -187,7 +187,7 @@ const OptionGroup kOptionGroups[] = {
               return true;
           }},
          {nullptr, "--reconnect", nullptr, nullptr,
-          "when the adapter is pulled, wait and reopen it",
+          "wait for a port that is not there yet, and when\nthe adapter is pulled, wait and reopen it",
           [](Options& o, const Argument&) {
               o.reconnect = true;
               return true;
@@ -523,7 +523,9 @@ std::string UsageText() {
        tarnterm --demo [STEP...] [options]  the same on a simulated instrument
        tarnterm --list [--json]             the serial ports present
 
-PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0.
+PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0 or
+/dev/serial/by-id/..., or usb:VID:PID[:SERIAL] for the first port whose USB
+ids (in hexadecimal) and serial number match.
 )";
     for (const OptionGroup& group : kOptionGroups) {
         text += std::string("\n") + group.heading + ":\n";

@@ -94,6 +94,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
                   Console& console, DemoInstrument* demo) {
     const bool tour = demo != nullptr && !console.IsTerminal(Stream::kInput);
     TerminalSettings settings;
+    settings.portSpec = demo != nullptr ? portName : options.port;
     settings.portName = portName;
     settings.line = options.line;
     settings.enter = options.enter;
@@ -106,6 +107,11 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     Terminal terminal(port, console, settings, demo);
     if (tour) ShowTourIntro(terminal, port);
     const OpenOutcome opened = terminal.Connect();
+    if (opened.status == kExitNoSuchPort && settings.reconnect && demo == nullptr) {
+        // Not there yet: wait for it as for a port that went away.
+        terminal.WaitForPort();
+        return terminal.Run();
+    }
     if (opened.status != kExitOk) {
         raw.Restore();
         return Fail(console, opened.status, opened.message);
@@ -151,10 +157,23 @@ int RunProgram(const std::vector<std::string>& args, Console& console) {
         demo = std::make_unique<DemoInstrument>(DemoInstrument::kDefaultPortName,
                                                 tour ? kTourReadingPeriod : kDemoReadingPeriod);
     }
-    const std::string portName = demo ? demo->PortName() : options.port;
+    bool validMatch = true;
+    const std::string portName =
+        demo ? demo->PortName() : ResolvePortName(options.port, &validMatch);
+    if (!validMatch) {
+        return Fail(console, kExitUsage,
+                    "'" + options.port +
+                        "' is not a device to look for; write usb:VID:PID or "
+                        "usb:VID:PID:SERIAL with the ids in hexadecimal");
+    }
+    if (portName.empty() && (script || !options.reconnect)) {
+        return Fail(console, kExitNoSuchPort,
+                    "no port present matches " + options.port +
+                        "; tarnterm --list shows the ports with their USB ids and serial numbers");
+    }
 
     TTarnSerialPort port;
-    SelectPort(port, portName);
+    if (!portName.empty()) SelectPort(port, portName);
     try {
         ApplyLineSettings(port, options.line);
     } catch (const ETarnSerialPortException& e) {

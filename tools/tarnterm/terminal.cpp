@@ -111,7 +111,22 @@ void Terminal::Detach() {
 
 OpenOutcome Terminal::Connect() {
     closing_ = false;
+    if (settings_.portName.empty()) {
+        return {kExitNoSuchPort,
+                "no port present matches " + Wanted() +
+                    "; tarnterm --list shows the ports with their USB ids and serial numbers"};
+    }
     return OpenPort(port_, settings_.portName, settings_.line);
+}
+
+void Terminal::WaitForPort() {
+    waiting_ = true;
+    nextAttempt_ = Clock::now() + kReconnectPeriod;
+    display_.Status("waiting for " + Wanted() + " to appear; Ctrl-T q quits");
+}
+
+const std::string& Terminal::Wanted() const {
+    return settings_.portSpec.empty() ? settings_.portName : settings_.portSpec;
 }
 
 void Terminal::Close() {
@@ -131,7 +146,7 @@ void Terminal::ConnectionLost() {
         waiting_ = true;
         reconnecting_ = true;
         nextAttempt_ = Clock::now();
-        display_.Status("waiting for " + settings_.portName + " to come back; Ctrl-T q quits");
+        display_.Status("waiting for " + Wanted() + " to come back; Ctrl-T q quits");
         return;
     }
     display_.Status(
@@ -143,6 +158,15 @@ void Terminal::ConnectionLost() {
 void Terminal::TryReconnect() {
     if (!waiting_ || Clock::now() < nextAttempt_) return;
     nextAttempt_ = Clock::now() + kReconnectPeriod;
+    if (IsDeviceMatch(Wanted())) {
+        // A device named by its ids may come back under another name.
+        const std::string name = ResolvePortName(Wanted());
+        if (name.empty()) return;
+        if (name != settings_.portName) {
+            SelectPort(port_, name);
+            settings_.portName = name;
+        }
+    }
     try {
         port_.Open();
     } catch (const ETarnSerialPortException&) {

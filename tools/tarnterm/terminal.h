@@ -19,6 +19,10 @@ namespace tarnterm {
 class DemoInstrument;
 
 struct TerminalSettings {
+    // The port as it was named: a name, or a device to look for
+    // ("usb:VID:PID[:SERIAL]"); empty means `portName`.
+    std::string portSpec;
+    // The name opened, once known.
     std::string portName;
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
@@ -42,6 +46,9 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     OpenOutcome Connect();
+    // For a port that is not there yet (with --reconnect): the terminal
+    // waits for it to appear, as for one that was lost, and connects then.
+    void WaitForPort();
     // Closes the port; the terminal counts that as intended.
     void Close();
 
@@ -78,6 +85,8 @@ private:
     // reconnect when that is due.
     void Service(int waitMs);
     void TryReconnect();
+    // The port as it was named, for messages about waiting for it.
+    const std::string& Wanted() const;
     void ConnectionLost();
 
     void SendTyped(const std::string& bytes);
