@@ -3,11 +3,14 @@
 // atomic settings of the presence check, so these run on any thread, at the
 // same time as each other.
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Tarnserialport.h"
 #include "Tarnserialport_p.h"
 #include "host_registry.h"
 #include "host_stringlist.h"
+#include "port_list_p.h"
 #include "port_registry.h"
 
 using tarn::host::TRegistry;
@@ -40,6 +43,15 @@ UnicodeString ListedName(const UnicodeString& data) {
 
 }  // namespace
 
+std::vector<UnicodeString> ReadPortListNames() {
+    std::vector<UnicodeString> names;
+    ForEachListedPort([&](const UnicodeString& data) {
+        UnicodeString name = ListedName(data);
+        if (!name.empty()) names.push_back(std::move(name));
+    });
+    return names;
+}
+
 TCommPortSet TTarnSerialPort::GetExistingCommPorts() {
     TCommPortSet ports;
     ForEachListedPort([&](const UnicodeString& data) {
@@ -51,10 +63,7 @@ TCommPortSet TTarnSerialPort::GetExistingCommPorts() {
 
 void TTarnSerialPort::GetExistingCommPortNames(TStrings& Strings) {
     Strings.Clear();
-    ForEachListedPort([&](const UnicodeString& data) {
-        const UnicodeString name = ListedName(data);
-        if (!name.empty()) Strings.Add(name);
-    });
+    for (const UnicodeString& name : ReadPortListNames()) Strings.Add(name);
 }
 
 bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "port_change_signal.h"
+
 namespace tarn::driver {
 namespace {
 
@@ -41,17 +43,26 @@ bool IsPresent(const Entry& entry) {
 
 }  // namespace
 
+// Both tell the port watchers, after the table has changed: opening a
+// terminal by path puts it on the port list without any device node coming
+// or going, so no system watch would see it.
 void RegisterOpenTerminal(int fd, const std::string& name, const std::string& file) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    Table().push_back(Entry{fd, OpenTerminal{name, file}});
+    {
+        std::lock_guard<std::mutex> lock(TableMutex());
+        Table().push_back(Entry{fd, OpenTerminal{name, file}});
+    }
+    NotifyPortListChanged();
 }
 
 void UnregisterOpenTerminal(int fd) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    auto& table = Table();
-    table.erase(std::remove_if(table.begin(), table.end(),
-                               [fd](const Entry& entry) { return entry.fd == fd; }),
-                table.end());
+    {
+        std::lock_guard<std::mutex> lock(TableMutex());
+        auto& table = Table();
+        table.erase(std::remove_if(table.begin(), table.end(),
+                                   [fd](const Entry& entry) { return entry.fd == fd; }),
+                    table.end());
+    }
+    NotifyPortListChanged();
 }
 
 std::vector<OpenTerminal> PresentOpenTerminalsNamed(const std::string& name) {

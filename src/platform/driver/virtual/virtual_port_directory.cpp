@@ -4,6 +4,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "port_change_signal.h"
+
 namespace tarn::driver {
 
 namespace {
@@ -42,21 +44,33 @@ std::shared_ptr<VirtualPortState> FindListedPort(const std::string& name) {
 bool ListPort(const std::shared_ptr<VirtualPortState>& port) {
     const std::string key = UpperAscii(port->name);
     PortDirectory& dir = Directory();
-    std::lock_guard<std::mutex> lock(dir.mutex);
-    if (std::find(dir.ports.begin(), dir.ports.end(), port) != dir.ports.end()) return false;
-    for (const auto& other : dir.ports) {
-        if (UpperAscii(other->name) == key) {
-            throw std::invalid_argument("a virtual port named " + port->name + " exists already");
+    {
+        std::lock_guard<std::mutex> lock(dir.mutex);
+        if (std::find(dir.ports.begin(), dir.ports.end(), port) != dir.ports.end()) return false;
+        for (const auto& other : dir.ports) {
+            if (UpperAscii(other->name) == key) {
+                throw std::invalid_argument("a virtual port named " + port->name +
+                                            " exists already");
+            }
         }
+        dir.ports.push_back(port);
     }
-    dir.ports.push_back(port);
+    // After the list has changed, so that a watcher woken by it reads the
+    // new list.
+    NotifyPortListChanged();
     return true;
 }
 
 void UnlistPort(const std::shared_ptr<VirtualPortState>& port) {
     PortDirectory& dir = Directory();
-    std::lock_guard<std::mutex> lock(dir.mutex);
-    dir.ports.erase(std::remove(dir.ports.begin(), dir.ports.end(), port), dir.ports.end());
+    bool unlisted = false;
+    {
+        std::lock_guard<std::mutex> lock(dir.mutex);
+        const auto end = std::remove(dir.ports.begin(), dir.ports.end(), port);
+        unlisted = end != dir.ports.end();
+        dir.ports.erase(end, dir.ports.end());
+    }
+    if (unlisted) NotifyPortListChanged();
 }
 
 std::vector<std::string> ListedPortNames() {
