@@ -279,6 +279,39 @@ TEST(TarntermProgram, ListsThePortsForPeopleAndScripts) {
     EXPECT_EQ(json.Out().front(), '[');
 }
 
+// A port that comes prints a line with what is known of it, one that goes
+// a line with its name; q ends the watch.
+TEST(TarntermProgram, WatchPrintsPortsAsTheyComeAndGo) {
+    FakeConsole console(true);
+    console.TypeAfter("- TTWATCH1", "q");
+    std::thread plugger([&] {
+        // Off the main thread, so without serving its queue.
+        auto shows = [&](const char* text) {
+            const auto deadline = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+            while ((console.Out() + console.Err()).find(text) == std::string::npos) {
+                if (std::chrono::steady_clock::now() > deadline) return false;
+                std::this_thread::sleep_for(5ms);
+            }
+            return true;
+        };
+        if (!shows("watching the ports")) return;
+        drv::VirtualPortDetails details;
+        details.description = "Bench meter";
+        details.vendorId = "403";
+        details.productId = "6001";
+        details.serialNumber = "W1";
+        auto device = std::make_unique<drv::VirtualPort>("TTWATCH1", details);
+        if (shows("+ TTWATCH1")) device.reset();
+    });
+    EXPECT_EQ(tarnterm::RunProgram({"--watch"}, console), tarnterm::kExitOk);
+    plugger.join();
+    EXPECT_FALSE(console.GaveUp()) << console.Out();
+    EXPECT_NE(console.Out().find("+ TTWATCH1  Bench meter  0403:6001  W1\n- TTWATCH1\n"),
+              std::string::npos)
+        << console.Out();
+    EXPECT_FALSE(console.Raw());
+}
+
 TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
     const std::string missingFolder = TempPath("no-such-folder/x.log").u8string();
     const std::vector<std::string> cases[] = {

@@ -257,6 +257,12 @@ const OptionGroup kOptionGroups[] = {
               o.mode = Mode::kList;
               return true;
           }},
+         {"-w", "--watch", nullptr, nullptr,
+          "print a line as each port comes (+) or goes (-),\nuntil q or Ctrl-C",
+          [](Options& o, const Argument&) {
+              o.mode = Mode::kWatch;
+              return true;
+          }},
          {nullptr, "--json", nullptr, nullptr, "the list as JSON",
           [](Options& o, const Argument&) {
               o.json = true;
@@ -345,9 +351,11 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "--json goes with --list: tarnterm --list --json";
         return false;
     }
-    if (o.mode == Mode::kList) {
+    if (o.mode == Mode::kList || o.mode == Mode::kWatch) {
         if (!o.port.empty() || o.demo || !o.steps.empty()) {
-            error = "--list takes no port and no other mode; use tarnterm --list";
+            error = o.mode == Mode::kList
+                        ? "--list takes no port and no other mode; use tarnterm --list"
+                        : "--watch takes no port and no other mode; use tarnterm --watch";
             return false;
         }
         return true;
@@ -522,6 +530,7 @@ std::string UsageText() {
        tarnterm PORT STEP... [options]      script: send, wait, read, then exit
        tarnterm --demo [STEP...] [options]  the same on a simulated instrument
        tarnterm --list [--json]             the serial ports present
+       tarnterm --watch                     ports as they come and go
 
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0 or
 /dev/serial/by-id/..., or usb:VID:PID[:SERIAL] for the first port whose USB

@@ -38,7 +38,7 @@ struct Step {
     std::string text;
 };
 
-enum class Mode { kHelp, kVersion, kList, kConnect };
+enum class Mode { kHelp, kVersion, kList, kWatch, kConnect };
 
 struct Options {
     Mode mode = Mode::kConnect;

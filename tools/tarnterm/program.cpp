@@ -15,6 +15,7 @@
 #include "options.h"
 #include "script.h"
 #include "terminal.h"
+#include "watch.h"
 
 namespace tarnterm {
 namespace {
@@ -135,6 +136,8 @@ int RunProgram(const std::vector<std::string>& args, Console& console) {
             return ShowVersion(console);
         case Mode::kList:
             return ListPorts(options, console);
+        case Mode::kWatch:
+            return WatchPorts(console);
         case Mode::kConnect:
             break;
     }

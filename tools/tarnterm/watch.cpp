@@ -1,0 +1,77 @@
+#include "watch.h"
+
+#include <optional>
+
+#include "exit_status.h"
+#include "host_strings.h"
+#include "host_synchronize.h"
+#include "port_watcher.h"
+
+namespace tarnterm {
+namespace {
+
+constexpr char kCtrlC = '\x03';
+
+// What the system says of the port `name` now; the watcher gives names as
+// the port list holds them, in capitals, where the details keep the
+// system's letter case.
+std::optional<tarn::PortDetails> DetailsOf(const std::string& name) {
+    const std::string wanted = tarn::host::UpperCaseAscii(name);
+    for (tarn::PortDetails& details : tarn::ListPortDetails()) {
+        if (tarn::host::UpperCaseAscii(details.name) == wanted) return std::move(details);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string FormatPortChange(bool arrived, const std::string& name,
+                             const tarn::PortDetails* details) {
+    std::string line = (arrived ? "+ " : "- ") + name;
+    if (details != nullptr) {
+        for (const std::string& field :
+             {details->description,
+              details->vendorId.empty() ? std::string() : details->vendorId + ":" + details->productId,
+              details->serialNumber}) {
+            if (!field.empty()) line += "  " + field;
+        }
+    }
+    return line + "\n";
+}
+
+int WatchPorts(Console& console) {
+    TPortWatcher watcher;
+    watcher.SetOnArrival([&console](TPortWatcher*, tarn::host::UnicodeString port) {
+        const std::string name = tarn::host::UnicodeToUtf8(port);
+        const std::optional<tarn::PortDetails> details = DetailsOf(name);
+        console.Write(Stream::kOutput, FormatPortChange(true, name, details ? &*details : nullptr));
+    });
+    watcher.SetOnRemoval([&console](TPortWatcher*, tarn::host::UnicodeString port) {
+        console.Write(Stream::kOutput,
+                      FormatPortChange(false, tarn::host::UnicodeToUtf8(port), nullptr));
+    });
+    // The watcher's events wait for this thread; the hook ends a wait for
+    // keys so that they are printed at once.
+    tarn::host::SetWakeMainThread([&console] { console.Wake(); });
+    watcher.Start();
+
+    const bool keys = console.EnterRawMode();
+    console.Write(Stream::kError, keys ? "tarnterm: watching the ports; q or Ctrl-C stops\n"
+                                       : "tarnterm: watching the ports until stopped\n");
+    if (keys) {
+        std::string typed;
+        while (typed.find_first_of(std::string("qQ") + kCtrlC) == std::string::npos &&
+               console.ReadKeys(typed, 1000)) {
+            tarn::host::CheckSynchronize(0);
+        }
+        console.RestoreMode();
+    } else {
+        // Nothing to read: a stop signal ends the program as it would any.
+        for (;;) tarn::host::CheckSynchronize(1000);
+    }
+    watcher.Stop();
+    tarn::host::SetWakeMainThread({});
+    return kExitOk;
+}
+
+}  // namespace tarnterm
