@@ -1,5 +1,6 @@
 #include "watch.h"
 
+#include <map>
 #include <optional>
 
 #include "exit_status.h"
@@ -40,15 +41,24 @@ std::string FormatPortChange(bool arrived, const std::string& name,
 }
 
 int WatchPorts(Console& console) {
+    // A port is shown under the name its details give it (the system's
+    // letter case), and goes under the name it came with. Both handlers
+    // run on this thread.
+    std::map<std::string, std::string> shownNames;
     TPortWatcher watcher;
-    watcher.SetOnArrival([&console](TPortWatcher*, tarn::host::UnicodeString port) {
-        const std::string name = tarn::host::UnicodeToUtf8(port);
-        const std::optional<tarn::PortDetails> details = DetailsOf(name);
+    watcher.SetOnArrival([&](TPortWatcher*, tarn::host::UnicodeString port) {
+        const std::string listed = tarn::host::UnicodeToUtf8(port);
+        const std::optional<tarn::PortDetails> details = DetailsOf(listed);
+        const std::string& name = details ? details->name : listed;
+        shownNames[listed] = name;
         console.Write(Stream::kOutput, FormatPortChange(true, name, details ? &*details : nullptr));
     });
-    watcher.SetOnRemoval([&console](TPortWatcher*, tarn::host::UnicodeString port) {
-        console.Write(Stream::kOutput,
-                      FormatPortChange(false, tarn::host::UnicodeToUtf8(port), nullptr));
+    watcher.SetOnRemoval([&](TPortWatcher*, tarn::host::UnicodeString port) {
+        const std::string listed = tarn::host::UnicodeToUtf8(port);
+        const auto shown = shownNames.find(listed);
+        const std::string name = shown != shownNames.end() ? shown->second : listed;
+        if (shown != shownNames.end()) shownNames.erase(shown);
+        console.Write(Stream::kOutput, FormatPortChange(false, name, nullptr));
     });
     // The watcher's events wait for this thread; the hook ends a wait for
     // keys so that they are printed at once.
