@@ -121,6 +121,75 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     return terminal.Run();
 }
 
+// What the command line names that only the system can check: the script's
+// files, the log file, and a terminal for the interactive session. The exit
+// status, with `error` saying why when it is not kExitOk.
+int CheckSurroundings(const Options& options, Console& console, std::string& error) {
+    if (!CheckScriptFiles(options, error)) return kExitUsage;
+    if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) return kExitUsage;
+    if (options.steps.empty() && !options.demo && !console.IsTerminal(Stream::kInput)) {
+        error =
+            "standard input is not a terminal, which the interactive terminal needs; "
+            "for scripts use --send, --send-file, --expect or --read-line";
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+// The name to open for the port the command line names: itself, the name
+// of the port that a usb: match finds, or empty while none matches (which
+// only --reconnect waits out).
+int PortNameToOpen(const Options& options, std::string& portName, std::string& error) {
+    bool validMatch = true;
+    portName = ResolvePortName(options.port, &validMatch);
+    if (!validMatch) {
+        error = "'" + options.port +
+                "' is not a device to look for; write usb:VID:PID or usb:VID:PID:SERIAL with the "
+                "ids in hexadecimal";
+        return kExitUsage;
+    }
+    if (portName.empty() && (!options.steps.empty() || !options.reconnect)) {
+        error = "no port present matches " + options.port +
+                "; tarnterm --list shows the ports with their USB ids and serial numbers";
+        return kExitNoSuchPort;
+    }
+    return kExitOk;
+}
+
+int ConnectAndRun(const Options& options, Console& console) {
+    std::string error;
+    if (const int status = CheckSurroundings(options, console, error); status != kExitOk) {
+        return Fail(console, status, error);
+    }
+    const bool script = !options.steps.empty();
+    std::unique_ptr<DemoInstrument> demo;
+    std::string portName;
+    if (options.demo) {
+        const bool tour = !script && !console.IsTerminal(Stream::kInput);
+        demo = std::make_unique<DemoInstrument>(DemoInstrument::kDefaultPortName,
+                                                tour ? kTourReadingPeriod : kDemoReadingPeriod);
+        portName = demo->PortName();
+    } else if (const int status = PortNameToOpen(options, portName, error); status != kExitOk) {
+        return Fail(console, status, error);
+    }
+
+    TTarnSerialPort port;
+    if (!portName.empty()) SelectPort(port, portName);
+    try {
+        ApplyLineSettings(port, options.line);
+    } catch (const ETarnSerialPortException& e) {
+        // The command line has been checked; this is the component's word.
+        return Fail(console, kExitUsage, std::string(e.what()) + " Check the line settings.");
+    }
+    if (!options.logFile.empty()) {
+        port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
+        port.SetLogDateTime(options.timestamps);
+        port.SetLogInput(true);
+    }
+    if (script) return RunScriptOn(port, options, portName, console);
+    return RunTerminalOn(port, options, portName, console, demo.get());
+}
+
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& args, Console& console) {
@@ -141,55 +210,7 @@ int RunProgram(const std::vector<std::string>& args, Console& console) {
         case Mode::kConnect:
             break;
     }
-
-    std::string error;
-    if (!CheckScriptFiles(options, error)) return Fail(console, kExitUsage, error);
-    if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) {
-        return Fail(console, kExitUsage, error);
-    }
-    const bool script = !options.steps.empty();
-    if (!script && !options.demo && !console.IsTerminal(Stream::kInput)) {
-        return Fail(console, kExitUsage,
-                    "standard input is not a terminal, which the interactive terminal needs; "
-                    "for scripts use --send, --send-file, --expect or --read-line");
-    }
-
-    std::unique_ptr<DemoInstrument> demo;
-    if (options.demo) {
-        const bool tour = !script && !console.IsTerminal(Stream::kInput);
-        demo = std::make_unique<DemoInstrument>(DemoInstrument::kDefaultPortName,
-                                                tour ? kTourReadingPeriod : kDemoReadingPeriod);
-    }
-    bool validMatch = true;
-    const std::string portName =
-        demo ? demo->PortName() : ResolvePortName(options.port, &validMatch);
-    if (!validMatch) {
-        return Fail(console, kExitUsage,
-                    "'" + options.port +
-                        "' is not a device to look for; write usb:VID:PID or "
-                        "usb:VID:PID:SERIAL with the ids in hexadecimal");
-    }
-    if (portName.empty() && (script || !options.reconnect)) {
-        return Fail(console, kExitNoSuchPort,
-                    "no port present matches " + options.port +
-                        "; tarnterm --list shows the ports with their USB ids and serial numbers");
-    }
-
-    TTarnSerialPort port;
-    if (!portName.empty()) SelectPort(port, portName);
-    try {
-        ApplyLineSettings(port, options.line);
-    } catch (const ETarnSerialPortException& e) {
-        // The command line has been checked; this is the component's word.
-        return Fail(console, kExitUsage, std::string(e.what()) + " Check the line settings.");
-    }
-    if (!options.logFile.empty()) {
-        port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
-        port.SetLogDateTime(options.timestamps);
-        port.SetLogInput(true);
-    }
-    if (script) return RunScriptOn(port, options, portName, console);
-    return RunTerminalOn(port, options, portName, console, demo.get());
+    return ConnectAndRun(options, console);
 }
 
 }  // namespace tarnterm
