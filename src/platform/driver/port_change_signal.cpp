@@ -45,16 +45,16 @@ PortChangeSignal::~PortChangeSignal() {
     s.signals.erase(std::remove(s.signals.begin(), s.signals.end(), this), s.signals.end());
 }
 
-bool PortChangeSignal::SystemWatched() const { return detail::IsWatchingSystem(*system_); }
+bool PortChangeSignal::SystemWatched() const { return system_->Watching(); }
 
 void PortChangeSignal::Wake() {
     changed_.store(true);
-    detail::InterruptSystemWatch(*system_);
+    system_->Interrupt();
 }
 
 void PortChangeSignal::Cancel() {
     cancelled_.store(true);
-    detail::InterruptSystemWatch(*system_);
+    system_->Interrupt();
 }
 
 PortChangeSignal::Result PortChangeSignal::Wait(std::uint32_t timeoutMs) {
@@ -69,7 +69,7 @@ PortChangeSignal::Result PortChangeSignal::Wait(std::uint32_t timeoutMs) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return Result::TimedOut;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        if (detail::WaitSystemWatch(*system_, static_cast<std::uint32_t>(left))) {
+        if (system_->Wait(static_cast<std::uint32_t>(left))) {
             if (cancelled_.load()) return Result::Cancelled;
             changed_.store(false);
             return Result::Changed;

@@ -62,32 +62,29 @@ public:
 
     // The backend's part (port_change_signal_linux.cpp,
     // port_change_signal_win32.cpp).
-    class SystemWatch;
-    struct SystemWatchDeleter {
-        void operator()(SystemWatch* watch) const;
+    class SystemWatch {
+    public:
+        virtual ~SystemWatch() = default;
+        // True when the system's own changes end Wait.
+        virtual bool Watching() const = 0;
+        // Waits until the system reports a change (true), Interrupt is
+        // called (false; an Interrupt before the wait counts) or
+        // `timeoutMs` passes (false). One thread at a time.
+        virtual bool Wait(std::uint32_t timeoutMs) = 0;
+        // Any thread.
+        virtual void Interrupt() = 0;
     };
 
 private:
-    const std::unique_ptr<SystemWatch, SystemWatchDeleter> system_;
+    const std::unique_ptr<SystemWatch> system_;
     std::atomic<bool> changed_{false};
     std::atomic<bool> cancelled_{false};
 };
 
-// Implemented by each backend.
+// Implemented by each backend. Never null; a watch that could not be set up
+// only waits and is interrupted.
 namespace detail {
-
-// Never null; a watch that could not be set up only waits and is
-// interrupted.
-std::unique_ptr<PortChangeSignal::SystemWatch, PortChangeSignal::SystemWatchDeleter>
-OpenSystemWatch();
-bool IsWatchingSystem(const PortChangeSignal::SystemWatch& watch);
-// Waits until the system reports a change (true), Interrupt is called
-// (false; an Interrupt before the wait counts) or `timeoutMs` passes
-// (false). One thread at a time.
-bool WaitSystemWatch(PortChangeSignal::SystemWatch& watch, std::uint32_t timeoutMs);
-// Any thread.
-void InterruptSystemWatch(PortChangeSignal::SystemWatch& watch);
-
+std::unique_ptr<PortChangeSignal::SystemWatch> OpenSystemWatch();
 }  // namespace detail
 
 }  // namespace tarn::driver

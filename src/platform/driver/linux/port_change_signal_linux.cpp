@@ -7,14 +7,16 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "port_change_signal.h"
 
 namespace tarn::driver {
+namespace {
 
-class PortChangeSignal::SystemWatch {
+class InotifyWatch final : public PortChangeSignal::SystemWatch {
 public:
-    SystemWatch() {
+    InotifyWatch() {
         interrupt_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (inotify_ < 0) return;
@@ -29,14 +31,14 @@ public:
         }
     }
 
-    ~SystemWatch() {
+    ~InotifyWatch() override {
         if (inotify_ >= 0) close(inotify_);
         if (interrupt_ >= 0) close(interrupt_);
     }
 
-    bool Watching() const { return inotify_ >= 0; }
+    bool Watching() const override { return inotify_ >= 0; }
 
-    bool Wait(std::uint32_t timeoutMs) {
+    bool Wait(std::uint32_t timeoutMs) override {
         pollfd fds[2] = {{interrupt_, POLLIN, 0}, {inotify_, POLLIN, 0}};
         const int count = poll(fds, inotify_ >= 0 ? 2 : 1, static_cast<int>(timeoutMs));
         if (count <= 0) return false;  // the time passed, or a signal broke in
@@ -54,7 +56,7 @@ public:
         return true;
     }
 
-    void Interrupt() {
+    void Interrupt() override {
         const std::uint64_t one = 1;
         // A full counter already wakes the wait; nothing else can fail here.
         [[maybe_unused]] const ssize_t written = write(interrupt_, &one, sizeof one);
@@ -65,23 +67,13 @@ private:
     int interrupt_ = -1;
 };
 
-void PortChangeSignal::SystemWatchDeleter::operator()(SystemWatch* watch) const { delete watch; }
+}  // namespace
 
 namespace detail {
 
-std::unique_ptr<PortChangeSignal::SystemWatch, PortChangeSignal::SystemWatchDeleter>
-OpenSystemWatch() {
-    return std::unique_ptr<PortChangeSignal::SystemWatch, PortChangeSignal::SystemWatchDeleter>(
-        new PortChangeSignal::SystemWatch);
+std::unique_ptr<PortChangeSignal::SystemWatch> OpenSystemWatch() {
+    return std::make_unique<InotifyWatch>();
 }
-
-bool IsWatchingSystem(const PortChangeSignal::SystemWatch& watch) { return watch.Watching(); }
-
-bool WaitSystemWatch(PortChangeSignal::SystemWatch& watch, std::uint32_t timeoutMs) {
-    return watch.Wait(timeoutMs);
-}
-
-void InterruptSystemWatch(PortChangeSignal::SystemWatch& watch) { watch.Interrupt(); }
 
 }  // namespace detail
 

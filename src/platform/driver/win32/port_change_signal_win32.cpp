@@ -5,30 +5,32 @@
 // while it is missing its parent, HARDWARE\DEVICEMAP, is watched with its
 // subkeys, and the port list key is opened again after every change.
 #include <cstdint>
+#include <memory>
 
 #include "host_windows.h"
 #include "port_change_signal.h"
 
 namespace tarn::driver {
+namespace {
 
-class PortChangeSignal::SystemWatch {
+class RegistryWatch final : public PortChangeSignal::SystemWatch {
 public:
-    SystemWatch() {
+    RegistryWatch() {
         interrupt_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         changed_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         Arm();
         watchable_ = armed_;
     }
 
-    ~SystemWatch() {
+    ~RegistryWatch() override {
         CloseKey();
         if (changed_ != nullptr) CloseHandle(changed_);
         if (interrupt_ != nullptr) CloseHandle(interrupt_);
     }
 
-    bool Watching() const { return watchable_; }
+    bool Watching() const override { return watchable_; }
 
-    bool Wait(std::uint32_t timeoutMs) {
+    bool Wait(std::uint32_t timeoutMs) override {
         // A notification lasts for one change only. It is armed again at
         // once when it fires, before the caller reads the list, so that a
         // change made while the caller reads is not missed; and on the
@@ -44,7 +46,7 @@ public:
         return true;
     }
 
-    void Interrupt() {
+    void Interrupt() override {
         if (interrupt_ != nullptr) SetEvent(interrupt_);
     }
 
@@ -84,23 +86,13 @@ private:
     bool watchable_ = false;  // constant after construction
 };
 
-void PortChangeSignal::SystemWatchDeleter::operator()(SystemWatch* watch) const { delete watch; }
+}  // namespace
 
 namespace detail {
 
-std::unique_ptr<PortChangeSignal::SystemWatch, PortChangeSignal::SystemWatchDeleter>
-OpenSystemWatch() {
-    return std::unique_ptr<PortChangeSignal::SystemWatch, PortChangeSignal::SystemWatchDeleter>(
-        new PortChangeSignal::SystemWatch);
+std::unique_ptr<PortChangeSignal::SystemWatch> OpenSystemWatch() {
+    return std::make_unique<RegistryWatch>();
 }
-
-bool IsWatchingSystem(const PortChangeSignal::SystemWatch& watch) { return watch.Watching(); }
-
-bool WaitSystemWatch(PortChangeSignal::SystemWatch& watch, std::uint32_t timeoutMs) {
-    return watch.Wait(timeoutMs);
-}
-
-void InterruptSystemWatch(PortChangeSignal::SystemWatch& watch) { watch.Interrupt(); }
 
 }  // namespace detail
 
