@@ -171,6 +171,11 @@ std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t
     return sent;
 }
 
+std::string UsbIds(const tarn::PortDetails& d) {
+    return d.vendorId.empty() && d.productId.empty() ? std::string()
+                                                     : d.vendorId + ":" + d.productId;
+}
+
 std::vector<PortEntry> PresentPorts(TTarnSerialPort& port) {
     std::vector<PortEntry> ports;
     for (tarn::PortDetails& details : tarn::ListPortDetails()) {
@@ -185,11 +190,6 @@ std::vector<PortEntry> PresentPorts(TTarnSerialPort& port) {
 }
 
 namespace {
-
-std::string UsbIds(const tarn::PortDetails& d) {
-    return d.vendorId.empty() && d.productId.empty() ? std::string()
-                                                     : d.vendorId + ":" + d.productId;
-}
 
 std::string JsonEntry(const PortEntry& entry) {
     const tarn::PortDetails& d = entry.details;

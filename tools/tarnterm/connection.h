@@ -57,6 +57,8 @@ struct PortEntry {
 // The ports present now, in the order the system lists them, with what is
 // known of each.
 std::vector<PortEntry> PresentPorts(TTarnSerialPort& port);
+// "0403:6001", or empty for a port without USB ids.
+std::string UsbIds(const tarn::PortDetails& details);
 // For people, a table of the name, path, description, USB ids and serial
 // number; for scripts, JSON with every field.
 std::string FormatPortList(const std::vector<PortEntry>& ports, bool json);

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "connection.h"
 #include "exit_status.h"
 #include "host_strings.h"
 #include "host_synchronize.h"
@@ -31,9 +32,7 @@ std::string FormatPortChange(bool arrived, const std::string& name,
     std::string line = (arrived ? "+ " : "- ") + name;
     if (details != nullptr) {
         for (const std::string& field :
-             {details->description,
-              details->vendorId.empty() ? std::string() : details->vendorId + ":" + details->productId,
-              details->serialNumber}) {
+             {details->description, UsbIds(*details), details->serialNumber}) {
             if (!field.empty()) line += "  " + field;
         }
     }
