@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "Tarnserialport.h"
@@ -118,6 +119,57 @@ TEST(TarntermTerminal, MenuDrivesTheLinesAndTheRate) {
     EXPECT_FALSE(s.terminal->Finished());
 }
 
+// The component hands the driver its whole block again for a new rate, and
+// a new connection opens with the block's lines: what the user set from the
+// menu is kept through both, and the screen says what the lines are.
+TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
+    tarnterm::TerminalSettings settings;
+    settings.reconnect = true;
+    Session s("TTTERM6", settings);
+    s.terminal->HandleKeys(kMenu + "d" + kMenu + "r");
+    const struct {
+        const char* what;
+        std::function<bool()> happen;
+    } events[] = {
+        {"a new rate", [&] { return s.terminal->HandleKeys(kMenu + "+"), true; }},
+        {"a refused rate",
+         [&] {
+             s.device.RefuseNextCommState();
+             s.terminal->HandleKeys(kMenu + "+");
+             return s.terminal->Connected();
+         }},
+        {"a reconnection",
+         [&] {
+             s.device.Remove();
+             if (!s.Until([&] { return s.terminal->WaitingForDevice(); })) return false;
+             s.device.Plug();
+             return s.Until(
+                 [&] { return s.terminal->Connected() && !s.terminal->WaitingForDevice(); });
+         }},
+    };
+    for (const auto& event : events) {
+        SCOPED_TRACE(event.what);
+        ASSERT_TRUE(event.happen());
+        EXPECT_FALSE(s.device.Dtr());
+        EXPECT_FALSE(s.device.Rts());
+        const std::size_t shownFrom = s.console.Out().size();
+        s.terminal->HandleKeys(kMenu + "l");
+        EXPECT_EQ(s.console.Out().find("[tarnterm] DTR=off RTS=off break=off; ", shownFrom),
+                  shownFrom)
+            << s.console.Out().substr(shownFrom);
+    }
+    s.terminal->HandleKeys(kMenu + "d");
+    EXPECT_TRUE(s.device.Dtr());
+
+    // A line that flow control drives is shown as such.
+    settings.line.flow = tarnterm::Flow::kRtsCts;
+    Session flow("TTTERM7", settings);
+    flow.terminal->HandleKeys(kMenu + "l");
+    EXPECT_NE(flow.console.Out().find("[tarnterm] DTR=on RTS=flow break=off; "),
+              std::string::npos)
+        << flow.console.Out();
+}
+
 TEST(TarntermTerminal, APulledAdapterEndsTheSessionWithoutReconnect) {
     Session s("TTTERM4");
     s.device.Remove();
@@ -177,11 +229,11 @@ TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
     EXPECT_TRUE(s.ScreenShows("[tarnterm] reconnected to TTTERM5"));
     EXPECT_FALSE(s.terminal->Finished());
     // One warning for the keys typed meanwhile; none of them went out, and
-    // the new connection starts with its lines raised again.
+    // the new connection keeps DTR as the user left it.
     const std::string out = s.console.Out();
     EXPECT_EQ(out.find("not connected; typed keys are not sent"),
               out.rfind("not connected; typed keys are not sent"));
-    EXPECT_TRUE(s.device.Dtr());
+    EXPECT_FALSE(s.device.Dtr());
     s.terminal->HandleKeys("back");
     EXPECT_EQ(s.device.WaitWritten(4, tarn::test::kEventLimit), "back");
 }

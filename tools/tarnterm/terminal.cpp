@@ -55,7 +55,9 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
       demo_(demo),
       display_([this](const std::string& text) { console_.Write(Stream::kOutput, text); },
                [this](const std::string& bytes) { return port_.ReplaceControlChars(bytes); },
-               settings_.display) {
+               settings_.display),
+      dtr_(port_.GetEnableDTROnOpen()),
+      rts_(port_.GetEnableRTSOnOpen()) {
     Attach();
 }
 
@@ -68,8 +70,8 @@ void Terminal::Attach() {
     tarn::host::SetWakeMainThread([console] { console->Wake(); });
 
     port_.SetOnConnect([this](TTarnSerialPort*, TCommPort) {
-        dtr_ = settings_.line.flow != Flow::kDtrDsr;
-        rts_ = settings_.line.flow != Flow::kRtsCts;
+        // DTR and RTS open as the user left them (SetLine); a break does
+        // not outlive its connection.
         break_ = false;
         warnedOffline_ = false;
         if (reconnecting_) {
@@ -264,14 +266,20 @@ void Terminal::SendTyped(const std::string& bytes) {
     }
 }
 
-void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool)) {
+void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool),
+                       void (TTarnSerialPort::*keep)(bool)) {
     if (!(port_.*set)(!state)) {
         display_.Status(std::string(name) + " could not be changed" +
                         (Connected() ? "" : ": the port is not open"));
         return;
     }
     state = !state;
+    if (keep != nullptr) (port_.*keep)(state);
     display_.Status(std::string(name) + " " + OnOff(state));
+}
+
+const char* Terminal::LineState(bool on, Flow handshake) const {
+    return settings_.line.flow == handshake ? "flow" : OnOff(on);
 }
 
 void Terminal::ShowLines() {
@@ -280,9 +288,10 @@ void Terminal::ShowLines() {
     if (port_.GetDSR()) lines.Include(lsDSR);
     if (port_.GetRING()) lines.Include(lsRING);
     if (port_.GetDCD()) lines.Include(lsDCD);
-    display_.Status(std::string("DTR=") + OnOff(dtr_) + " RTS=" + OnOff(rts_) +
-                    " break=" + OnOff(break_) + "; " + DescribeModemLines(lines) + "; " +
-                    DescribeLineSettings(settings_.line) + (Connected() ? "" : "; not connected"));
+    display_.Status(std::string("DTR=") + LineState(dtr_, Flow::kDtrDsr) +
+                    " RTS=" + LineState(rts_, Flow::kRtsCts) + " break=" + OnOff(break_) + "; " +
+                    DescribeModemLines(lines) + "; " + DescribeLineSettings(settings_.line) +
+                    (Connected() ? "" : "; not connected"));
 }
 
 // The keys are lower case; the menu takes letters in either case.
@@ -302,11 +311,17 @@ struct Terminal::MenuEntry {
 // In the order of the help.
 const Terminal::MenuEntry Terminal::kMenuEntries[] = {
     {"d", "", "DTR", false,
-     [](Terminal& t, char) { t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR); }},
+     [](Terminal& t, char) {
+         t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR, &TTarnSerialPort::SetEnableDTROnOpen);
+     }},
     {"r", "", "RTS", false,
-     [](Terminal& t, char) { t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS); }},
+     [](Terminal& t, char) {
+         t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS, &TTarnSerialPort::SetEnableRTSOnOpen);
+     }},
     {"b", "", "break", false,
-     [](Terminal& t, char) { t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak); }},
+     [](Terminal& t, char) {
+         t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr);
+     }},
     {"l", "", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
     {"+-", "", "rate", false, [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},
     {"s", "", "type a rate", false, [](Terminal& t, char) { t.StartRateEntry(); }},

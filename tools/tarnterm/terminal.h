@@ -99,7 +99,14 @@ private:
     void MenuCommand(char key);
     void ShowHelp();
     void ShowLines();
-    void SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool));
+    // Toggles an output line. `keep`, for DTR and RTS, also writes the new
+    // state into the component's device control block, so that a block
+    // applied again (a new rate, a new connection) keeps it.
+    void SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool),
+                 void (TTarnSerialPort::*keep)(bool));
+    // DTR or RTS: "on", "off", or "flow" while `handshake`, the flow
+    // control that can drive the line, is chosen.
+    const char* LineState(bool on, Flow handshake) const;
     void StartRateEntry();
     void RateDigit(char key);
     void ChangeRate(std::int32_t baud);
@@ -129,9 +136,10 @@ private:
     bool warnedOffline_ = false;
     std::chrono::steady_clock::time_point nextAttempt_;
 
-    // The output lines as this terminal last set them.
-    bool dtr_ = true;
-    bool rts_ = true;
+    // The output lines as the user set them; DTR and RTS start as the
+    // component opens the port.
+    bool dtr_;
+    bool rts_;
     bool break_ = false;
     TLineStatusSet lineStatus_;
     std::string received_;
