@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <system_error>
 
 #include "connection.h"
 #include "display.h"
@@ -21,10 +22,31 @@ using Clock = ReceiveReader::Clock;
 // Progress is redrawn at most this often.
 constexpr std::chrono::milliseconds kProgressPeriod{100};
 
+// Why the file to send cannot be read, in one line; empty when it can. A
+// folder is asked about first: some systems open one as a file, and only
+// the reading fails.
+std::string UnreadableFile(const std::string& path) {
+    const std::filesystem::path file = std::filesystem::u8path(path);
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) {
+        return "cannot read " + path + "; it is a folder, name a file in it";
+    }
+    if (!std::ifstream(file, std::ios::binary)) {
+        return "cannot read " + path + "; check the name and that you may read it";
+    }
+    return {};
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
     if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        // The stream library reports a failed read this way whatever the
+        // stream's exception mask.
+        return false;
+    }
     return !file.bad();
 }
 
@@ -75,7 +97,8 @@ private:
             case Step::Kind::kSendFile: {
                 std::string bytes;
                 if (!ReadWholeFile(step.text, bytes)) {
-                    return Fail(kExitUsage, "cannot read " + step.text);
+                    const std::string why = UnreadableFile(step.text);
+                    return Fail(kExitUsage, why.empty() ? "cannot read " + step.text : why);
                 }
                 return Send(bytes, console_.IsTerminal(Stream::kError));
             }
@@ -226,11 +249,8 @@ ReceiveReader::Result ReceiveReader::ReadLine(std::string& line, Clock::time_poi
 bool CheckScriptFiles(const Options& options, std::string& error) {
     for (const Step& step : options.steps) {
         if (step.kind != Step::Kind::kSendFile) continue;
-        std::ifstream file(std::filesystem::u8path(step.text), std::ios::binary);
-        if (!file) {
-            error = "cannot read " + step.text + "; check the name and that you may read it";
-            return false;
-        }
+        error = UnreadableFile(step.text);
+        if (!error.empty()) return false;
     }
     return true;
 }
