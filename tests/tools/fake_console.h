@@ -42,6 +42,9 @@ public:
     bool Raw() const { return raw_; }
     // A step waited in vain.
     bool GaveUp() const { return gaveUp_; }
+    // The input ends as a stop signal ends it, once the keys typed so far
+    // are used up.
+    void StopWithSignal(int signal) { stopSignal_ = signal; }
 
     bool IsTerminal(tarnterm::Stream stream) const override {
         if (stream == tarnterm::Stream::kInput) return inputTerminal_;
@@ -56,7 +59,10 @@ public:
 
     bool ReadKeys(std::string& keys, int timeoutMs) override {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (script_.empty()) return false;
+        if (script_.empty()) {
+            stopped_ = true;
+            return false;
+        }
         if (stepStarted_ == Clock::time_point()) stepStarted_ = Clock::now();
         if (out_.find(script_.front().first, searchFrom_) != std::string::npos) {
             keys += script_.front().second;
@@ -80,6 +86,11 @@ public:
         woken_.notify_all();
     }
 
+    int StopSignal() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stopped_ ? stopSignal_ : 0;
+    }
+
     void Write(tarnterm::Stream stream, const std::string& bytes) override {
         std::lock_guard<std::mutex> lock(mutex_);
         (stream == tarnterm::Stream::kError ? err_ : out_) += bytes;
@@ -90,9 +101,11 @@ private:
     const bool errorTerminal_;
     bool raw_ = false;
     bool gaveUp_ = false;
+    int stopSignal_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable woken_;
     bool wake_ = false;                                       // guarded by mutex_
+    bool stopped_ = false;                                    // guarded by mutex_
     std::deque<std::pair<std::string, std::string>> script_;  // guarded by mutex_
     std::string out_;                                         // guarded by mutex_
     std::string err_;                                         // guarded by mutex_

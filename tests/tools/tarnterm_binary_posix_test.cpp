@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,9 +56,9 @@ pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err, bool
     return pid;
 }
 
-// The exit status, or -1 when the program has not ended within the limit
+// The wait status, or -1 when the program has not ended within the limit
 // (it is killed then).
-int WaitForExit(pid_t pid) {
+int WaitForEnd(pid_t pid) {
     const Clock::time_point deadline = Clock::now() + kLimit;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -68,7 +69,13 @@ int WaitForExit(pid_t pid) {
         }
         std::this_thread::sleep_for(5ms);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
+}
+
+// The exit status, or -1 when the program did not exit by itself.
+int WaitForExit(pid_t pid) {
+    const int status = WaitForEnd(pid);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct Outcome {
@@ -158,6 +165,20 @@ public:
         exited_ = true;
         return WaitForExit(pid_);
     }
+    // Sends `signal` and gives the wait status.
+    int EndBySignal(int signal) {
+        exited_ = true;
+        kill(pid_, signal);
+        return WaitForEnd(pid_);
+    }
+    // The terminal is back in its line mode: keys echoed and edited.
+    bool Cooked() const {
+        const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        termios mode{};
+        const bool read = slave >= 0 && tcgetattr(slave, &mode) == 0;
+        if (slave >= 0) close(slave);
+        return read && (mode.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
+    }
     const std::string& Text() const { return screen_; }
 
 private:
@@ -185,6 +206,19 @@ TEST(TarntermBinary, InteractiveDemoTakesKeysAndShowsAnswers) {
         "\x14"
         "q");
     EXPECT_EQ(screen.Exit(), 0);
+}
+
+// The signals of a closed window and of kill: the terminal is put back in
+// its mode, and the program ends by the signal, as its parent expects.
+TEST(TarntermBinary, StopSignalsRestoreTheTerminalAndEndTheProgram) {
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        Screen screen({"--demo"});
+        ASSERT_TRUE(screen.Shows("Ctrl-T q to quit")) << screen.Text();
+        ASSERT_FALSE(screen.Cooked());
+        const int status = screen.EndBySignal(signal);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << ": " << status;
+        EXPECT_TRUE(screen.Cooked()) << signal;
+    }
 }
 
 TEST(TarntermBinary, TerminalOnAPseudoTerminalPort) {

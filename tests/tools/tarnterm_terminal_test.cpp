@@ -238,6 +238,19 @@ TEST(TarntermTerminal, ReconnectsWhenTheAdapterComesBack) {
     EXPECT_EQ(s.device.WaitWritten(4, tarn::test::kEventLimit), "back");
 }
 
+// A hang-up or a termination ends the terminal with the console put back
+// and the status that a shell gives for the signal.
+TEST(TarntermTerminal, AStopSignalEndsItWithTheConsoleRestoredAndTheSignalsStatus) {
+    for (const int signal : {1, 15}) {
+        FakeConsole console(true);
+        console.TypeAfter("Ctrl-T q to quit", "");
+        console.StopWithSignal(signal);
+        EXPECT_EQ(tarnterm::RunProgram({"--demo"}, console), tarnterm::kExitSignalBase + signal);
+        EXPECT_FALSE(console.GaveUp()) << console.Out();
+        EXPECT_FALSE(console.Raw());
+    }
+}
+
 TEST(TarntermDemo, InstrumentAnswersAndDrivesItsLines) {
     tarnterm::DemoInstrument instrument("TTDEMO1", 10ms);
     TTarnSerialPort port;

@@ -35,12 +35,22 @@ public:
     // Ends a wait in ReadKeys early. Any thread; never blocks.
     virtual void Wake() = 0;
 
+    // The signal (hang-up, termination) that told the program to stop,
+    // once ReadKeys has ended for it; 0 for none, and always 0 where there
+    // are no signals.
+    virtual int StopSignal() const = 0;
+
     // Writes bytes to standard output or standard error, unchanged.
     virtual void Write(Stream stream, const std::string& bytes) = 0;
 };
 
 // The console of this process.
 std::unique_ptr<Console> CreateSystemConsole();
+
+// Ends the process by `signal`, as if it had never been caught, so that the
+// parent sees how the program ended; call it once the console is restored.
+// Returns only where that cannot be done.
+void EndBySignal(int signal);
 
 // The program's arguments, without its name, in UTF-8.
 std::vector<std::string> ProgramArguments(int argc, char** argv);

@@ -19,10 +19,10 @@ namespace {
 
 // The write end of the self-pipe, for the signal handlers.
 std::atomic<int> gWakeWriteFd{-1};
-volatile std::sig_atomic_t gStopRequested = 0;
+volatile std::sig_atomic_t gStopSignal = 0;
 
-void OnStopSignal(int) {
-    gStopRequested = 1;
+void OnStopSignal(int signal) {
+    gStopSignal = signal;
     const int fd = gWakeWriteFd.load();
     if (fd >= 0) {
         const int saved = errno;
@@ -104,7 +104,7 @@ public:
             while (read(wakeRead_, drain, sizeof drain) > 0) {
             }
         }
-        if (gStopRequested) return false;
+        if (gStopSignal != 0) return false;
         if (fds[0].revents & POLLIN) {
             char buffer[256];
             const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
@@ -124,6 +124,8 @@ public:
         // A full pipe already holds a wake-up.
         [[maybe_unused]] const ssize_t n = write(wakeWrite_, &byte, 1);
     }
+
+    int StopSignal() const override { return gStopSignal; }
 
     void Write(Stream stream, const std::string& bytes) override { WriteAll(FdOf(stream), bytes); }
 
@@ -147,12 +149,18 @@ private:
     // elsewhere (a closed window, kill), and must still restore the
     // terminal, so they end the loop instead of the process.
     void InstallSignalHandlers() {
-        gStopRequested = 0;
+        gStopSignal = 0;
         gWakeWriteFd = wakeWrite_;
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);
-        for (int signal : kStopSignals) sigaction(signal, &action, &savedActions_[Index(signal)]);
+        for (int signal : kStopSignals) {
+            struct sigaction& saved = savedActions_[Index(signal)];
+            sigaction(signal, nullptr, &saved);
+            // A signal ignored on purpose (as nohup ignores hang-ups) stays
+            // ignored.
+            if (saved.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+        }
     }
 
     int wakeRead_ = -1;
@@ -165,6 +173,18 @@ private:
 }  // namespace
 
 std::unique_ptr<Console> CreateSystemConsole() { return std::make_unique<PosixConsole>(); }
+
+void EndBySignal(int signal) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+}
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);

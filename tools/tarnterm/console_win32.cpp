@@ -104,6 +104,10 @@ public:
         if (wake_ != nullptr) SetEvent(wake_);
     }
 
+    // A closed window or a shutdown ends the process when the control
+    // handler returns; there is no signal to report.
+    int StopSignal() const override { return 0; }
+
     void Write(Stream stream, const std::string& bytes) override {
         const HANDLE handle = HandleOf(stream);
         std::size_t done = 0;
@@ -165,6 +169,8 @@ private:
 }  // namespace
 
 std::unique_ptr<Console> CreateSystemConsole() { return std::make_unique<WindowsConsole>(); }
+
+void EndBySignal(int) {}
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     // The narrow arguments are in the ANSI code page; the wide ones carry

@@ -26,4 +26,9 @@ enum ExitStatus : int {
     kExitNotDrained = 8,
 };
 
+// A stop signal N (hang-up, termination) ended the program, after it had
+// put the console back: the process ends by the signal itself, or where it
+// cannot, with this plus N, as a shell reports such an end.
+constexpr int kExitSignalBase = 128;
+
 }  // namespace tarnterm

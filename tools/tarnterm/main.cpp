@@ -9,9 +9,15 @@
 #include "program.h"
 
 int main(int argc, char** argv) {
-    const std::unique_ptr<tarnterm::Console> console = tarnterm::CreateSystemConsole();
+    std::unique_ptr<tarnterm::Console> console = tarnterm::CreateSystemConsole();
     try {
-        return tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console);
+        const int status = tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console);
+        if (const int signal = console->StopSignal(); signal != 0) {
+            // The console's mode and signal handlers go back first.
+            console.reset();
+            tarnterm::EndBySignal(signal);
+        }
+        return status;
     } catch (const std::exception& e) {
         // Whatever escaped is still reported as one line, not as a crash.
         console->RestoreMode();

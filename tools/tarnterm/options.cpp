@@ -545,7 +545,7 @@ ids (in hexadecimal) and serial number match.
 Exit status: 0 done, 1 connection failed, 2 invalid command line or setting,
 3 time-out, 4 no such port, 5 port busy or access denied, 6 not a serial port,
 7 port could not be opened otherwise, 8 sent bytes did not leave the port in
-time.
+time, 128+N stopped by signal N.
 )";
 }
 

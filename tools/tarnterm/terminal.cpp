@@ -206,7 +206,10 @@ int Terminal::Run() {
         const bool inputOpen = console_.ReadKeys(keys, waitMs);
         Service(0);
         HandleKeys(keys);
-        if (!inputOpen) Finish(kExitOk);
+        if (!inputOpen) {
+            const int signal = console_.StopSignal();
+            Finish(signal != 0 ? kExitSignalBase + signal : kExitOk);
+        }
     }
     Close();
     return exitStatus_;

@@ -80,7 +80,8 @@ int WatchPorts(Console& console) {
     }
     watcher.Stop();
     tarn::host::SetWakeMainThread({});
-    return kExitOk;
+    const int signal = console.StopSignal();
+    return signal != 0 ? kExitSignalBase + signal : kExitOk;
 }
 
 }  // namespace tarnterm
