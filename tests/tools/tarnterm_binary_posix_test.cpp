@@ -231,6 +231,13 @@ TEST(TarntermBinary, TerminalOnAPseudoTerminalPort) {
     EXPECT_EQ(device->ReadPeer(3, kLimit), "hi\r");
     ASSERT_TRUE(device->WritePeer("ok\x07\r\n"));
     EXPECT_TRUE(screen.Shows("ok<BEL><CR><LF>\n")) << screen.Text();
+    // A pseudo-terminal has no modem lines: the driver's word on a change,
+    // and the lines unknown rather than off.
+    screen.Type("\x14" "d" "\x14" "l");
+    EXPECT_TRUE(screen.Shows("[tarnterm] DTR could not be changed: the driver says: The request "
+                             "is not supported.\n[tarnterm] DTR=? RTS=? break=off; CTS=? DSR=? "
+                             "RING=? DCD=?; 115200 8N1"))
+        << screen.Text();
     device->Remove();
     EXPECT_TRUE(screen.Shows("was removed\n")) << screen.Text();
     EXPECT_EQ(screen.Exit(), 1);

@@ -69,6 +69,8 @@ TEST(TarntermDisplay, ProgressShowsShareAmountAndRate) {
 TEST(TarntermDisplay, ModemLinesAndPortListForPeopleAndScripts) {
     EXPECT_EQ(tarnterm::DescribeModemLines(TLineStatusSet{lsCTS, lsDCD}),
               "CTS=on DSR=off RING=off DCD=on");
+    EXPECT_EQ(tarnterm::DescribeModemLines(TLineStatusSet{lsCTS}, false),
+              "CTS=? DSR=? RING=? DCD=?");
     tarnterm::PortEntry usb{"spCOM3", {}};
     usb.details.name = "COM3";
     usb.details.path = "\\\\.\\COM3";

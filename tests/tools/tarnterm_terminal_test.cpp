@@ -161,11 +161,15 @@ TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
     s.terminal->HandleKeys(kMenu + "d");
     EXPECT_TRUE(s.device.Dtr());
 
-    // A line that flow control drives is shown as such.
+    // A line that flow control drives is shown as such, and left to it.
     settings.line.flow = tarnterm::Flow::kRtsCts;
     Session flow("TTTERM7", settings);
-    flow.terminal->HandleKeys(kMenu + "l");
+    flow.terminal->HandleKeys(kMenu + "l" + kMenu + "r");
     EXPECT_NE(flow.console.Out().find("[tarnterm] DTR=on RTS=flow break=off; "),
+              std::string::npos)
+        << flow.console.Out();
+    EXPECT_NE(flow.console.Out().find("[tarnterm] RTS could not be changed: the rtscts flow "
+                                      "control drives it\n"),
               std::string::npos)
         << flow.console.Out();
 }

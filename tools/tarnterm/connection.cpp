@@ -12,6 +12,7 @@
 #include "host_stringlist.h"
 #include "host_strings.h"
 #include "host_synchronize.h"
+#include "host_system_error.h"
 
 namespace tarnterm {
 namespace {
@@ -93,6 +94,14 @@ void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line) {
     port.SetSwFlowControl(line.flow == Flow::kXonXoff ? sfXONXOFF : sfNONE);
     port.SetDelay(line.delayMs);
 }
+
+bool ModemLinesKnown(TTarnSerialPort& port) {
+    if (port.IsConnected() == spNone) return false;
+    tarn::host::SetLastError(tarn::host::ERROR_SUCCESS);
+    return port.GetCTS() || tarn::host::GetLastError() == tarn::host::ERROR_SUCCESS;
+}
+
+std::string LastDriverError() { return tarn::host::SystemErrorText(tarn::host::GetLastError()); }
 
 OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
                                const LineSettings& line) {

@@ -26,6 +26,17 @@ void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line);
 // applies it at once.
 void SetLineRate(TTarnSerialPort& port, std::int32_t baud);
 
+// Whether the open port reports its modem lines. A port without them (a
+// pseudo-terminal, a network or virtual link, some adapters) refuses to
+// read them, and the component then answers "off" for each; that refusal
+// shows only in the calling thread's last error. The one place that
+// decides, for every line the terminal shows. Main thread.
+bool ModemLinesKnown(TTarnSerialPort& port);
+
+// Why the last call on the port on this thread failed, in the driver's
+// words ("The request is not supported.").
+std::string LastDriverError();
+
 struct OpenOutcome {
     ExitStatus status = kExitOk;
     // Empty on success; else one line: what is wrong and what to try.

@@ -104,12 +104,14 @@ void Display::Prompt(const std::string& text) {
     Emit(line);
 }
 
-std::string DescribeModemLines(TLineStatusSet lines) {
+std::string DescribeModemLines(TLineStatusSet lines, bool known) {
+    const std::pair<const char*, TLineStatus> kLines[] = {
+        {"CTS", lsCTS}, {"DSR", lsDSR}, {"RING", lsRING}, {"DCD", lsDCD}};
     std::string text;
-    text += lines.Contains(lsCTS) ? "CTS=on" : "CTS=off";
-    text += lines.Contains(lsDSR) ? " DSR=on" : " DSR=off";
-    text += lines.Contains(lsRING) ? " RING=on" : " RING=off";
-    text += lines.Contains(lsDCD) ? " DCD=on" : " DCD=off";
+    for (const auto& [name, line] : kLines) {
+        if (!text.empty()) text += ' ';
+        text += std::string(name) + "=" + (!known ? "?" : lines.Contains(line) ? "on" : "off");
+    }
     return text;
 }
 

@@ -44,8 +44,9 @@ private:
     int hexColumn_ = 0;
 };
 
-// "CTS=on DSR=on RING=off DCD=off"
-std::string DescribeModemLines(TLineStatusSet lines);
+// "CTS=on DSR=on RING=off DCD=off"; "CTS=? DSR=? RING=? DCD=?" when the
+// lines are not `known`.
+std::string DescribeModemLines(TLineStatusSet lines, bool known = true);
 
 // One line of a progress bar, without line break: bar, percentage, amount
 // and rate, such as "[#####-----]  50%  1.0 KiB of 2.0 KiB  960 B/s".

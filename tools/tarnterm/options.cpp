@@ -478,14 +478,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 std::string DescribeLineSettings(const LineSettings& line) {
     static const char kParity[] = {'N', 'O', 'E', 'M', 'S'};
     static const char* const kStop[] = {"1", "1.5", "2"};
-    static const char* const kFlow[] = {"none", "rtscts", "dtrdsr", "xonxoff"};
     std::string text = std::to_string(line.baud) + " ";
     text += static_cast<char>('5' + (line.dataBits - dw5Bits));
     text += kParity[line.parity];
     text += kStop[line.stopBits];
     text += ", flow ";
-    text += kFlow[static_cast<int>(line.flow)];
+    text += FlowName(line.flow);
     return text;
+}
+
+const char* FlowName(Flow flow) {
+    static const char* const kFlow[] = {"none", "rtscts", "dtrdsr", "xonxoff"};
+    return kFlow[static_cast<int>(flow)];
 }
 
 const char* EnterKeyName(EnterKey enter) {

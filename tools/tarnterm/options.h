@@ -75,6 +75,8 @@ bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& err
 // "115200 8N1, flow none"
 std::string DescribeLineSettings(const LineSettings& line);
 const char* EnterKeyName(EnterKey enter);
+// "none", "rtscts", "dtrdsr", "xonxoff", as --flow spells it.
+const char* FlowName(Flow flow);
 const char* DisplayModeName(DisplayMode mode);
 // The bytes that the Enter key sends.
 std::string EnterKeyBytes(EnterKey enter);

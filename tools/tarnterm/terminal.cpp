@@ -31,6 +31,10 @@ const std::int32_t kStandardRates[] = {300,   600,   1200,   2400,   4800,   960
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
+// The flow controls that drive DTR and RTS themselves.
+constexpr Flow kDtrHandshake = Flow::kDtrDsr;
+constexpr Flow kRtsHandshake = Flow::kRtsCts;
+
 // "+ or -", "Ctrl-T": the keys of a menu entry as the help names them.
 std::string KeyNames(const char* keys) {
     std::string names;
@@ -73,6 +77,7 @@ void Terminal::Attach() {
         // DTR and RTS open as the user left them (SetLine); a break does
         // not outlive its connection.
         break_ = false;
+        linesKnown_ = ModemLinesKnown(port_);
         warnedOffline_ = false;
         if (reconnecting_) {
             display_.Status("reconnected to " + settings_.portName);
@@ -270,10 +275,18 @@ void Terminal::SendTyped(const std::string& bytes) {
 }
 
 void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool),
-                       void (TTarnSerialPort::*keep)(bool)) {
+                       void (TTarnSerialPort::*keep)(bool), const Flow* handshake) {
+    const std::string cannot = std::string(name) + " could not be changed: ";
+    if (!Connected()) {
+        display_.Status(cannot + "the port is not open");
+        return;
+    }
+    if (handshake != nullptr && settings_.line.flow == *handshake) {
+        display_.Status(cannot + "the " + FlowName(*handshake) + " flow control drives it");
+        return;
+    }
     if (!(port_.*set)(!state)) {
-        display_.Status(std::string(name) + " could not be changed" +
-                        (Connected() ? "" : ": the port is not open"));
+        display_.Status(cannot + "the driver says: " + LastDriverError());
         return;
     }
     state = !state;
@@ -281,8 +294,9 @@ void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*se
     display_.Status(std::string(name) + " " + OnOff(state));
 }
 
-const char* Terminal::LineState(bool on, Flow handshake) const {
-    return settings_.line.flow == handshake ? "flow" : OnOff(on);
+const char* Terminal::LineState(bool on, const Flow* handshake) const {
+    if (handshake != nullptr && settings_.line.flow == *handshake) return "flow";
+    return Connected() && linesKnown_ ? OnOff(on) : "?";
 }
 
 void Terminal::ShowLines() {
@@ -291,10 +305,10 @@ void Terminal::ShowLines() {
     if (port_.GetDSR()) lines.Include(lsDSR);
     if (port_.GetRING()) lines.Include(lsRING);
     if (port_.GetDCD()) lines.Include(lsDCD);
-    display_.Status(std::string("DTR=") + LineState(dtr_, Flow::kDtrDsr) +
-                    " RTS=" + LineState(rts_, Flow::kRtsCts) + " break=" + OnOff(break_) + "; " +
-                    DescribeModemLines(lines) + "; " + DescribeLineSettings(settings_.line) +
-                    (Connected() ? "" : "; not connected"));
+    display_.Status(std::string("DTR=") + LineState(dtr_, &kDtrHandshake) +
+                    " RTS=" + LineState(rts_, &kRtsHandshake) + " break=" + OnOff(break_) + "; " +
+                    DescribeModemLines(lines, Connected() && linesKnown_) + "; " +
+                    DescribeLineSettings(settings_.line) + (Connected() ? "" : "; not connected"));
 }
 
 // The keys are lower case; the menu takes letters in either case.
@@ -315,15 +329,17 @@ struct Terminal::MenuEntry {
 const Terminal::MenuEntry Terminal::kMenuEntries[] = {
     {"d", "", "DTR", false,
      [](Terminal& t, char) {
-         t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR, &TTarnSerialPort::SetEnableDTROnOpen);
+         t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR, &TTarnSerialPort::SetEnableDTROnOpen,
+                   &kDtrHandshake);
      }},
     {"r", "", "RTS", false,
      [](Terminal& t, char) {
-         t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS, &TTarnSerialPort::SetEnableRTSOnOpen);
+         t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS, &TTarnSerialPort::SetEnableRTSOnOpen,
+                   &kRtsHandshake);
      }},
     {"b", "", "break", false,
      [](Terminal& t, char) {
-         t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr);
+         t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr, nullptr);
      }},
     {"l", "", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
     {"+-", "", "rate", false, [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},

@@ -99,14 +99,16 @@ private:
     void MenuCommand(char key);
     void ShowHelp();
     void ShowLines();
-    // Toggles an output line. `keep`, for DTR and RTS, also writes the new
-    // state into the component's device control block, so that a block
-    // applied again (a new rate, a new connection) keeps it.
+    // Toggles an output line, or says why it cannot. `keep`, for DTR and
+    // RTS, also writes the new state into the component's device control
+    // block, so that a block applied again (a new rate, a new connection)
+    // keeps it. `handshake` is the flow control that drives the line, if
+    // any.
     void SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool),
-                 void (TTarnSerialPort::*keep)(bool));
-    // DTR or RTS: "on", "off", or "flow" while `handshake`, the flow
-    // control that can drive the line, is chosen.
-    const char* LineState(bool on, Flow handshake) const;
+                 void (TTarnSerialPort::*keep)(bool), const Flow* handshake);
+    // "on", "off", "flow" while `handshake` drives the line, or "?" on a
+    // port whose lines are not known.
+    const char* LineState(bool on, const Flow* handshake) const;
     void StartRateEntry();
     void RateDigit(char key);
     void ChangeRate(std::int32_t baud);
@@ -141,6 +143,8 @@ private:
     bool dtr_;
     bool rts_;
     bool break_ = false;
+    // The port of this connection reports its modem lines (ModemLinesKnown).
+    bool linesKnown_ = false;
     TLineStatusSet lineStatus_;
     std::string received_;
 };
