@@ -305,6 +305,7 @@ TEST(TarntermBinary, FailuresGiveOneLineAndTheirOwnStatus) {
     } cases[] = {
         {{"/dev/null", "--send", "x"}, 6, "/dev/null is not a serial port"},
         {{"/dev/tarnterm-no-such-port", "--send", "x"}, 4, "does not exist"},
+        {{"/dev/tarnterm-no-such-port"}, 4, "does not exist"},
         {{device->PortName(), "--send", "x"}, 5, "is busy"},
         {{"COM1", "--baud", "fast"}, 2, "is not a rate"},
     };

@@ -324,7 +324,7 @@ TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
     drv::VirtualPort device("TTREFUSE1");
     const std::vector<std::string> cases[] = {
         {"COM1", "--parity", "x"},
-        {"TTNOPORT"},  // interactive, but no terminal to type on
+        {device.Name()},  // interactive, but no terminal to type on
         {"TTNOPORT", "--send-file", TempPath("no-such-file").u8string()},
         // A folder opens as a file on some systems, and fails only when read.
         {device.Name(), "--send-file", std::filesystem::temp_directory_path().u8string()},
@@ -338,6 +338,11 @@ TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_EQ(console.Out(), "");
     }
+    // A port that is not there is the first thing to fix, before the
+    // terminal.
+    FakeConsole console;
+    EXPECT_EQ(tarnterm::RunProgram({"TTNOPORT"}, console), tarnterm::kExitNoSuchPort);
+    EXPECT_EQ(console.Err().rfind("tarnterm: TTNOPORT does not exist;", 0), 0u) << console.Err();
 }
 
 }  // namespace

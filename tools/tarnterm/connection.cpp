@@ -103,6 +103,17 @@ bool ModemLinesKnown(TTarnSerialPort& port) {
 
 std::string LastDriverError() { return tarn::host::SystemErrorText(tarn::host::GetLastError()); }
 
+OpenOutcome MissingPort(const std::string& name) {
+    return {kExitNoSuchPort, name +
+                                 " does not exist; tarnterm --list shows the ports present, "
+                                 "tarnterm --demo needs none"};
+}
+
+bool PortIsPresent(const std::string& name) {
+    TTarnSerialPort port;
+    return port.IsExistingCommPort(tarn::host::Utf8ToUnicode(name)) || IsExistingFile(name);
+}
+
 OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
                                const LineSettings& line) {
     OpenOutcome out;
@@ -117,10 +128,7 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
                       " is not a serial port; name a serial device (tarnterm --list "
                       "shows the ports present)";
     } else if (notFound) {
-        out.status = kExitNoSuchPort;
-        out.message = name +
-                      " does not exist; tarnterm --list shows the ports present, "
-                      "tarnterm --demo needs none";
+        out = MissingPort(name);
     } else if (MessageIsFor(componentMessage, kErrorAccessDenied) ||
                MessageIsFor(componentMessage, kErrorSharingViolation)) {
         out.status = kExitPortBusy;

@@ -47,6 +47,14 @@ struct OpenOutcome {
 // used for the message.
 OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineSettings& line);
 
+// The verdict on a port that is not there.
+OpenOutcome MissingPort(const std::string& name);
+
+// Whether a port of that name is there to open, asked without opening it:
+// a port on the system's list, or a device file that exists (a
+// pseudo-terminal is on no list).
+bool PortIsPresent(const std::string& name);
+
 // Turns the component's "Cannot connect" message into a verdict.
 OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
                                const LineSettings& line);

@@ -122,18 +122,31 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
 }
 
 // What the command line names that only the system can check: the script's
-// files, the log file, and a terminal for the interactive session. The exit
-// status, with `error` saying why when it is not kExitOk.
-int CheckSurroundings(const Options& options, Console& console, std::string& error) {
+// files and the log file. The exit status, with `error` saying why when it
+// is not kExitOk.
+int CheckFiles(const Options& options, std::string& error) {
     if (!CheckScriptFiles(options, error)) return kExitUsage;
     if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) return kExitUsage;
-    if (options.steps.empty() && !options.demo && !console.IsTerminal(Stream::kInput)) {
-        error =
-            "standard input is not a terminal, which the interactive terminal needs; "
-            "for scripts use --send, --send-file, --expect or --read-line";
-        return kExitUsage;
-    }
     return kExitOk;
+}
+
+// The interactive session needs a terminal to type on. A port that is not
+// there is said first, being the first thing to fix; --reconnect waits for
+// it anyway.
+int CheckTerminal(const Options& options, const std::string& portName, Console& console,
+                  std::string& error) {
+    if (!options.steps.empty() || options.demo || console.IsTerminal(Stream::kInput)) {
+        return kExitOk;
+    }
+    if (!options.reconnect && !PortIsPresent(portName)) {
+        const OpenOutcome missing = MissingPort(portName);
+        error = missing.message;
+        return missing.status;
+    }
+    error =
+        "standard input is not a terminal, which the interactive terminal needs; "
+        "for scripts use --send, --send-file, --expect or --read-line";
+    return kExitUsage;
 }
 
 // The name to open for the port the command line names: itself, the name
@@ -158,7 +171,7 @@ int PortNameToOpen(const Options& options, std::string& portName, std::string& e
 
 int ConnectAndRun(const Options& options, Console& console) {
     std::string error;
-    if (const int status = CheckSurroundings(options, console, error); status != kExitOk) {
+    if (const int status = CheckFiles(options, error); status != kExitOk) {
         return Fail(console, status, error);
     }
     const bool script = !options.steps.empty();
@@ -170,6 +183,9 @@ int ConnectAndRun(const Options& options, Console& console) {
                                                 tour ? kTourReadingPeriod : kDemoReadingPeriod);
         portName = demo->PortName();
     } else if (const int status = PortNameToOpen(options, portName, error); status != kExitOk) {
+        return Fail(console, status, error);
+    }
+    if (const int status = CheckTerminal(options, portName, console, error); status != kExitOk) {
         return Fail(console, status, error);
     }
 
