@@ -174,6 +174,27 @@ TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
         << flow.console.Out();
 }
 
+// The menu's help fits an 80-column screen and names every key, the second
+// keys of an action too.
+TEST(TarntermTerminal, MenuHelpFitsTheScreenAndNamesEveryKey) {
+    Session s("TTTERM8");
+    for (const char* key : {"h", "?"}) {
+        const std::size_t from = s.console.Out().size();
+        s.terminal->HandleKeys(kMenu + key);
+        const std::string help = s.console.Out().substr(from);
+        std::size_t lines = 0;
+        for (std::size_t at = 0, end; at < help.size(); at = end + 1, ++lines) {
+            end = help.find('\n', at);
+            ASSERT_NE(end, std::string::npos) << help;
+            EXPECT_LE(end - at, 80u) << help.substr(at, end - at);
+        }
+        EXPECT_GT(lines, 2u) << help;
+        for (const char* named : {"either case", "q or x", "h or ?", "+ or -", "Ctrl-T  send"}) {
+            EXPECT_NE(help.find(named), std::string::npos) << named << " in\n" << help;
+        }
+    }
+}
+
 TEST(TarntermTerminal, APulledAdapterEndsTheSessionWithoutReconnect) {
     Session s("TTTERM4");
     s.device.Remove();

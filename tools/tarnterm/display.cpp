@@ -7,6 +7,8 @@ namespace tarnterm {
 namespace {
 
 constexpr int kHexBytesPerLine = 16;
+constexpr char kStatusPrefix[] = "[tarnterm] ";
+static_assert(sizeof kStatusPrefix - 1 == Display::kStatusPrefixWidth);
 constexpr int kProgressBarWidth = 24;
 
 std::string FormatAmount(double bytes) {
@@ -92,7 +94,7 @@ void Display::Status(const std::string& text) {
     std::string line;
     if (!atLineStart_) line += '\n';
     hexColumn_ = 0;
-    line += "[tarnterm] " + text + "\n";
+    line += kStatusPrefix + text + "\n";
     Emit(line);
 }
 
@@ -100,7 +102,7 @@ void Display::Prompt(const std::string& text) {
     std::string line;
     if (!atLineStart_) line += '\n';
     hexColumn_ = 0;
-    line += "[tarnterm] " + text;
+    line += kStatusPrefix + text;
     Emit(line);
 }
 

@@ -3,6 +3,7 @@
 // change or a fault never lands in the middle of the data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,6 +15,9 @@ namespace tarnterm {
 
 class Display {
 public:
+    // The width of "[tarnterm] ", which begins each status line.
+    static constexpr std::size_t kStatusPrefixWidth = 11;
+
     using Writer = std::function<void(const std::string&)>;
     // Turns control characters into their names; the component's
     // ReplaceControlChars.

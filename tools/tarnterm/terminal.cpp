@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "demo_instrument.h"
 #include "exit_status.h"
@@ -19,6 +20,8 @@ constexpr std::chrono::milliseconds kReconnectPeriod{250};
 // The longest wait for keys; keys and queued events end it sooner.
 constexpr int kIdleWaitMs = 500;
 constexpr std::size_t kReceivedKept = 64 * 1024;
+// The narrowest screen that the menu's help is laid out for.
+constexpr std::size_t kScreenColumns = 80;
 
 constexpr char kEscape = '\x1b';
 constexpr char kBackspace = '\x08';
@@ -191,9 +194,8 @@ void Terminal::Service(int waitMs) {
 void Terminal::ShowBanner() {
     display_.Status("Ctrl-T is the menu key: Ctrl-T h for help, Ctrl-T q to quit");
     if (demo_ != nullptr) {
-        display_.Status(
-            "type *IDN?, MEAS?, STREAM ON, STREAM OFF, RING or HELP and Enter; "
-            "Ctrl-T p pulls the instrument's plug");
+        display_.Status("type *IDN?, MEAS?, STREAM ON, STREAM OFF, RING or HELP and Enter;");
+        display_.Status("Ctrl-T p pulls the instrument's plug");
     }
 }
 
@@ -315,9 +317,7 @@ void Terminal::ShowLines() {
 struct Terminal::MenuEntry {
     // The keys that choose the entry, all named in the help.
     const char* keys;
-    // More keys for the same action, which the help leaves out.
-    const char* otherKeys;
-    // What the help says after the keys; none leaves the entry out of it.
+    // What the help says after the keys.
     const char* help;
     // Only with the demo instrument, and then on a help line of its own.
     bool demoOnly;
@@ -327,35 +327,36 @@ struct Terminal::MenuEntry {
 
 // In the order of the help.
 const Terminal::MenuEntry Terminal::kMenuEntries[] = {
-    {"d", "", "DTR", false,
+    {"d", "DTR on or off", false,
      [](Terminal& t, char) {
          t.SetLine("DTR", t.dtr_, &TTarnSerialPort::SetDTR, &TTarnSerialPort::SetEnableDTROnOpen,
                    &kDtrHandshake);
      }},
-    {"r", "", "RTS", false,
+    {"r", "RTS on or off", false,
      [](Terminal& t, char) {
          t.SetLine("RTS", t.rts_, &TTarnSerialPort::SetRTS, &TTarnSerialPort::SetEnableRTSOnOpen,
                    &kRtsHandshake);
      }},
-    {"b", "", "break", false,
+    {"b", "break on or off", false,
      [](Terminal& t, char) {
          t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr, nullptr);
      }},
-    {"l", "", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
-    {"+-", "", "rate", false, [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},
-    {"s", "", "type a rate", false, [](Terminal& t, char) { t.StartRateEntry(); }},
-    {"v", "", "display", false, [](Terminal& t, char) { t.NextDisplayMode(); }},
-    {"e", "", "Enter key", false, [](Terminal& t, char) { t.NextEnterKey(); }},
-    {"c", "", "local echo", false,
+    {"l", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
+    {"+-", "rate up or down", false,
+     [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},
+    {"s", "type a rate", false, [](Terminal& t, char) { t.StartRateEntry(); }},
+    {"v", "display form", false, [](Terminal& t, char) { t.NextDisplayMode(); }},
+    {"e", "what Enter sends", false, [](Terminal& t, char) { t.NextEnterKey(); }},
+    {"c", "local echo", false,
      [](Terminal& t, char) {
          t.settings_.echo = !t.settings_.echo;
          t.display_.Status(std::string("local echo ") + OnOff(t.settings_.echo));
      }},
-    {"q", "x", "quit", false, [](Terminal& t, char) { t.Finish(kExitOk); }},
-    {kMenuKeyOnly, "", "sends Ctrl-T", false,
+    {"qx", "quit", false, [](Terminal& t, char) { t.Finish(kExitOk); }},
+    {kMenuKeyOnly, "send Ctrl-T", false,
      [](Terminal& t, char key) { t.SendTyped(std::string(1, key)); }},
-    {"h", "?", nullptr, false, [](Terminal& t, char) { t.ShowHelp(); }},
-    {"p", "", "pulls the instrument's plug or puts it back", true,
+    {"h?", "this help", false, [](Terminal& t, char) { t.ShowHelp(); }},
+    {"p", "pull the instrument's plug or put it back", true,
      [](Terminal& t, char) { t.TogglePlug(); }},
 };
 
@@ -363,8 +364,7 @@ void Terminal::MenuCommand(char key) {
     const char lower = key >= 'A' && key <= 'Z' ? static_cast<char>(key - 'A' + 'a') : key;
     for (const MenuEntry& entry : kMenuEntries) {
         if (entry.demoOnly && demo_ == nullptr) continue;
-        if (std::string_view(entry.keys).find(lower) != std::string_view::npos ||
-            std::string_view(entry.otherKeys).find(lower) != std::string_view::npos) {
+        if (std::string_view(entry.keys).find(lower) != std::string_view::npos) {
             entry.run(*this, key);
             return;
         }
@@ -373,17 +373,32 @@ void Terminal::MenuCommand(char key) {
 }
 
 void Terminal::ShowHelp() {
-    std::string common;
+    // "q or x  quit" in columns as wide as the widest, as many as fit the
+    // screen's width after the status prefix and an indent.
+    std::vector<std::string> cells;
+    std::size_t width = 0;
     for (const MenuEntry& entry : kMenuEntries) {
-        if (entry.help == nullptr || entry.demoOnly) continue;
-        if (!common.empty()) common += ", ";
-        common += KeyNames(entry.keys) + " " + entry.help;
+        if (entry.demoOnly) continue;
+        cells.push_back(KeyNames(entry.keys) + "  " + entry.help);
+        width = std::max(width, cells.back().size());
     }
-    display_.Status("after " + KeyNames(kMenuKeyOnly) + ": " + common);
+    constexpr std::size_t kIndent = 2;
+    constexpr std::size_t kGap = 3;
+    const std::size_t room = kScreenColumns - Display::kStatusPrefixWidth - kIndent + kGap;
+    const std::size_t columns = std::max<std::size_t>(1, room / (width + kGap));
+    display_.Status("after " + KeyNames(kMenuKeyOnly) + " (letters in either case):");
+    for (std::size_t row = 0; row * columns < cells.size(); ++row) {
+        std::string line(kIndent, ' ');
+        for (std::size_t i = row * columns; i < std::min(cells.size(), (row + 1) * columns); ++i) {
+            if (i > row * columns) line.resize(kIndent + (i - row * columns) * (width + kGap), ' ');
+            line += cells[i];
+        }
+        display_.Status(line);
+    }
     if (demo_ == nullptr) return;
     for (const MenuEntry& entry : kMenuEntries) {
-        if (entry.demoOnly && entry.help != nullptr) {
-            display_.Status(KeyNames(entry.keys) + " " + entry.help);
+        if (entry.demoOnly) {
+            display_.Status(std::string(kIndent, ' ') + KeyNames(entry.keys) + "  " + entry.help);
         }
     }
 }
