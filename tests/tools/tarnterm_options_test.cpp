@@ -91,6 +91,7 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
     } cases[] = {
         {{"COM1", "--baud", "fast"}, "such as 9600"},
         {{"COM1", "--baud", "0"}, "such as 9600"},
+        {{"COM1", "--baud", "49"}, "below the lowest rate, 50 bit/s"},
         {{"COM1", "--data", "9"}, "5, 6, 7 or 8"},
         {{"COM1", "--parity", "x"}, "none, odd, even, mark or space"},
         {{"COM1", "--stop", "3"}, "1, 1.5 or 2"},

@@ -174,6 +174,23 @@ TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
         << flow.console.Out();
 }
 
+// A typed rate is digits only and at least 50 bit/s; anything else is
+// refused with a word, and nothing reaches the port.
+TEST(TarntermTerminal, TheRatePromptRefusesWhatIsNoRate) {
+    Session s("TTTERM9");
+    const std::size_t applied = s.device.AppliedStates().size();
+    s.terminal->HandleKeys(kMenu + "s49\r");
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] 49 bit/s is below the lowest rate, 50 bit/s; rate "
+                              "unchanged\n"));
+    EXPECT_EQ(s.device.AppliedStates().size(), applied);
+    // A key that is no digit is refused, and the entry goes on.
+    s.terminal->HandleKeys(kMenu + "s9k");
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] a rate is digits only; Enter applies, Esc cancels\n"
+                              "[tarnterm] rate in bit/s (Enter applies, Esc cancels): 9"));
+    s.terminal->HandleKeys("600\r");
+    EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 9600u);
+}
+
 // The menu's help fits an 80-column screen and names every key, the second
 // keys of an action too.
 TEST(TarntermTerminal, MenuHelpFitsTheScreenAndNamesEveryKey) {

@@ -98,13 +98,11 @@ const OptionGroup kOptionGroups[] = {
     {"Line settings",
      {
          {"-b", "--baud", "N", "115200",
-          "bits per second (default 115200; any rate the device takes)",
+          "bits per second (default 115200; any rate from 50\nthat the device takes)",
           [](Options& o, const Argument& arg) {
-              if (!AllDigits(arg.value) || std::atol(arg.value.c_str()) <= 0) {
-                  return arg.Refuse("is not a rate; give bits per second, such as 9600 or 115200");
-              }
-              o.line.baud = static_cast<std::int32_t>(std::atol(arg.value.c_str()));
-              return true;
+              std::string why;
+              return ParseRate(arg.value, o.line.baud, why) ||
+                     arg.Refuse(why + "; give bits per second, such as 9600 or 115200");
           }},
          {nullptr, "--data", "5|6|7|8", "8", "data bits (default 8)",
           [](Options& o, const Argument& arg) {
@@ -398,6 +396,20 @@ bool CheckCombination(const Options& o, std::string& error) {
 }
 
 }  // namespace
+
+bool ParseRate(const std::string& text, std::int32_t& baud, std::string& why) {
+    if (!AllDigits(text)) {
+        why = "is not a rate";
+        return false;
+    }
+    const long rate = std::atol(text.c_str());
+    if (rate < kLowestRate) {
+        why = "is below the lowest rate, " + std::to_string(kLowestRate) + " bit/s";
+        return false;
+    }
+    baud = static_cast<std::int32_t>(rate);
+    return true;
+}
 
 bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& error) {
     bytes.clear();

@@ -68,6 +68,14 @@ struct ParseResult {
 // `args` without the program name.
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
+// The lowest rate taken, from the command line and the menu alike: the
+// slowest lines ever run at 50 bit/s, and a rate below is a slip.
+constexpr std::int32_t kLowestRate = 50;
+// Reads a rate in bits per second. False for anything but up to nine
+// digits, or a rate below kLowestRate, with `why` saying which, such as
+// "is below the lowest rate, 50 bit/s".
+bool ParseRate(const std::string& text, std::int32_t& baud, std::string& why);
+
 // Decodes \r \n \t \e \0 \\ and \xHH in `text`. False, with `error` set,
 // for an unknown or unfinished escape.
 bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& error);

@@ -20,6 +20,7 @@ constexpr std::chrono::milliseconds kReconnectPeriod{250};
 // The longest wait for keys; keys and queued events end it sooner.
 constexpr int kIdleWaitMs = 500;
 constexpr std::size_t kReceivedKept = 64 * 1024;
+constexpr char kRatePrompt[] = "rate in bit/s (Enter applies, Esc cancels): ";
 // The narrowest screen that the menu's help is laid out for.
 constexpr std::size_t kScreenColumns = 80;
 
@@ -406,7 +407,7 @@ void Terminal::ShowHelp() {
 void Terminal::StartRateEntry() {
     rateEntry_ = true;
     rateDigits_.clear();
-    display_.Prompt("rate in bit/s (Enter applies, Esc cancels): ");
+    display_.Prompt(kRatePrompt);
 }
 
 void Terminal::NextDisplayMode() {
@@ -435,25 +436,35 @@ void Terminal::TogglePlug() {
 }
 
 void Terminal::RateDigit(char key) {
-    if (key >= '0' && key <= '9' && rateDigits_.size() < 9) {
+    if (key >= '0' && key <= '9') {
+        // Nine digits are more than any rate.
+        if (rateDigits_.size() >= 9) return;
         rateDigits_ += key;
         display_.Text(std::string(1, key));
-    } else if ((key == kBackspace || key == kDelete) && !rateDigits_.empty()) {
+    } else if (key == kBackspace || key == kDelete) {
+        if (rateDigits_.empty()) return;
         rateDigits_.pop_back();
         display_.Text("\b \b");
     } else if (key == '\r' || key == '\n') {
         rateEntry_ = false;
         display_.Text("\n");
-        const long baud = rateDigits_.empty() ? 0 : std::stol(rateDigits_);
-        if (baud > 0) {
-            ChangeRate(static_cast<std::int32_t>(baud));
-        } else {
+        std::int32_t baud = 0;
+        std::string why;
+        if (rateDigits_.empty()) {
             display_.Status("rate unchanged");
+        } else if (ParseRate(rateDigits_, baud, why)) {
+            ChangeRate(baud);
+        } else {
+            display_.Status(rateDigits_ + " bit/s " + why + "; rate unchanged");
         }
     } else if (key == kEscape || key == '\x03') {
         rateEntry_ = false;
         display_.Text("\n");
         display_.Status("rate unchanged");
+    } else {
+        // The prompt is asked again below the word, with what was typed.
+        display_.Status("a rate is digits only; Enter applies, Esc cancels");
+        display_.Prompt(kRatePrompt + rateDigits_);
     }
 }
 
