@@ -37,6 +37,11 @@ TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
     EXPECT_EQ(o.logFile, "t.log");
     EXPECT_EQ(tarnterm::DescribeLineSettings(o.line), "250000 7E2, flow rtscts");
 
+    // A short option takes its value attached, too.
+    const auto attached = ParseCommandLine({"COM3", "-b9600"});
+    ASSERT_TRUE(attached.ok) << attached.error;
+    EXPECT_EQ(attached.options.line.baud, 9600);
+
     const auto defaults = ParseCommandLine({"COM3"});
     ASSERT_TRUE(defaults.ok);
     EXPECT_EQ(tarnterm::DescribeLineSettings(defaults.options.line), "115200 8N1, flow none");
@@ -104,6 +109,8 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--baud"}, "--baud 115200"},
         {{"COM1", "--bogus"}, "--help"},
         {{"COM1", "--echo=yes"}, "takes no value"},
+        {{"-lx"}, "--list takes no value"},
+        {{"COM1", "-b96x"}, "--baud '96x' is not a rate"},
         {{"COM1", "COM2"}, "only one port"},
         {{}, "tarnterm --list"},
         {{"--demo", "COM1"}, "leave out the port"},

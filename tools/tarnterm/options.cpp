@@ -304,6 +304,12 @@ bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i
         value = spelling.substr(equals + 1);
         spelling.resize(equals);
         hasValue = true;
+    } else if (spelling.compare(0, 2, "--") != 0 && spelling.size() > 2 &&
+               FindOption(spelling.substr(0, 2)) != nullptr) {
+        // A short option with its value attached: -b9600.
+        value = spelling.substr(2);
+        spelling.resize(2);
+        hasValue = true;
     }
     const Option* option = FindOption(spelling);
     if (option == nullptr) {
