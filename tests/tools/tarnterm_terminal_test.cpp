@@ -6,12 +6,14 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Tarnserialport.h"
 #include "demo_instrument.h"
 #include "exit_status.h"
 #include "fake_console.h"
 #include "program.h"
+#include "script.h"
 #include "serial_driver.h"
 #include "serialport/component_test_support.h"
 #include "terminal.h"
@@ -172,6 +174,33 @@ TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
                                       "control drives it\n"),
               std::string::npos)
         << flow.console.Out();
+}
+
+// A timed break, from the menu or as a script step, holds the line in the
+// break state for its length and then lets it go.
+TEST(TarntermTerminal, ATimedBreakHoldsTheLineForItsLength) {
+    const std::vector<std::uint32_t> setAndClear = {drv::SETBREAK, drv::CLRBREAK};
+    Session s("TTTERM10");
+    auto started = std::chrono::steady_clock::now();
+    s.terminal->HandleKeys(kMenu + "t");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
+    EXPECT_EQ(s.device.Escapes(), setAndClear);
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] break sent, 250 ms\n"));
+    s.terminal->Close();
+
+    const auto parsed = tarnterm::ParseCommandLine({"TTTERM10", "--break-ms", "40", "--send-break"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    TTarnSerialPort port;
+    tarnterm::SelectPort(port, s.device.Name());
+    port.Open();
+    FakeConsole console;
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(tarnterm::RunScript(port, parsed.options, s.device.Name(), console),
+              tarnterm::kExitOk)
+        << console.Err();
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms);
+    EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>(
+                                      {drv::SETBREAK, drv::CLRBREAK, drv::SETBREAK, drv::CLRBREAK}));
 }
 
 // A typed rate is digits only and at least 50 bit/s; anything else is

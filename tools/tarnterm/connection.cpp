@@ -1,6 +1,7 @@
 #include "connection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -186,6 +187,23 @@ std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t
         }
     }
     return sent;
+}
+
+bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error) {
+    if (!port.SetBreak(true)) {
+        error = port.IsConnected() == spNone ? "the port is not open"
+                                             : "the driver says: " + LastDriverError();
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        tarn::host::CheckSynchronize(static_cast<int>(left.count()));
+    }
+    // A port that went meanwhile has no break to end.
+    port.SetBreak(false);
+    return true;
 }
 
 std::string UsbIds(const tarn::PortDetails& d) {

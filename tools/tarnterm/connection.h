@@ -68,6 +68,11 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
 std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
                     const std::function<void(std::size_t)>& progress, std::string& error);
 
+// Holds the line in the break state for `ms` milliseconds, running the main
+// thread's queued events meanwhile, and lets it go. False, with `error` the
+// driver's word, when the port refuses. Main thread only.
+bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error);
+
 struct PortEntry {
     std::string identifier;  // "spCOM3", "spCustom"
     tarn::PortDetails details;

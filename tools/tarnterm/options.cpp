@@ -190,6 +190,16 @@ const OptionGroup kOptionGroups[] = {
               o.reconnect = true;
               return true;
           }},
+         {nullptr, "--break-ms", "MS", "500",
+          "length of a timed break (Ctrl-T t, --send-break),\n1 to 10000 ms (default 250)",
+          [](Options& o, const Argument& arg) {
+              const long ms = AllDigits(arg.value) ? std::atol(arg.value.c_str()) : 0;
+              if (ms < 1 || ms > 10000) {
+                  return arg.Refuse("is not a length; give 1 to 10000 milliseconds, such as 500");
+              }
+              o.breakMs = static_cast<std::uint32_t>(ms);
+              return true;
+          }},
          {nullptr, "--log", "FILE", "traffic.log", "append received data to FILE (the traffic log)",
           [](Options& o, const Argument& arg) {
               if (arg.value.empty()) {
@@ -217,6 +227,11 @@ const OptionGroup kOptionGroups[] = {
           [](Options& o, const Argument& arg) {
               if (arg.value.empty()) return arg.Fail(arg.name + " needs a file name");
               o.steps.push_back({Step::Kind::kSendFile, arg.value});
+              return true;
+          }},
+         {nullptr, "--send-break", nullptr, nullptr, "send a timed break (see --break-ms)",
+          [](Options& o, const Argument&) {
+              o.steps.push_back({Step::Kind::kSendBreak, {}});
               return true;
           }},
          {nullptr, "--expect", "TEXT", "OK", "wait until TEXT has been received",

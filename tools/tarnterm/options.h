@@ -31,10 +31,10 @@ struct LineSettings {
 
 // One step of a script run without a terminal, in command-line order.
 struct Step {
-    enum class Kind { kSend, kSendFile, kExpect, kReadLine };
+    enum class Kind { kSend, kSendFile, kExpect, kReadLine, kSendBreak };
     Kind kind;
     // The bytes to send or to wait for (escapes already decoded), or the
-    // file to send.
+    // file to send; nothing for the others.
     std::string text;
 };
 
@@ -52,6 +52,9 @@ struct Options {
     std::string logFile;
     bool timestamps = false;
     bool reconnect = false;
+    // The length of a timed break (the menu's and --send-break), in
+    // milliseconds.
+    std::uint32_t breakMs = 250;
     std::vector<Step> steps;
     double timeoutSeconds = 10.0;
     // --timeout was given, which only a step that waits can use.

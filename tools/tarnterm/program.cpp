@@ -100,6 +100,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.line = options.line;
     settings.enter = options.enter;
     settings.display = options.display;
+    settings.breakMs = options.breakMs;
     // The instrument does not echo; in the demo the screen does.
     settings.echo = options.echo || demo != nullptr;
     settings.reconnect = options.reconnect || demo != nullptr;

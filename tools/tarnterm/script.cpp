@@ -102,6 +102,11 @@ private:
                 }
                 return Send(bytes, console_.IsTerminal(Stream::kError));
             }
+            case Step::Kind::kSendBreak: {
+                std::string error;
+                if (SendBreak(port_, options_.breakMs, error)) return kExitOk;
+                return Fail(kExitFailure, "could not send a break on " + portName_ + ": " + error);
+            }
             case Step::Kind::kExpect:
                 return Finish(reader_.Expect(step.text, Deadline()),
                               "no '" + port_.ReplaceControlChars(step.text) + "'");

@@ -297,6 +297,19 @@ void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*se
     display_.Status(std::string(name) + " " + OnOff(state));
 }
 
+void Terminal::TimedBreak() {
+    if (break_) {
+        display_.Status("the break is on already; Ctrl-T b ends it");
+        return;
+    }
+    std::string error;
+    if (!SendBreak(port_, settings_.breakMs, error)) {
+        display_.Status("the break could not be sent: " + error);
+        return;
+    }
+    display_.Status("break sent, " + std::to_string(settings_.breakMs) + " ms");
+}
+
 const char* Terminal::LineState(bool on, const Flow* handshake) const {
     if (handshake != nullptr && settings_.line.flow == *handshake) return "flow";
     return Connected() && linesKnown_ ? OnOff(on) : "?";
@@ -342,6 +355,7 @@ const Terminal::MenuEntry Terminal::kMenuEntries[] = {
      [](Terminal& t, char) {
          t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr, nullptr);
      }},
+    {"t", "timed break", false, [](Terminal& t, char) { t.TimedBreak(); }},
     {"l", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
     {"+-", "rate up or down", false,
      [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},

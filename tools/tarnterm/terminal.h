@@ -29,6 +29,8 @@ struct TerminalSettings {
     DisplayMode display = DisplayMode::kRaw;
     bool echo = false;
     bool reconnect = false;
+    // The length of the menu's timed break.
+    std::uint32_t breakMs = 250;
 };
 
 class Terminal {
@@ -99,6 +101,7 @@ private:
     void MenuCommand(char key);
     void ShowHelp();
     void ShowLines();
+    void TimedBreak();
     // Toggles an output line, or says why it cannot. `keep`, for DTR and
     // RTS, also writes the new state into the component's device control
     // block, so that a block applied again (a new rate, a new connection)
