@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Tarnserialport.h"
 #include "connection.h"
@@ -120,8 +121,40 @@ TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
     EXPECT_EQ(tarnterm::RunProgram({"--demo", "--expect", "NEVER\\r", "--timeout", "0.2"}, late),
               tarnterm::kExitTimeout);
     EXPECT_EQ(late.Err(),
-              "tarnterm: no 'NEVER<CR>' from TARNDEMO within 0.2 s; a longer "
-              "--timeout may help\n");
+              "tarnterm: no 'NEVER<CR>' from TARNDEMO within 0.2 s, and nothing arrived; a "
+              "longer --timeout may help\n");
+}
+
+// A wait that times out tells what did arrive: the last bytes, or with
+// --verbose all of them, control characters named so that it stays one line.
+TEST(TarntermScript, ATimeOutShowsWhatArrived) {
+    drv::VirtualPort device("TTLATE1");
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    const std::string tail(64, 'x');
+    const struct {
+        std::vector<std::string> args;
+        std::string inject;
+        std::string says;
+    } cases[] = {
+        {{"--expect", "OK"}, "", "no 'OK' from TTLATE1 within 0.2 s, and nothing arrived; a longer"},
+        {{"--read-line"}, "ERR\t7", "no complete line from TTLATE1 within 0.2 s; received 'ERR<TAB>7'"},
+        {{"--expect", "OK"}, "noise\r\n" + tail, "; the last 64 of 71 bytes received: '" + tail + "'"},
+        {{"--expect", "OK", "--verbose"}, "noise\r\n" + tail, "; received 'noise<CR><LF>" + tail + "'"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {device.Name(), "--timeout", "0.2"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto parsed = tarnterm::ParseCommandLine(args);
+        ASSERT_TRUE(parsed.ok) << parsed.error;
+        device.Inject(c.inject);
+        FakeConsole console;
+        EXPECT_EQ(tarnterm::RunScript(port, parsed.options, device.Name(), console),
+                  tarnterm::kExitTimeout);
+        const std::string err = console.Err();
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
 }
 
 TEST(TarntermScript, SendsFilesAndTextWholeWithProgressOnATerminal) {

@@ -241,6 +241,12 @@ const OptionGroup kOptionGroups[] = {
               o.steps.push_back({Step::Kind::kReadLine, {}});
               return true;
           }},
+         {nullptr, "--verbose", nullptr, nullptr,
+          "after a time-out, show all that the wait received,\nnot only its last 64 bytes",
+          [](Options& o, const Argument&) {
+              o.verbose = true;
+              return true;
+          }},
          {nullptr, "--timeout", "S", "5", "limit of each wait in seconds (default 10)",
           [](Options& o, const Argument& arg) {
               char* end = nullptr;

@@ -57,6 +57,8 @@ struct Options {
     std::uint32_t breakMs = 250;
     std::vector<Step> steps;
     double timeoutSeconds = 10.0;
+    // A wait that times out shows all it received, not only the tail.
+    bool verbose = false;
     // --timeout was given, which only a step that waits can use.
     bool timeoutGiven = false;
 };

@@ -19,6 +19,8 @@ namespace {
 
 using Clock = ReceiveReader::Clock;
 
+// How much of what a timed-out wait received its message shows.
+constexpr std::size_t kTailShown = 64;
 // Progress is redrawn at most this often.
 constexpr std::chrono::milliseconds kProgressPeriod{100};
 
@@ -174,11 +176,25 @@ private:
             case ReceiveReader::Result::kTimeout:
                 return Fail(kExitTimeout, missing + " from " + portName_ + " within " +
                                               SecondsText(options_.timeoutSeconds) +
-                                              "; a longer --timeout may help");
+                                              WhatArrived() + "; a longer --timeout may help");
             case ReceiveReader::Result::kLost:
                 break;
         }
         return Fail(kExitFailure, portName_ + " closed while waiting; was the device removed?");
+    }
+
+    // What the wait that timed out received, named so that it stays on the
+    // message's line: all of it with --verbose, else its tail.
+    std::string WhatArrived() const {
+        const std::string& seen = reader_.Seen();
+        if (seen.empty()) return ", and nothing arrived";
+        if (options_.verbose || seen.size() <= kTailShown) {
+            return "; received '" + port_.ReplaceControlChars(seen) + "'";
+        }
+        return "; the last " + std::to_string(kTailShown) + " of " + std::to_string(seen.size()) +
+               " bytes received: '" +
+               port_.ReplaceControlChars(seen.substr(seen.size() - kTailShown)) +
+               "' (--verbose shows them all)";
     }
 
     int Fail(int status, const std::string& message) {
@@ -200,6 +216,8 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
         const std::string chunk = port_.ReadBuffer();
         if (!chunk.empty()) {
             pending_ += chunk;
+            seen_ += chunk;
+            if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
             return Result::kDone;
         }
         if (port_.IsConnected() == spNone) return Result::kLost;
@@ -217,6 +235,7 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
 
 ReceiveReader::Result ReceiveReader::Expect(const std::string& pattern,
                                             Clock::time_point deadline) {
+    seen_ = pending_;
     while (true) {
         const std::size_t at = pending_.find(pattern);
         if (at != std::string::npos) {
@@ -234,6 +253,7 @@ ReceiveReader::Result ReceiveReader::Expect(const std::string& pattern,
 }
 
 ReceiveReader::Result ReceiveReader::ReadLine(std::string& line, Clock::time_point deadline) {
+    seen_ = pending_;
     while (true) {
         if (skipLineFeed_ && !pending_.empty()) {
             if (pending_[0] == '\n') pending_.erase(0, 1);

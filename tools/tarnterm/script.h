@@ -28,6 +28,10 @@ public:
     Result Expect(const std::string& pattern, Clock::time_point deadline);
     // Waits for a line ended by CR, LF or CR LF and gives it without its end.
     Result ReadLine(std::string& line, Clock::time_point deadline);
+    // What the last wait looked at: the bytes it found waiting and those
+    // that arrived during it (the newest kSeenKept of them).
+    const std::string& Seen() const { return seen_; }
+    static constexpr std::size_t kSeenKept = 1024 * 1024;
 
 private:
     // Adds what waits in the driver to pending_, waiting until something
@@ -36,6 +40,7 @@ private:
 
     TTarnSerialPort& port_;
     std::string pending_;
+    std::string seen_;
     // A line ended by CR may be followed by its LF in a later read.
     bool skipLineFeed_ = false;
 };
