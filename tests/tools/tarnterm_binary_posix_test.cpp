@@ -233,10 +233,15 @@ TEST(TarntermBinary, TerminalOnAPseudoTerminalPort) {
     EXPECT_TRUE(screen.Shows("ok<BEL><CR><LF>\n")) << screen.Text();
     // A pseudo-terminal has no modem lines: the driver's word on a change,
     // and the lines unknown rather than off.
-    screen.Type("\x14" "d" "\x14" "l");
-    EXPECT_TRUE(screen.Shows("[tarnterm] DTR could not be changed: the driver says: The request "
-                             "is not supported.\n[tarnterm] DTR=? RTS=? break=off; CTS=? DSR=? "
-                             "RING=? DCD=?; 115200 8N1"))
+    screen.Type(
+        "\x14"
+        "d"
+        "\x14"
+        "l");
+    EXPECT_TRUE(
+        screen.Shows("[tarnterm] DTR could not be changed: the driver says: The request "
+                     "is not supported.\n[tarnterm] DTR=? RTS=? break=off; CTS=? DSR=? "
+                     "RING=? DCD=?; 115200 8N1"))
         << screen.Text();
     device->Remove();
     EXPECT_TRUE(screen.Shows("was removed\n")) << screen.Text();

@@ -137,10 +137,18 @@ TEST(TarntermScript, ATimeOutShowsWhatArrived) {
         std::string inject;
         std::string says;
     } cases[] = {
-        {{"--expect", "OK"}, "", "no 'OK' from TTLATE1 within 0.2 s, and nothing arrived; a longer"},
-        {{"--read-line"}, "ERR\t7", "no complete line from TTLATE1 within 0.2 s; received 'ERR<TAB>7'"},
-        {{"--expect", "OK"}, "noise\r\n" + tail, "; the last 64 of 71 bytes received: '" + tail + "'"},
-        {{"--expect", "OK", "--verbose"}, "noise\r\n" + tail, "; received 'noise<CR><LF>" + tail + "'"},
+        {{"--expect", "OK"},
+         "",
+         "no 'OK' from TTLATE1 within 0.2 s, and nothing arrived; a longer"},
+        {{"--read-line"},
+         "ERR\t7",
+         "no complete line from TTLATE1 within 0.2 s; received 'ERR<TAB>7'"},
+        {{"--expect", "OK"},
+         "noise\r\n" + tail,
+         "; the last 64 of 71 bytes received: '" + tail + "'"},
+        {{"--expect", "OK", "--verbose"},
+         "noise\r\n" + tail,
+         "; received 'noise<CR><LF>" + tail + "'"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {device.Name(), "--timeout", "0.2"};
@@ -200,9 +208,9 @@ TEST(TarntermScript, ASendWhoseBytesStayQueuedFailsWithItsOwnStatus) {
     TTarnSerialPort port;
     OpenForScript(port, device.Name());
     device.HoldOutput(true);
-    for (const tarnterm::Step& step : {tarnterm::Step{tarnterm::Step::Kind::kSend, "text"},
-                                       tarnterm::Step{tarnterm::Step::Kind::kSendFile,
-                                                      path.u8string()}}) {
+    for (const tarnterm::Step& step :
+         {tarnterm::Step{tarnterm::Step::Kind::kSend, "text"},
+          tarnterm::Step{tarnterm::Step::Kind::kSendFile, path.u8string()}}) {
         tarnterm::Options options;
         options.line.baud = 9600;
         options.steps = {step};

@@ -167,8 +167,7 @@ TEST(TarntermTerminal, KeepsTheLinesTheUserSetAcrossRateChangesAndReconnects) {
     settings.line.flow = tarnterm::Flow::kRtsCts;
     Session flow("TTTERM7", settings);
     flow.terminal->HandleKeys(kMenu + "l" + kMenu + "r");
-    EXPECT_NE(flow.console.Out().find("[tarnterm] DTR=on RTS=flow break=off; "),
-              std::string::npos)
+    EXPECT_NE(flow.console.Out().find("[tarnterm] DTR=on RTS=flow break=off; "), std::string::npos)
         << flow.console.Out();
     EXPECT_NE(flow.console.Out().find("[tarnterm] RTS could not be changed: the rtscts flow "
                                       "control drives it\n"),
@@ -188,7 +187,8 @@ TEST(TarntermTerminal, ATimedBreakHoldsTheLineForItsLength) {
     EXPECT_TRUE(s.ScreenShows("[tarnterm] break sent, 250 ms\n"));
     s.terminal->Close();
 
-    const auto parsed = tarnterm::ParseCommandLine({"TTTERM10", "--break-ms", "40", "--send-break"});
+    const auto parsed =
+        tarnterm::ParseCommandLine({"TTTERM10", "--break-ms", "40", "--send-break"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     TTarnSerialPort port;
     tarnterm::SelectPort(port, s.device.Name());
@@ -199,8 +199,8 @@ TEST(TarntermTerminal, ATimedBreakHoldsTheLineForItsLength) {
               tarnterm::kExitOk)
         << console.Err();
     EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms);
-    EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>(
-                                      {drv::SETBREAK, drv::CLRBREAK, drv::SETBREAK, drv::CLRBREAK}));
+    EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>({drv::SETBREAK, drv::CLRBREAK,
+                                                              drv::SETBREAK, drv::CLRBREAK}));
 }
 
 // A typed rate is digits only and at least 50 bit/s; anything else is
@@ -209,13 +209,15 @@ TEST(TarntermTerminal, TheRatePromptRefusesWhatIsNoRate) {
     Session s("TTTERM9");
     const std::size_t applied = s.device.AppliedStates().size();
     s.terminal->HandleKeys(kMenu + "s49\r");
-    EXPECT_TRUE(s.ScreenShows("[tarnterm] 49 bit/s is below the lowest rate, 50 bit/s; rate "
-                              "unchanged\n"));
+    EXPECT_TRUE(
+        s.ScreenShows("[tarnterm] 49 bit/s is below the lowest rate, 50 bit/s; rate "
+                      "unchanged\n"));
     EXPECT_EQ(s.device.AppliedStates().size(), applied);
     // A key that is no digit is refused, and the entry goes on.
     s.terminal->HandleKeys(kMenu + "s9k");
-    EXPECT_TRUE(s.ScreenShows("[tarnterm] a rate is digits only; Enter applies, Esc cancels\n"
-                              "[tarnterm] rate in bit/s (Enter applies, Esc cancels): 9"));
+    EXPECT_TRUE(
+        s.ScreenShows("[tarnterm] a rate is digits only; Enter applies, Esc cancels\n"
+                      "[tarnterm] rate in bit/s (Enter applies, Esc cancels): 9"));
     s.terminal->HandleKeys("600\r");
     EXPECT_EQ(s.device.AppliedStates().back().BaudRate, 9600u);
 }

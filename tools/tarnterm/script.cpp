@@ -175,8 +175,8 @@ private:
                 return kExitOk;
             case ReceiveReader::Result::kTimeout:
                 return Fail(kExitTimeout, missing + " from " + portName_ + " within " +
-                                              SecondsText(options_.timeoutSeconds) +
-                                              WhatArrived() + "; a longer --timeout may help");
+                                              SecondsText(options_.timeoutSeconds) + WhatArrived() +
+                                              "; a longer --timeout may help");
             case ReceiveReader::Result::kLost:
                 break;
         }
