@@ -2,6 +2,8 @@
 // into the data, the progress bar and the port list.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <regex>
 #include <string>
 
 #include "Tarnserialport.h"
@@ -54,6 +56,35 @@ TEST(TarntermDisplay, HexRunsOnAcrossChunksAndBreaksLines) {
     screen.display.SetMode(DisplayMode::kRaw);
     screen.display.Data("ok");
     EXPECT_EQ(screen.text, "41\nok");
+}
+
+// Each received line gets one stamp, however the data is cut into chunks;
+// status lines get none. The clock is the test's.
+TEST(TarntermDisplay, StampsEachReceivedLineOnce) {
+    using Clock = tarnterm::LineStamper::Clock;
+    Clock::time_point now = Clock::from_time_t(1700000000) + std::chrono::milliseconds(45);
+    tarnterm::LineStamper delta(tarnterm::StampKind::kDelta, false, [&] { return now; });
+    Screen screen;
+    screen.display.SetStamper(&delta);
+    screen.display.Data("a\r\nb");
+    now += std::chrono::milliseconds(1250);
+    screen.display.Data("c\r\n");
+    screen.display.Status("s");
+    screen.display.SetMode(DisplayMode::kHex);
+    screen.display.Data("d\n");
+    EXPECT_EQ(screen.text, "[+0.000] a\r\n[+0.000] bc\r\n[tarnterm] s\n[+1.250] 64 0A\n");
+
+    // The local time to the millisecond; the log's with the date.
+    for (const bool withDate : {false, true}) {
+        tarnterm::LineStamper absolute(tarnterm::StampKind::kAbsolute, withDate,
+                                       [&] { return now; });
+        bool atLineStart = true;
+        const std::string date = withDate ? R"(\d{4}-\d\d-\d\d )" : "";
+        const std::string stamp = R"(\[)" + date + R"(\d\d:\d\d:\d\d\.295\] )";
+        EXPECT_TRUE(std::regex_match(absolute.Stamp("x\ny", atLineStart),
+                                     std::regex(stamp + "x\n" + stamp + "y")));
+        EXPECT_FALSE(atLineStart);
+    }
 }
 
 TEST(TarntermDisplay, ProgressShowsShareAmountAndRate) {

@@ -33,10 +33,13 @@ TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
     EXPECT_EQ(o.line.delayMs, 20u);
     EXPECT_EQ(o.enter, tarnterm::EnterKey::kLf);
     EXPECT_EQ(o.display, tarnterm::DisplayMode::kHex);
-    EXPECT_TRUE(o.echo && o.timestamps && o.reconnect);
+    EXPECT_TRUE(o.echo && o.reconnect);
+    EXPECT_EQ(o.timestamps, tarnterm::StampKind::kAbsolute);
     EXPECT_EQ(o.logFile, "t.log");
     EXPECT_EQ(tarnterm::DescribeLineSettings(o.line), "250000 7E2, flow rtscts");
 
+    EXPECT_EQ(ParseCommandLine({"COM3", "--timestamps=delta"}).options.timestamps,
+              tarnterm::StampKind::kDelta);
     // A short option takes its value attached, too.
     const auto attached = ParseCommandLine({"COM3", "-b9600"});
     ASSERT_TRUE(attached.ok) << attached.error;
@@ -116,7 +119,8 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"--demo", "COM1"}, "leave out the port"},
         {{"--list", "COM1"}, "takes no port"},
         {{"COM1", "--json"}, "--list --json"},
-        {{"COM1", "--timestamps"}, "--log FILE"},
+        {{"COM1", "--send", "x", "--timestamps"}, "--log FILE"},
+        {{"COM1", "--timestamps=later"}, "--timestamps=delta"},
         {{"COM1", "--timeout", "3"}, "--expect and --read-line"},
         {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
         {{"COM1", "--stop", "1.5"}, "only with --data 5"},
@@ -152,7 +156,9 @@ TEST(TarntermOptions, EveryOptionOfTheUsageTextIsTakenAsShown) {
             alias = spelling.substr(0, spelling.find(", "));
             spelling.erase(0, alias.size() + 2);
         }
-        const std::string name = spelling.substr(0, spelling.find(' '));
+        // "--timestamps[=delta]": a value that may follow '='.
+        const std::size_t optional = spelling.find("[=");
+        const std::string name = spelling.substr(0, spelling.find_first_of(" ["));
         const bool takesValue = spelling.find(' ') != std::string::npos;
         ++shown[name];
         SCOPED_TRACE(line);
@@ -160,6 +166,12 @@ TEST(TarntermOptions, EveryOptionOfTheUsageTextIsTakenAsShown) {
             EXPECT_EQ(ParseCommandLine({alias}).error, ParseCommandLine({name}).error);
             EXPECT_EQ(ParseCommandLine({alias}).options.mode,
                       ParseCommandLine({name}).options.mode);
+        }
+        if (optional != std::string::npos) {
+            const std::string value = spelling.substr(optional + 2, spelling.find(']') - optional - 2);
+            EXPECT_TRUE(ParseCommandLine({"--demo", name}).ok);
+            EXPECT_TRUE(ParseCommandLine({"--demo", name + "=" + value}).ok);
+            continue;
         }
         if (!takesValue) {
             EXPECT_EQ(ParseCommandLine({"--demo", name + "=1"}).error,

@@ -87,6 +87,14 @@ TEST(TarntermTerminal, ShowsDataInEachFormAndStatusOnItsOwnLine) {
     s.terminal->HandleKeys(kMenu + "v");
     s.device.Inject("AB");
     EXPECT_TRUE(s.ScreenShows("[tarnterm] display hexadecimal\n41 42"));
+
+    // With --timestamps=delta each line starts with the time since the one
+    // before, the first with none.
+    tarnterm::TerminalSettings stamped;
+    stamped.timestamps = tarnterm::StampKind::kDelta;
+    Session t("TTTERM2S", stamped);
+    t.device.Inject("12.5\r\n");
+    EXPECT_TRUE(t.ScreenShows("\n[+0.000] 12.5\r\n")) << t.console.Out();
 }
 
 TEST(TarntermTerminal, MenuDrivesTheLinesAndTheRate) {

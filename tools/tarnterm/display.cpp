@@ -42,10 +42,16 @@ void Display::Emit(const std::string& text) {
     write_(text);
 }
 
+void Display::EmitData(const std::string& shown) {
+    if (stamper_ == nullptr) return Emit(shown);
+    bool lineStart = atLineStart_;
+    Emit(stamper_->Stamp(shown, lineStart));
+}
+
 void Display::Data(const std::string& bytes) {
     switch (mode_) {
         case DisplayMode::kRaw:
-            Emit(bytes);
+            EmitData(bytes);
             return;
         case DisplayMode::kNames: {
             // The names keep every byte visible; a line feed still ends the
@@ -60,7 +66,7 @@ void Display::Data(const std::string& bytes) {
                 from = at + 4;
             }
             shown.append(named, from, std::string::npos);
-            Emit(shown);
+            EmitData(shown);
             return;
         }
         case DisplayMode::kHex: {
@@ -76,7 +82,7 @@ void Display::Data(const std::string& bytes) {
                     hexColumn_ = 0;
                 }
             }
-            Emit(shown);
+            EmitData(shown);
             return;
         }
     }

@@ -10,6 +10,7 @@
 
 #include "options.h"
 #include "serial_types.h"
+#include "stamps.h"
 
 namespace tarnterm {
 
@@ -27,6 +28,9 @@ public:
 
     DisplayMode Mode() const { return mode_; }
     void SetMode(DisplayMode mode);
+    // Stamps each line of received data from now on; none stamps nothing.
+    // The stamper must outlive the display.
+    void SetStamper(LineStamper* stamper) { stamper_ = stamper; }
 
     // Received bytes, in the current mode.
     void Data(const std::string& bytes);
@@ -40,10 +44,13 @@ public:
 
 private:
     void Emit(const std::string& text);
+    // Received data as shown, with the stamps of its lines.
+    void EmitData(const std::string& shown);
 
     Writer write_;
     Namer nameControls_;
     DisplayMode mode_;
+    LineStamper* stamper_ = nullptr;
     bool atLineStart_ = true;
     int hexColumn_ = 0;
 };

@@ -74,7 +74,8 @@ struct Option {
     // The short spelling, such as "-b", or none.
     const char* alias;
     const char* name;
-    // How the usage text names the value; none for a flag.
+    // How the usage text names the value; none for a flag. One in brackets,
+    // "[=...]", is optional and given only after '='.
     const char* valueName;
     // An accepted value, shown when the value is missing.
     const char* example;
@@ -209,11 +210,18 @@ const OptionGroup kOptionGroups[] = {
               o.logFile = arg.value;
               return true;
           }},
-         {nullptr, "--timestamps", nullptr, nullptr,
-          "stamp each record of the log with the date and time",
-          [](Options& o, const Argument&) {
-              o.timestamps = true;
-              return true;
+         {nullptr, "--timestamps", "[=delta]", nullptr,
+          "stamp each received line, on the screen and in the\n"
+          "log, with the time to the millisecond, or with\n"
+          "=delta the time since the line before",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"", StampKind::kAbsolute},
+                             {"absolute", StampKind::kAbsolute},
+                             {"delta", StampKind::kDelta}},
+                            o.timestamps) ||
+                     arg.Refuse("is not a kind of stamp; use --timestamps, --timestamps=absolute "
+                                "or --timestamps=delta");
           }},
      },
      "Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits."},
@@ -342,7 +350,8 @@ bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i
         error = name + " takes no value; write it alone";
         return false;
     }
-    if (option->valueName != nullptr && !hasValue) {
+    const bool optionalValue = option->valueName != nullptr && option->valueName[0] == '[';
+    if (option->valueName != nullptr && !optionalValue && !hasValue) {
         if (i + 1 >= args.size()) {
             error = name + " needs a value, such as " + name + " " + option->example;
             return false;
@@ -360,7 +369,9 @@ std::string UsageLine(const Option& option) {
     std::string line = "  ";
     if (option.alias != nullptr) line += std::string(option.alias) + ", ";
     line += option.name;
-    if (option.valueName != nullptr) line += std::string(" ") + option.valueName;
+    if (option.valueName != nullptr) {
+        line += std::string(option.valueName[0] == '[' ? "" : " ") + option.valueName;
+    }
     line.resize(std::max(kHelpColumn, line.size() + 2), ' ');
     for (const char* c = option.help; *c != '\0'; ++c) {
         line += *c;
@@ -394,8 +405,10 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "no port given; name one (tarnterm --list shows them) or try tarnterm --demo";
         return false;
     }
-    if (o.timestamps && o.logFile.empty()) {
-        error = "--timestamps stamps the records of the traffic log; add --log FILE";
+    if (o.timestamps != StampKind::kNone && !o.steps.empty() && o.logFile.empty()) {
+        error =
+            "--timestamps stamps the lines the terminal shows and those of the log; a script "
+            "shows none, so add --log FILE";
         return false;
     }
     bool waits = false;

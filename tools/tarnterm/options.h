@@ -17,6 +17,9 @@ enum class EnterKey { kCr, kLf, kCrLf };
 // How received bytes are shown: as they are, with control characters named,
 // or as hexadecimal.
 enum class DisplayMode { kRaw, kNames, kHex };
+// What stands before each line of received data: nothing, the local time,
+// or the time since the line before.
+enum class StampKind { kNone, kAbsolute, kDelta };
 
 struct LineSettings {
     std::int32_t baud = 115200;
@@ -50,7 +53,7 @@ struct Options {
     DisplayMode display = DisplayMode::kRaw;
     bool echo = false;
     std::string logFile;
-    bool timestamps = false;
+    StampKind timestamps = StampKind::kNone;
     bool reconnect = false;
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.

@@ -14,6 +14,7 @@
 #include "host_strings.h"
 #include "options.h"
 #include "script.h"
+#include "stamps.h"
 #include "terminal.h"
 #include "watch.h"
 
@@ -78,21 +79,21 @@ bool CheckLogFile(const std::string& path, std::string& error) {
 }
 
 int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                Console& console) {
+                Console& console, StampedLog* log) {
     // The script pulls what it needs with the synchronous reads; the
     // receive thread only announces new bytes, which wakes a waiting step.
     port.SetAutoReceive(false);
     port.SetOnReceive([](TTarnSerialPort*, std::string) {});
     const OpenOutcome opened = OpenPort(port, portName, options.line);
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
-    const int status = RunScript(port, options, portName, console);
+    const int status = RunScript(port, options, portName, console, log);
     port.Close();
     port.SetOnReceive(nullptr);
     return status;
 }
 
 int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                  Console& console, DemoInstrument* demo) {
+                  Console& console, DemoInstrument* demo, StampedLog* log) {
     const bool tour = demo != nullptr && !console.IsTerminal(Stream::kInput);
     TerminalSettings settings;
     settings.portSpec = demo != nullptr ? portName : options.port;
@@ -101,6 +102,8 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.enter = options.enter;
     settings.display = options.display;
     settings.breakMs = options.breakMs;
+    settings.timestamps = options.timestamps;
+    settings.log = log;
     // The instrument does not echo; in the demo the screen does.
     settings.echo = options.echo || demo != nullptr;
     settings.reconnect = options.reconnect || demo != nullptr;
@@ -198,13 +201,17 @@ int ConnectAndRun(const Options& options, Console& console) {
         // The command line has been checked; this is the component's word.
         return Fail(console, kExitUsage, std::string(e.what()) + " Check the line settings.");
     }
-    if (!options.logFile.empty()) {
+    // Plain, the component keeps the log; stamped, tarnterm does, line by
+    // line (StampedLog says why).
+    std::unique_ptr<StampedLog> log;
+    if (!options.logFile.empty() && options.timestamps != StampKind::kNone) {
+        log = std::make_unique<StampedLog>(options.logFile, options.timestamps);
+    } else if (!options.logFile.empty()) {
         port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
-        port.SetLogDateTime(options.timestamps);
         port.SetLogInput(true);
     }
-    if (script) return RunScriptOn(port, options, portName, console);
-    return RunTerminalOn(port, options, portName, console, demo.get());
+    if (script) return RunScriptOn(port, options, portName, console, log.get());
+    return RunTerminalOn(port, options, portName, console, demo.get(), log.get());
 }
 
 }  // namespace

@@ -80,8 +80,12 @@ std::string SecondsText(double seconds) {
 class ScriptRunner {
 public:
     ScriptRunner(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                 Console& console)
-        : port_(port), options_(options), portName_(portName), console_(console), reader_(port) {}
+                 Console& console, StampedLog* log)
+        : port_(port),
+          options_(options),
+          portName_(portName),
+          console_(console),
+          reader_(port, log) {}
 
     int Run() {
         for (const Step& step : options_.steps) {
@@ -215,6 +219,7 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
     while (true) {
         const std::string chunk = port_.ReadBuffer();
         if (!chunk.empty()) {
+            if (log_ != nullptr) log_->Write(chunk);
             pending_ += chunk;
             seen_ += chunk;
             if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
@@ -281,8 +286,8 @@ bool CheckScriptFiles(const Options& options, std::string& error) {
 }
 
 int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
-              Console& console) {
-    return ScriptRunner(port, options, portName, console).Run();
+              Console& console, StampedLog* log) {
+    return ScriptRunner(port, options, portName, console, log).Run();
 }
 
 }  // namespace tarnterm

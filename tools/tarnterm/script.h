@@ -9,6 +9,7 @@
 #include "Tarnserialport.h"
 #include "console.h"
 #include "options.h"
+#include "stamps.h"
 
 namespace tarnterm {
 
@@ -21,7 +22,9 @@ public:
     using Clock = std::chrono::steady_clock;
     enum class Result { kDone, kTimeout, kLost };
 
-    explicit ReceiveReader(TTarnSerialPort& port) : port_(port) {}
+    // `log`, when given, gets every byte read, and must outlive the reader.
+    explicit ReceiveReader(TTarnSerialPort& port, StampedLog* log = nullptr)
+        : port_(port), log_(log) {}
 
     // Waits until `pattern` has been received; the bytes up to its end are
     // used up.
@@ -39,6 +42,7 @@ private:
     Result Fill(Clock::time_point deadline);
 
     TTarnSerialPort& port_;
+    StampedLog* log_;
     std::string pending_;
     std::string seen_;
     // A line ended by CR may be followed by its LF in a later read.
@@ -49,8 +53,9 @@ private:
 bool CheckScriptFiles(const Options& options, std::string& error);
 
 // Runs the steps on the open port; returns the exit status. Results go to
-// standard output, messages and progress to standard error.
+// standard output, messages and progress to standard error; what is read
+// goes to `log` too, when given.
 int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
-              Console& console);
+              Console& console, StampedLog* log = nullptr);
 
 }  // namespace tarnterm

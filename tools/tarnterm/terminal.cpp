@@ -61,11 +61,13 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
       console_(console),
       settings_(std::move(settings)),
       demo_(demo),
+      stamper_(settings_.timestamps, false),
       display_([this](const std::string& text) { console_.Write(Stream::kOutput, text); },
                [this](const std::string& bytes) { return port_.ReplaceControlChars(bytes); },
                settings_.display),
       dtr_(port_.GetEnableDTROnOpen()),
       rts_(port_.GetEnableRTSOnOpen()) {
+    if (settings_.timestamps != StampKind::kNone) display_.SetStamper(&stamper_);
     Attach();
 }
 
@@ -92,6 +94,7 @@ void Terminal::Attach() {
     });
     port_.SetOnReceive([this](TTarnSerialPort*, std::string bytes) {
         display_.Data(bytes);
+        if (settings_.log != nullptr) settings_.log->Write(bytes);
         received_ += bytes;
         if (received_.size() > 2 * kReceivedKept) {
             received_.erase(0, received_.size() - kReceivedKept);

@@ -13,6 +13,7 @@
 #include "console.h"
 #include "display.h"
 #include "options.h"
+#include "stamps.h"
 
 namespace tarnterm {
 
@@ -31,6 +32,11 @@ struct TerminalSettings {
     bool reconnect = false;
     // The length of the menu's timed break.
     std::uint32_t breakMs = 250;
+    // What stands before each received line on the screen.
+    StampKind timestamps = StampKind::kNone;
+    // The stamped traffic log, if one is kept; it must outlive the
+    // terminal.
+    StampedLog* log = nullptr;
 };
 
 class Terminal {
@@ -124,6 +130,7 @@ private:
     Console& console_;
     TerminalSettings settings_;
     DemoInstrument* demo_;
+    LineStamper stamper_;
     Display display_;
 
     bool finished_ = false;
