@@ -40,6 +40,10 @@ TEST(TarntermOptions, ReadsEverySettingInBothSpellings) {
 
     EXPECT_EQ(ParseCommandLine({"COM3", "--timestamps=delta"}).options.timestamps,
               tarnterm::StampKind::kDelta);
+    const auto mapped = ParseCommandLine({"COM3", "--map", "icrnl,inlcrlf,onlcrnl"});
+    ASSERT_TRUE(mapped.ok) << mapped.error;
+    EXPECT_EQ(tarnterm::ApplyMap(mapped.options.map.in, "a\rb\nc"), "a\nb\r\nc");
+    EXPECT_EQ(tarnterm::ApplyMap(mapped.options.map.out, "a\rb\nc"), "a\rb\r\nc");
     // A short option takes its value attached, too.
     const auto attached = ParseCommandLine({"COM3", "-b9600"});
     ASSERT_TRUE(attached.ok) << attached.error;
@@ -121,6 +125,9 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--json"}, "--list --json"},
         {{"COM1", "--send", "x", "--timestamps"}, "--log FILE"},
         {{"COM1", "--timestamps=later"}, "--timestamps=delta"},
+        {{"COM1", "--map", "icrnl,crlf"}, "'crlf' is not a rule"},
+        {{"COM1", "--map", "icrnl,igncr"}, "icrnl and igncr both change CR received"},
+        {{"COM1", "--map", "igncr", "--send", "x"}, "interactive terminal"},
         {{"COM1", "--timeout", "3"}, "--expect and --read-line"},
         {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
         {{"COM1", "--stop", "1.5"}, "only with --data 5"},

@@ -73,6 +73,21 @@ TEST(TarntermTerminal, SendsTypedKeysWithTheChosenEnter) {
     EXPECT_NE(s.console.Out().find("[tarnterm] Enter sends CR\nx\n"), std::string::npos);
 }
 
+// --map changes CR and LF on the screen and on their way out, after the
+// Enter key has become its bytes.
+TEST(TarntermTerminal, MapsLineEndsBothWays) {
+    tarnterm::TerminalSettings settings;
+    settings.enter = tarnterm::EnterKey::kCr;
+    settings.map.in.cr = "";
+    settings.map.out.cr = "\n";
+    settings.map.out.lf = "\r\n";
+    Session s("TTTERM11", settings);
+    s.device.Inject("one\r\ntwo\r\n");
+    EXPECT_TRUE(s.ScreenShows("\none\ntwo\n")) << s.console.Out();
+    s.terminal->HandleKeys("a\rb\n");
+    EXPECT_EQ(s.device.WaitWritten(5, tarn::test::kEventLimit), "a\nb\r\n");
+}
+
 TEST(TarntermTerminal, ShowsDataInEachFormAndStatusOnItsOwnLine) {
     Session s("TTTERM2");
     s.device.Inject("12.5");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -52,6 +53,47 @@ bool Choose(const std::string& value, std::initializer_list<std::pair<const char
         }
     }
     return false;
+}
+
+// --map: the comma-separated rules, each of which sets what one byte
+// becomes in one direction; two rules for the same byte are refused.
+bool ReadMap(Options& o, const Argument& arg) {
+    const struct {
+        const char* name;
+        bool in;
+        bool cr;
+        const char* becomes;
+    } kRules[] = {
+        {"icrnl", true, true, "\n"},     {"igncr", true, true, ""},
+        {"inlcr", true, false, "\r"},    {"inlcrlf", true, false, "\r\n"},
+        {"ocrnl", false, true, "\n"},    {"ocrcrlf", false, true, "\r\n"},
+        {"onlcr", false, false, "\r"},   {"onlcrnl", false, false, "\r\n"},
+    };
+    std::string taken[2][2];
+    std::size_t from = 0;
+    while (from <= arg.value.size()) {
+        std::size_t comma = arg.value.find(',', from);
+        if (comma == std::string::npos) comma = arg.value.size();
+        const std::string name = arg.value.substr(from, comma - from);
+        from = comma + 1;
+        const auto* rule = std::find_if(std::begin(kRules), std::end(kRules),
+                                        [&](const auto& r) { return name == r.name; });
+        if (rule == std::end(kRules)) {
+            return arg.Fail(arg.name + " '" + name +
+                            "' is not a rule; use icrnl, igncr, inlcr, inlcrlf, ocrnl, ocrcrlf, "
+                            "onlcr or onlcrnl, separated by commas");
+        }
+        std::string& other = taken[rule->in][rule->cr];
+        if (!other.empty() && other != name) {
+            return arg.Fail(arg.name + " " + other + " and " + name + " both change " +
+                            (rule->cr ? "CR" : "LF") + (rule->in ? " received" : " sent") +
+                            "; choose one");
+        }
+        other = name;
+        ByteMap& map = rule->in ? o.map.in : o.map.out;
+        (rule->cr ? map.cr : map.lf) = rule->becomes;
+    }
+    return true;
 }
 
 // --send and --expect: a step with the bytes of the value, escapes decoded.
@@ -180,6 +222,12 @@ const OptionGroup kOptionGroups[] = {
                             o.display) ||
                      arg.Refuse("is not a display mode; use raw, names or hex");
           }},
+         {nullptr, "--map", "RULES", "icrnl,onlcrnl",
+          "change CR and LF received (icrnl CR to LF, igncr\n"
+          "drop CR, inlcr LF to CR, inlcrlf LF to CR LF) or\n"
+          "sent (ocrnl, ocrcrlf, onlcr, onlcrnl), such as\n"
+          "--map icrnl,onlcrnl",
+          ReadMap},
          {nullptr, "--echo", nullptr, nullptr, "show typed keys locally",
           [](Options& o, const Argument&) {
               o.echo = true;
@@ -419,6 +467,11 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "--timeout limits --expect and --read-line; add one of them or leave it out";
         return false;
     }
+    if (!o.steps.empty() && !(o.map.in.ChangesNothing() && o.map.out.ChangesNothing())) {
+        error = "--map is for the interactive terminal; script steps send and wait for bytes as "
+                "written";
+        return false;
+    }
     if (o.reconnect && !o.steps.empty()) {
         error = "--reconnect is for the interactive terminal; a script ends when its port goes";
         return false;
@@ -525,6 +578,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!CheckCombination(o, result.error)) return result;
     result.ok = true;
     return result;
+}
+
+std::string ApplyMap(const ByteMap& map, const std::string& bytes) {
+    if (map.ChangesNothing()) return bytes;
+    std::string mapped;
+    for (const char c : bytes) {
+        if (c == '\r') {
+            mapped += map.cr;
+        } else if (c == '\n') {
+            mapped += map.lf;
+        } else {
+            mapped += c;
+        }
+    }
+    return mapped;
 }
 
 std::string DescribeLineSettings(const LineSettings& line) {

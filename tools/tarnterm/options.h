@@ -21,6 +21,21 @@ enum class DisplayMode { kRaw, kNames, kHex };
 // or the time since the line before.
 enum class StampKind { kNone, kAbsolute, kDelta };
 
+// What CR and LF become in one direction: each is replaced by its text
+// (empty drops it). Each byte is mapped once, so no rule acts on what
+// another made.
+struct ByteMap {
+    std::string cr = "\r";
+    std::string lf = "\n";
+    bool ChangesNothing() const { return cr == "\r" && lf == "\n"; }
+};
+// --map: received bytes before the screen, sent bytes as they leave (after
+// the Enter key became its bytes).
+struct LineEndMaps {
+    ByteMap in;
+    ByteMap out;
+};
+
 struct LineSettings {
     std::int32_t baud = 115200;
     TDataWidth dataBits = dw8Bits;
@@ -51,6 +66,7 @@ struct Options {
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
+    LineEndMaps map;
     bool echo = false;
     std::string logFile;
     StampKind timestamps = StampKind::kNone;
@@ -87,6 +103,9 @@ bool ParseRate(const std::string& text, std::int32_t& baud, std::string& why);
 // Decodes \r \n \t \e \0 \\ and \xHH in `text`. False, with `error` set,
 // for an unknown or unfinished escape.
 bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& error);
+
+// `bytes` with CR and LF replaced as `map` says.
+std::string ApplyMap(const ByteMap& map, const std::string& bytes);
 
 // "115200 8N1, flow none"
 std::string DescribeLineSettings(const LineSettings& line);

@@ -101,6 +101,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.line = options.line;
     settings.enter = options.enter;
     settings.display = options.display;
+    settings.map = options.map;
     settings.breakMs = options.breakMs;
     settings.timestamps = options.timestamps;
     settings.log = log;

@@ -93,7 +93,8 @@ void Terminal::Attach() {
         }
     });
     port_.SetOnReceive([this](TTarnSerialPort*, std::string bytes) {
-        display_.Data(bytes);
+        // The screen shows the bytes mapped; the log keeps them as they came.
+        display_.Data(ApplyMap(settings_.map.in, bytes));
         if (settings_.log != nullptr) settings_.log->Write(bytes);
         received_ += bytes;
         if (received_.size() > 2 * kReceivedKept) {
@@ -274,8 +275,9 @@ void Terminal::SendTyped(const std::string& bytes) {
         }
         display_.Text(shown);
     }
+    const std::string out = ApplyMap(settings_.map.out, bytes);
     std::string error;
-    if (SendAll(port_, bytes, 4096, {}, error) < bytes.size()) {
+    if (SendAll(port_, out, 4096, {}, error) < out.size()) {
         display_.Status("sending failed: " + error);
     }
 }

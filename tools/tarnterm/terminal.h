@@ -28,6 +28,7 @@ struct TerminalSettings {
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
+    LineEndMaps map;
     bool echo = false;
     bool reconnect = false;
     // The length of the menu's timed break.
