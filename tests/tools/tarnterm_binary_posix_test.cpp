@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -145,7 +146,8 @@ public:
         ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
     // Reads the screen until `text` has appeared since the last match. The
-    // terminal turns each line feed into CR LF; the CRs are dropped here.
+    // terminal turns each line feed into CR LF; the CRs are dropped here,
+    // and so are the colours, which a screen shows but does not print.
     bool Shows(const std::string& text) {
         const Clock::time_point deadline = Clock::now() + kLimit;
         while (screen_.find(text, from_) == std::string::npos) {
@@ -154,8 +156,15 @@ public:
             char buffer[4096];
             const ssize_t n = read(master_, buffer, sizeof buffer);
             if (n <= 0) return false;
+            bytes_.append(buffer, static_cast<std::size_t>(n));
             for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] != '\r') screen_ += buffer[i];
+                if (inColour_) {
+                    inColour_ = buffer[i] != 'm';
+                } else if (buffer[i] == '\x1b') {
+                    inColour_ = true;
+                } else if (buffer[i] != '\r') {
+                    screen_ += buffer[i];
+                }
             }
         }
         from_ = screen_.find(text, from_) + text.size();
@@ -180,12 +189,16 @@ public:
         return read && (mode.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
     }
     const std::string& Text() const { return screen_; }
+    // Everything the program wrote, as it wrote it.
+    const std::string& Bytes() const { return bytes_; }
 
 private:
     int master_ = -1;
     pid_t pid_ = -1;
     bool exited_ = false;
     std::string screen_;
+    std::string bytes_;
+    bool inColour_ = false;
     std::size_t from_ = 0;
 };
 
@@ -202,6 +215,10 @@ TEST(TarntermBinary, InteractiveDemoTakesKeysAndShowsAnswers) {
         "d");
     EXPECT_TRUE(screen.Shows("[tarnterm] DTR off\n")) << screen.Text();
     EXPECT_TRUE(screen.Shows("modem lines CTS=on DSR=off")) << screen.Text();
+    // On a terminal the status lines are in colour, unless NO_COLOR says no.
+    const char* noColor = std::getenv("NO_COLOR");
+    EXPECT_EQ(screen.Bytes().find("\x1b[36m[tarnterm] DTR off\x1b[0m") != std::string::npos,
+              noColor == nullptr || *noColor == '\0');
     screen.Type(
         "\x14"
         "q");

@@ -32,6 +32,35 @@ TEST(TarntermDisplay, StatusLinesStandOnTheirOwnLine) {
     EXPECT_EQ(screen.text, "12.5 V\n[tarnterm] DTR off\n\r\n13.0 V\r\n[tarnterm] RTS off\n");
 }
 
+// Status lines in colour on a terminal, unless NO_COLOR holds anything;
+// --color always and never decide alone. The colour ends before the line
+// break.
+TEST(TarntermDisplay, StatusLinesInColourWhenWanted) {
+    using tarnterm::ColorChoice;
+    const struct {
+        ColorChoice choice;
+        bool terminal;
+        const char* noColor;
+        bool wanted;
+    } cases[] = {
+        {ColorChoice::kAuto, true, nullptr, true},    {ColorChoice::kAuto, true, "", true},
+        {ColorChoice::kAuto, true, "1", false},       {ColorChoice::kAuto, false, nullptr, false},
+        {ColorChoice::kAlways, false, "1", true},     {ColorChoice::kNever, true, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tarnterm::ColorWanted(c.choice, c.terminal, c.noColor), c.wanted)
+            << static_cast<int>(c.choice) << " " << c.terminal << " "
+            << (c.noColor ? c.noColor : "unset");
+    }
+    Screen screen;
+    screen.display.SetColor(true);
+    screen.display.Data("12.5");
+    screen.display.Status("DTR off");
+    screen.display.Prompt("rate: ");
+    EXPECT_EQ(screen.text,
+              "12.5\n\x1b[36m[tarnterm] DTR off\x1b[0m\n\x1b[36m[tarnterm] rate: \x1b[0m");
+}
+
 TEST(TarntermDisplay, NamesControlCharactersAndKeepsLines) {
     Screen screen;
     screen.display.SetMode(DisplayMode::kNames);

@@ -8,6 +8,9 @@ namespace {
 
 constexpr int kHexBytesPerLine = 16;
 constexpr char kStatusPrefix[] = "[tarnterm] ";
+// Cyan, and back to the terminal's own colour.
+constexpr char kStatusColor[] = "\x1b[36m";
+constexpr char kPlainColor[] = "\x1b[0m";
 static_assert(sizeof kStatusPrefix - 1 == Display::kStatusPrefixWidth);
 constexpr int kProgressBarWidth = 24;
 
@@ -96,20 +99,32 @@ void Display::Text(const std::string& text) {
     Emit(text);
 }
 
-void Display::Status(const std::string& text) {
-    std::string line;
-    if (!atLineStart_) line += '\n';
-    hexColumn_ = 0;
-    line += kStatusPrefix + text + "\n";
-    Emit(line);
-}
+void Display::Status(const std::string& text) { Prompt(text + "\n"); }
 
 void Display::Prompt(const std::string& text) {
     std::string line;
     if (!atLineStart_) line += '\n';
     hexColumn_ = 0;
-    line += kStatusPrefix + text;
+    // The colour ends before a line break, so that a terminal does not
+    // carry it into the next line.
+    const std::size_t end = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
+    if (color_) line += kStatusColor;
+    line += kStatusPrefix + text.substr(0, end);
+    if (color_) line += kPlainColor;
+    line += text.substr(end);
     Emit(line);
+}
+
+bool ColorWanted(ColorChoice choice, bool screenIsTerminal, const char* noColor) {
+    switch (choice) {
+        case ColorChoice::kAlways:
+            return true;
+        case ColorChoice::kNever:
+            return false;
+        case ColorChoice::kAuto:
+            break;
+    }
+    return screenIsTerminal && (noColor == nullptr || noColor[0] == '\0');
 }
 
 std::string DescribeModemLines(TLineStatusSet lines, bool known) {

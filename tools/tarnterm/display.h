@@ -28,6 +28,8 @@ public:
 
     DisplayMode Mode() const { return mode_; }
     void SetMode(DisplayMode mode);
+    // Status lines in colour from now on, or not.
+    void SetColor(bool on) { color_ = on; }
     // Stamps each line of received data from now on; none stamps nothing.
     // The stamper must outlive the display.
     void SetStamper(LineStamper* stamper) { stamper_ = stamper; }
@@ -51,9 +53,15 @@ private:
     Namer nameControls_;
     DisplayMode mode_;
     LineStamper* stamper_ = nullptr;
+    bool color_ = false;
     bool atLineStart_ = true;
     int hexColumn_ = 0;
 };
+
+// Whether status lines are to be in colour: `choice`, where auto means on
+// a terminal screen, unless the NO_COLOR convention's variable holds
+// anything (`noColor` is its value, or none). --color always wins over it.
+bool ColorWanted(ColorChoice choice, bool screenIsTerminal, const char* noColor);
 
 // "CTS=on DSR=on RING=off DCD=off"; "CTS=? DSR=? RING=? DCD=?" when the
 // lines are not `known`.

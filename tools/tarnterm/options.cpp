@@ -228,6 +228,17 @@ const OptionGroup kOptionGroups[] = {
           "sent (ocrnl, ocrcrlf, onlcr, onlcrnl), such as\n"
           "--map icrnl,onlcrnl",
           ReadMap},
+         {nullptr, "--color", "WHEN", "never",
+          "status lines in colour: auto (on a terminal, unless\n"
+          "NO_COLOR is set), always or never",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value,
+                            {{"auto", ColorChoice::kAuto},
+                             {"always", ColorChoice::kAlways},
+                             {"never", ColorChoice::kNever}},
+                            o.color) ||
+                     arg.Refuse("is not a choice of colour; use auto, always or never");
+          }},
          {nullptr, "--echo", nullptr, nullptr, "show typed keys locally",
           [](Options& o, const Argument&) {
               o.echo = true;

@@ -17,6 +17,9 @@ enum class EnterKey { kCr, kLf, kCrLf };
 // How received bytes are shown: as they are, with control characters named,
 // or as hexadecimal.
 enum class DisplayMode { kRaw, kNames, kHex };
+// --color: status lines in colour on a terminal screen (auto), always or
+// never.
+enum class ColorChoice { kAuto, kAlways, kNever };
 // What stands before each line of received data: nothing, the local time,
 // or the time since the line before.
 enum class StampKind { kNone, kAbsolute, kDelta };
@@ -67,6 +70,7 @@ struct Options {
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
     LineEndMaps map;
+    ColorChoice color = ColorChoice::kAuto;
     bool echo = false;
     std::string logFile;
     StampKind timestamps = StampKind::kNone;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -39,6 +40,7 @@ public:
         active_ = wanted && console_.EnterRawMode();
     }
     ~RawMode() { Restore(); }
+    bool Active() const { return active_; }
     void Restore() {
         if (active_) console_.RestoreMode();
         active_ = false;
@@ -110,6 +112,11 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.reconnect = options.reconnect || demo != nullptr;
 
     RawMode raw(console, !tour);
+    // Only the interactive session, where the console is set up for it,
+    // colours by itself.
+    settings.color = ColorWanted(options.color,
+                                 raw.Active() && console.IsTerminal(Stream::kOutput),
+                                 std::getenv("NO_COLOR"));
     Terminal terminal(port, console, settings, demo);
     if (tour) ShowTourIntro(terminal, port);
     const OpenOutcome opened = terminal.Connect();

@@ -68,6 +68,7 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
       dtr_(port_.GetEnableDTROnOpen()),
       rts_(port_.GetEnableRTSOnOpen()) {
     if (settings_.timestamps != StampKind::kNone) display_.SetStamper(&stamper_);
+    display_.SetColor(settings_.color);
     Attach();
 }
 

@@ -29,6 +29,7 @@ struct TerminalSettings {
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
     LineEndMaps map;
+    bool color = false;
     bool echo = false;
     bool reconnect = false;
     // The length of the menu's timed break.
