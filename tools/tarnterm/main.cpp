@@ -1,5 +1,6 @@
 // tarnterm: a serial terminal built on TTarnSerialPort. Everything but the
 // system console lives in the tarnterm_core library.
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -11,7 +12,10 @@
 int main(int argc, char** argv) {
     std::unique_ptr<tarnterm::Console> console = tarnterm::CreateSystemConsole();
     try {
-        const int status = tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console);
+        const std::string config = tarnterm::ConfigFilePath(
+            [](const char* name) -> const char* { return std::getenv(name); });
+        const int status =
+            tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console, config);
         if (const int signal = console->StopSignal(); signal != 0) {
             // The console's mode and signal handlers go back first.
             console.reset();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -566,30 +567,73 @@ bool DecodeEscapes(const std::string& text, std::string& bytes, std::string& err
     return true;
 }
 
-ParseResult ParseCommandLine(const std::vector<std::string>& args) {
-    ParseResult result;
-    Options& o = result.options;
+namespace {
+
+// How the reading takes a port argument, given by its index: false ends
+// the reading, a mistake when `error` is set.
+using PortArgument = std::function<bool(std::size_t index, std::string& error)>;
+
+// Reads `args` into `o` in order. False with `error` set for a mistake.
+bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string& error,
+                   const PortArgument& port) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!o.port.empty()) {
-                result.error = "only one port can be given, not '" + o.port + "' and '" + arg + "'";
-                return result;
-            }
-            o.port = arg;
+            if (!port(i, error)) return error.empty();
             continue;
         }
         if (arg == "--") {
             optionsEnded = true;
             continue;
         }
-        if (!ReadOption(o, args, i, result.error)) return result;
+        if (!ReadOption(o, args, i, error)) return false;
     }
-    if (!CheckCombination(o, result.error)) return result;
+    return true;
+}
+
+// `args` with the first port argument that names a profile replaced by
+// the profile's arguments, put first, so that the command line has the
+// last word; `args` itself when none does.
+std::vector<std::string> WithProfile(const std::vector<std::string>& args,
+                                     const Profiles& profiles, std::string& name) {
+    std::size_t at = args.size();
+    Options scratch;
+    std::string ignored;
+    ReadArguments(args, scratch, ignored, [&](std::size_t i, std::string&) {
+        if (profiles.count(args[i]) == 0) return true;
+        at = i;
+        return false;
+    });
+    if (at == args.size()) return args;
+    name = args[at];
+    std::vector<std::string> expanded = profiles.at(name);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i != at) expanded.push_back(args[i]);
+    }
+    return expanded;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profiles& profiles) {
+    ParseResult result;
+    Options& o = result.options;
+    const std::vector<std::string> used = WithProfile(args, profiles, o.profile);
+    const bool read = ReadArguments(used, o, result.error, [&](std::size_t i, std::string& error) {
+        if (!o.port.empty()) {
+            error = "only one port can be given, not '" + o.port + "' and '" + used[i] + "'";
+            return false;
+        }
+        o.port = used[i];
+        return true;
+    });
+    if (!read || !CheckCombination(o, result.error)) return result;
     result.ok = true;
     return result;
 }
+
+bool IsOptionName(const std::string& name) { return FindOption(name) != nullptr; }
 
 std::string ApplyMap(const ByteMap& map, const std::string& bytes) {
     if (map.ChangesNothing()) return bytes;
@@ -663,6 +707,7 @@ std::string UsageText() {
     std::string text =
         R"(usage: tarnterm PORT [options]              interactive terminal on PORT
        tarnterm PORT STEP... [options]      script: send, wait, read, then exit
+       tarnterm PROFILE [STEP...] [options] a profile of the configuration file
        tarnterm --demo [STEP...] [options]  the same on a simulated instrument
        tarnterm --list [--json]             the serial ports present
        tarnterm --watch                     ports as they come and go
@@ -670,6 +715,10 @@ std::string UsageText() {
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0 or
 /dev/serial/by-id/..., or usb:VID:PID[:SERIAL] for the first port whose USB
 ids (in hexadecimal) and serial number match.
+
+PROFILE is a [heading] of the configuration file, tarnterm/config in
+$XDG_CONFIG_HOME, %APPDATA% or ~/.config, under which each line is an option
+without its dashes (baud = 9600, timestamps = delta, echo) or port = PORT.
 )";
     for (const OptionGroup& group : kOptionGroups) {
         text += std::string("\n") + group.heading + ":\n";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ enum class Mode { kHelp, kVersion, kList, kWatch, kConnect };
 
 struct Options {
     Mode mode = Mode::kConnect;
+    // The profile that the command line named, if any.
+    std::string profile;
     bool json = false;
     bool demo = false;
     std::string port;
@@ -93,8 +96,16 @@ struct ParseResult {
     std::string error;
 };
 
-// `args` without the program name.
-ParseResult ParseCommandLine(const std::vector<std::string>& args);
+// Named sets of arguments: the profiles of the configuration file.
+using Profiles = std::map<std::string, std::vector<std::string>>;
+
+// `args` without the program name. A port argument that names one of
+// `profiles` stands for the profile's arguments, which are read before all
+// the others, so that the command line has the last word.
+ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profiles& profiles = {});
+
+// Whether `name` ("--baud", "-b") is an option of the command line.
+bool IsOptionName(const std::string& name);
 
 // The lowest rate taken, from the command line and the menu alike: the
 // slowest lines ever run at 50 bit/s, and a rate below is a slip.

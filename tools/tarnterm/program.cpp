@@ -224,8 +224,12 @@ int ConnectAndRun(const Options& options, Console& console) {
 
 }  // namespace
 
-int RunProgram(const std::vector<std::string>& args, Console& console) {
-    const ParseResult parsed = ParseCommandLine(args);
+int RunProgram(const std::vector<std::string>& args, Console& console,
+               const std::string& configFile) {
+    Profiles profiles;
+    std::string error;
+    if (!LoadConfig(configFile, profiles, error)) return Fail(console, kExitUsage, error);
+    const ParseResult parsed = ParseCommandLine(args, profiles);
     if (!parsed.ok) return Fail(console, kExitUsage, parsed.error);
     const Options& options = parsed.options;
 
