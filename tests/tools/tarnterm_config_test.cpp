@@ -35,20 +35,22 @@ TEST(TarntermConfig, LivesInTheUsersConfigurationFolder) {
             const auto found = c.variables.find(name);
             return found == c.variables.end() ? nullptr : found->second.c_str();
         });
-        EXPECT_EQ(path, c.folder.empty() ? "" : (std::filesystem::u8path(c.folder) / tail).u8string());
+        EXPECT_EQ(path,
+                  c.folder.empty() ? "" : (std::filesystem::u8path(c.folder) / tail).u8string());
     }
 }
 
 TEST(TarntermConfig, ReadsProfilesAndNamesTheLineOfAMistake) {
     Profiles profiles;
     std::string error;
-    ASSERT_TRUE(tarnterm::ParseConfig("# bench\n\n[bench]\r\nport = /dev/ttyUSB0\n  baud=9600\n"
-                                      "timestamps = delta\necho\n; next\n[ demo ]\ndemo\n",
-                                      profiles, error))
+    ASSERT_TRUE(
+        tarnterm::ParseConfig("# bench\n\n[bench]\r\nport = /dev/ttyUSB0\n  baud=9600\n"
+                              "timestamps = delta\necho\n; next\n[ demo ]\ndemo\n",
+                              profiles, error))
         << error;
-    EXPECT_EQ(profiles, (Profiles{{"bench",
-                                   {"/dev/ttyUSB0", "--baud=9600", "--timestamps=delta", "--echo"}},
-                                  {"demo", {"--demo"}}}));
+    EXPECT_EQ(profiles,
+              (Profiles{{"bench", {"/dev/ttyUSB0", "--baud=9600", "--timestamps=delta", "--echo"}},
+                        {"demo", {"--demo"}}}));
     const struct {
         const char* text;
         const char* says;
@@ -91,8 +93,7 @@ TEST(TarntermConfig, AProfileStandsForItsOptions) {
     std::ofstream(file) << "[idn]\nspeed = 1\n";
     tarn::test::FakeConsole broken;
     EXPECT_EQ(tarnterm::RunProgram({"idn"}, broken, file.u8string()), tarnterm::kExitUsage);
-    EXPECT_NE(broken.Err().find("line 2: 'speed' is no option"), std::string::npos)
-        << broken.Err();
+    EXPECT_NE(broken.Err().find("line 2: 'speed' is no option"), std::string::npos) << broken.Err();
     std::filesystem::remove(file);
 }
 

@@ -43,9 +43,9 @@ TEST(TarntermDisplay, StatusLinesInColourWhenWanted) {
         const char* noColor;
         bool wanted;
     } cases[] = {
-        {ColorChoice::kAuto, true, nullptr, true},    {ColorChoice::kAuto, true, "", true},
-        {ColorChoice::kAuto, true, "1", false},       {ColorChoice::kAuto, false, nullptr, false},
-        {ColorChoice::kAlways, false, "1", true},     {ColorChoice::kNever, true, nullptr, false},
+        {ColorChoice::kAuto, true, nullptr, true}, {ColorChoice::kAuto, true, "", true},
+        {ColorChoice::kAuto, true, "1", false},    {ColorChoice::kAuto, false, nullptr, false},
+        {ColorChoice::kAlways, false, "1", true},  {ColorChoice::kNever, true, nullptr, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(tarnterm::ColorWanted(c.choice, c.terminal, c.noColor), c.wanted)

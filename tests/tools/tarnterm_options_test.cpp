@@ -176,7 +176,8 @@ TEST(TarntermOptions, EveryOptionOfTheUsageTextIsTakenAsShown) {
                       ParseCommandLine({name}).options.mode);
         }
         if (optional != std::string::npos) {
-            const std::string value = spelling.substr(optional + 2, spelling.find(']') - optional - 2);
+            const std::string value =
+                spelling.substr(optional + 2, spelling.find(']') - optional - 2);
             EXPECT_TRUE(ParseCommandLine({"--demo", name}).ok);
             EXPECT_TRUE(ParseCommandLine({"--demo", name + "=" + value}).ok);
             continue;

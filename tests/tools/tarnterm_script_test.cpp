@@ -236,9 +236,8 @@ TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {
     const std::string answer = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
     for (const auto* path : {&plain, &stamped}) {
         std::vector<std::string> args = {
-            "--demo",      "--log",  path->u8string(), "--send",      "*IDN?\\r",
-            "--read-line", "--send", "*IDN?\\r",       "--read-line", "--timeout",
-            "30"};
+            "--demo", "--log",    path->u8string(), "--send",    "*IDN?\\r", "--read-line",
+            "--send", "*IDN?\\r", "--read-line",    "--timeout", "30"};
         if (path == &stamped) args.push_back("--timestamps");
         FakeConsole console;
         ASSERT_EQ(tarnterm::RunProgram(args, console), tarnterm::kExitOk) << console.Err();

@@ -65,10 +65,10 @@ bool ReadMap(Options& o, const Argument& arg) {
         bool cr;
         const char* becomes;
     } kRules[] = {
-        {"icrnl", true, true, "\n"},     {"igncr", true, true, ""},
-        {"inlcr", true, false, "\r"},    {"inlcrlf", true, false, "\r\n"},
-        {"ocrnl", false, true, "\n"},    {"ocrcrlf", false, true, "\r\n"},
-        {"onlcr", false, false, "\r"},   {"onlcrnl", false, false, "\r\n"},
+        {"icrnl", true, true, "\n"},   {"igncr", true, true, ""},
+        {"inlcr", true, false, "\r"},  {"inlcrlf", true, false, "\r\n"},
+        {"ocrnl", false, true, "\n"},  {"ocrcrlf", false, true, "\r\n"},
+        {"onlcr", false, false, "\r"}, {"onlcrnl", false, false, "\r\n"},
     };
     std::string taken[2][2];
     std::size_t from = 0;
@@ -280,8 +280,9 @@ const OptionGroup kOptionGroups[] = {
                              {"absolute", StampKind::kAbsolute},
                              {"delta", StampKind::kDelta}},
                             o.timestamps) ||
-                     arg.Refuse("is not a kind of stamp; use --timestamps, --timestamps=absolute "
-                                "or --timestamps=delta");
+                     arg.Refuse(
+                         "is not a kind of stamp; use --timestamps, --timestamps=absolute "
+                         "or --timestamps=delta");
           }},
      },
      "Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits."},
@@ -480,8 +481,9 @@ bool CheckCombination(const Options& o, std::string& error) {
         return false;
     }
     if (!o.steps.empty() && !(o.map.in.ChangesNothing() && o.map.out.ChangesNothing())) {
-        error = "--map is for the interactive terminal; script steps send and wait for bytes as "
-                "written";
+        error =
+            "--map is for the interactive terminal; script steps send and wait for bytes as "
+            "written";
         return false;
     }
     if (o.reconnect && !o.steps.empty()) {
@@ -595,8 +597,8 @@ bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string
 // `args` with the first port argument that names a profile replaced by
 // the profile's arguments, put first, so that the command line has the
 // last word; `args` itself when none does.
-std::vector<std::string> WithProfile(const std::vector<std::string>& args,
-                                     const Profiles& profiles, std::string& name) {
+std::vector<std::string> WithProfile(const std::vector<std::string>& args, const Profiles& profiles,
+                                     std::string& name) {
     std::size_t at = args.size();
     Options scratch;
     std::string ignored;

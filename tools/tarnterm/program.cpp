@@ -114,8 +114,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     RawMode raw(console, !tour);
     // Only the interactive session, where the console is set up for it,
     // colours by itself.
-    settings.color = ColorWanted(options.color,
-                                 raw.Active() && console.IsTerminal(Stream::kOutput),
+    settings.color = ColorWanted(options.color, raw.Active() && console.IsTerminal(Stream::kOutput),
                                  std::getenv("NO_COLOR"));
     Terminal terminal(port, console, settings, demo);
     if (tour) ShowTourIntro(terminal, port);

@@ -13,14 +13,13 @@ LineStamper::LineStamper(StampKind kind, bool withDate, std::function<Clock::tim
 std::string LineStamper::StampFor(Clock::time_point now) {
     char text[48];
     if (kind_ == StampKind::kDelta) {
-        const double seconds =
-            last_ ? std::chrono::duration<double>(now - *last_).count() : 0.0;
+        const double seconds = last_ ? std::chrono::duration<double>(now - *last_).count() : 0.0;
         std::snprintf(text, sizeof text, "[+%.3f] ", seconds);
     } else {
         std::time_t whole = Clock::to_time_t(now);
-        auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                now - Clock::from_time_t(whole))
-                                .count();
+        auto milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - Clock::from_time_t(whole))
+                .count();
         // A library may round to the nearer second instead of cutting.
         if (milliseconds < 0) {
             --whole;
