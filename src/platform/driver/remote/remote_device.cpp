@@ -132,7 +132,7 @@ bool RemoteDevice::Start() {
         // still passes, escaped, without line settings or modem lines.
         comPort_ = client_.ComPortAgreed();
         if (comPort_) {
-            client_.RequestModemStateMask(kModemLineBits);
+            client_.RequestModemStateMask(0xFF);
             client_.RequestLineStateMask(kLineErrorBits);
             lock.unlock();
             if (!FlushOutgoing(true)) return OpeningFailed();
