@@ -156,6 +156,7 @@ void RemoteDevice::ReadLoop() {
             // A full queue stops the reading, and the server's sends wait
             // in TCP until the application reads.
             Lock lock(mutex_);
+            if (input_.size() >= inputLimit_) ++readerStalls_;
             changed_.wait(lock, [this] { return !Usable() || input_.size() < inputLimit_; });
             if (!Usable()) return;
             // The data bytes of a piece are never more than its bytes, so
@@ -364,6 +365,8 @@ bool RemoteDevice::DriveLine(Line line, WireControl value) {
     // again would only wait again.
     if (!ComPortInForce() || silentLine_[line]) return Fail(ERROR_NOT_SUPPORTED);
     client_.RequestControl(value);
+    const unsigned stallsAtStart = readerStalls_;
+    const bool fullAtStart = input_.size() >= inputLimit_;
     lock.unlock();
     if (!FlushOutgoing(true)) return false;
     lock.lock();
@@ -375,6 +378,11 @@ bool RemoteDevice::DriveLine(Line line, WireControl value) {
                   [&] { return answer().answered; });
     if (!Usable()) return FailUnusable();
     if (!answered) {
+        // While the input queue was full the answer may be waiting unread
+        // behind the data; only silence heard is taken for good.
+        if (fullAtStart || readerStalls_ != stallsAtStart || input_.size() >= inputLimit_) {
+            return Fail(ERROR_SEM_TIMEOUT);
+        }
         silentLine_[line] = true;
         return Fail(ERROR_NOT_SUPPORTED);
     }

@@ -135,6 +135,7 @@ private:
     std::uint8_t lineErrors_ = 0;  // NOTIFY-LINESTATE error bits not yet taken
     std::optional<std::uint8_t> modemState_;
     unsigned modemChanges_ = 0;
+    unsigned readerStalls_ = 0;  // times the reader waited for room in the queue
     bool silentLine_[kLineCount] = {};  // lines that never answered
     bool localXoff_ = false;            // SETXOFF: our sending held
     unsigned receiveAborts_ = 0;        // PURGE_RXABORT ends running reads
