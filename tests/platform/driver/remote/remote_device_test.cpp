@@ -80,6 +80,14 @@ public:
         }
         Flush();
     }
+    // Asks the client to hold back its data (true) or to go on.
+    void Suspend(bool suspend) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            suspend ? server_.Suspend() : server_.Resume();
+        }
+        Flush();
+    }
     // Waits until `count` data bytes have come and returns them all.
     std::string WaitData(std::size_t count) {
         WaitUntil([&] { return Data().size() >= count; });
@@ -341,6 +349,28 @@ TEST(RemoteLines, ALineThatNeverAnswersFailsAndIsNotAskedAgain) {
     const auto rtsOn = static_cast<std::uint32_t>(rem::WireControl::RtsOn);
     ASSERT_TRUE(WaitUntil([&] { return server.Requested(rem::ComCommand::SetControl, rtsOn); }));
     EXPECT_EQ(server.CountRequests(rem::ComCommand::SetControl, dtrOn), 1u);
+}
+
+TEST(RemoteFlowControl, ASuspendedServerHoldsWritesWithinTheirTimeOut) {
+    TestServer server;
+    TTarnSerialPort port;
+    port.SetWriteTotalTimeoutConstant(100);
+    SelectPort(port, server.Url());
+    port.Open();
+    // The server's words arrive in order: once the modem state it sent
+    // after the suspension shows, the suspension has come too.
+    server.Suspend(true);
+    server.NotifyModemState(rem::kModemCts);
+    ASSERT_TRUE(WaitUntil([&] { return port.GetCTS(); }));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.SendString("held"), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(100));
+
+    server.Suspend(false);
+    server.NotifyModemState(0);
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetCTS(); }));
+    EXPECT_EQ(port.SendString("goes"), 4u);
+    EXPECT_EQ(server.WaitData(4), "goes");
 }
 
 TEST(RemoteOpen, ARefusedConnectionSaysSo) {
