@@ -51,19 +51,27 @@ bool Fail(std::uint32_t error) {
 
 WireParity ParityOnWire(std::uint8_t parity) {
     switch (parity) {
-        case ODDPARITY: return WireParity::Odd;
-        case EVENPARITY: return WireParity::Even;
-        case MARKPARITY: return WireParity::Mark;
-        case SPACEPARITY: return WireParity::Space;
-        default: return WireParity::None;
+        case ODDPARITY:
+            return WireParity::Odd;
+        case EVENPARITY:
+            return WireParity::Even;
+        case MARKPARITY:
+            return WireParity::Mark;
+        case SPACEPARITY:
+            return WireParity::Space;
+        default:
+            return WireParity::None;
     }
 }
 
 WireStopSize StopSizeOnWire(std::uint8_t stopBits) {
     switch (stopBits) {
-        case ONE5STOPBITS: return WireStopSize::OneAndHalf;
-        case TWOSTOPBITS: return WireStopSize::Two;
-        default: return WireStopSize::One;
+        case ONE5STOPBITS:
+            return WireStopSize::OneAndHalf;
+        case TWOSTOPBITS:
+            return WireStopSize::Two;
+        default:
+            return WireStopSize::One;
     }
 }
 
@@ -277,8 +285,8 @@ bool RemoteDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
 }
 
 bool RemoteDevice::SetCommState(const DCB& dcb) {
-    if (dcb.DCBlength != sizeof(DCB) || dcb.BaudRate == 0 || dcb.ByteSize < 5 ||
-        dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
+    if (dcb.DCBlength != sizeof(DCB) || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
+        dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     Lock lock(mutex_);
@@ -393,12 +401,18 @@ bool RemoteDevice::DriveLine(Line line, WireControl value) {
 
 bool RemoteDevice::EscapeCommFunction(std::uint32_t function) {
     switch (function) {
-        case SETDTR: return DriveLine(kDtr, WireControl::DtrOn);
-        case CLRDTR: return DriveLine(kDtr, WireControl::DtrOff);
-        case SETRTS: return DriveLine(kRts, WireControl::RtsOn);
-        case CLRRTS: return DriveLine(kRts, WireControl::RtsOff);
-        case SETBREAK: return DriveLine(kBreak, WireControl::BreakOn);
-        case CLRBREAK: return DriveLine(kBreak, WireControl::BreakOff);
+        case SETDTR:
+            return DriveLine(kDtr, WireControl::DtrOn);
+        case CLRDTR:
+            return DriveLine(kDtr, WireControl::DtrOff);
+        case SETRTS:
+            return DriveLine(kRts, WireControl::RtsOn);
+        case CLRRTS:
+            return DriveLine(kRts, WireControl::RtsOff);
+        case SETBREAK:
+            return DriveLine(kBreak, WireControl::BreakOn);
+        case CLRBREAK:
+            return DriveLine(kBreak, WireControl::BreakOff);
         case SETXOFF:
         case SETXON: {
             // As a local driver does, these act on this end's sending only,

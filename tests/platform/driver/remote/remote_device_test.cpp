@@ -2,6 +2,8 @@
 // process on loopback: the bytes both ways, the line settings and modem
 // lines as the protocol carries them, a dropped connection, a refused one,
 // and a server that sends faster than the application reads.
+#include "remote_device.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,12 +16,11 @@
 
 #include "Tarnserialport.h"
 #include "com_port_server.h"
-#include "serialport/component_test_support.h"
 #include "host_exception.h"
 #include "host_socket.h"
 #include "remote_address.h"
-#include "remote_device.h"
 #include "serial_driver.h"
+#include "serialport/component_test_support.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ public:
     ~TestServer() { Drop(); }
 
     std::string Url() const {
-        return std::string(options_.telnet ? "rfc2217" : "socket") + "://127.0.0.1:" +
-               std::to_string(listener_->Port());
+        return std::string(options_.telnet ? "rfc2217" : "socket") +
+               "://127.0.0.1:" + std::to_string(listener_->Port());
     }
 
     // Sends `bytes` as data for the client.
@@ -263,16 +264,15 @@ TEST_P(RemoteConnection, CarriesEveryByteBothWaysUntilTheServerGoes) {
     EXPECT_FALSE(port.IsExistingCommPort(tarn::host::AnsiToUnicode(server.Url())));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Protocols, RemoteConnection,
-    ::testing::Values(Case{true, tarn::test::ReceiveMode::Polling},
-                      Case{true, tarn::test::ReceiveMode::WakeOnData},
-                      Case{false, tarn::test::ReceiveMode::Polling},
-                      Case{false, tarn::test::ReceiveMode::WakeOnData}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        return std::string(info.param.telnet ? "Rfc2217" : "Socket") +
-               tarn::test::ReceiveModeName(info.param.mode);
-    });
+INSTANTIATE_TEST_SUITE_P(Protocols, RemoteConnection,
+                         ::testing::Values(Case{true, tarn::test::ReceiveMode::Polling},
+                                           Case{true, tarn::test::ReceiveMode::WakeOnData},
+                                           Case{false, tarn::test::ReceiveMode::Polling},
+                                           Case{false, tarn::test::ReceiveMode::WakeOnData}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.telnet ? "Rfc2217" : "Socket") +
+                                    tarn::test::ReceiveModeName(info.param.mode);
+                         });
 
 TEST(RemoteLineSettings, ArriveAsRequestsAndAnotherRateInForceIsARefusal) {
     {
@@ -288,9 +288,12 @@ TEST(RemoteLineSettings, ArriveAsRequestsAndAnotherRateInForceIsARefusal) {
         using C = rem::ComCommand;
         EXPECT_TRUE(server.Requested(C::SetBaudRate, 19200));
         EXPECT_TRUE(server.Requested(C::SetDataSize, 7));
-        EXPECT_TRUE(server.Requested(C::SetParity, static_cast<std::uint32_t>(rem::WireParity::Even)));
-        EXPECT_TRUE(server.Requested(C::SetStopSize, static_cast<std::uint32_t>(rem::WireStopSize::Two)));
-        EXPECT_TRUE(server.Requested(C::SetControl, static_cast<std::uint32_t>(rem::WireControl::FlowHardware)));
+        EXPECT_TRUE(
+            server.Requested(C::SetParity, static_cast<std::uint32_t>(rem::WireParity::Even)));
+        EXPECT_TRUE(
+            server.Requested(C::SetStopSize, static_cast<std::uint32_t>(rem::WireStopSize::Two)));
+        EXPECT_TRUE(server.Requested(C::SetControl,
+                                     static_cast<std::uint32_t>(rem::WireControl::FlowHardware)));
         EXPECT_TRUE(server.Requested(C::SetModemStateMask, 0xFF));
     }
     TestServer server({true, true, 9600});
@@ -312,7 +315,8 @@ TEST(RemoteLines, DrivenWhenAnsweredAndModemStateComesFromTheServer) {
     TestServer server;
     TTarnSerialPort port;
     std::vector<TLineStatusSet> changes;
-    port.SetOnLineStatusChange([&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines); });
+    port.SetOnLineStatusChange(
+        [&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines); });
     SelectPort(port, server.Url());
     port.Open();
     EXPECT_TRUE(port.SetDTR(true));
@@ -387,9 +391,9 @@ TEST(RemoteOpen, ARefusedConnectionSaysSo) {
     } catch (const ETarnSerialPortException& e) {
         // The system's own text: "Connection refused." on POSIX systems
         // (host_socket_posix_test.cpp), Windows words it otherwise.
-        EXPECT_EQ(tarn::host::UnicodeToAnsi(e.Message()),
-                  "Cannot connect to " + url + ". " +
-                      tarn::host::SystemErrorText(drv::WSAECONNREFUSED));
+        EXPECT_EQ(
+            tarn::host::UnicodeToAnsi(e.Message()),
+            "Cannot connect to " + url + ". " + tarn::host::SystemErrorText(drv::WSAECONNREFUSED));
     }
 }
 
