@@ -97,9 +97,7 @@ void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line) {
 }
 
 bool ModemLinesKnown(TTarnSerialPort& port) {
-    if (port.IsConnected() == spNone) return false;
-    tarn::host::SetLastError(tarn::host::ERROR_SUCCESS);
-    return port.GetCTS() || tarn::host::GetLastError() == tarn::host::ERROR_SUCCESS;
+    return port.IsConnected() != spNone && port.ModemLinesReadable();
 }
 
 std::string LastDriverError() { return tarn::host::SystemErrorText(tarn::host::GetLastError()); }

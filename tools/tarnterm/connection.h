@@ -28,9 +28,9 @@ void SetLineRate(TTarnSerialPort& port, std::int32_t baud);
 
 // Whether the open port reports its modem lines. A port without them (a
 // pseudo-terminal, a network or virtual link, some adapters) refuses to
-// read them, and the component then answers "off" for each; that refusal
-// shows only in the calling thread's last error. The one place that
-// decides, for every line the terminal shows. Main thread.
+// read them, and the component then answers "off" for each, which its
+// ModemLinesReadable tells apart. The one place that decides, for every
+// line the terminal shows. Main thread.
 bool ModemLinesKnown(TTarnSerialPort& port);
 
 // Why the last call on the port on this thread failed, in the driver's
