@@ -12,6 +12,7 @@
 #include "Tarnserialport.h"
 #include "demo_instrument.h"
 #include "demo_server.h"
+#include "connection.h"
 #include "exit_status.h"
 #include "fake_console.h"
 #include "host_socket.h"
@@ -71,7 +72,9 @@ TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
 
         // Served already: a second client is turned away.
         Client second(UrlOf(*server));
-        EXPECT_THROW(second.port.Open(), ETarnSerialPortException);
+        const tarnterm::OpenOutcome turnedAway =
+            tarnterm::OpenPort(second.port, UrlOf(*server), tarnterm::LineSettings());
+        EXPECT_EQ(turnedAway.status, tarnterm::kExitPortBusy) << turnedAway.message;
         EXPECT_TRUE(server->Serving());
     }
     // The first has gone: the next one is served, by an instrument fresh
@@ -135,14 +138,21 @@ TEST(DemoServer, AppliesTheSettingsAndAnswersWithThoseInForce) {
     EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
 }
 
-TEST(DemoServer, ServeSaysWhereOrWhyNot) {
-    const auto taken = tarn::host::ListenTcp("127.0.0.1", 0);
+TEST(DemoServer, ServingSaysWhereAndAPortInUseOrSilentSaysWhyNot) {
+    auto taken = tarn::host::ListenTcp("127.0.0.1", 0);
     ASSERT_TRUE(taken);
     const std::string where = "127.0.0.1:" + std::to_string(taken->Port());
     tarn::test::FakeConsole busy(true);
     EXPECT_EQ(tarnterm::RunProgram({"--demo", "--serve", where}, busy), tarnterm::kExitPortBusy);
     EXPECT_EQ(busy.Err(), "tarnterm: " + where +
                               " is in use; serve on another port, or on 0 for any free one\n");
+    // Where nothing listens, a remote port is one that is not there (yet).
+    taken.reset();
+    tarn::test::FakeConsole refused;
+    EXPECT_EQ(tarnterm::RunProgram({"rfc2217://" + where, "--send", "x"}, refused),
+              tarnterm::kExitNoSuchPort);
+    EXPECT_EQ(refused.Err().rfind("tarnterm: rfc2217://" + where + " does not answer (", 0), 0u)
+        << refused.Err();
 
     // Ctrl-C typed once the line is there ends it.
     tarn::test::FakeConsole console(true);
