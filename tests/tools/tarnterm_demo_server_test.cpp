@@ -48,9 +48,10 @@ struct Client {
         return WaitUntil([&] { return lines == expected; });
     }
 
-    TTarnSerialPort port;
+    // Before the port, which may still deliver events as it goes.
     std::string received;
     TLineStatusSet lines;
+    TTarnSerialPort port;
 };
 
 TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
