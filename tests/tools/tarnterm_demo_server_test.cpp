@@ -10,9 +10,9 @@
 #include <string>
 
 #include "Tarnserialport.h"
+#include "connection.h"
 #include "demo_instrument.h"
 #include "demo_server.h"
-#include "connection.h"
 #include "exit_status.h"
 #include "fake_console.h"
 #include "host_socket.h"

@@ -280,8 +280,8 @@ bool DemoSession::WriteToPort(const std::string& data) {
     while (done < data.size()) {
         if (stop_) return false;
         std::uint32_t written = 0;
-        if (!drv::WriteFile(port_, data.data() + done, static_cast<std::uint32_t>(data.size() - done),
-                            &written)) {
+        if (!drv::WriteFile(port_, data.data() + done,
+                            static_cast<std::uint32_t>(data.size() - done), &written)) {
             return false;
         }
         done += written;

@@ -269,7 +269,8 @@ const OptionGroup kOptionGroups[] = {
               // The port after the last colon, so that an IPv6 address
               // may go with or without its brackets.
               const std::size_t colon = arg.value.rfind(':');
-              std::string host = colon == std::string::npos ? o.serveHost : arg.value.substr(0, colon);
+              std::string host =
+                  colon == std::string::npos ? o.serveHost : arg.value.substr(0, colon);
               const std::string port =
                   colon == std::string::npos ? arg.value : arg.value.substr(colon + 1);
               if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
