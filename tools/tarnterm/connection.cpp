@@ -57,6 +57,38 @@ bool IsFolder(const std::string& name) {
            std::filesystem::is_directory(std::filesystem::u8path(name), error);
 }
 
+// A port on another machine: rfc2217://HOST:PORT or socket://HOST:PORT.
+bool IsRemoteName(const std::string& name) { return name.find("://") != std::string::npos; }
+
+// Why a port on another machine did not open, when the connection says it:
+// nothing answered (which --reconnect waits out, as a port not there yet),
+// or the server closed the connection at once.
+std::optional<OpenOutcome> ExplainRemoteFailure(const std::string& name,
+                                                const std::string& componentMessage) {
+    namespace errors = tarn::host::system_errors;
+    for (const std::uint32_t code : {errors::WSAECONNREFUSED, errors::WSAETIMEDOUT,
+                                     errors::WSAEHOSTUNREACH, errors::WSAENETUNREACH,
+                                     errors::WSAHOST_NOT_FOUND, errors::WSATRY_AGAIN}) {
+        if (MessageIsFor(componentMessage, code)) {
+            return OpenOutcome{kExitNoSuchPort,
+                               name + " does not answer (" +
+                                   tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(code)) +
+                                   "); check that its server runs and the host and port, or "
+                                   "wait for it with --reconnect"};
+        }
+    }
+    for (const std::uint32_t code :
+         {errors::WSAEDISCON, errors::WSAECONNRESET, errors::ERROR_BAD_COMMAND}) {
+        if (MessageIsFor(componentMessage, code)) {
+            return OpenOutcome{kExitPortBusy,
+                               name +
+                                   " closed the connection as it opened; its server may be "
+                                   "serving another client, or its port may be unavailable"};
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 void SelectPort(TTarnSerialPort& port, const std::string& name) {
@@ -115,6 +147,11 @@ bool PortIsPresent(const std::string& name) {
 
 OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
                                const LineSettings& line) {
+    if (IsRemoteName(name)) {
+        if (std::optional<OpenOutcome> remote = ExplainRemoteFailure(name, componentMessage)) {
+            return *remote;
+        }
+    }
     OpenOutcome out;
     const bool notFound = MessageIsFor(componentMessage, kErrorFileNotFound) ||
                           MessageIsFor(componentMessage, kErrorPathNotFound);

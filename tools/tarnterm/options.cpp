@@ -340,6 +340,40 @@ const OptionGroup kOptionGroups[] = {
               o.demo = true;
               return true;
           }},
+         {nullptr, "--remote", nullptr, nullptr,
+          "with --demo: serve the instrument on 127.0.0.1 and\n"
+          "connect to it as rfc2217://127.0.0.1:PORT, as to a\n"
+          "port on another machine",
+          [](Options& o, const Argument&) {
+              o.remote = true;
+              return true;
+          }},
+         {nullptr, "--serve", "[HOST:]PORT", "4000",
+          "with --demo: serve the instrument over the network\n"
+          "(RFC 2217) on PORT (0: any free one) of HOST\n"
+          "(default 127.0.0.1; 0.0.0.0 for other machines),\n"
+          "without a terminal, until Ctrl-C",
+          [](Options& o, const Argument& arg) {
+              // The port after the last colon, so that an IPv6 address
+              // may go with or without its brackets.
+              const std::size_t colon = arg.value.rfind(':');
+              std::string host =
+                  colon == std::string::npos ? o.serveHost : arg.value.substr(0, colon);
+              const std::string port =
+                  colon == std::string::npos ? arg.value : arg.value.substr(colon + 1);
+              if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+                  host = host.substr(1, host.size() - 2);
+              }
+              if (host.empty() || !AllDigits(port) || std::atol(port.c_str()) > 65535) {
+                  return arg.Refuse(
+                      "is not a port to serve on; give PORT or HOST:PORT, such as 4000 or "
+                      "127.0.0.1:4000");
+              }
+              o.serve = true;
+              o.serveHost = host;
+              o.servePort = static_cast<std::uint16_t>(std::atol(port.c_str()));
+              return true;
+          }},
          {"-l", "--list", nullptr, nullptr, "list the ports present with their identifiers",
           [](Options& o, const Argument&) {
               o.mode = Mode::kList;
@@ -456,6 +490,19 @@ bool CheckCombination(const Options& o, std::string& error) {
             return false;
         }
         return true;
+    }
+    if ((o.remote || o.serve) && !o.demo) {
+        error = o.serve ? "--serve offers the demo instrument to other programs; add --demo: "
+                          "tarnterm --demo --serve 4000"
+                        : "--remote reaches the demo instrument over the network; add --demo: "
+                          "tarnterm --demo --remote";
+        return false;
+    }
+    if (o.serve && (o.remote || !o.steps.empty())) {
+        error =
+            "--serve runs no terminal and no script; leave out --remote and the steps, and "
+            "connect another tarnterm to the port it serves";
+        return false;
     }
     if (o.demo && !o.port.empty()) {
         error =
@@ -711,12 +758,14 @@ std::string UsageText() {
        tarnterm PORT STEP... [options]      script: send, wait, read, then exit
        tarnterm PROFILE [STEP...] [options] a profile of the configuration file
        tarnterm --demo [STEP...] [options]  the same on a simulated instrument
+       tarnterm --demo --serve [HOST:]PORT  the instrument for other programs
        tarnterm --list [--json]             the serial ports present
        tarnterm --watch                     ports as they come and go
 
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0 or
 /dev/serial/by-id/..., or usb:VID:PID[:SERIAL] for the first port whose USB
-ids (in hexadecimal) and serial number match.
+ids (in hexadecimal) and serial number match, or rfc2217://HOST:PORT for a
+port on another machine.
 
 PROFILE is a [heading] of the configuration file, tarnterm/config in
 $XDG_CONFIG_HOME, %APPDATA% or ~/.config, under which each line is an option

@@ -68,6 +68,13 @@ struct Options {
     std::string profile;
     bool json = false;
     bool demo = false;
+    // --remote: the demo reached through a server of its own on loopback.
+    bool remote = false;
+    // --serve: the demo served on serveHost:servePort (0: any free port),
+    // without a terminal.
+    bool serve = false;
+    std::string serveHost = "127.0.0.1";
+    std::uint16_t servePort = 0;
     std::string port;
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;

@@ -10,9 +10,12 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "demo_instrument.h"
+#include "demo_server.h"
 #include "demo_tour.h"
 #include "exit_status.h"
 #include "host_strings.h"
+#include "host_synchronize.h"
+#include "host_system_error.h"
 #include "options.h"
 #include "script.h"
 #include "stamps.h"
@@ -30,6 +33,62 @@ constexpr std::chrono::milliseconds kDemoReadingPeriod{1000};
 int Fail(Console& console, int status, const std::string& message) {
     console.Write(Stream::kError, "tarnterm: " + message + "\n");
     return status;
+}
+
+constexpr char kCtrlC = '\x03';
+
+// "HOST:PORT", an IPv6 address in brackets.
+std::string HostAndPort(const std::string& host, std::uint16_t port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// Starts serving the demo instrument, or says why it cannot: `status` is
+// then the exit status.
+std::unique_ptr<DemoServer> ServeInstrument(const DemoInstrument& demo, const std::string& host,
+                                            std::uint16_t port, Console& console, int& status) {
+    std::unique_ptr<DemoServer> server = DemoServer::Start(demo.PortName(), host, port);
+    if (server) return server;
+    namespace errors = tarn::host::system_errors;
+    const std::uint32_t error = tarn::host::GetLastError();
+    const std::string where = HostAndPort(host, port);
+    if (error == errors::WSAEADDRINUSE) {
+        status = Fail(console, kExitPortBusy,
+                      where + " is in use; serve on another port, or on 0 for any free one");
+    } else if (error == errors::WSAEACCES) {
+        status = Fail(console, kExitPortBusy,
+                      "may not serve on " + where +
+                          "; ports below 1024 need administrator rights, so choose another");
+    } else {
+        status = Fail(console, kExitOpenFailed,
+                      "cannot serve on " + where + ": " + tarn::host::SystemErrorText(error) +
+                          " Give an address of this machine, such as 127.0.0.1 or 0.0.0.0.");
+    }
+    return nullptr;
+}
+
+// --demo --serve: the instrument for other programs, until Ctrl-C (or,
+// without a terminal, until the process is stopped).
+int ServeDemo(const Options& options, Console& console) {
+    DemoInstrument demo(DemoInstrument::kDefaultPortName, kDemoReadingPeriod);
+    int status = kExitOk;
+    const std::unique_ptr<DemoServer> server =
+        ServeInstrument(demo, options.serveHost, options.servePort, console, status);
+    if (!server) return status;
+    console.Write(Stream::kOutput, "serving the demo instrument on rfc2217://" +
+                                       HostAndPort(options.serveHost, server->Port()) +
+                                       "; Ctrl-C ends\n");
+    if (console.EnterRawMode()) {
+        // In raw mode Ctrl-C is a key.
+        std::string typed;
+        while (typed.find(kCtrlC) == std::string::npos && console.ReadKeys(typed, 1000)) {
+        }
+        console.RestoreMode();
+    } else {
+        // Nothing to read: a stop signal ends the program as it would any.
+        for (;;) tarn::host::CheckSynchronize(1000);
+    }
+    return kExitOk;
 }
 
 // Raw mode for as long as the terminal runs, and the previous mode back on
@@ -187,12 +246,22 @@ int ConnectAndRun(const Options& options, Console& console) {
     }
     const bool script = !options.steps.empty();
     std::unique_ptr<DemoInstrument> demo;
+    std::unique_ptr<DemoServer> server;
     std::string portName;
     if (options.demo) {
         const bool tour = !script && !console.IsTerminal(Stream::kInput);
         demo = std::make_unique<DemoInstrument>(DemoInstrument::kDefaultPortName,
                                                 tour ? kTourReadingPeriod : kDemoReadingPeriod);
         portName = demo->PortName();
+        if (options.remote) {
+            // The terminal reaches the instrument through the network, as
+            // it would a port on another machine.
+            const std::string loopback = "127.0.0.1";
+            int status = kExitOk;
+            server = ServeInstrument(*demo, loopback, 0, console, status);
+            if (!server) return status;
+            portName = "rfc2217://" + HostAndPort(loopback, server->Port());
+        }
     } else if (const int status = PortNameToOpen(options, portName, error); status != kExitOk) {
         return Fail(console, status, error);
     }
@@ -245,6 +314,7 @@ int RunProgram(const std::vector<std::string>& args, Console& console,
         case Mode::kConnect:
             break;
     }
+    if (options.serve) return ServeDemo(options, console);
     return ConnectAndRun(options, console);
 }
 

@@ -135,7 +135,11 @@ bool RemoteDevice::Start() {
         Lock lock(mutex_);
         WaitUntil(lock, Clock::now() + std::chrono::milliseconds(kNegotiationTimeoutMs),
                   [this] { return client_.ComPortAgreed() || client_.ComPortRefused(); });
-        if (!Usable()) return OpeningFailed();
+        if (!Usable()) {
+            // OpeningFailed takes the lock itself.
+            lock.unlock();
+            return OpeningFailed();
+        }
         // A server that never answered is served as plain Telnet: the data
         // still passes, escaped, without line settings or modem lines.
         comPort_ = client_.ComPortAgreed();

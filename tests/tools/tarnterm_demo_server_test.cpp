@@ -1,0 +1,167 @@
+// The demo server in-process: the component opens rfc2217://127.0.0.1:N
+// that the server offers for the demo instrument or a virtual port, and
+// sees the instrument's answers and lines, its settings applied and
+// answered, one client at a time, and an unplugged instrument as a port
+// that went away.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "Tarnserialport.h"
+#include "connection.h"
+#include "demo_instrument.h"
+#include "demo_server.h"
+#include "exit_status.h"
+#include "fake_console.h"
+#include "host_socket.h"
+#include "program.h"
+#include "serial_driver.h"
+#include "serialport/component_test_support.h"
+#include "virtual_port.h"
+
+namespace {
+
+namespace drv = tarn::driver;
+using namespace std::chrono_literals;
+using tarn::test::WaitUntil;
+
+std::string UrlOf(const tarnterm::DemoServer& server) {
+    return "rfc2217://127.0.0.1:" + std::to_string(server.Port());
+}
+
+// A component on the server's port, with what it received and the modem
+// lines as last reported.
+struct Client {
+    explicit Client(const std::string& url) {
+        port.SetOnReceive([this](TTarnSerialPort*, std::string bytes) { received += bytes; });
+        port.SetOnLineStatusChange([this](TTarnSerialPort*, TLineStatusSet now) { lines = now; });
+        tarn::test::SelectPort(port, url);
+    }
+    bool Answers(const std::string& command, const std::string& expected) {
+        received.clear();
+        port.SendChars(command);
+        return WaitUntil([&] { return received.find(expected) != std::string::npos; });
+    }
+    bool LinesAre(TLineStatusSet expected) {
+        return WaitUntil([&] { return lines == expected; });
+    }
+
+    // Before the port, which may still deliver events as it goes.
+    std::string received;
+    TLineStatusSet lines;
+    TTarnSerialPort port;
+};
+
+TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
+    tarnterm::DemoInstrument instrument("TTDEMOSRV1", 10ms);
+    const auto server = tarnterm::DemoServer::Start(instrument.PortName(), "127.0.0.1", 0);
+    ASSERT_TRUE(server);
+    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+    {
+        Client first(UrlOf(*server));
+        first.port.Open();
+        ASSERT_EQ(first.port.IsConnected(), spCustom);
+        // The lines are told at the start: the instrument's answer to DTR
+        // and RTS, which the opening raised.
+        EXPECT_TRUE(first.LinesAre({lsCTS, lsDSR}));
+        EXPECT_TRUE(first.Answers("*IDN?\r", identity));
+        EXPECT_TRUE(first.port.SetDTR(false));
+        EXPECT_TRUE(first.LinesAre({lsCTS}));
+        EXPECT_FALSE(first.port.GetDSR());
+
+        // Served already: a second client is turned away.
+        Client second(UrlOf(*server));
+        const tarnterm::OpenOutcome turnedAway =
+            tarnterm::OpenPort(second.port, UrlOf(*server), tarnterm::LineSettings());
+        EXPECT_EQ(turnedAway.status, tarnterm::kExitPortBusy) << turnedAway.message;
+        EXPECT_TRUE(server->Serving());
+    }
+    // The first has gone: the next one is served, by an instrument fresh
+    // from power-up.
+    ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); }));
+    Client next(UrlOf(*server));
+    next.port.Open();
+    EXPECT_TRUE(next.LinesAre({lsCTS, lsDSR}));
+    EXPECT_TRUE(next.Answers("STREAM ON\r", " C\r\n"));
+    EXPECT_TRUE(next.LinesAre({lsCTS, lsDSR, lsDCD}));
+
+    instrument.Unplug();
+    EXPECT_TRUE(WaitUntil([&] { return next.port.IsConnected() == spNone; }));
+    EXPECT_TRUE(next.port.GetIsFaulted());
+    ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); }));
+    EXPECT_THROW(next.port.Open(), ETarnSerialPortException);
+    instrument.Plug();
+    next.port.Open();
+    EXPECT_TRUE(next.Answers("*IDN?\r", identity));
+}
+
+TEST(DemoServer, AppliesTheSettingsAndAnswersWithThoseInForce) {
+    drv::VirtualPort device("TTDEMOSRV2");
+    const auto server = tarnterm::DemoServer::Start(device.Name(), "127.0.0.1", 0);
+    ASSERT_TRUE(server);
+    Client client(UrlOf(*server));
+    client.port.SetBaudRate(br019200);
+    client.port.SetDataWidth(dw7Bits);
+    client.port.SetParity(pbEven);
+    client.port.SetStopBits(sb2Bits);
+    client.port.Open();
+    ASSERT_EQ(client.port.IsConnected(), spCustom);
+    drv::DCB applied = device.AppliedStates().back();
+    EXPECT_EQ(applied.BaudRate, 19200u);
+    EXPECT_EQ(applied.ByteSize, 7);
+    EXPECT_EQ(applied.Parity, drv::EVENPARITY);
+    EXPECT_EQ(applied.StopBits, drv::TWOSTOPBITS);
+
+    EXPECT_TRUE(client.port.SetBreak(true));
+    EXPECT_TRUE(device.BreakOn());
+    EXPECT_TRUE(client.port.SetRTS(false));
+    EXPECT_FALSE(device.Rts());
+    EXPECT_TRUE(device.Dtr());
+    // Data both ways, every byte value.
+    std::string every;
+    for (int i = 0; i < 256; ++i) every += static_cast<char>(i);
+    EXPECT_EQ(client.port.SendData(every.data(), 256), 256u);
+    EXPECT_EQ(device.WaitWritten(256, tarn::test::kEventLimit), every);
+    device.Inject(every);
+    EXPECT_TRUE(WaitUntil([&] { return client.received == every; }));
+
+    // The component clears the input before a new rate, which purges the
+    // port too; the rate is applied, and a refused one is answered with the
+    // rate in force, which the component takes for a refusal.
+    client.port.SetBaudRate(br057600);
+    EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
+    EXPECT_NE(device.Purges().back() & drv::PURGE_RXCLEAR, 0u);
+    device.RefuseNextCommState();
+    client.port.SetBaudRate(br009600);
+    EXPECT_EQ(client.port.IsConnected(), spNone);
+    EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
+}
+
+TEST(DemoServer, ServingSaysWhereAndAPortInUseOrSilentSaysWhyNot) {
+    auto taken = tarn::host::ListenTcp("127.0.0.1", 0);
+    ASSERT_TRUE(taken);
+    const std::string where = "127.0.0.1:" + std::to_string(taken->Port());
+    tarn::test::FakeConsole busy(true);
+    EXPECT_EQ(tarnterm::RunProgram({"--demo", "--serve", where}, busy), tarnterm::kExitPortBusy);
+    EXPECT_EQ(busy.Err(), "tarnterm: " + where +
+                              " is in use; serve on another port, or on 0 for any free one\n");
+    // Where nothing listens, a remote port is one that is not there (yet).
+    taken.reset();
+    tarn::test::FakeConsole refused;
+    EXPECT_EQ(tarnterm::RunProgram({"rfc2217://" + where, "--send", "x"}, refused),
+              tarnterm::kExitNoSuchPort);
+    EXPECT_EQ(refused.Err().rfind("tarnterm: rfc2217://" + where + " does not answer (", 0), 0u)
+        << refused.Err();
+
+    // Ctrl-C typed once the line is there ends it.
+    tarn::test::FakeConsole console(true);
+    console.TypeAfter("; Ctrl-C ends\n", "\x03");
+    EXPECT_EQ(tarnterm::RunProgram({"--demo", "--serve", "0"}, console), tarnterm::kExitOk);
+    EXPECT_FALSE(console.GaveUp());
+    EXPECT_EQ(console.Out().rfind("serving the demo instrument on rfc2217://127.0.0.1:", 0), 0u)
+        << console.Out();
+}
+
+}  // namespace
