@@ -276,6 +276,11 @@ public:
     bool GetDSR();
     bool GetRING();
     bool GetDCD();
+    // True while a port is open whose driver can read the modem lines now.
+    // A port that cannot (a remote port whose server does not report them)
+    // reads all four lines as off; this tells such lines from lines that are
+    // off. Any thread.
+    bool ModemLinesReadable();
 
 private:
     friend class TTarnSerialPortTestAccess;

@@ -26,6 +26,17 @@ bool TTarnSerialPort::GetDSR() { return LineStatusOf(d->PortHandle()).Contains(l
 bool TTarnSerialPort::GetRING() { return LineStatusOf(d->PortHandle()).Contains(lsRING); }
 bool TTarnSerialPort::GetDCD() { return LineStatusOf(d->PortHandle()).Contains(lsDCD); }
 
+bool TTarnSerialPort::ModemLinesReadable() {
+    const HANDLE handle = d->PortHandle();
+    if (handle == drv::INVALID_HANDLE_VALUE) return false;
+    std::uint32_t status = 0;
+    try {
+        return drv::GetCommModemStatus(handle, &status);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool TTarnSerialPortPrivate::Escape(std::uint32_t function) {
     const HANDLE handle = PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return false;

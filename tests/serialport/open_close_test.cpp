@@ -200,6 +200,7 @@ TEST(OpenClose, ControlOperationsNeedAnOpenPort) {
     EXPECT_FALSE(port.GetDSR());
     EXPECT_FALSE(port.GetRING());
     EXPECT_FALSE(port.GetDCD());
+    EXPECT_FALSE(port.ModemLinesReadable());
     EXPECT_FALSE(port.SetBreak(true));
     EXPECT_FALSE(port.SetDTR(true));
     EXPECT_FALSE(port.SetRTS(true));
@@ -218,6 +219,7 @@ TEST(OpenClose, ModemLinesAndControlOnAnOpenPort) {
     EXPECT_TRUE(port.GetDSR());
     EXPECT_FALSE(port.GetRING());
     EXPECT_FALSE(port.GetDCD());
+    EXPECT_TRUE(port.ModemLinesReadable());
     EXPECT_TRUE(port.SetDTR(false));
     EXPECT_TRUE(port.SetRTS(false));
     EXPECT_TRUE(port.SetBreak(true));

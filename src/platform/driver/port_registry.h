@@ -2,7 +2,8 @@
 // registry; elsewhere the one key that the component reads,
 // HARDWARE\DEVICEMAP\SERIALCOMM under HKEY_LOCAL_MACHINE, is made up from
 // the serial devices present (port_registry_linux.cpp). In every build the
-// virtual ports that exist are added to that key's values.
+// virtual ports that exist, and the remote ports open with their connection
+// alive, are added to that key's values.
 #pragma once
 
 #include <string>
@@ -36,6 +37,9 @@ bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<Regist
 // cheaply, which is always so on Windows, where only reading the key tells
 // (and tells also of values that are not strings). Safe on any thread.
 std::vector<std::u16string> ListedPortsNamed(const std::u16string& name);
+// The backend's own part of ListedPortsNamed, without the remote ports
+// (port_registry_win32.cpp, port_registry_linux.cpp).
+std::vector<std::u16string> ListedOsPortsNamed(const std::u16string& name);
 
 // True when `path` names the port list key, compared without regard to case
 // and to a leading backslash, as the registry itself does.

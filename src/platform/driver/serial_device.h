@@ -55,4 +55,11 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path);
 // without touching the last error (virtual_port.cpp).
 std::shared_ptr<SerialDevice> OpenVirtualDevice(const std::string& path, bool& isVirtual);
 
+// Opens a port on another machine when `path` names one by an address,
+// "\\.\rfc2217://HOST:PORT" or "\\.\socket://HOST:PORT"; `isRemote` is
+// then true, also when the opening fails (with the last error set, and
+// ERROR_INVALID_NAME for any other name of the shape "SCHEME://..."). Null
+// without touching the last error otherwise (remote/remote_device.cpp).
+std::shared_ptr<SerialDevice> OpenRemoteDevice(const std::string& path, bool& isRemote);
+
 }  // namespace tarn::driver

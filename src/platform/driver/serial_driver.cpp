@@ -76,11 +76,14 @@ HANDLE CreateFileA(const std::string& path) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
+    // An address names a port on another machine, never one of this system.
+    bool isRemote = false;
+    std::shared_ptr<SerialDevice> device = OpenRemoteDevice(path, isRemote);
     bool isVirtual = false;
-    std::shared_ptr<SerialDevice> device = OpenVirtualDevice(path, isVirtual);
+    if (!isRemote) device = OpenVirtualDevice(path, isVirtual);
     // A virtual port takes precedence over a device of the system with the
     // same name, also when the virtual one refuses to open.
-    if (!isVirtual) device = OpenOsDevice(path);
+    if (!isRemote && !isVirtual) device = OpenOsDevice(path);
     if (!device) return INVALID_HANDLE_VALUE;
     return Handles().Add(std::move(device));
 }

@@ -3,10 +3,12 @@
 // The shapes are those of the Win32 communications API (a pointer-sized
 // handle whose invalid value has all bits set, the 28-byte device control
 // block, COMMTIMEOUTS, COMSTAT, the escape and purge codes, a per-thread
-// last-error code). Behind the seam stand three backends: virtual ports (in
-// every build), and the operating system's ports, reached through kernel32
-// on Windows and through termios elsewhere. Which OS backend is present is
-// decided by the build; whether a name is virtual is decided at open time.
+// last-error code). Behind the seam stand the backends: virtual ports and
+// ports on other machines (remote/, names "rfc2217://HOST:PORT" and
+// "socket://HOST:PORT") in every build, and the operating system's ports,
+// reached through kernel32 on Windows and through termios elsewhere. Which
+// OS backend is present is decided by the build; whether a name is virtual
+// or remote is decided at open time.
 //
 // Every function here may be called from any thread. A handle stays usable by
 // a call that is already running on it even while another thread closes it:

@@ -36,6 +36,28 @@ inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr std::uint32_t ERROR_DEVICE_REMOVED = 1617;
 
+// Windows Sockets errors, which the TCP connections report on every system.
+inline constexpr std::uint32_t WSAEACCES = 10013;
+inline constexpr std::uint32_t WSAEINVAL = 10022;
+inline constexpr std::uint32_t WSAEMFILE = 10024;
+inline constexpr std::uint32_t WSAEAFNOSUPPORT = 10047;
+inline constexpr std::uint32_t WSAEADDRINUSE = 10048;
+inline constexpr std::uint32_t WSAEADDRNOTAVAIL = 10049;
+inline constexpr std::uint32_t WSAENETDOWN = 10050;
+inline constexpr std::uint32_t WSAENETUNREACH = 10051;
+inline constexpr std::uint32_t WSAECONNABORTED = 10053;
+inline constexpr std::uint32_t WSAECONNRESET = 10054;
+inline constexpr std::uint32_t WSAENOBUFS = 10055;
+inline constexpr std::uint32_t WSAENOTCONN = 10057;
+inline constexpr std::uint32_t WSAESHUTDOWN = 10058;
+inline constexpr std::uint32_t WSAETIMEDOUT = 10060;
+inline constexpr std::uint32_t WSAECONNREFUSED = 10061;
+inline constexpr std::uint32_t WSAEHOSTUNREACH = 10065;
+inline constexpr std::uint32_t WSAEDISCON = 10101;
+inline constexpr std::uint32_t WSAHOST_NOT_FOUND = 11001;
+inline constexpr std::uint32_t WSATRY_AGAIN = 11002;
+inline constexpr std::uint32_t WSANO_RECOVERY = 11003;
+
 }  // namespace system_errors
 
 // The calling thread's last error code, as Win32 keeps it.

@@ -1,6 +1,8 @@
 // The system's texts for the error codes that this library reports,
 // worded as Windows words them, so that messages read alike on every
-// platform.
+// platform. The network errors are the exception: Windows words them in
+// long sentences, and here they read as the sockets of this system word
+// them.
 #include <cstdio>
 #include <string>
 
@@ -53,6 +55,46 @@ const char* KnownText(std::uint32_t code) {
             return "The device is not connected.";
         case ERROR_DEVICE_REMOVED:
             return "The device has been removed.";
+        case WSAEACCES:
+            return "Permission denied.";
+        case WSAEINVAL:
+            return "Invalid argument.";
+        case WSAEMFILE:
+            return "Too many open files.";
+        case WSAEAFNOSUPPORT:
+            return "Address family not supported by protocol.";
+        case WSAEADDRINUSE:
+            return "Address already in use.";
+        case WSAEADDRNOTAVAIL:
+            return "Cannot assign requested address.";
+        case WSAENETDOWN:
+            return "Network is down.";
+        case WSAENETUNREACH:
+            return "Network is unreachable.";
+        case WSAECONNABORTED:
+            return "Software caused connection abort.";
+        case WSAECONNRESET:
+            return "Connection reset by peer.";
+        case WSAENOBUFS:
+            return "No buffer space available.";
+        case WSAENOTCONN:
+            return "Socket is not connected.";
+        case WSAESHUTDOWN:
+            return "Cannot send after socket shutdown.";
+        case WSAETIMEDOUT:
+            return "Connection timed out.";
+        case WSAECONNREFUSED:
+            return "Connection refused.";
+        case WSAEHOSTUNREACH:
+            return "No route to host.";
+        case WSAEDISCON:
+            return "Connection closed by the peer.";
+        case WSAHOST_NOT_FOUND:
+            return "No such host is known.";
+        case WSATRY_AGAIN:
+            return "Temporary failure in name resolution.";
+        case WSANO_RECOVERY:
+            return "Non-recoverable failure in name resolution.";
         default:
             return nullptr;
     }

@@ -52,7 +52,7 @@ std::string UartForComName(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::u16string> ListedPortsNamed(const std::u16string& name) {
+std::vector<std::u16string> ListedOsPortsNamed(const std::u16string& name) {
     std::string bytes;
     for (char16_t c : name) {
         if (c > 0x7F) return {};  // no device is named so

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <optional>
 
-#include "read_deadlines_linux.h"
+#include "read_deadlines.h"
 #include "system_calls_linux.h"
 
 namespace tarn::driver {

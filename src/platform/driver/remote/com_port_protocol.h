@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "telnet_session.h"
 
 namespace tarn::driver::remote {
 
@@ -165,10 +168,27 @@ public:
     bool SendingSuspended() const;
 
 private:
-    // Implementation state: the parser's state, the bounded sub-negotiation
-    // buffer, the option states, the answers and the outgoing bytes.
-    struct State;
-    State* state_;  // replaced by the implementation; see the .cpp
+    // Takes a COM-PORT-OPTION sub-negotiation from the server.
+    void OnComPort(std::string_view body);
+    void SendRequest(ComCommand command, std::string_view value);
+    // The Answer that a control value belongs to; null for no known group.
+    Answer* ControlGroup(std::uint8_t value);
+
+    TelnetSession telnet_;
+    Answer baudRate_;
+    Answer dataSize_;
+    Answer parity_;
+    Answer stopSize_;
+    Answer flow_;
+    Answer break_;
+    Answer dtr_;
+    Answer rts_;
+    Answer inboundFlow_;
+    Answer purge_;
+    bool comPortRefused_ = false;
+    std::optional<std::uint8_t> modemState_;
+    std::uint8_t lineErrors_ = 0;
+    bool sendingSuspended_ = false;
 };
 
 }  // namespace tarn::driver::remote

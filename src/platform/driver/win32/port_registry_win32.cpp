@@ -8,6 +8,6 @@ bool ReadOsRegistryKey(HKEY root, const std::u16string& path, std::vector<Regist
     return host::ReadSystemRegistryKey(root, path, values);
 }
 
-std::vector<std::u16string> ListedPortsNamed(const std::u16string&) { return {}; }
+std::vector<std::u16string> ListedOsPortsNamed(const std::u16string&) { return {}; }
 
 }  // namespace tarn::driver

@@ -1,5 +1,6 @@
-// When a read of the terminal ends, by the Win32 rules of a port's read
-// time-outs, which the Windows serial driver applies and this one copies:
+// When a read of a port ends, by the Win32 rules of a port's read
+// time-outs, which the Windows serial driver applies and the Linux and
+// remote backends copy:
 //   MAXDWORD/0/0          returns at once with what is queued;
 //   MAXDWORD/MAXDWORD/c   returns as soon as anything is there, waiting at
 //                         most c ms for the first byte;

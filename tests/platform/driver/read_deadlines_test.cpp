@@ -1,11 +1,12 @@
-// The Win32 rules of read time-outs that the Linux driver applies: when a
-// read that finds nothing queued ends, and until when it waits.
+// The Win32 rules of read time-outs that the Linux and remote backends
+// apply: when a read that finds nothing queued ends, and until when it
+// waits.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
 
-#include "read_deadlines_linux.h"
+#include "read_deadlines.h"
 
 namespace tarn::driver {
 namespace {

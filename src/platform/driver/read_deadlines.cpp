@@ -1,4 +1,4 @@
-#include "read_deadlines_linux.h"
+#include "read_deadlines.h"
 
 namespace tarn::driver {
 

@@ -1,0 +1,203 @@
+// The remote device's data: reads from the input queue by the Win32 rules of
+// read time-outs, writes handed to the connection, peeking, input waits,
+// the queue status and purges.
+#include <algorithm>
+#include <cstring>
+
+#include "read_deadlines.h"
+#include "remote_device.h"
+
+namespace tarn::driver::remote {
+
+namespace {
+
+bool Fail(std::uint32_t error) {
+    SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+bool RemoteDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (errors != nullptr) *errors = 0;
+    if (!Usable()) return FailUnusable();
+    if (errors != nullptr) {
+        if (lineErrors_ & kLineBreak) *errors |= CE_BREAK;
+        if (lineErrors_ & kLineFraming) *errors |= CE_FRAME;
+        if (lineErrors_ & kLineParity) *errors |= CE_RXPARITY;
+        if (lineErrors_ & kLineOverrun) *errors |= CE_OVERRUN;
+    }
+    lineErrors_ = 0;
+    if (stat != nullptr) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<std::uint32_t>(input_.size());
+        // Bytes count as queued only while a write is handing them to the
+        // connection; what the server holds is out of sight.
+        stat->cbOutQue = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesUnderway_, 0xFFFFFFFFu));
+    }
+    return true;
+}
+
+bool RemoteDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) {
+    Lock lock(mutex_);
+    if (read != nullptr) *read = 0;
+    if (!Usable()) return FailUnusable();
+    if (count == 0) return true;
+    const unsigned abortsAtStart = receiveAborts_;
+    ReadDeadlines deadlines(timeouts_, count, Clock::now());
+    auto* out = static_cast<char*>(buffer);
+    std::uint32_t done = 0;
+    for (;;) {
+        const std::size_t n = std::min<std::size_t>(count - done, input_.size());
+        if (n > 0) {
+            std::memcpy(out + done, input_.data(), n);
+            input_.erase(0, n);
+            done += static_cast<std::uint32_t>(n);
+            if (read != nullptr) *read = done;
+            deadlines.Arrived(Clock::now());
+            changed_.notify_all();  // room for the reader
+        }
+        if (done == count || deadlines.EndsWhenNothingQueued(done)) return true;
+        const std::optional<Clock::time_point> until = deadlines.WaitUntil();
+        if (until && Clock::now() >= *until) return true;
+        const auto ready = [&] {
+            return !Usable() || !input_.empty() || receiveAborts_ != abortsAtStart;
+        };
+        if (until) {
+            changed_.wait_until(lock, *until, ready);
+        } else {
+            changed_.wait(lock, ready);
+        }
+        if (!Usable()) return FailUnusable();
+        if (receiveAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
+    }
+}
+
+bool RemoteDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* written) {
+    Lock lock(mutex_);
+    if (written != nullptr) *written = 0;
+    if (!Usable()) return FailUnusable();
+    if (count == 0) return true;
+    bytesUnderway_ += count;
+    struct Underway {
+        RemoteDevice& device;
+        std::uint32_t count;
+        ~Underway() {
+            device.bytesUnderway_ -= count;
+            device.changed_.notify_all();
+        }
+    };
+    // Declared after the lock, so that it ends while the lock is held.
+    const Underway underway{*this, count};
+
+    // While the server asks us to stop sending, or SETXOFF holds this end,
+    // the write waits as one held back by flow control does, within the
+    // write time-outs; one that runs out succeeds with nothing taken.
+    const unsigned abortsAtStart = transmitAborts_;
+    const auto mayGo = [&] {
+        return !(telnet_ && client_.SendingSuspended()) && !localXoff_;
+    };
+    if (!mayGo()) {
+        const std::uint64_t totalMs =
+            std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
+            timeouts_.WriteTotalTimeoutConstant;
+        const auto released = [&] { return mayGo() || transmitAborts_ != abortsAtStart; };
+        bool inTime = true;
+        if (totalMs == 0) {
+            changed_.wait(lock, [&] { return !Usable() || released(); });
+        } else {
+            inTime = WaitUntil(lock, Clock::now() + std::chrono::milliseconds(totalMs), released);
+        }
+        if (!Usable()) return FailUnusable();
+        if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
+        if (!inTime) return true;
+    }
+
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (telnet_) {
+        // Queued behind the requests before it, and sent in that order.
+        client_.SendData(bytes, count);
+        lock.unlock();
+        const bool sent = FlushOutgoing(true);
+        lock.lock();
+        if (!sent) return FailUnusable();
+    } else {
+        lock.unlock();
+        bool sent = false;
+        {
+            std::lock_guard<std::mutex> send(sendMutex_);
+            sent = connection_->SendAll(bytes, count);
+        }
+        if (!sent) MarkGone(GetLastError());
+        lock.lock();
+        if (!sent) return FailUnusable();
+    }
+    if (written != nullptr) *written = count;
+    return true;
+}
+
+bool RemoteDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (peeked != nullptr) *peeked = 0;
+    if (!Usable()) return FailUnusable();
+    const std::size_t n = std::min<std::size_t>(count, input_.size());
+    if (n > 0) std::memcpy(buffer, input_.data(), n);
+    if (peeked != nullptr) *peeked = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool RemoteDevice::WaitCommInput(std::uint32_t milliseconds) {
+    Lock lock(mutex_);
+    if (!Usable()) return FailUnusable();
+    const unsigned changesAtStart = modemChanges_;
+    changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+        return !Usable() || waitsCancelled_ || !input_.empty() || modemChanges_ != changesAtStart;
+    });
+    return Usable() || FailUnusable();
+}
+
+void RemoteDevice::CancelCommWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waitsCancelled_ = true;
+    changed_.notify_all();
+}
+
+bool RemoteDevice::PurgeComm(std::uint32_t flags) {
+    Lock lock(mutex_);
+    if (!Usable()) return FailUnusable();
+    if (flags & PURGE_RXCLEAR) input_.clear();
+    if (flags & PURGE_RXABORT) ++receiveAborts_;
+    // A write that waits for the server to resume ends; one that the
+    // connection is taking finishes, as its bytes are on their way.
+    if (flags & PURGE_TXABORT) ++transmitAborts_;
+    changed_.notify_all();
+    if (!ComPortInForce()) return true;
+    // The server's own buffers: its receive side holds bytes from the line
+    // for us, its transmit side bytes from us for the line.
+    const bool receive = (flags & PURGE_RXCLEAR) != 0;
+    const bool transmit = (flags & PURGE_TXCLEAR) != 0;
+    if (!receive && !transmit) return true;
+    client_.RequestPurge(receive && transmit ? WirePurge::Both
+                         : receive            ? WirePurge::Receive
+                                              : WirePurge::Transmit);
+    lock.unlock();
+    // Not waited for behind a write that is stuck on a full connection:
+    // that write's sender takes the request along when it gets through.
+    return FlushOutgoing(false);
+}
+
+bool RemoteDevice::DrainCommOutput(std::uint32_t milliseconds) {
+    // Drained means handed to the connection: whether the server has put
+    // the bytes on its line cannot be seen from here.
+    Lock lock(mutex_);
+    const unsigned abortsAtStart = transmitAborts_;
+    changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+        return !Usable() || transmitAborts_ != abortsAtStart || bytesUnderway_ == 0;
+    });
+    if (!Usable()) return FailUnusable();
+    if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
+    return bytesUnderway_ == 0 || Fail(ERROR_SEM_TIMEOUT);
+}
+
+}  // namespace tarn::driver::remote
