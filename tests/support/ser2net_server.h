@@ -5,13 +5,21 @@
 // the system's, and goes with this object. The Windows builds start the same
 // Linux ser2net through Wine and reach it over loopback.
 //
-// What ser2net does on a pseudo-terminal, as a client sees it:
+// What ser2net (4.3 with gensio 2) does on a pseudo-terminal, as a client
+// sees it:
+// - It offers WILL ECHO, WILL and DO SUPPRESS-GO-AHEAD and BINARY, DO
+//   COM-PORT-OPTION, and sends NOTIFY-MODEMSTATE 0 once the client agrees.
+//   It echoes nothing, whatever the client answers to ECHO.
 // - It answers baud rate, data size, parity, stop size (1 and 2; 1.5 gets
-//   no answer), flow control and purge requests, and applies rates that no
-//   table holds (0xFF bytes in a rate come back doubled, as they should).
+//   no answer), flow control and purge requests with the value asked for,
+//   and applies any rate, also 0xFFFFFFFF (0xFF bytes in its answer come
+//   doubled, as they should). Once the terminal had mark or space parity it
+//   keeps the stick bit, and answers odd and even as mark and space.
 // - It never answers DTR or RTS on or off: a pseudo-terminal has no modem
-//   lines. It sends NOTIFY-MODEMSTATE 0 once the client offers the option,
-//   and again, with NOTIFY-LINESTATE, in answer to the masks.
+//   lines. Asked for their state it answers with the request itself (7,
+//   10); it answers break on, off and its state all with "on", and every
+//   inbound flow control request with "none".
+// - It answers the modem and line state masks with a NOTIFY of the state.
 // - While a client is connected a second one gets "Port already in use"
 //   and is closed; stopping ser2net closes the connection (FIN).
 #pragma once
