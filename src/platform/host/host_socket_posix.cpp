@@ -396,7 +396,8 @@ std::unique_ptr<TcpListener> ListenTcp(const std::string& address, std::uint16_t
     if (!addresses) return nullptr;
     for (const addrinfo* candidate = addresses->First(); candidate != nullptr;
          candidate = candidate->ai_next) {
-        Socket socket(::socket(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol));
+        Socket socket(
+            ::socket(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol));
         if (socket.Get() < 0 || !SetNonBlockingAndPrivate(socket.Get())) {
             FailWithErrno(errno);
             continue;

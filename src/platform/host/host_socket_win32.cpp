@@ -6,20 +6,16 @@
 // a wait that runs now or starts later ends at once, with no moment in
 // between in which a cancel could be missed. Winsock's error numbers are
 // the ones this layer reports everywhere, so they pass through unchanged.
-#include "host_socket.h"
-#include "host_system_error.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include "host_windows.h"
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <mutex>
 #include <string>
+
+#include "host_socket.h"
+#include "host_system_error.h"
+#include "host_winsock.h"
 
 namespace tarn::host {
 namespace {
@@ -366,9 +362,11 @@ std::unique_ptr<TcpListener> ListenTcp(const std::string& address, std::uint16_t
     if (!addresses) return nullptr;
     for (const addrinfo* candidate = addresses->First(); candidate != nullptr;
          candidate = candidate->ai_next) {
-        Socket socket(::socket(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol));
+        Socket socket(
+            ::socket(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol));
         if (socket.Get() == INVALID_SOCKET || !SetNonBlocking(socket.Get()) ||
-            ::bind(socket.Get(), candidate->ai_addr, static_cast<int>(candidate->ai_addrlen)) != 0 ||
+            ::bind(socket.Get(), candidate->ai_addr, static_cast<int>(candidate->ai_addrlen)) !=
+                0 ||
             ::listen(socket.Get(), SOMAXCONN) != 0) {
             FailWithSocketError();
             continue;

@@ -135,11 +135,12 @@ private:
     std::uint8_t lineErrors_ = 0;  // NOTIFY-LINESTATE error bits not yet taken
     std::optional<std::uint8_t> modemState_;
     unsigned modemChanges_ = 0;
+    unsigned readerStalls_ = 0;         // times the reader waited for room in the queue
     bool silentLine_[kLineCount] = {};  // lines that never answered
     bool localXoff_ = false;            // SETXOFF: our sending held
     unsigned receiveAborts_ = 0;        // PURGE_RXABORT ends running reads
     unsigned transmitAborts_ = 0;       // PURGE_TXABORT ends held writes
-    std::uint64_t bytesUnderway_ = 0;  // written, not yet handed to the socket
+    std::uint64_t bytesUnderway_ = 0;   // written, not yet handed to the socket
     bool gone_ = false;
     std::uint32_t dropError_ = ERROR_SUCCESS;  // what broke the connection
     bool released_ = false;

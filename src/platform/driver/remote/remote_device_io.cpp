@@ -34,7 +34,8 @@ bool RemoteDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
         stat->cbInQue = static_cast<std::uint32_t>(input_.size());
         // Bytes count as queued only while a write is handing them to the
         // connection; what the server holds is out of sight.
-        stat->cbOutQue = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesUnderway_, 0xFFFFFFFFu));
+        stat->cbOutQue =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesUnderway_, 0xFFFFFFFFu));
     }
     return true;
 }
@@ -95,13 +96,10 @@ bool RemoteDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     // the write waits as one held back by flow control does, within the
     // write time-outs; one that runs out succeeds with nothing taken.
     const unsigned abortsAtStart = transmitAborts_;
-    const auto mayGo = [&] {
-        return !(telnet_ && client_.SendingSuspended()) && !localXoff_;
-    };
+    const auto mayGo = [&] { return !(telnet_ && client_.SendingSuspended()) && !localXoff_; };
     if (!mayGo()) {
-        const std::uint64_t totalMs =
-            std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
-            timeouts_.WriteTotalTimeoutConstant;
+        const std::uint64_t totalMs = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
+                                      timeouts_.WriteTotalTimeoutConstant;
         const auto released = [&] { return mayGo() || transmitAborts_ != abortsAtStart; };
         bool inTime = true;
         if (totalMs == 0) {
@@ -179,8 +177,8 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     const bool transmit = (flags & PURGE_TXCLEAR) != 0;
     if (!receive && !transmit) return true;
     client_.RequestPurge(receive && transmit ? WirePurge::Both
-                         : receive            ? WirePurge::Receive
-                                              : WirePurge::Transmit);
+                         : receive           ? WirePurge::Receive
+                                             : WirePurge::Transmit);
     lock.unlock();
     // Not waited for behind a write that is stuck on a full connection:
     // that write's sender takes the request along when it gets through.

@@ -2,6 +2,8 @@
 // process on loopback: the bytes both ways, the line settings and modem
 // lines as the protocol carries them, a dropped connection, a refused one,
 // and a server that sends faster than the application reads.
+#include "remote_device.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,12 +16,11 @@
 
 #include "Tarnserialport.h"
 #include "com_port_server.h"
-#include "serialport/component_test_support.h"
 #include "host_exception.h"
 #include "host_socket.h"
 #include "remote_address.h"
-#include "remote_device.h"
 #include "serial_driver.h"
+#include "serialport/component_test_support.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ public:
     ~TestServer() { Drop(); }
 
     std::string Url() const {
-        return std::string(options_.telnet ? "rfc2217" : "socket") + "://127.0.0.1:" +
-               std::to_string(listener_->Port());
+        return std::string(options_.telnet ? "rfc2217" : "socket") +
+               "://127.0.0.1:" + std::to_string(listener_->Port());
     }
 
     // Sends `bytes` as data for the client.
@@ -77,6 +78,14 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             server_.NotifyModemState(state);
+        }
+        Flush();
+    }
+    // Asks the client to hold back its data (true) or to go on.
+    void Suspend(bool suspend) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            suspend ? server_.Suspend() : server_.Resume();
         }
         Flush();
     }
@@ -255,16 +264,15 @@ TEST_P(RemoteConnection, CarriesEveryByteBothWaysUntilTheServerGoes) {
     EXPECT_FALSE(port.IsExistingCommPort(tarn::host::AnsiToUnicode(server.Url())));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Protocols, RemoteConnection,
-    ::testing::Values(Case{true, tarn::test::ReceiveMode::Polling},
-                      Case{true, tarn::test::ReceiveMode::WakeOnData},
-                      Case{false, tarn::test::ReceiveMode::Polling},
-                      Case{false, tarn::test::ReceiveMode::WakeOnData}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        return std::string(info.param.telnet ? "Rfc2217" : "Socket") +
-               tarn::test::ReceiveModeName(info.param.mode);
-    });
+INSTANTIATE_TEST_SUITE_P(Protocols, RemoteConnection,
+                         ::testing::Values(Case{true, tarn::test::ReceiveMode::Polling},
+                                           Case{true, tarn::test::ReceiveMode::WakeOnData},
+                                           Case{false, tarn::test::ReceiveMode::Polling},
+                                           Case{false, tarn::test::ReceiveMode::WakeOnData}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.telnet ? "Rfc2217" : "Socket") +
+                                    tarn::test::ReceiveModeName(info.param.mode);
+                         });
 
 TEST(RemoteLineSettings, ArriveAsRequestsAndAnotherRateInForceIsARefusal) {
     {
@@ -280,9 +288,12 @@ TEST(RemoteLineSettings, ArriveAsRequestsAndAnotherRateInForceIsARefusal) {
         using C = rem::ComCommand;
         EXPECT_TRUE(server.Requested(C::SetBaudRate, 19200));
         EXPECT_TRUE(server.Requested(C::SetDataSize, 7));
-        EXPECT_TRUE(server.Requested(C::SetParity, static_cast<std::uint32_t>(rem::WireParity::Even)));
-        EXPECT_TRUE(server.Requested(C::SetStopSize, static_cast<std::uint32_t>(rem::WireStopSize::Two)));
-        EXPECT_TRUE(server.Requested(C::SetControl, static_cast<std::uint32_t>(rem::WireControl::FlowHardware)));
+        EXPECT_TRUE(
+            server.Requested(C::SetParity, static_cast<std::uint32_t>(rem::WireParity::Even)));
+        EXPECT_TRUE(
+            server.Requested(C::SetStopSize, static_cast<std::uint32_t>(rem::WireStopSize::Two)));
+        EXPECT_TRUE(server.Requested(C::SetControl,
+                                     static_cast<std::uint32_t>(rem::WireControl::FlowHardware)));
         EXPECT_TRUE(server.Requested(C::SetModemStateMask, 0xFF));
     }
     TestServer server({true, true, 9600});
@@ -304,7 +315,8 @@ TEST(RemoteLines, DrivenWhenAnsweredAndModemStateComesFromTheServer) {
     TestServer server;
     TTarnSerialPort port;
     std::vector<TLineStatusSet> changes;
-    port.SetOnLineStatusChange([&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines); });
+    port.SetOnLineStatusChange(
+        [&](TTarnSerialPort*, TLineStatusSet lines) { changes.push_back(lines); });
     SelectPort(port, server.Url());
     port.Open();
     EXPECT_TRUE(port.SetDTR(true));
@@ -343,6 +355,28 @@ TEST(RemoteLines, ALineThatNeverAnswersFailsAndIsNotAskedAgain) {
     EXPECT_EQ(server.CountRequests(rem::ComCommand::SetControl, dtrOn), 1u);
 }
 
+TEST(RemoteFlowControl, ASuspendedServerHoldsWritesWithinTheirTimeOut) {
+    TestServer server;
+    TTarnSerialPort port;
+    port.SetWriteTotalTimeoutConstant(100);
+    SelectPort(port, server.Url());
+    port.Open();
+    // The server's words arrive in order: once the modem state it sent
+    // after the suspension shows, the suspension has come too.
+    server.Suspend(true);
+    server.NotifyModemState(rem::kModemCts);
+    ASSERT_TRUE(WaitUntil([&] { return port.GetCTS(); }));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.SendString("held"), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(100));
+
+    server.Suspend(false);
+    server.NotifyModemState(0);
+    ASSERT_TRUE(WaitUntil([&] { return !port.GetCTS(); }));
+    EXPECT_EQ(port.SendString("goes"), 4u);
+    EXPECT_EQ(server.WaitData(4), "goes");
+}
+
 TEST(RemoteOpen, ARefusedConnectionSaysSo) {
     std::string url;
     {
@@ -357,9 +391,9 @@ TEST(RemoteOpen, ARefusedConnectionSaysSo) {
     } catch (const ETarnSerialPortException& e) {
         // The system's own text: "Connection refused." on POSIX systems
         // (host_socket_posix_test.cpp), Windows words it otherwise.
-        EXPECT_EQ(tarn::host::UnicodeToAnsi(e.Message()),
-                  "Cannot connect to " + url + ". " +
-                      tarn::host::SystemErrorText(drv::WSAECONNREFUSED));
+        EXPECT_EQ(
+            tarn::host::UnicodeToAnsi(e.Message()),
+            "Cannot connect to " + url + ". " + tarn::host::SystemErrorText(drv::WSAECONNREFUSED));
     }
 }
 
