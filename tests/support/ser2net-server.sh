@@ -12,8 +12,9 @@
 #   ser2net-server.sh settings DIR DEVICE: DIR/settings holds what
 #       `stty -a` says of DEVICE, or DIR/error why not.
 #   ser2net-server.sh remove DIR: stops ser2net and deletes DIR.
-# Natively the tests (ser2net_server_posix.cpp) wait for the script to end;
-# under Wine they start it through Wine's /bin/sh and wait for its files.
+# The tests run it through ser2net_server.cpp: natively they wait for it to
+# end, under Wine they start it through Wine's /bin/sh and wait for its
+# files (unix_script.h).
 set -u
 dir=$2
 # ser2net lives in sbin, which a user's PATH may lack.
