@@ -7,8 +7,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
-          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat pkgconf
-          clang-14 libclang-rt-14-dev)
+          g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat ser2net python3-serial
+          pkgconf clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

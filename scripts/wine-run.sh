@@ -75,9 +75,10 @@ if [ "$(prefix_arch)" != "$arch" ]; then
     exit 2
 fi
 
-# Pseudo-terminal pairs that the tests make live in this folder (see
-# tests/support/pty_pair_win32.cpp); whatever a test leaves behind is torn
-# down when the program ends.
+# Pseudo-terminal pairs and ser2net servers that the tests make live in
+# this folder (see tests/support/wine_unix_win32.h); whatever a test leaves
+# behind is torn down when the program ends: each folder's "pid" file names
+# the socat or ser2net to stop.
 TARN_WINE_PTY_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tarn-wine-pty.XXXXXX")
 export TARN_WINE_PTY_DIR
 

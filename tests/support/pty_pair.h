@@ -23,6 +23,11 @@ public:
     // at it.
     virtual std::string PortName() const = 0;
 
+    // The port end's path in the Unix file system, for Unix programs that
+    // serve it (ser2net_server.h): natively the same as PortName(), under
+    // Wine the terminal that socat made.
+    virtual std::string PortPath() const = 0;
+
     // A name under which more handles on the peer end open, for callers
     // that drive it with their own time-outs: under Wine its Windows path
     // (UTF-8). Natively empty: the peer end is a master, which has no name

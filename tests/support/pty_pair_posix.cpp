@@ -37,6 +37,7 @@ public:
     ~PosixPtyPair() override { Remove(); }
 
     std::string PortName() const override { return slavePath_; }
+    std::string PortPath() const override { return slavePath_; }
     std::string PeerPath() const override { return {}; }
 
     bool WritePeer(const std::string& bytes) override {

@@ -18,6 +18,7 @@
 
 #include "pty_pair.h"
 #include "registry_edit_win32.h"
+#include "wine_unix_win32.h"
 
 #include "host_windows.h"
 
@@ -37,137 +38,10 @@ constexpr DWORD kWriteLimitMs = 30000;
 // source tree: Wine's /bin/sh reads it from there.
 constexpr char kScript[] = TARN_PTY_PAIR_SCRIPT;
 
-// Wine's own conversions between Unix and Windows file names, exported by
-// its kernel32. Both return memory from the process heap.
-using UnixToDos = WCHAR*(CDECL*)(const char*);
-using DosToUnix = char*(CDECL*)(const WCHAR*);
-
-struct WineNames {
-    UnixToDos toDos = nullptr;
-    DosToUnix toUnix = nullptr;
-};
-
-bool FindWineNames(WineNames& names) {
-    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) return false;
-    names.toDos = reinterpret_cast<UnixToDos>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, "wine_get_dos_file_name")));
-    names.toUnix = reinterpret_cast<DosToUnix>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, "wine_get_unix_file_name")));
-    return names.toDos != nullptr && names.toUnix != nullptr;
-}
-
-std::wstring DosName(const WineNames& names, const std::string& unixName) {
-    WCHAR* dos = names.toDos(unixName.c_str());
-    if (dos == nullptr) return {};
-    std::wstring result(dos);
-    ::HeapFree(::GetProcessHeap(), 0, dos);
-    return result;
-}
-
-std::string UnixName(const WineNames& names, const std::wstring& dosName) {
-    char* unixName = names.toUnix(dosName.c_str());
-    if (unixName == nullptr) return {};
-    std::string result(unixName);
-    ::HeapFree(::GetProcessHeap(), 0, unixName);
-    return result;
-}
-
-// Unix paths in the environment and on a Unix program's command line are in
-// the Unix code page, UTF-8 here.
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
-                              size, nullptr, nullptr);
-    }
-    return result;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
-                              size);
-    }
-    return result;
-}
-
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[32768];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, sizeof buffer / sizeof *buffer);
-    if (length == 0 || length >= sizeof buffer / sizeof *buffer) return {};
-    return std::wstring(buffer, length);
-}
-
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The file's text without surrounding white space.
-std::string ReadWholeFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string text;
-    char buffer[1024];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-    }
-    ::CloseHandle(file);
-    const auto first = text.find_first_not_of(" \t\r\n");
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-
-// Quotes one argument of a command line the way the C runtime splits it,
-// which is also how Wine splits it for a Unix program.
-std::wstring Quoted(const std::wstring& argument) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes before a quote are doubled, and the quote escaped.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
-
-// Starts `/bin/sh pty-pair.sh command pairDir`. Wine runs a Unix program
-// without giving the caller a process handle, so callers wait for the files
-// that the script leaves instead.
-bool RunScript(const WineNames& names, const std::string& command, const std::string& pairDir,
-               std::string* whyNot) {
-    const std::wstring shell = DosName(names, "/bin/sh");
-    std::wstring line = Quoted(shell) + L" " + Quoted(FromUtf8(kScript)) + L" " +
-                        Quoted(FromUtf8(command)) + L" " + Quoted(FromUtf8(pairDir));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        if (whyNot)
-            *whyNot = "starting /bin/sh failed with error " + std::to_string(::GetLastError());
-        return false;
-    }
-    // For a Unix program Wine leaves the process information unset, so the
-    // "handles" in it are whatever was there and must not be closed: doing
-    // so closed handles of this process that happened to have those values.
-    return true;
+// Starts `/bin/sh pty-pair.sh command pairDir`; callers wait for the files
+// that the script leaves.
+bool RunScript(const std::string& command, const std::string& pairDir, std::string* whyNot) {
+    return wine::RunShellScript(kScript, {command, pairDir}, whyNot);
 }
 
 // The peer end, opened twice: Wine keeps the time-outs per handle, so a read
@@ -180,10 +54,8 @@ struct PeerHandles {
 
 class WinePtyPair final : public PtyPair {
 public:
-    WinePtyPair(WineNames names, std::wstring dosDir, std::string unixDir, std::string portName,
-                PeerHandles peer)
-        : names_(names),
-          dosDir_(std::move(dosDir)),
+    WinePtyPair(std::wstring dosDir, std::string unixDir, std::string portName, PeerHandles peer)
+        : dosDir_(std::move(dosDir)),
           unixDir_(std::move(unixDir)),
           portName_(std::move(portName)),
           valueName_(u"\\Device\\TarnPty\\" + std::u16string(portName_.begin(), portName_.end())),
@@ -197,7 +69,8 @@ public:
     }
 
     std::string PortName() const override { return portName_; }
-    std::string PeerPath() const override { return Utf8(dosDir_ + L"\\peer"); }
+    std::string PortPath() const override { return unixDir_ + "/port"; }
+    std::string PeerPath() const override { return wine::Utf8(dosDir_ + L"\\peer"); }
 
     bool WritePeer(const std::string& bytes) override {
         std::shared_lock<std::shared_mutex> lock(peerMutex_);
@@ -251,13 +124,12 @@ public:
         }
         // The folder goes last, once the link is gone and socat has ended,
         // so that the port end has hung up when this returns.
-        if (!RunScript(names_, "remove", unixDir_, nullptr)) return;
+        if (!RunScript("remove", unixDir_, nullptr)) return;
         const Clock::time_point deadline = Clock::now() + kScriptLimit;
-        while (Exists(dosDir_) && Clock::now() < deadline) ::Sleep(2);
+        while (wine::Exists(dosDir_) && Clock::now() < deadline) ::Sleep(2);
     }
 
 private:
-    const WineNames names_;
     const std::wstring dosDir_;
     const std::string unixDir_;
     const std::string portName_;
@@ -267,82 +139,41 @@ private:
     std::atomic<bool> removed_{false};
 };
 
-// The Unix folder that holds the pairs, created when missing.
-bool PairsFolder(const WineNames& names, std::string& unixFolder, std::wstring& dosFolder,
-                 std::string* whyNot) {
-    unixFolder = Utf8(Environment(L"TARN_WINE_PTY_DIR"));
-    if (unixFolder.empty()) {
-        wchar_t temp[MAX_PATH + 1];
-        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-        if (length == 0 || length > MAX_PATH) {
-            if (whyNot) *whyNot = "the temporary folder is unknown";
-            return false;
-        }
-        unixFolder = UnixName(names, std::wstring(temp, length) + L"tarn-pty");
-    }
-    dosFolder = DosName(names, unixFolder);
-    if (unixFolder.empty() || dosFolder.empty()) {
-        if (whyNot) *whyNot = "no folder for pseudo-terminal pairs";
-        return false;
-    }
-    if (!::CreateDirectoryW(dosFolder.c_str(), nullptr) &&
-        ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        if (whyNot) *whyNot = "cannot create " + unixFolder;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
-    WineNames names;
-    if (!FindWineNames(names)) {
+    if (!wine::Available()) {
         if (whyNot)
             *whyNot = "pseudo-terminal pairs need Wine (kernel32 lacks its file name calls)";
         return nullptr;
     }
     // A build that was moved away from its source tree has no script.
-    if (!Exists(DosName(names, kScript))) {
+    if (!wine::Exists(wine::DosName(kScript))) {
         if (whyNot) *whyNot = std::string("the script ") + kScript + " is missing";
         return nullptr;
     }
-    std::string unixFolder;
-    std::wstring dosFolder;
-    if (!PairsFolder(names, unixFolder, dosFolder, whyNot)) return nullptr;
-
-    // A folder of its own for each pair; CreateDirectory claims a name
-    // atomically, also against other processes.
-    static std::atomic<unsigned> counter{0};
-    std::string leaf;
+    std::string unixDir;
     std::wstring dosDir;
-    for (;;) {
-        leaf = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
-        dosDir = dosFolder + L"\\" + std::wstring(leaf.begin(), leaf.end());
-        if (::CreateDirectoryW(dosDir.c_str(), nullptr)) break;
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            if (whyNot) *whyNot = "cannot create a folder in " + unixFolder;
-            return nullptr;
-        }
-    }
-    const std::string unixDir = unixFolder + "/" + leaf;
-    if (!RunScript(names, "create", unixDir, whyNot)) return nullptr;
+    if (!wine::NewWorkFolder(unixDir, dosDir, whyNot)) return nullptr;
+    if (!RunScript("create", unixDir, whyNot)) return nullptr;
 
     const std::wstring nameFile = dosDir + L"\\name";
     const std::wstring errorFile = dosDir + L"\\error";
     const Clock::time_point deadline = Clock::now() + kScriptLimit;
-    while (!Exists(nameFile) && !Exists(errorFile) && Clock::now() < deadline) ::Sleep(2);
-    if (!Exists(nameFile)) {
-        const std::string error = ReadWholeFile(errorFile);
+    while (!wine::Exists(nameFile) && !wine::Exists(errorFile) && Clock::now() < deadline) {
+        ::Sleep(2);
+    }
+    if (!wine::Exists(nameFile)) {
+        const std::string error = wine::ReadWholeFile(errorFile);
         if (whyNot) {
             *whyNot = "no pseudo-terminal pair: " +
                       (error.empty() ? "the script did not finish in " + unixDir : error);
         }
-        RunScript(names, "remove", unixDir, nullptr);
+        RunScript("remove", unixDir, nullptr);
         return nullptr;
     }
 
-    std::string portName = ReadWholeFile(nameFile);
+    std::string portName = wine::ReadWholeFile(nameFile);
     for (char& c : portName) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
@@ -357,7 +188,7 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
         peerError = ::GetLastError();
     }
     // From here the pair takes itself down again on every path.
-    auto pair = std::make_unique<WinePtyPair>(names, dosDir, unixDir, portName, peer);
+    auto pair = std::make_unique<WinePtyPair>(dosDir, unixDir, portName, peer);
     if (peer.reader == INVALID_HANDLE_VALUE || peer.writer == INVALID_HANDLE_VALUE) {
         if (whyNot) *whyNot = "cannot open the peer end, error " + std::to_string(peerError);
         return nullptr;
