@@ -9,6 +9,7 @@ std::vector<Scenario> AllScenarios(const Settings& settings) {
     AddRoundTripScenarios(settings, all);
     AddIdleScenarios(settings, all);
     AddSendScenarios(settings, all);
+    AddRemoteScenarios(settings, all);
     if (!settings.goals) {
         for (Scenario& s : all) {
             for (FigureKind& f : s.figures) f.goal.reset();

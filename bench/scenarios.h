@@ -34,6 +34,9 @@ struct Settings {
     // the reader moves its rate by a factor of two either way: this many
     // times the pairs keep the median ratio steady.
     std::size_t sendRunsPerRun = 1;
+    // Over the network to ser2net on loopback.
+    std::size_t remoteBytes = 0;
+    std::size_t remoteTrips = 0;
     // Whether figures carry their goals. The goals are set for Linux; under
     // Wine only the ratios to the baseline mean anything.
     bool goals = true;
@@ -69,6 +72,7 @@ void AddLineScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddIdleScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddSendScenarios(const Settings& settings, std::vector<Scenario>& out);
+void AddRemoteScenarios(const Settings& settings, std::vector<Scenario>& out);
 
 // Runs `scenario` `scenario.runs` times, component and baseline in turn
 // (the first of each pair alternating, so that a drift of the machine

@@ -16,6 +16,8 @@ Settings Settings::Full() {
     // writer and the reader on two processors moves the rate by a factor of
     // two either way.
     s.sendRunsPerRun = 3;
+    s.remoteBytes = 4u << 20;
+    s.remoteTrips = 1000;
     return s;
 }
 
@@ -32,6 +34,8 @@ Settings Settings::Smoke() {
     s.idleSeconds = 0.3;
     s.sendBytes = 1u << 20;
     s.sendRunsPerRun = 1;
+    s.remoteBytes = 64u << 10;
+    s.remoteTrips = 20;
     return s;
 }
 

@@ -18,6 +18,8 @@ Settings Settings::Full() {
     s.idleSeconds = 2;
     s.sendBytes = 8u << 20;
     s.sendRunsPerRun = 1;
+    s.remoteBytes = 1u << 20;
+    s.remoteTrips = 500;
     s.goals = false;
     return s;
 }
@@ -34,6 +36,8 @@ Settings Settings::Smoke() {
     s.waitSeconds = 1;
     s.idleSeconds = 0.3;
     s.sendBytes = 64u << 10;
+    s.remoteBytes = 32u << 10;
+    s.remoteTrips = 10;
     return s;
 }
 

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Runs ser2net for one test: it serves the terminal DEVICE over RFC 2217 on
 # 127.0.0.1, with a configuration of its own in DIR (never the system's).
-#   ser2net-server.sh start DIR DEVICE PORT OWNER: starts ser2net on PORT,
+#   ser2net-server.sh start DIR DEVICE PORT OWNER [raw]: starts ser2net on PORT,
 #       or, when PORT is 0, on a free port that it finds by trying. DIR/port,
 #       written once ser2net listens there, holds the port; DIR/error says
 #       why not, and DIR/absent that ser2net is not installed. A process
 #       OWNER other than 0 is watched, and ser2net stopped when it has gone,
-#       so that a crashed test leaves no server behind.
+#       so that a crashed test leaves no server behind. With "raw" the
+#       accepter is plain TCP: the bytes are the terminal's, without Telnet.
 #   ser2net-server.sh stop DIR: stops ser2net, which ends its connections,
 #       and writes DIR/stopped once it has gone.
 #   ser2net-server.sh settings DIR DEVICE: DIR/settings holds what
@@ -60,7 +61,7 @@ try_port() {
 %YAML 1.1
 ---
 connection: &tarn
-    accepter: telnet(rfc2217),tcp,127.0.0.1,$2
+    accepter: $accepter$2
     enable: on
     options:
       kickolduser: false
@@ -88,6 +89,8 @@ EOF
 case $1 in
 start)
     device=$3 port=$4 owner=$5
+    accepter='telnet(rfc2217),tcp,127.0.0.1,'
+    [ "${6:-}" = raw ] && accepter=tcp,127.0.0.1,
     rm -f "$dir/port" "$dir/error" "$dir/stopped"
     command -v ser2net >/dev/null || { publish absent "ser2net is not installed"; exit 1; }
     [ -e "$device" ] || { publish error "no terminal $device"; exit 1; }

@@ -47,24 +47,28 @@ Ser2netServer::~Ser2netServer() {
     script_->RunAndWait({"remove", script_->Folder()}, {}, nullptr);
 }
 
-std::unique_ptr<Ser2netServer> Ser2netServer::Create(std::string& whyNot, bool& absent) {
+std::unique_ptr<Ser2netServer> Ser2netServer::Create(std::string& whyNot, bool& absent,
+                                                     Protocol protocol) {
     absent = false;
     auto pair = PtyPair::Create(&whyNot);
     if (!pair) return nullptr;
     auto script = UnixScript::Create(kScript, &whyNot);
     if (!script) return nullptr;
     std::unique_ptr<Ser2netServer> server(new Ser2netServer(std::move(pair), std::move(script)));
+    server->protocol_ = protocol;
     if (!server->Launch(0, &whyNot, &absent)) return nullptr;
     return server;
 }
 
 std::string Ser2netServer::Url() const {
-    return "rfc2217://127.0.0.1:" + std::to_string(port_);
+    const char* scheme = protocol_ == Protocol::RawTcp ? "socket" : "rfc2217";
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
 }
 
 bool Ser2netServer::Launch(std::uint16_t port, std::string* whyNot, bool* absent) {
     if (!script_->RunAndWait({"start", script_->Folder(), pair_->PortPath(), std::to_string(port),
-                              std::to_string(script_->Owner())},
+                              std::to_string(script_->Owner()),
+                              protocol_ == Protocol::RawTcp ? "raw" : "rfc2217"},
                              {"port", "error", "absent"}, whyNot)) {
         return false;
     }

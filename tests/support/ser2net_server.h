@@ -46,10 +46,15 @@ struct ServedTerminal {
 
 class Ser2netServer {
 public:
+    // What the accepter speaks: RFC 2217, or plain TCP whose bytes are the
+    // terminal's (the baseline of the benchmarks).
+    enum class Protocol { Rfc2217, RawTcp };
+
     // Makes a pair and starts ser2net on a free port. On failure returns
     // null and says why in `whyNot`; `absent` is set when the reason is that
     // ser2net is not installed, the one reason to skip a test.
-    static std::unique_ptr<Ser2netServer> Create(std::string& whyNot, bool& absent);
+    static std::unique_ptr<Ser2netServer> Create(std::string& whyNot, bool& absent,
+                                                 Protocol protocol = Protocol::Rfc2217);
 
     // Stops ser2net and removes its files, then the pair.
     ~Ser2netServer();
@@ -57,7 +62,7 @@ public:
     Ser2netServer(const Ser2netServer&) = delete;
     Ser2netServer& operator=(const Ser2netServer&) = delete;
 
-    // "rfc2217://127.0.0.1:PORT".
+    // "rfc2217://127.0.0.1:PORT", or "socket://127.0.0.1:PORT" for plain TCP.
     std::string Url() const;
     std::uint16_t Port() const { return port_; }
 
@@ -81,6 +86,7 @@ private:
 
     std::unique_ptr<PtyPair> pair_;
     std::unique_ptr<UnixScript> script_;
+    Protocol protocol_ = Protocol::Rfc2217;
     std::uint16_t port_ = 0;
 };
 
