@@ -34,7 +34,7 @@ TEST(TarntermPlot, FindsTheNumbersThatBeginWords) {
         {"T1=21.5, SN0001 x_2 TT-100 RS-232", {21.5}, {"T1"}},
         {"10-20", {10, 20}, {}},
         // Units that follow at once.
-        {"21.5C 100ms 3.3V 21.5\xc2\xb0" "C", {21.5, 100, 3.3, 21.5}, {}},
+        {"21.5C 100ms 3.3V 250\xc2\xb5s", {21.5, 100, 3.3, 250}, {}},
         // Words that mix digits in are no numbers.
         {"0x1F 3V3 1.2.3 192.168.1.1 12ab34", {}, {}},
         {"21,5 12:30:45", {21, 5, 12, 30, 45}, {}},
@@ -66,7 +66,8 @@ TEST(TarntermPlot, EachLineWithNumbersIsOneRowWhateverItsPieces) {
     EXPECT_EQ(rows[2].values, (std::vector<double>{5}));
     // Numbers past the last series are left out.
     EXPECT_EQ(rows[3].values.size(), PlotSeries::kMostSeries);
-    EXPECT_EQ(series.Names(), (std::vector<std::string>{"T", "H", "#3", "#4", "#5", "#6", "#7", "#8"}));
+    EXPECT_EQ(series.Names(),
+              (std::vector<std::string>{"T", "H", "#3", "#4", "#5", "#6", "#7", "#8"}));
     EXPECT_EQ(series.Session().size(), 4u);
 }
 
@@ -165,7 +166,8 @@ TEST(TarntermPlot, ARisingSeriesRisesFromTheLowestToTheHighestDot) {
     const int bottom = static_cast<int>(dots.size()) - 1;
     EXPECT_EQ(RowsAt(dots, 0), std::vector<int>{bottom});
     EXPECT_EQ(RowsAt(dots, 7).front(), 0);
-    for (std::size_t x = 1; x < 8; ++x) EXPECT_LT(RowsAt(dots, x).front(), RowsAt(dots, x - 1).front());
+    for (std::size_t x = 1; x < 8; ++x)
+        EXPECT_LT(RowsAt(dots, x).front(), RowsAt(dots, x - 1).front());
     // Nothing right of the newest row.
     EXPECT_TRUE(RowsAt(dots, 8).empty());
 }
@@ -180,8 +182,7 @@ TEST(TarntermPlot, TwoSeriesBothShowWithTheirNewestValues) {
         EXPECT_EQ(RowsAt(dots, x), (std::vector<int>{0, static_cast<int>(dots.size()) - 1}));
     }
     // In colour each series has its own, and the line ends plain.
-    const auto colored =
-        tarnterm::RenderChart(Rows({{1, 100}, {1, 100}}), {"a", "b"}, 24, 6, true);
+    const auto colored = tarnterm::RenderChart(Rows({{1, 100}, {1, 100}}), {"a", "b"}, 24, 6, true);
     EXPECT_NE(colored[1].find("\x1b[33m"), std::string::npos);
     EXPECT_NE(colored.back().find("\x1b[32m"), std::string::npos);
     EXPECT_EQ(colored.back().substr(colored.back().size() - 4), "\x1b[0m");

@@ -15,7 +15,7 @@ constexpr int kDotsDown = 4;
 // The bit of each dot of a braille cell, by dot column and dot row; the
 // character is U+2800 plus the bits.
 constexpr unsigned char kDotBits[kDotsAcross][kDotsDown] = {{0x01, 0x02, 0x04, 0x40},
-                                                           {0x08, 0x10, 0x20, 0x80}};
+                                                            {0x08, 0x10, 0x20, 0x80}};
 // Green, yellow, cyan, magenta, red, blue, bright green, bright yellow.
 const char* const kSeriesColors[] = {"\x1b[32m", "\x1b[33m", "\x1b[36m", "\x1b[35m",
                                      "\x1b[31m", "\x1b[34m", "\x1b[92m", "\x1b[93m"};
@@ -23,7 +23,7 @@ static_assert(std::size(kSeriesColors) == PlotSeries::kMostSeries);
 constexpr char kPlainColor[] = "\x1b[0m";
 // The narrowest plot area drawn, in cells.
 constexpr int kNarrowestPlot = 4;
-constexpr char kAxis[] = "\xe2\x94\x82";         // U+2502
+constexpr char kAxis[] = "\xe2\x94\x82";          // U+2502
 constexpr char kLabelledAxis[] = "\xe2\x94\xa4";  // U+2524
 
 const char* SeriesColor(std::size_t series) {
@@ -143,7 +143,8 @@ std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
     std::vector<unsigned> bits(static_cast<std::size_t>(plotLines * plotColumns), 0);
     std::vector<std::size_t> owner(bits.size(), 0);
     auto setDot = [&](int x, int y, std::size_t series) {
-        const std::size_t cell = static_cast<std::size_t>((y / kDotsDown) * plotColumns + x / kDotsAcross);
+        const std::size_t cell =
+            static_cast<std::size_t>((y / kDotsDown) * plotColumns + x / kDotsAcross);
         bits[cell] |= kDotBits[x % kDotsAcross][y % kDotsDown];
         owner[cell] = series;
     };

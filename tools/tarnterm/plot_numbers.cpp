@@ -89,8 +89,8 @@ std::vector<LineNumber> ExtractNumbers(std::string_view line) {
         // The rest of the word: a unit, or more digits that make it no number.
         bool mixed = false;
         std::size_t wordEnd = end;
-        while (wordEnd < line.size() &&
-               (IsWordChar(line[wordEnd]) || (line[wordEnd] == '.' && DigitAt(line, wordEnd + 1)))) {
+        while (wordEnd < line.size() && (IsWordChar(line[wordEnd]) ||
+                                         (line[wordEnd] == '.' && DigitAt(line, wordEnd + 1)))) {
             mixed = mixed || IsDigit(line[wordEnd]);
             ++wordEnd;
         }

@@ -14,6 +14,10 @@ constexpr int kSmallestScreen = 8;
 // The chart above the text takes this share of the rows.
 constexpr int kChartShareOfRows = 2;
 constexpr char kRule[] = "\xe2\x94\x80";  // U+2500
+// ESC 7 and ESC 8: the cursor's place saved and restored.
+constexpr char kSaveCursor[] = "\0337";
+constexpr char kRestoreCursor[] = "\0338";
+constexpr char kWholeScreenScrolls[] = "\x1b[r";
 
 std::string At(int row, int column) {
     return "\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "H";
@@ -35,7 +39,10 @@ PlotScreen::PlotScreen(Console& console, const PlotSeries& series, bool chartOnl
 
 PlotScreen::~PlotScreen() {
     // Resetting the region moves the cursor home, so it is saved around.
-    if (chartLines_ > 0) console_.Write(Stream::kOutput, "\x1b" "7\x1b[r\x1b" "8");
+    if (chartLines_ > 0) {
+        console_.Write(Stream::kOutput,
+                       std::string(kSaveCursor) + kWholeScreenScrolls + kRestoreCursor);
+    }
 }
 
 void PlotScreen::LayOut(int columns, int rows) {
@@ -43,7 +50,7 @@ void PlotScreen::LayOut(int columns, int rows) {
     rows_ = rows;
     chartLines_ = 0;
     if (rows < kSmallestScreen) {
-        console_.Write(Stream::kOutput, "\x1b[r");
+        console_.Write(Stream::kOutput, kWholeScreenScrolls);
         return;
     }
     chartLines_ = chartOnly_ ? rows - kStatusLines : rows / kChartShareOfRows;
@@ -62,13 +69,13 @@ void PlotScreen::Draw() {
     const int width = columns_ - 1;
     const std::vector<std::string> lines =
         RenderChart(series_.Window(), series_.Names(), width, chartLines_ - 1, color_);
-    std::string screen = "\x1b" "7";
+    std::string screen = kSaveCursor;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         screen += At(static_cast<int>(i) + 1, 1) + lines[i];
     }
     screen += At(chartLines_, 1);
     for (int i = 0; i < width; ++i) screen += kRule;
-    console_.Write(Stream::kOutput, screen + "\x1b" "8");
+    console_.Write(Stream::kOutput, screen + kRestoreCursor);
 }
 
 void PlotScreen::Service() {
@@ -83,8 +90,8 @@ void PlotScreen::Service() {
 
 int PlotScreen::MsUntilDue() const {
     if (!pending_) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastDrawn_ + kRedrawPeriod -
-                                                                   Clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(lastDrawn_ + kRedrawPeriod - Clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 

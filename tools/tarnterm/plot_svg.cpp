@@ -82,12 +82,13 @@ std::string XmlEscaped(const std::string& text) {
 std::string SessionSvg(const PlotSeries& series) {
     const std::vector<PlotRow>& rows = series.Session();
     const std::vector<std::string>& names = series.Names();
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      Number(kWidth) + "\" height=\"" + Number(kHeight) + "\" viewBox=\"0 0 " +
-                      Number(kWidth) + " " + Number(kHeight) +
-                      "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-                      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        Number(kWidth) + "\" height=\"" + Number(kHeight) + "\" viewBox=\"0 0 " + Number(kWidth) +
+        " " + Number(kHeight) +
+        "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     const std::string frame = "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop) +
                               "\" width=\"" + Number(kRight - kLeft) + "\" height=\"" +
                               Number(kBottom - kTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
@@ -121,7 +122,9 @@ std::string SessionSvg(const PlotSeries& series) {
         x.high += 1;
     }
     x.step = std::max(1.0, std::round(TickStep(x.high - x.low)));
-    auto toX = [&](double line) { return kLeft + (line - x.low) / (x.high - x.low) * (kRight - kLeft); };
+    auto toX = [&](double line) {
+        return kLeft + (line - x.low) / (x.high - x.low) * (kRight - kLeft);
+    };
     auto toY = [&](double value) {
         return kBottom - (value - y.low) / (y.high - y.low) * (kBottom - kTop);
     };
