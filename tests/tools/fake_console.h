@@ -91,6 +91,18 @@ public:
         return stopped_ ? stopSignal_ : 0;
     }
 
+    // The screen's size, which ScreenSize then gives; none by default.
+    void SetScreenSize(int columns, int rows) {
+        columns_ = columns;
+        rows_ = rows;
+    }
+    bool ScreenSize(int& columns, int& rows) const override {
+        columns = columns_;
+        rows = rows_;
+        return columns_ > 0;
+    }
+    void UseUtf8Output() override {}
+
     void Write(tarnterm::Stream stream, const std::string& bytes) override {
         std::lock_guard<std::mutex> lock(mutex_);
         (stream == tarnterm::Stream::kError ? err_ : out_) += bytes;
@@ -102,6 +114,8 @@ private:
     bool raw_ = false;
     bool gaveUp_ = false;
     int stopSignal_ = 0;
+    int columns_ = 0;
+    int rows_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable woken_;
     bool wake_ = false;                                       // guarded by mutex_

@@ -131,6 +131,8 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--map", "igncr", "--send", "x"}, "interactive terminal"},
         {{"COM1", "--timeout", "3"}, "--expect and --read-line"},
         {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
+        {{"COM1", "--plot", "--send", "x"}, "--plot-out FILE.svg"},
+        {{"COM1", "--plot=big"}, "--plot or --plot=only"},
         {{"COM1", "--stop", "1.5"}, "only with --data 5"},
         {{"COM1", "--data", "5", "--stop", "2"}, "--stop 1 or 1.5"},
     };

@@ -368,6 +368,7 @@ TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
         // A folder opens as a file on some systems, and fails only when read.
         {device.Name(), "--send-file", std::filesystem::temp_directory_path().u8string()},
         {"--demo", "--log", missingFolder, "--send", "x"},
+        {"--demo", "--plot-out", missingFolder, "--send", "x"},
     };
     for (const auto& args : cases) {
         FakeConsole console;

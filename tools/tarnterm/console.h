@@ -42,6 +42,15 @@ public:
 
     // Writes bytes to standard output or standard error, unchanged.
     virtual void Write(Stream stream, const std::string& bytes) = 0;
+
+    // The size of the screen that standard output shows, in character
+    // cells; false when it is no terminal or the system does not say.
+    virtual bool ScreenSize(int& columns, int& rows) const = 0;
+
+    // Has the screen take standard output as UTF-8 until RestoreMode, for
+    // text of the program's own beyond ASCII (the chart of --plot). Where
+    // terminals take the bytes as they come, nothing changes.
+    virtual void UseUtf8Output() = 0;
 };
 
 // The console of this process.

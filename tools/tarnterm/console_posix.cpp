@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,6 +71,18 @@ public:
     }
 
     bool IsTerminal(Stream stream) const override { return isatty(FdOf(stream)) == 1; }
+
+    bool ScreenSize(int& columns, int& rows) const override {
+        winsize size{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+            return false;
+        }
+        columns = size.ws_col;
+        rows = size.ws_row;
+        return true;
+    }
+
+    void UseUtf8Output() override {}
 
     bool EnterRawMode() override {
         if (raw_) return true;

@@ -50,6 +50,19 @@ public:
         return GetConsoleMode(HandleOf(stream), &mode) != 0;
     }
 
+    bool ScreenSize(int& columns, int& rows) const override {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (!GetConsoleScreenBufferInfo(HandleOf(Stream::kOutput), &info)) return false;
+        columns = info.srWindow.Right - info.srWindow.Left + 1;
+        rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+        return columns > 0 && rows > 0;
+    }
+
+    void UseUtf8Output() override {
+        if (savedCodePage_ == 0) savedCodePage_ = GetConsoleOutputCP();
+        SetConsoleOutputCP(CP_UTF8);
+    }
+
     bool EnterRawMode() override {
         if (raw_) return true;
         const HANDLE in = HandleOf(Stream::kInput);
@@ -72,6 +85,8 @@ public:
     }
 
     void RestoreMode() override {
+        if (savedCodePage_ != 0) SetConsoleOutputCP(savedCodePage_);
+        savedCodePage_ = 0;
         if (!raw_) return;
         SetConsoleMode(HandleOf(Stream::kInput), savedInput_);
         if (outputSaved_) SetConsoleMode(HandleOf(Stream::kOutput), savedOutput_);
@@ -163,6 +178,8 @@ private:
     DWORD savedInput_ = 0;
     DWORD savedOutput_ = 0;
     bool outputSaved_ = false;
+    // The output code page before UseUtf8Output, or 0.
+    UINT savedCodePage_ = 0;
     wchar_t highSurrogate_ = 0;
 };
 

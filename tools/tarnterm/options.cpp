@@ -284,6 +284,26 @@ const OptionGroup kOptionGroups[] = {
                          "is not a kind of stamp; use --timestamps, --timestamps=absolute "
                          "or --timestamps=delta");
           }},
+         {nullptr, "--plot", "[=only]", nullptr,
+          "a live chart of the numbers in the received lines,\n"
+          "one series per place in the line, above the text\n"
+          "(or with =only instead of it); on a terminal only",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value, {{"", PlotMode::kWithText}, {"only", PlotMode::kOnly}},
+                            o.plot) ||
+                     arg.Refuse("is not a kind of chart; use --plot or --plot=only");
+          }},
+         {nullptr, "--plot-out", "FILE", "session.svg",
+          "when the session ends, write the chart of all its\n"
+          "lines to FILE as an SVG image (scripts too)",
+          [](Options& o, const Argument& arg) {
+              if (arg.value.empty()) {
+                  return arg.Fail(arg.name + " needs a file name, such as " + arg.name +
+                                  " session.svg");
+              }
+              o.plotOut = arg.value;
+              return true;
+          }},
      },
      "Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits."},
     {"Script steps (run in the order given; no terminal needed)",
@@ -531,6 +551,12 @@ bool CheckCombination(const Options& o, std::string& error) {
         error =
             "--map is for the interactive terminal; script steps send and wait for bytes as "
             "written";
+        return false;
+    }
+    if (o.plot != PlotMode::kNone && !o.steps.empty()) {
+        error =
+            "--plot draws on the interactive terminal; a script has no screen, so use "
+            "--plot-out FILE.svg";
         return false;
     }
     if (o.reconnect && !o.steps.empty()) {

@@ -25,6 +25,10 @@ enum class ColorChoice { kAuto, kAlways, kNever };
 // or the time since the line before.
 enum class StampKind { kNone, kAbsolute, kDelta };
 
+// --plot: no live chart, a chart above the received text, or the chart
+// instead of the text.
+enum class PlotMode { kNone, kWithText, kOnly };
+
 // What CR and LF become in one direction: each is replaced by its text
 // (empty drops it). Each byte is mapped once, so no rule acts on what
 // another made.
@@ -84,6 +88,9 @@ struct Options {
     bool echo = false;
     std::string logFile;
     StampKind timestamps = StampKind::kNone;
+    PlotMode plot = PlotMode::kNone;
+    // --plot-out: the SVG file of the session's chart, if any.
+    std::string plotOut;
     bool reconnect = false;
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.

@@ -17,6 +17,8 @@
 #include "host_synchronize.h"
 #include "host_system_error.h"
 #include "options.h"
+#include "plot_series.h"
+#include "plot_svg.h"
 #include "script.h"
 #include "stamps.h"
 #include "terminal.h"
@@ -139,22 +141,38 @@ bool CheckLogFile(const std::string& path, std::string& error) {
     return false;
 }
 
+// --plot-out names a file that can be made: not a folder, in a folder that
+// exists. It is written only when the session ends.
+bool CheckPlotFile(const std::string& path, std::string& error) {
+    const std::filesystem::path file = std::filesystem::u8path(path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code ignored;
+    if (std::filesystem::is_directory(file, ignored)) {
+        error = "cannot write the chart to " + path + "; it is a folder, name a file in it";
+    } else if (!std::filesystem::is_directory(folder, ignored)) {
+        error = "cannot write the chart to " + path + "; its folder does not exist";
+    } else {
+        return true;
+    }
+    return false;
+}
+
 int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                Console& console, StampedLog* log) {
+                Console& console, StampedLog* log, PlotSeries* plot) {
     // The script pulls what it needs with the synchronous reads; the
     // receive thread only announces new bytes, which wakes a waiting step.
     port.SetAutoReceive(false);
     port.SetOnReceive([](TTarnSerialPort*, std::string) {});
     const OpenOutcome opened = OpenPort(port, portName, options.line);
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
-    const int status = RunScript(port, options, portName, console, log);
+    const int status = RunScript(port, options, portName, console, log, plot);
     port.Close();
     port.SetOnReceive(nullptr);
     return status;
 }
 
 int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                  Console& console, DemoInstrument* demo, StampedLog* log) {
+                  Console& console, DemoInstrument* demo, StampedLog* log, PlotSeries* plot) {
     const bool tour = demo != nullptr && !console.IsTerminal(Stream::kInput);
     TerminalSettings settings;
     settings.portSpec = demo != nullptr ? portName : options.port;
@@ -173,8 +191,12 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     RawMode raw(console, !tour);
     // Only the interactive session, where the console is set up for it,
     // colours by itself.
-    settings.color = ColorWanted(options.color, raw.Active() && console.IsTerminal(Stream::kOutput),
-                                 std::getenv("NO_COLOR"));
+    const bool screen = raw.Active() && console.IsTerminal(Stream::kOutput);
+    settings.color = ColorWanted(options.color, screen, std::getenv("NO_COLOR"));
+    // The live chart, like the colours, is drawn only on the interactive
+    // terminal's screen; elsewhere the text goes on as without it.
+    settings.plot = plot;
+    if (screen) settings.plotScreen = options.plot;
     Terminal terminal(port, console, settings, demo);
     if (tour) ShowTourIntro(terminal, port);
     const OpenOutcome opened = terminal.Connect();
@@ -197,6 +219,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
 int CheckFiles(const Options& options, std::string& error) {
     if (!CheckScriptFiles(options, error)) return kExitUsage;
     if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) return kExitUsage;
+    if (!options.plotOut.empty() && !CheckPlotFile(options.plotOut, error)) return kExitUsage;
     return kExitOk;
 }
 
@@ -286,8 +309,17 @@ int ConnectAndRun(const Options& options, Console& console) {
         port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
         port.SetLogInput(true);
     }
-    if (script) return RunScriptOn(port, options, portName, console, log.get());
-    return RunTerminalOn(port, options, portName, console, demo.get(), log.get());
+    std::unique_ptr<PlotSeries> plot;
+    if (options.plot != PlotMode::kNone || !options.plotOut.empty()) {
+        plot = std::make_unique<PlotSeries>();
+    }
+    const int status =
+        script ? RunScriptOn(port, options, portName, console, log.get(), plot.get())
+               : RunTerminalOn(port, options, portName, console, demo.get(), log.get(), plot.get());
+    if (!options.plotOut.empty() && !WriteSessionSvg(options.plotOut, *plot, error)) {
+        return Fail(console, status != kExitOk ? status : kExitUsage, error);
+    }
+    return status;
 }
 
 }  // namespace

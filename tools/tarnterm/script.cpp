@@ -80,12 +80,12 @@ std::string SecondsText(double seconds) {
 class ScriptRunner {
 public:
     ScriptRunner(TTarnSerialPort& port, const Options& options, const std::string& portName,
-                 Console& console, StampedLog* log)
+                 Console& console, StampedLog* log, PlotSeries* plot)
         : port_(port),
           options_(options),
           portName_(portName),
           console_(console),
-          reader_(port, log) {}
+          reader_(port, log, plot) {}
 
     int Run() {
         for (const Step& step : options_.steps) {
@@ -220,6 +220,7 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
         const std::string chunk = port_.ReadBuffer();
         if (!chunk.empty()) {
             if (log_ != nullptr) log_->Write(chunk);
+            if (plot_ != nullptr) plot_->AddBytes(chunk);
             pending_ += chunk;
             seen_ += chunk;
             if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
@@ -286,8 +287,8 @@ bool CheckScriptFiles(const Options& options, std::string& error) {
 }
 
 int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
-              Console& console, StampedLog* log) {
-    return ScriptRunner(port, options, portName, console, log).Run();
+              Console& console, StampedLog* log, PlotSeries* plot) {
+    return ScriptRunner(port, options, portName, console, log, plot).Run();
 }
 
 }  // namespace tarnterm

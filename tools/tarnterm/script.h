@@ -9,6 +9,7 @@
 #include "Tarnserialport.h"
 #include "console.h"
 #include "options.h"
+#include "plot_series.h"
 #include "stamps.h"
 
 namespace tarnterm {
@@ -22,9 +23,11 @@ public:
     using Clock = std::chrono::steady_clock;
     enum class Result { kDone, kTimeout, kLost };
 
-    // `log`, when given, gets every byte read, and must outlive the reader.
-    explicit ReceiveReader(TTarnSerialPort& port, StampedLog* log = nullptr)
-        : port_(port), log_(log) {}
+    // `log` and `plot`, when given, get every byte read, and must outlive
+    // the reader.
+    explicit ReceiveReader(TTarnSerialPort& port, StampedLog* log = nullptr,
+                           PlotSeries* plot = nullptr)
+        : port_(port), log_(log), plot_(plot) {}
 
     // Waits until `pattern` has been received; the bytes up to its end are
     // used up.
@@ -43,6 +46,7 @@ private:
 
     TTarnSerialPort& port_;
     StampedLog* log_;
+    PlotSeries* plot_;
     std::string pending_;
     std::string seen_;
     // A line ended by CR may be followed by its LF in a later read.
@@ -54,8 +58,9 @@ bool CheckScriptFiles(const Options& options, std::string& error);
 
 // Runs the steps on the open port; returns the exit status. Results go to
 // standard output, messages and progress to standard error; what is read
-// goes to `log` too, when given.
+// goes to `log` and `plot` too, when given: all that the reads took from
+// the port, which may go past what the last step used.
 int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,
-              Console& console, StampedLog* log = nullptr);
+              Console& console, StampedLog* log = nullptr, PlotSeries* plot = nullptr);
 
 }  // namespace tarnterm

@@ -69,6 +69,10 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
       rts_(port_.GetEnableRTSOnOpen()) {
     if (settings_.timestamps != StampKind::kNone) display_.SetStamper(&stamper_);
     display_.SetColor(settings_.color);
+    if (settings_.plot != nullptr && settings_.plotScreen != PlotMode::kNone) {
+        plotScreen_ = std::make_unique<PlotScreen>(
+            console_, *settings_.plot, settings_.plotScreen == PlotMode::kOnly, settings_.color);
+    }
     Attach();
 }
 
@@ -94,9 +98,15 @@ void Terminal::Attach() {
         }
     });
     port_.SetOnReceive([this](TTarnSerialPort*, std::string bytes) {
-        // The screen shows the bytes mapped; the log keeps them as they came.
-        display_.Data(ApplyMap(settings_.map.in, bytes));
+        // The screen shows the bytes mapped; the log and the chart take
+        // them as they came.
+        if (settings_.plotScreen != PlotMode::kOnly || plotScreen_ == nullptr) {
+            display_.Data(ApplyMap(settings_.map.in, bytes));
+        }
         if (settings_.log != nullptr) settings_.log->Write(bytes);
+        if (settings_.plot != nullptr && settings_.plot->AddBytes(bytes) > 0 && plotScreen_) {
+            plotScreen_->Changed();
+        }
         received_ += bytes;
         if (received_.size() > 2 * kReceivedKept) {
             received_.erase(0, received_.size() - kReceivedKept);
@@ -195,6 +205,7 @@ void Terminal::TryReconnect() {
 void Terminal::Service(int waitMs) {
     tarn::host::CheckSynchronize(waitMs);
     TryReconnect();
+    if (plotScreen_) plotScreen_->Service();
 }
 
 void Terminal::ShowBanner() {
@@ -214,6 +225,9 @@ int Terminal::Run() {
                 std::chrono::ceil<std::chrono::milliseconds>(nextAttempt_ - Clock::now());
             waitMs = static_cast<int>(
                 std::clamp<std::chrono::milliseconds::rep>(untilAttempt.count(), 0, waitMs));
+        }
+        if (plotScreen_ && plotScreen_->MsUntilDue() >= 0) {
+            waitMs = std::min(waitMs, plotScreen_->MsUntilDue());
         }
         std::string keys;
         const bool inputOpen = console_.ReadKeys(keys, waitMs);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "Tarnserialport.h"
@@ -13,6 +14,8 @@
 #include "console.h"
 #include "display.h"
 #include "options.h"
+#include "plot_screen.h"
+#include "plot_series.h"
 #include "stamps.h"
 
 namespace tarnterm {
@@ -39,6 +42,12 @@ struct TerminalSettings {
     // The stamped traffic log, if one is kept; it must outlive the
     // terminal.
     StampedLog* log = nullptr;
+    // The samples of --plot and --plot-out, if they are wanted; they must
+    // outlive the terminal.
+    PlotSeries* plot = nullptr;
+    // Draws the live chart of `plot` on the screen, above the text or
+    // (with --plot=only) instead of it.
+    PlotMode plotScreen = PlotMode::kNone;
 };
 
 class Terminal {
@@ -159,6 +168,8 @@ private:
     bool linesKnown_ = false;
     TLineStatusSet lineStatus_;
     std::string received_;
+    // The live chart, while it is drawn.
+    std::unique_ptr<PlotScreen> plotScreen_;
 };
 
 }  // namespace tarnterm

@@ -1,0 +1,193 @@
+#include "plot_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <iterator>
+
+#include "plot_numbers.h"
+
+namespace tarnterm {
+namespace {
+
+constexpr int kDotsAcross = 2;
+constexpr int kDotsDown = 4;
+// The bit of each dot of a braille cell, by dot column and dot row; the
+// character is U+2800 plus the bits.
+constexpr unsigned char kDotBits[kDotsAcross][kDotsDown] = {{0x01, 0x02, 0x04, 0x40},
+                                                            {0x08, 0x10, 0x20, 0x80}};
+// Green, yellow, cyan, magenta, red, blue, bright green, bright yellow.
+const char* const kSeriesColors[] = {"\x1b[32m", "\x1b[33m", "\x1b[36m", "\x1b[35m",
+                                     "\x1b[31m", "\x1b[34m", "\x1b[92m", "\x1b[93m"};
+static_assert(std::size(kSeriesColors) == PlotSeries::kMostSeries);
+constexpr char kPlainColor[] = "\x1b[0m";
+// The narrowest plot area drawn, in cells.
+constexpr int kNarrowestPlot = 4;
+constexpr char kAxis[] = "\xe2\x94\x82";          // U+2502
+constexpr char kLabelledAxis[] = "\xe2\x94\xa4";  // U+2524
+
+const char* SeriesColor(std::size_t series) {
+    return kSeriesColors[series % std::size(kSeriesColors)];
+}
+
+std::string Braille(unsigned bits) {
+    if (bits == 0) return " ";
+    const unsigned code = 0x2800 + bits;
+    return {static_cast<char>(0xe0 | (code >> 12)), static_cast<char>(0x80 | ((code >> 6) & 0x3f)),
+            static_cast<char>(0x80 | (code & 0x3f))};
+}
+
+bool ValueOf(const PlotRow& row, std::size_t series, double& value) {
+    if (series >= row.values.size()) return false;
+    value = row.values[series];
+    return true;
+}
+
+// "T 21.5  H 40", as many items as fit.
+std::string Legend(const std::vector<PlotRow>& rows, const std::vector<std::string>& names,
+                   int columns, bool color) {
+    std::string line;
+    int width = 0;
+    if (rows.empty()) {
+        line = "waiting for lines with numbers";
+        line.resize(std::min<std::size_t>(line.size(), static_cast<std::size_t>(columns)));
+        width = static_cast<int>(line.size());
+    }
+    for (std::size_t series = 0; series < names.size() && !rows.empty(); ++series) {
+        double newest = 0;
+        bool found = false;
+        for (auto row = rows.rbegin(); row != rows.rend() && !found; ++row) {
+            found = ValueOf(*row, series, newest);
+        }
+        const std::string item = names[series] + " " + (found ? ValueText(newest) : "-");
+        const int gap = width == 0 ? 0 : 2;
+        // Names and values are ASCII: a byte is a cell.
+        if (width + gap + static_cast<int>(item.size()) > columns) break;
+        line += std::string(gap, ' ');
+        line += color ? SeriesColor(series) + item + kPlainColor : item;
+        width += gap + static_cast<int>(item.size());
+    }
+    return line + std::string(columns - width, ' ');
+}
+
+struct Scale {
+    bool any = false;
+    double low = 0;
+    double high = 0;
+};
+
+Scale ScaleOf(const std::vector<PlotRow>& rows, std::size_t first) {
+    Scale scale;
+    for (std::size_t i = first; i < rows.size(); ++i) {
+        for (double value : rows[i].values) {
+            scale.low = scale.any ? std::min(scale.low, value) : value;
+            scale.high = scale.any ? std::max(scale.high, value) : value;
+            scale.any = true;
+        }
+    }
+    if (scale.any && scale.high == scale.low) {
+        // Constant data sits in the middle of a range around it.
+        const double pad = scale.low == 0 ? 1 : std::fabs(scale.low) * 0.1;
+        scale.low -= pad;
+        scale.high += pad;
+    }
+    return scale;
+}
+
+}  // namespace
+
+std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
+                                     const std::vector<std::string>& names, int columns, int lines,
+                                     bool color) {
+    std::vector<std::string> out;
+    if (lines < 2 || columns < kNarrowestPlot + 2) {
+        out.assign(static_cast<std::size_t>(std::max(lines, 0)),
+                   std::string(static_cast<std::size_t>(std::max(columns, 0)), ' '));
+        return out;
+    }
+    out.push_back(Legend(rows, names, columns, color));
+    const int plotLines = lines - 1;
+    const int dotRows = plotLines * kDotsDown;
+
+    // The labels' width sets the plot's, which sets the rows shown and so
+    // the labels: a few rounds settle it, and a label that still does not
+    // fit is cut.
+    int gutter = 2;
+    std::size_t first = 0;
+    Scale scale;
+    std::string labels[3];
+    const int middle = plotLines >= 5 ? (plotLines - 1) / 2 : -1;
+    // Lays the plot out for `gutter`; the gutter that its labels want.
+    auto layOut = [&]() {
+        const std::size_t shown = static_cast<std::size_t>(columns - gutter) * kDotsAcross;
+        first = rows.size() > shown ? rows.size() - shown : 0;
+        scale = ScaleOf(rows, first);
+        if (!scale.any) return gutter;
+        const double middleValue =
+            scale.high - (middle * kDotsDown + 1.5) / (dotRows - 1) * (scale.high - scale.low);
+        labels[0] = ValueText(scale.high);
+        labels[1] = middle >= 0 ? ValueText(middleValue) : "";
+        labels[2] = ValueText(scale.low);
+        std::size_t widest = 0;
+        for (const std::string& label : labels) widest = std::max(widest, label.size());
+        return std::min(static_cast<int>(widest) + 2, columns - kNarrowestPlot);
+    };
+    for (int round = 0; round < 3; ++round) {
+        const int wanted = layOut();
+        if (wanted == gutter) break;
+        gutter = wanted;
+    }
+    layOut();
+    const int plotColumns = columns - gutter;
+
+    std::vector<unsigned> bits(static_cast<std::size_t>(plotLines * plotColumns), 0);
+    std::vector<std::size_t> owner(bits.size(), 0);
+    auto setDot = [&](int x, int y, std::size_t series) {
+        const std::size_t cell =
+            static_cast<std::size_t>((y / kDotsDown) * plotColumns + x / kDotsAcross);
+        bits[cell] |= kDotBits[x % kDotsAcross][y % kDotsDown];
+        owner[cell] = series;
+    };
+    for (std::size_t series = 0; series < names.size() && scale.any; ++series) {
+        bool joined = false;
+        int previousY = 0;
+        for (std::size_t i = first; i < rows.size(); ++i) {
+            double value = 0;
+            if (!ValueOf(rows[i], series, value)) {
+                joined = false;
+                continue;
+            }
+            const int x = static_cast<int>(i - first);
+            const int y = static_cast<int>(
+                std::lround((scale.high - value) / (scale.high - scale.low) * (dotRows - 1)));
+            // A vertical run from the point before makes a line of the dots.
+            const int from = joined ? std::min(previousY, y) : y;
+            const int to = joined ? std::max(previousY, y) : y;
+            for (int dot = from; dot <= to; ++dot) setDot(x, dot, series);
+            joined = true;
+            previousY = y;
+        }
+    }
+
+    for (int line = 0; line < plotLines; ++line) {
+        const int labelled = line == 0 ? 0 : line == plotLines - 1 ? 2 : line == middle ? 1 : -1;
+        std::string label = scale.any && labelled >= 0 ? labels[labelled] : "";
+        label.resize(std::min(label.size(), static_cast<std::size_t>(gutter - 2)));
+        std::string text = std::string(static_cast<std::size_t>(gutter - 2) - label.size(), ' ') +
+                           label + " " + (labelled >= 0 && scale.any ? kLabelledAxis : kAxis);
+        std::size_t inColor = PlotSeries::kMostSeries;
+        for (int column = 0; column < plotColumns; ++column) {
+            const std::size_t cell = static_cast<std::size_t>(line * plotColumns + column);
+            if (color && bits[cell] != 0 && owner[cell] != inColor) {
+                inColor = owner[cell];
+                text += SeriesColor(inColor);
+            }
+            text += Braille(bits[cell]);
+        }
+        if (inColor != PlotSeries::kMostSeries) text += kPlainColor;
+        out.push_back(std::move(text));
+    }
+    return out;
+}
+
+}  // namespace tarnterm

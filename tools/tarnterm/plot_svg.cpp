@@ -1,0 +1,182 @@
+#include "plot_svg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace tarnterm {
+namespace {
+
+constexpr double kWidth = 800;
+constexpr double kHeight = 450;
+// The plot area inside the image.
+constexpr double kLeft = 70;
+constexpr double kRight = kWidth - 20;
+constexpr double kTop = 50;
+constexpr double kBottom = kHeight - 50;
+// About this many ticks on each axis.
+constexpr double kTicks = 5;
+// A rough width of a character of the legend, to place its items.
+constexpr double kCharWidth = 7;
+const char* const kSeriesColors[] = {"#1b9e4b", "#c9a100", "#1a8fb0", "#b0369c",
+                                     "#d03a2f", "#3050c8", "#6a8f1f", "#8a5a2b"};
+static_assert(std::size(kSeriesColors) == PlotSeries::kMostSeries);
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+std::string TickText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value == 0 ? 0.0 : value);
+    return text;
+}
+
+// 1, 2 or 5 times a power of ten, near `span` / kTicks.
+double TickStep(double span) {
+    const double raw = span / kTicks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double norm = raw / power;
+    return (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 5 ? 5 : 10) * power;
+}
+
+struct Axis {
+    double low;
+    double high;
+    double step;
+};
+
+}  // namespace
+
+std::string XmlEscaped(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&apos;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string SessionSvg(const PlotSeries& series) {
+    const std::vector<PlotRow>& rows = series.Session();
+    const std::vector<std::string>& names = series.Names();
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        Number(kWidth) + "\" height=\"" + Number(kHeight) + "\" viewBox=\"0 0 " + Number(kWidth) +
+        " " + Number(kHeight) +
+        "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    const std::string frame = "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop) +
+                              "\" width=\"" + Number(kRight - kLeft) + "\" height=\"" +
+                              Number(kBottom - kTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
+    if (rows.empty()) {
+        return svg + frame + "<text x=\"" + Number((kLeft + kRight) / 2) + "\" y=\"" +
+               Number((kTop + kBottom) / 2) +
+               "\" text-anchor=\"middle\">no lines with numbers were received</text>\n</svg>\n";
+    }
+
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    for (const PlotRow& row : rows) {
+        for (double value : row.values) {
+            low = any ? std::min(low, value) : value;
+            high = any ? std::max(high, value) : value;
+            any = true;
+        }
+    }
+    if (high == low) {
+        const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
+        low -= pad;
+        high += pad;
+    }
+    Axis y{low, high, TickStep(high - low)};
+    y.low = std::floor(y.low / y.step) * y.step;
+    y.high = std::ceil(y.high / y.step) * y.step;
+    Axis x{static_cast<double>(rows.front().line), static_cast<double>(rows.back().line), 1};
+    if (x.high == x.low) {
+        x.low -= 1;
+        x.high += 1;
+    }
+    x.step = std::max(1.0, std::round(TickStep(x.high - x.low)));
+    auto toX = [&](double line) {
+        return kLeft + (line - x.low) / (x.high - x.low) * (kRight - kLeft);
+    };
+    auto toY = [&](double value) {
+        return kBottom - (value - y.low) / (y.high - y.low) * (kBottom - kTop);
+    };
+
+    svg += "<g stroke=\"#e4e4e4\">\n";
+    std::string labels = "<g fill=\"#333\">\n";
+    for (double tick = std::ceil(y.low / y.step); tick * y.step <= y.high + y.step / 1e6; ++tick) {
+        const double at = toY(tick * y.step);
+        svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(at) + "\" x2=\"" +
+               Number(kRight) + "\" y2=\"" + Number(at) + "\"/>\n";
+        labels += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(at + 4) +
+                  "\" text-anchor=\"end\">" + TickText(tick * y.step) + "</text>\n";
+    }
+    for (double tick = std::ceil(x.low / x.step); tick * x.step <= x.high; ++tick) {
+        const double at = toX(tick * x.step);
+        svg += "<line x1=\"" + Number(at) + "\" y1=\"" + Number(kTop) + "\" x2=\"" + Number(at) +
+               "\" y2=\"" + Number(kBottom) + "\"/>\n";
+        labels += "<text x=\"" + Number(at) + "\" y=\"" + Number(kBottom + 16) +
+                  "\" text-anchor=\"middle\">" + TickText(tick * x.step) + "</text>\n";
+    }
+    labels += "<text x=\"" + Number((kLeft + kRight) / 2) + "\" y=\"" + Number(kHeight - 10) +
+              "\" text-anchor=\"middle\">line with numbers (" + std::to_string(series.Lines()) +
+              " in all)</text>\n</g>\n";
+    svg += "</g>\n" + frame + labels;
+
+    double legendX = kLeft;
+    for (std::size_t s = 0; s < names.size(); ++s) {
+        const char* color = kSeriesColors[s % std::size(kSeriesColors)];
+        std::string points;
+        for (const PlotRow& row : rows) {
+            if (s >= row.values.size()) continue;
+            if (!points.empty()) points += ' ';
+            points += Number(toX(static_cast<double>(row.line))) + "," + Number(toY(row.values[s]));
+        }
+        svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) +
+               "\" stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
+        svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(kTop - 30) +
+               "\" width=\"12\" height=\"12\" fill=\"" + color + "\"/>\n";
+        svg += "<text x=\"" + Number(legendX + 16) + "\" y=\"" + Number(kTop - 20) + "\">" +
+               XmlEscaped(names[s]) + "</text>\n";
+        legendX += 16 + kCharWidth * static_cast<double>(names[s].size()) + 20;
+    }
+    return svg + "</svg>\n";
+}
+
+bool WriteSessionSvg(const std::string& path, const PlotSeries& series, std::string& error) {
+    std::ofstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+    if (file) file << SessionSvg(series);
+    if (file.flush()) return true;
+    error = "cannot write the chart to " + path +
+            "; check that its folder exists and that you may write there";
+    return false;
+}
+
+}  // namespace tarnterm
