@@ -368,11 +368,11 @@ const OptionGroup kOptionGroups[] = {
               o.remote = true;
               return true;
           }},
-         {nullptr, "--serve", "[HOST:]PORT", "4000",
+         {nullptr, "--serve", "ADDRESS", "4000",
           "with --demo: serve the instrument over the network\n"
-          "(RFC 2217) on PORT (0: any free one) of HOST\n"
-          "(default 127.0.0.1; 0.0.0.0 for other machines),\n"
-          "without a terminal, until Ctrl-C",
+          "(RFC 2217) at ADDRESS, PORT or HOST:PORT (PORT 0:\n"
+          "any free one; HOST 127.0.0.1 unless given, 0.0.0.0\n"
+          "for other machines), without a terminal, until Ctrl-C",
           [](Options& o, const Argument& arg) {
               // The port after the last colon, so that an IPv6 address
               // may go with or without its brackets.
