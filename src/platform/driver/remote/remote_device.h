@@ -141,6 +141,7 @@ private:
     unsigned receiveAborts_ = 0;        // PURGE_RXABORT ends running reads
     unsigned transmitAborts_ = 0;       // PURGE_TXABORT ends held writes
     std::uint64_t bytesUnderway_ = 0;   // written, not yet handed to the socket
+    bool drained_ = false;  // a drain has succeeded, and nothing was written since
     bool gone_ = false;
     std::uint32_t dropError_ = ERROR_SUCCESS;  // what broke the connection
     bool released_ = false;

@@ -80,6 +80,7 @@ bool RemoteDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     if (written != nullptr) *written = 0;
     if (!Usable()) return FailUnusable();
     if (count == 0) return true;
+    drained_ = false;
     bytesUnderway_ += count;
     struct Underway {
         RemoteDevice& device;
@@ -174,7 +175,11 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     // The server's own buffers: its receive side holds bytes from the line
     // for us, its transmit side bytes from us for the line.
     const bool receive = (flags & PURGE_RXCLEAR) != 0;
-    const bool transmit = (flags & PURGE_TXCLEAR) != 0;
+    // Bytes that a drain saw leave are on their way to the server's line,
+    // as a local port's would already be on its line, where no purge
+    // reaches them: the purge that closing a port makes after a drain must
+    // not throw them away at the server.
+    const bool transmit = (flags & PURGE_TXCLEAR) != 0 && !drained_;
     if (!receive && !transmit) return true;
     client_.RequestPurge(receive && transmit ? WirePurge::Both
                          : receive           ? WirePurge::Receive
@@ -195,7 +200,9 @@ bool RemoteDevice::DrainCommOutput(std::uint32_t milliseconds) {
     });
     if (!Usable()) return FailUnusable();
     if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
-    return bytesUnderway_ == 0 || Fail(ERROR_SEM_TIMEOUT);
+    if (bytesUnderway_ != 0) return Fail(ERROR_SEM_TIMEOUT);
+    drained_ = true;
+    return true;
 }
 
 }  // namespace tarn::driver::remote

@@ -377,6 +377,32 @@ TEST(RemoteFlowControl, ASuspendedServerHoldsWritesWithinTheirTimeOut) {
     EXPECT_EQ(server.WaitData(4), "goes");
 }
 
+// A drain hands the bytes to the server for good: a purge of the output
+// after it (as closing makes) asks the server to purge its input only.
+TEST(RemotePurge, BytesADrainSawLeaveAreNotPurgedAtTheServer) {
+    TestServer server;
+    TTarnSerialPort port;
+    SelectPort(port, server.Url());
+    port.Open();
+    const std::uint32_t both = static_cast<std::uint32_t>(rem::WirePurge::Both);
+    const std::uint32_t receive = static_cast<std::uint32_t>(rem::WirePurge::Receive);
+    const std::uint32_t transmit = static_cast<std::uint32_t>(rem::WirePurge::Transmit);
+    ASSERT_EQ(port.SendString("sent"), 4u);
+    ASSERT_TRUE(port.Drain(kLongMs));
+    port.Close();
+    ASSERT_TRUE(WaitUntil([&] { return server.Requested(rem::ComCommand::PurgeData, receive); }));
+    EXPECT_FALSE(server.Requested(rem::ComCommand::PurgeData, both));
+    EXPECT_FALSE(server.Requested(rem::ComCommand::PurgeData, transmit));
+    EXPECT_EQ(server.WaitData(4), "sent");
+
+    TestServer second;
+    SelectPort(port, second.Url());
+    port.Open();
+    ASSERT_EQ(port.SendString("not drained"), 11u);
+    port.Close();
+    EXPECT_TRUE(WaitUntil([&] { return second.Requested(rem::ComCommand::PurgeData, both); }));
+}
+
 TEST(RemoteOpen, ARefusedConnectionSaysSo) {
     std::string url;
     {
