@@ -25,14 +25,7 @@ std::string_view OneByte(const std::uint8_t& value) {
 
 }  // namespace
 
-ComPortClient::ComPortClient()
-    : telnet_({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}) {
-    telnet_.Ask(kWILL, kOptionBinary);
-    telnet_.Ask(kDO, kOptionBinary);
-    telnet_.Ask(kWILL, kOptionSuppressGoAhead);
-    telnet_.Ask(kDO, kOptionSuppressGoAhead);
-    telnet_.Ask(kWILL, kOptionComPort);
-}
+ComPortClient::ComPortClient() : telnet_(ComPortSession()) {}
 
 void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t count, std::string& data) {
     for (std::size_t i = 0; i < count; ++i) {

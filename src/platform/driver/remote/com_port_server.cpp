@@ -44,13 +44,7 @@ int RequestValueSize(std::uint8_t command) {
 
 }  // namespace
 
-ComPortServer::ComPortServer() : telnet_({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}) {
-    telnet_.Ask(kWILL, kOptionBinary);
-    telnet_.Ask(kDO, kOptionBinary);
-    telnet_.Ask(kWILL, kOptionSuppressGoAhead);
-    telnet_.Ask(kDO, kOptionSuppressGoAhead);
-    telnet_.Ask(kWILL, kOptionComPort);
-}
+ComPortServer::ComPortServer() : telnet_(ComPortSession()) {}
 
 void ComPortServer::Receive(const std::uint8_t* bytes, std::size_t count, std::string& data) {
     for (std::size_t i = 0; i < count; ++i) {

@@ -93,4 +93,14 @@ std::string TelnetSession::TakeOutgoing() {
     return std::exchange(outgoing_, std::string());
 }
 
+TelnetSession ComPortSession() {
+    TelnetSession session({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort});
+    session.Ask(kWILL, kOptionBinary);
+    session.Ask(kDO, kOptionBinary);
+    session.Ask(kWILL, kOptionSuppressGoAhead);
+    session.Ask(kDO, kOptionSuppressGoAhead);
+    session.Ask(kWILL, kOptionComPort);
+    return session;
+}
+
 }  // namespace tarn::driver::remote

@@ -73,4 +73,9 @@ private:
     std::size_t queuedAnswers_ = 0;
 };
 
+// The session that both ends of the serial port protocol start with: it
+// agrees to BINARY, SUPPRESS-GO-AHEAD and COM-PORT-OPTION, and has queued
+// WILL and DO for the first two and WILL COM-PORT-OPTION.
+TelnetSession ComPortSession();
+
 }  // namespace tarn::driver::remote
