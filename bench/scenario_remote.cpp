@@ -153,12 +153,6 @@ std::string TimeTrips(Ser2netServer& server, const std::string& bytes,
     return "";
 }
 
-RunOutcome TripFigures(const std::vector<double>& micros, std::size_t count, double cpuSeconds) {
-    return {{Percentile(micros, 50), Percentile(micros, 99),
-             cpuSeconds * 1e6 / static_cast<double>(count)},
-            ""};
-}
-
 RunOutcome TripsComponent(std::size_t count, std::uint64_t seed) {
     const std::string bytes = RandomBytes(count, seed);
     std::string why;

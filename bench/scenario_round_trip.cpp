@@ -34,10 +34,6 @@ std::string TimeTrips(Line& line, Trips& trips) {
     return "";
 }
 
-RunOutcome Figures(const Trips& trips, double cpuSeconds) {
-    const double cpuMicrosPerTrip = cpuSeconds * 1e6 / static_cast<double>(trips.bytes.size());
-    return {{Percentile(trips.micros, 50), Percentile(trips.micros, 99), cpuMicrosPerTrip}, ""};
-}
 
 enum class Echo { PollingEvent, WakeEvent, ReadChars, PollingReadChars };
 
@@ -82,7 +78,7 @@ RunOutcome ComponentRun(std::size_t count, Echo echo, std::uint64_t seed) {
     port.Close();
     if (!peerFailure.empty()) return Failed(peerFailure);
     if (echoed != count) return Failed("the component echoed " + std::to_string(echoed) + " bytes");
-    return Figures(trips, cpu);
+    return TripFigures(trips.micros, trips.bytes.size(), cpu);
 }
 
 RunOutcome BaselineRun(std::size_t count, std::uint64_t seed) {
@@ -107,7 +103,7 @@ RunOutcome BaselineRun(std::size_t count, std::uint64_t seed) {
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
     if (!peerFailure.empty()) return Failed(peerFailure);
     if (!failure.empty()) return Failed(failure);
-    return Figures(trips, cpu);
+    return TripFigures(trips.micros, trips.bytes.size(), cpu);
 }
 
 }  // namespace

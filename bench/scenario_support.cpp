@@ -21,6 +21,12 @@ bool Line::ReadPeerExactly(char* out, std::size_t size) {
     return true;
 }
 
+RunOutcome TripFigures(const std::vector<double>& micros, std::size_t trips, double cpuSeconds) {
+    return {{Percentile(micros, 50), Percentile(micros, 99),
+             cpuSeconds * 1e6 / static_cast<double>(trips)},
+            ""};
+}
+
 std::string OpenOnLine(TTarnSerialPort& port, const Line& line) {
     try {
         port.SetCustomPortName(line.PortName());

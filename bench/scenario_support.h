@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Tarnserialport.h"
 #include "measure.h"
@@ -87,6 +88,11 @@ private:
     std::atomic<bool> done_{false};
     std::thread thread_;  // last, so that it starts with everything above in place
 };
+
+// The figures of a round-trip run: the median and 99th percentile of the
+// trips' times in microseconds, and the echoing side's processor time per
+// trip.
+RunOutcome TripFigures(const std::vector<double>& micros, std::size_t trips, double cpuSeconds);
 
 // Runs the main thread's queue (where the component's events run) until
 // `done` returns true, or until nothing has moved for kStallLimit, as told
