@@ -2,15 +2,16 @@
 // type, and the real console input buffer of a pseudo console, which this
 // process attaches to, in raw mode and back.
 #include <gtest/gtest.h>
-#include "host_windows.h"
 
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "console.h"
 #include "console_keys_win32.h"
+#include "host_windows.h"
 #include "terminal.h"
 #include "wait_until.h"
 
@@ -46,6 +47,8 @@ struct KeysCase {
     std::string bytes;
 };
 
+void PrintTo(const KeysCase& keysCase, std::ostream* out) { *out << keysCase.name; }
+
 class TarntermConsoleKeys : public testing::TestWithParam<KeysCase> {};
 
 TEST_P(TarntermConsoleKeys, TypeTheBytesOfTheirKeys) {
@@ -70,13 +73,36 @@ INSTANTIATE_TEST_SUITE_P(
                  {kCtrl, Key('A', 0x01, LEFT_CTRL_PRESSED), Key('T', 0x14, RIGHT_CTRL_PRESSED),
                   Key('C', 0x03, LEFT_CTRL_PRESSED)},
                  std::string("\x01") + tarnterm::Terminal::kMenuKey + "\x03"},
-        KeysCase{"ReleasesTypeNothing",
-                 {kCtrl, Key('T', 0x14, LEFT_CTRL_PRESSED),
-                  Released(Key('T', 0x14, LEFT_CTRL_PRESSED)), Released(kCtrl),
-                  Released(Key('A', L'a'))},
-                 "\x14"},
-        KeysCase{"RepeatCounts", {Key('A', L'a', 0, 3), Key(0, L'\u00e9', 0, 2)},
-                 "aaa\xc3\xa9\xc3\xa9"},
+        KeysCase{
+            "ReleasesTypeNothing",
+            {kCtrl, Key('T', 0x14, LEFT_CTRL_PRESSED), Released(Key('T', 0x14, LEFT_CTRL_PRESSED)),
+             Released(kCtrl), Released(Key('A', L'a'))},
+            "\x14"},
+        KeysCase{
+            "RepeatCounts", {Key('A', L'a', 0, 3), Key(0, L'\u00e9', 0, 2)}, "aaa\xc3\xa9\xc3\xa9"},
+        // As a terminal on a POSIX system sends them, with xterm's number for
+        // the modifiers.
+        KeysCase{"CursorAndFunctionKeys",
+                 {Key(VK_UP, 0, ENHANCED_KEY, 2), Key(VK_LEFT, 0), Key(VK_HOME, 0),
+                  Key(VK_DELETE, 0, ENHANCED_KEY), Key(VK_NEXT, 0), Key(VK_F1, 0), Key(VK_F12, 0),
+                  Key(VK_RIGHT, 0, ENHANCED_KEY | LEFT_CTRL_PRESSED), Key(VK_F5, 0, SHIFT_PRESSED),
+                  Key(VK_F2, 0, LEFT_ALT_PRESSED)},
+                 "\x1b[A\x1b[A\x1b[D\x1b[H\x1b[3~\x1b[6~\x1bOP\x1b[24~\x1b[1;5C\x1b[15;2~"
+                 "\x1b[1;3Q"},
+        // Delete, as on POSIX terminals; Ctrl-H and Ctrl-Backspace stay
+        // backspaces.
+        KeysCase{"Backspace",
+                 {Key(VK_BACK, L'\b'), Key('H', L'\b', LEFT_CTRL_PRESSED),
+                  Key(VK_BACK, 0x7f, LEFT_CTRL_PRESSED)},
+                 "\x7f\b\b"},
+        // Alt and digits on the number pad: the character comes with the
+        // release of Alt; the digits, here with Num Lock off, type nothing.
+        KeysCase{"AltNumberPad",
+                 {Key(VK_MENU, 0, LEFT_ALT_PRESSED), Key(VK_NEXT, 0, LEFT_ALT_PRESSED),
+                  Released(Key(VK_NEXT, 0, LEFT_ALT_PRESSED)), Key(VK_NEXT, 0, LEFT_ALT_PRESSED),
+                  Released(Key(VK_NEXT, 0, LEFT_ALT_PRESSED)), Key(VK_PRIOR, 0, LEFT_ALT_PRESSED),
+                  Released(Key(VK_PRIOR, 0, LEFT_ALT_PRESSED)), Released(Key(VK_MENU, L'\u00e9'))},
+                 "\xc3\xa9"},
         KeysCase{"OtherEventsTypeNothing",
                  {Event(FOCUS_EVENT), Event(WINDOW_BUFFER_SIZE_EVENT), Event(MENU_EVENT),
                   Event(MOUSE_EVENT), Key(VK_SHIFT, 0, SHIFT_PRESSED)},
@@ -105,8 +131,8 @@ public:
         CloseHandle(inputRead);
         CloseHandle(outputWrite);
         if (!AttachThroughChild()) return;
-        in_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, 0, nullptr);
+        in_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         out_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (in_ == INVALID_HANDLE_VALUE || out_ == INVALID_HANDLE_VALUE) {
@@ -138,8 +164,8 @@ public:
         }
         if (console_ != nullptr) {
             using Close = void(WINAPI*)(void*);
-            reinterpret_cast<Close>(reinterpret_cast<void (*)()>(GetProcAddress(
-                GetModuleHandleW(L"kernel32.dll"), "ClosePseudoConsole")))(console_);
+            reinterpret_cast<Close>(reinterpret_cast<void (*)()>(
+                GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ClosePseudoConsole")))(console_);
         }
     }
 
@@ -151,8 +177,7 @@ public:
     // Sends bytes as a terminal sends what is typed into it.
     bool Type(const std::string& bytes) {
         DWORD wrote = 0;
-        return WriteFile(typed_, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote,
-                         nullptr) &&
+        return WriteFile(typed_, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
                wrote == bytes.size();
     }
 
@@ -176,8 +201,8 @@ private:
             !UpdateProcThreadAttribute(attributes, 0, kPseudoConsoleAttribute, console_,
                                        sizeof console_, nullptr, nullptr) ||
             !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
-                            EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
-                            &startup.StartupInfo, &child)) {
+                            EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                            &child)) {
             why_ = "no child in the pseudo console: error " + std::to_string(GetLastError());
             return false;
         }
@@ -229,17 +254,20 @@ TEST(TarntermConsoleWin32, ReadsKeysInRawModeAndRestoresTheMode) {
         ASSERT_TRUE(GetConsoleMode(pseudo.In(), &raw));
         EXPECT_EQ(raw & cooked, 0u);
 
-        const INPUT_RECORD records[] = {
-            Key('A', L'a'),   Released(Key('A', L'a')), Event(FOCUS_EVENT),
-            kCtrl,            Key('T', 0x14, LEFT_CTRL_PRESSED),
-            Event(WINDOW_BUFFER_SIZE_EVENT), Key(0, L'\u00e9', 0, 2)};
+        const INPUT_RECORD records[] = {Key('A', L'a'),
+                                        Released(Key('A', L'a')),
+                                        Event(FOCUS_EVENT),
+                                        kCtrl,
+                                        Key('T', 0x14, LEFT_CTRL_PRESSED),
+                                        Event(WINDOW_BUFFER_SIZE_EVENT),
+                                        Key(0, L'\u00e9', 0, 2)};
         DWORD wrote = 0;
         // Wine leaves the count at zero, so only the result says anything.
         ASSERT_TRUE(WriteConsoleInputW(pseudo.In(), records, std::size(records), &wrote));
         EXPECT_EQ(ReadKeys(*console, 6), "a\x14\xc3\xa9\xc3\xa9");
         // What a terminal sends for typed keys reaches the program as such.
-        ASSERT_TRUE(pseudo.Type("x\r"));
-        EXPECT_EQ(ReadKeys(*console, 2), "x\r");
+        ASSERT_TRUE(pseudo.Type("x\x1b[A\r"));
+        EXPECT_EQ(ReadKeys(*console, 5), "x\x1b[A\r");
 
         console->RestoreMode();
         DWORD restored = 0;

@@ -2,17 +2,19 @@
 // and where its menu key is seen.
 #pragma once
 
-#include "host_windows.h"
-
 #include <string>
+
+#include "host_windows.h"
 
 namespace tarnterm {
 
 class ConsoleKeys {
 public:
-    // Appends what `record` types to `keys`: the character of a key press in
-    // UTF-8, as often as it repeats. Releases, bare modifier keys, mouse,
-    // focus and resize events type nothing.
+    // Appends what `record` types to `keys`, as often as the key repeats:
+    // the character of a key press in UTF-8, or for a cursor or function key
+    // the escape sequence a POSIX terminal sends. Releases (but that of Alt
+    // ending a character code), bare modifier keys, mouse, focus and resize
+    // events type nothing.
     void Append(const INPUT_RECORD& record, std::string& keys);
 
 private:
