@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "console.h"
+#include "console_keys_win32.h"
 
 namespace tarnterm {
 namespace {
@@ -24,15 +25,6 @@ BOOL WINAPI OnControlEvent(DWORD type) {
     gStopRequested = true;
     if (HANDLE wake = gWakeEvent.load()) SetEvent(wake);
     return TRUE;
-}
-
-std::string Utf8(const wchar_t* text, int length) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 0 ? size : 0, '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text, length, &bytes[0], size, nullptr, nullptr);
-    }
-    return bytes;
 }
 
 class WindowsConsole final : public Console {
@@ -109,7 +101,7 @@ public:
             INPUT_RECORD records[64];
             DWORD got = 0;
             if (!ReadConsoleInputW(in, records, count < 64 ? count : 64, &got)) return false;
-            for (DWORD i = 0; i < got; ++i) AppendKey(records[i], keys);
+            for (DWORD i = 0; i < got; ++i) keys_.Append(records[i], keys);
             count -= got < count ? got : count;
         }
         return true;
@@ -150,29 +142,6 @@ private:
         return GetStdHandle(STD_ERROR_HANDLE);
     }
 
-    // A key press gives its character, as often as it repeats; releases,
-    // bare modifier keys, mouse and focus events give nothing.
-    void AppendKey(const INPUT_RECORD& record, std::string& keys) {
-        if (record.EventType != KEY_EVENT) return;
-        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-        if (!key.bKeyDown || key.uChar.UnicodeChar == 0) return;
-        const wchar_t c = key.uChar.UnicodeChar;
-        std::string bytes;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            // The first half of a pair; the second comes with the next record.
-            highSurrogate_ = c;
-            return;
-        }
-        if (c >= 0xDC00 && c <= 0xDFFF && highSurrogate_ != 0) {
-            const wchar_t pair[2] = {highSurrogate_, c};
-            bytes = Utf8(pair, 2);
-        } else {
-            bytes = Utf8(&c, 1);
-        }
-        highSurrogate_ = 0;
-        for (WORD i = 0; i < (key.wRepeatCount > 0 ? key.wRepeatCount : 1); ++i) keys += bytes;
-    }
-
     HANDLE wake_;
     bool raw_ = false;
     DWORD savedInput_ = 0;
@@ -180,7 +149,7 @@ private:
     bool outputSaved_ = false;
     // The output code page before UseUtf8Output, or 0.
     UINT savedCodePage_ = 0;
-    wchar_t highSurrogate_ = 0;
+    ConsoleKeys keys_;
 };
 
 }  // namespace
