@@ -29,7 +29,7 @@ TEST(AllScenarios, EveryScenarioOnceWithBothSidesAndItsGoals) {
                          "line_reads", "line_reads_wake", "round_trip", "round_trip_wake",
                          "round_trip_readchars", "round_trip_readchars_polling", "waiting",
                          "waiting_wake", "idle_default", "idle_delay1", "idle_wake", "send",
-                         "send_wake"}));
+                         "send_wake", "remote_bulk_receive", "remote_round_trip"}));
     // Bulk receive at Delay 1 and woken by data, both line reads, the three
     // round trips but the polling ReadChars(1) one (the woken ones for time
     // and processor), both waits, idle at the default Delay and woken by
