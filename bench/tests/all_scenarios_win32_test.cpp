@@ -29,7 +29,7 @@ TEST(AllScenarios, EveryScenarioInBothReceiveModesAndWithoutGoals) {
                          "line_reads", "line_reads_wake", "round_trip", "round_trip_wake",
                          "round_trip_readchars", "round_trip_readchars_polling", "waiting",
                          "waiting_wake", "idle_default", "idle_delay1", "idle_wake", "send",
-                         "send_wake"}));
+                         "send_wake", "remote_bulk_receive", "remote_round_trip"}));
 }
 
 // The Wine line: bytes pass both ways between the peer thread's handle and
