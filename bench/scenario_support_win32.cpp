@@ -15,6 +15,7 @@
 
 #include "pty_pair.h"
 #include "scenario_support.h"
+#include "wine_unix_win32.h"
 
 #include "host_windows.h"
 
@@ -80,17 +81,6 @@ private:
     int readLimit_ = kUnset;
 };
 
-std::wstring Wide(const std::string& utf8) {
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &result[0],
-                              size);
-    }
-    return result;
-}
-
 class WineLine final : public Line {
 public:
     WineLine(std::unique_ptr<tarn::test::PtyPair> pair, HANDLE peer)
@@ -129,8 +119,9 @@ private:
 std::unique_ptr<Line> Line::Create(std::string* whyNot) {
     auto pair = tarn::test::PtyPair::Create(whyNot);
     if (!pair) return nullptr;
-    const HANDLE peer = ::CreateFileW(Wide(pair->PeerPath()).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::wstring peerPath = tarn::test::wine::FromUtf8(pair->PeerPath());
+    const HANDLE peer = ::CreateFileW(peerPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
     if (peer == INVALID_HANDLE_VALUE) {
         if (whyNot) *whyNot = Error(("opening the peer " + pair->PeerPath()).c_str());
         return nullptr;
