@@ -18,18 +18,6 @@
 namespace tarnterm {
 namespace {
 
-// The system error codes that tell open failures apart. The component puts
-// the system's text for the code at the end of its message, so the text of
-// each code is what is compared.
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorPathNotFound = 3;
-constexpr std::uint32_t kErrorAccessDenied = 5;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorSharingViolation = 32;
-constexpr std::uint32_t kErrorNotSupported = 50;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-
 constexpr int kPatienceWrites = 3;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -37,6 +25,9 @@ bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// Whether an open failure was for the system error `code`. The component
+// puts the system's text for the code at the end of its message, so the
+// text of each code is what is compared.
 bool MessageIsFor(const std::string& message, std::uint32_t code) {
     return EndsWith(message, tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(code)));
 }
@@ -153,11 +144,11 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
         }
     }
     OpenOutcome out;
-    const bool notFound = MessageIsFor(componentMessage, kErrorFileNotFound) ||
-                          MessageIsFor(componentMessage, kErrorPathNotFound);
-    const bool notSerial = MessageIsFor(componentMessage, kErrorNotSupported) ||
-                           MessageIsFor(componentMessage, kErrorInvalidFunction) ||
-                           MessageIsFor(componentMessage, kErrorInvalidHandle);
+    const bool notFound = MessageIsFor(componentMessage, tarn::host::ERROR_FILE_NOT_FOUND) ||
+                          MessageIsFor(componentMessage, tarn::host::ERROR_PATH_NOT_FOUND);
+    const bool notSerial = MessageIsFor(componentMessage, tarn::host::ERROR_NOT_SUPPORTED) ||
+                           MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_FUNCTION) ||
+                           MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_HANDLE);
     if ((notFound && IsExistingFile(name)) || notSerial || IsFolder(name)) {
         out.status = kExitNotSerial;
         out.message = name +
@@ -165,13 +156,13 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
                       "shows the ports present)";
     } else if (notFound) {
         out = MissingPort(name);
-    } else if (MessageIsFor(componentMessage, kErrorAccessDenied) ||
-               MessageIsFor(componentMessage, kErrorSharingViolation)) {
+    } else if (MessageIsFor(componentMessage, tarn::host::ERROR_ACCESS_DENIED) ||
+               MessageIsFor(componentMessage, tarn::host::ERROR_SHARING_VIOLATION)) {
         out.status = kExitPortBusy;
         out.message = name +
                       " is busy or access is denied; close the program that has it "
                       "open, or get the right to use it (on Linux, the dialout group)";
-    } else if (MessageIsFor(componentMessage, kErrorInvalidParameter)) {
+    } else if (MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_PARAMETER)) {
         out.status = kExitOpenFailed;
         out.message = name + " refused the line settings " + DescribeLineSettings(line) +
                       "; try another --baud, --data, --parity, --stop or --flow";
