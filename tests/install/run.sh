@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the package from a native build and builds a program against the
 # installed tree, once through find_package and once through pkg-config, then
-# runs both. Exits non-zero when any step fails.
+# runs both; then builds the README's C++ examples against it and runs them
+# (readme_examples.sh). Exits non-zero when any step fails.
 #
 #   tests/install/run.sh build/native
 #
@@ -31,12 +32,18 @@ done
 echo "-- building against the installed package with find_package"
 # Only the installed tree may satisfy find_package, not the build tree or
 # the user's package registry.
+mkdir -p "$consumer"
+"$here/readme_examples.sh" "$here/../../README.md" "$consumer/readme_examples.cpp"
 cmake -S "$here" -B "$consumer/cmake" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARN_README_EXAMPLES="$consumer/readme_examples.cpp" \
     -DCMAKE_PREFIX_PATH="$root" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
 cmake --build "$consumer/cmake" -j2
 "$consumer/cmake/tarn_install_check"
+
+echo "-- the README's examples, built against the installed package and run"
+"$consumer/cmake/tarn_readme_examples"
 
 echo "-- building against the installed package with pkg-config"
 pc_file=$(find "$root" -name tarnserialport.pc -print -quit)
