@@ -437,9 +437,10 @@ const Option* FindOption(const std::string& spelling) {
 }
 
 // Reads the option at args[i] and applies it, moving `i` past a value
-// given as the next argument. False with `error` set for a mistake.
+// given as the next argument when `valueMayFollow`; else the value is only
+// one after '='. False with `error` set for a mistake.
 bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i,
-                std::string& error) {
+                bool valueMayFollow, std::string& error) {
     std::string spelling = args[i];
     std::string value;
     bool hasValue = false;
@@ -467,7 +468,7 @@ bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i
     }
     const bool optionalValue = option->valueName != nullptr && option->valueName[0] == '[';
     if (option->valueName != nullptr && !optionalValue && !hasValue) {
-        if (i + 1 >= args.size()) {
+        if (i + 1 >= args.size() || !valueMayFollow) {
             error = name + " needs a value, such as " + name + " " + option->example;
             return false;
         }
@@ -648,9 +649,11 @@ namespace {
 // the reading, a mistake when `error` is set.
 using PortArgument = std::function<bool(std::size_t index, std::string& error)>;
 
-// Reads `args` into `o` in order. False with `error` set for a mistake.
+// Reads `args` into `o` in order. The first `ownValuesOnly` arguments (a
+// profile's) take no value from the argument after them. False with
+// `error` set for a mistake.
 bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string& error,
-                   const PortArgument& port) {
+                   const PortArgument& port, std::size_t ownValuesOnly = 0) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -662,7 +665,7 @@ bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string
             optionsEnded = true;
             continue;
         }
-        if (!ReadOption(o, args, i, error)) return false;
+        if (!ReadOption(o, args, i, i >= ownValuesOnly, error)) return false;
     }
     return true;
 }
@@ -695,20 +698,42 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profile
     ParseResult result;
     Options& o = result.options;
     const std::vector<std::string> used = WithProfile(args, profiles, o.profile);
-    const bool read = ReadArguments(used, o, result.error, [&](std::size_t i, std::string& error) {
-        if (!o.port.empty()) {
-            error = "only one port can be given, not '" + o.port + "' and '" + used[i] + "'";
-            return false;
-        }
-        o.port = used[i];
-        return true;
-    });
+    const std::size_t fromProfile = o.profile.empty() ? 0 : profiles.at(o.profile).size();
+    const bool read = ReadArguments(
+        used, o, result.error,
+        [&](std::size_t i, std::string& error) {
+            if (!o.port.empty()) {
+                error = "only one port can be given, not '" + o.port + "' and '" + used[i] + "'";
+                return false;
+            }
+            o.port = used[i];
+            return true;
+        },
+        fromProfile);
     if (!read || !CheckCombination(o, result.error)) return result;
     result.ok = true;
     return result;
 }
 
-bool IsOptionName(const std::string& name) { return FindOption(name) != nullptr; }
+bool ProfileArgument(const std::string& name, bool hasValue, const std::string& value,
+                     std::string& argument, std::string& error) {
+    const Option* option = FindOption("--" + name);
+    if (option == nullptr) {
+        error = "'" + name +
+                "' is no option; an entry is an option's long name, such as baud = 9600, or port";
+        return false;
+    }
+    if (option->valueName != nullptr && option->valueName[0] != '[' && !hasValue) {
+        error = "'" + name + "' needs a value, such as " + name + " = " + option->example;
+        return false;
+    }
+    argument = "--" + name + (hasValue ? "=" + value : "");
+    // Applied to options of its own, so that a value the command line would
+    // refuse is reported with its line.
+    Options scratch;
+    std::size_t at = 0;
+    return ReadOption(scratch, {argument}, at, false, error);
+}
 
 std::string ApplyMap(const ByteMap& map, const std::string& bytes) {
     if (map.ChangesNothing()) return bytes;
