@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "plot_series.h"
+
 namespace tarnterm {
 namespace {
 
@@ -94,6 +96,33 @@ bool ReadMap(Options& o, const Argument& arg) {
         ByteMap& map = rule->in ? o.map.in : o.map.out;
         (rule->cr ? map.cr : map.lf) = rule->becomes;
     }
+    return true;
+}
+
+// --plot-columns: the places of the numbers to chart, such as "1,3",
+// taken in rising order whatever order they are given in.
+bool ReadPlotColumns(Options& o, const Argument& arg) {
+    const std::string hint =
+        "; give the places of the numbers in a line, from 1, separated by commas, such as "
+        "--plot-columns 1,3 (at most " +
+        std::to_string(PlotSeries::kMostSeries) + ")";
+    std::vector<std::size_t> places;
+    std::size_t from = 0;
+    while (from <= arg.value.size()) {
+        std::size_t comma = arg.value.find(',', from);
+        if (comma == std::string::npos) comma = arg.value.size();
+        const std::string place = arg.value.substr(from, comma - from);
+        from = comma + 1;
+        const long number = AllDigits(place) ? std::atol(place.c_str()) : 0;
+        if (number < 1) return arg.Refuse("has '" + place + "', which is no place" + hint);
+        if (std::find(places.begin(), places.end(), number) != places.end()) {
+            return arg.Refuse("names " + place + " twice" + hint);
+        }
+        places.push_back(static_cast<std::size_t>(number));
+    }
+    if (places.size() > PlotSeries::kMostSeries) return arg.Refuse("names too many" + hint);
+    std::sort(places.begin(), places.end());
+    o.plotColumns = std::move(places);
     return true;
 }
 
@@ -292,6 +321,18 @@ const OptionGroup kOptionGroups[] = {
               return Choose(arg.value, {{"", PlotMode::kWithText}, {"only", PlotMode::kOnly}},
                             o.plot) ||
                      arg.Refuse("is not a kind of chart; use --plot or --plot=only");
+          }},
+         {nullptr, "--plot-columns", "LIST", "1,3",
+          "chart only these numbers of each line, by their\n"
+          "place, such as 1,3 for the first and the third",
+          ReadPlotColumns},
+         {nullptr, "--plot-scale", "SCALE", "each",
+          "shared: one scale for all series (default); each:\n"
+          "each series on its own range, given in the legend",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value, {{"shared", PlotScale::kShared}, {"each", PlotScale::kEach}},
+                            o.plotScale) ||
+                     arg.Refuse("is not a scale; use shared or each");
           }},
          {nullptr, "--plot-out", "FILE", "session.svg",
           "when the session ends, write the chart of all its\n"
@@ -552,6 +593,12 @@ bool CheckCombination(const Options& o, std::string& error) {
         error =
             "--map is for the interactive terminal; script steps send and wait for bytes as "
             "written";
+        return false;
+    }
+    if ((!o.plotColumns.empty() || o.plotScale != PlotScale::kShared) &&
+        o.plot == PlotMode::kNone && o.plotOut.empty()) {
+        error = std::string(o.plotColumns.empty() ? "--plot-scale" : "--plot-columns") +
+                " shapes the chart of --plot and --plot-out; add one of them";
         return false;
     }
     if (o.plot != PlotMode::kNone && !o.steps.empty()) {

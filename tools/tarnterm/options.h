@@ -28,6 +28,8 @@ enum class StampKind { kNone, kAbsolute, kDelta };
 // --plot: no live chart, a chart above the received text, or the chart
 // instead of the text.
 enum class PlotMode { kNone, kWithText, kOnly };
+// --plot-scale: one scale for all series, or each series on its own range.
+enum class PlotScale { kShared, kEach };
 
 // What CR and LF become in one direction: each is replaced by its text
 // (empty drops it). Each byte is mapped once, so no rule acts on what
@@ -91,6 +93,10 @@ struct Options {
     PlotMode plot = PlotMode::kNone;
     // --plot-out: the SVG file of the session's chart, if any.
     std::string plotOut;
+    // --plot-columns: the places of the numbers charted in each line, from
+    // 1, in rising order; empty for the first PlotSeries::kMostSeries.
+    std::vector<std::size_t> plotColumns;
+    PlotScale plotScale = PlotScale::kShared;
     bool reconnect = false;
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.
