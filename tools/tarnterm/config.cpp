@@ -62,13 +62,10 @@ bool ParseConfig(const std::string& text, const std::string& source, Profiles& p
         const bool hasValue = equals != std::string::npos;
         const std::string value = hasValue ? Trimmed(line.substr(equals + 1)) : std::string();
         std::string argument = value;
-        std::string why;
-        if (name == "port" && value.empty()) {
-            why = "'port' needs a value, such as port = /dev/ttyUSB0";
-        } else if (name != "port") {
-            ProfileArgument(name, hasValue, value, argument, why);
-        }
-        if (!why.empty()) {
+        std::string why = "'port' needs a value, such as port = /dev/ttyUSB0";
+        const bool taken =
+            name == "port" ? !value.empty() : ProfileArgument(name, hasValue, value, argument, why);
+        if (!taken) {
             error = where + why;
             return false;
         }
