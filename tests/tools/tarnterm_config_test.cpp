@@ -46,7 +46,7 @@ TEST(TarntermConfig, ReadsProfilesAndNamesTheLineOfAMistake) {
     ASSERT_TRUE(
         tarnterm::ParseConfig("# bench\n\n[bench]\r\nport = /dev/ttyUSB0\n  baud=9600\n"
                               "timestamps = delta\necho\n; next\n[ demo ]\ndemo\n",
-                              profiles, error))
+                              "config", profiles, error))
         << error;
     EXPECT_EQ(profiles,
               (Profiles{{"bench", {"/dev/ttyUSB0", "--baud=9600", "--timestamps=delta", "--echo"}},
@@ -55,14 +55,20 @@ TEST(TarntermConfig, ReadsProfilesAndNamesTheLineOfAMistake) {
         const char* text;
         const char* says;
     } mistakes[] = {
-        {"baud = 9600\n", "line 1: 'baud' stands before the first profile"},
-        {"[a]\n[a]\n", "line 2: the profile a is given twice"},
-        {"[a\n", "line 1: a profile's heading is its name in brackets"},
-        {"[a]\n\nspeed = 9600\n", "line 3: 'speed' is no option"},
+        {"baud = 9600\n", "config:1: 'baud' stands before the first profile"},
+        {"[a]\n[a]\n", "config:2: the profile a is given twice"},
+        {"[a\n", "config:1: a profile's heading is its name in brackets"},
+        {"[a]\n\nspeed = 9600\n", "config:3: 'speed' is no option"},
+        // A value is checked where it is written, and never taken from the
+        // next line.
+        {"[a]\nbaud = abc\n", "config:2: --baud 'abc' is not a rate"},
+        {"[a]\nlog\nbaud = 9600\n", "config:2: 'log' needs a value, such as log = traffic.log"},
+        {"[a]\necho = yes\n", "config:2: --echo takes no value"},
+        {"[a]\nport\n", "config:2: 'port' needs a value"},
     };
     for (const auto& mistake : mistakes) {
         Profiles none;
-        EXPECT_FALSE(tarnterm::ParseConfig(mistake.text, none, error)) << mistake.text;
+        EXPECT_FALSE(tarnterm::ParseConfig(mistake.text, "config", none, error)) << mistake.text;
         EXPECT_EQ(error.rfind(mistake.says, 0), 0u) << error;
     }
 }
@@ -81,6 +87,11 @@ TEST(TarntermConfig, AProfileStandsForItsOptions) {
         EXPECT_EQ(parsed.options.map.in.cr, "\n");
     }
     EXPECT_EQ(tarnterm::ParseCommandLine({"COM3"}, profiles).options.port, "COM3");
+    // A profile's option takes no value from the argument after it.
+    const auto swallowing =
+        tarnterm::ParseCommandLine({"log", "--baud=9600"}, {{"log", {"--log"}}});
+    EXPECT_FALSE(swallowing.ok);
+    EXPECT_EQ(swallowing.error.rfind("--log needs a value", 0), 0u) << swallowing.error;
 
     // The whole program, from a file.
     const std::filesystem::path file =
@@ -93,7 +104,9 @@ TEST(TarntermConfig, AProfileStandsForItsOptions) {
     std::ofstream(file) << "[idn]\nspeed = 1\n";
     tarn::test::FakeConsole broken;
     EXPECT_EQ(tarnterm::RunProgram({"idn"}, broken, file.u8string()), tarnterm::kExitUsage);
-    EXPECT_NE(broken.Err().find("line 2: 'speed' is no option"), std::string::npos) << broken.Err();
+    EXPECT_EQ(broken.Err().rfind("tarnterm: " + file.u8string() + ":2: 'speed' is no option", 0),
+              0u)
+        << broken.Err();
     std::filesystem::remove(file);
 }
 

@@ -9,6 +9,7 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "display.h"
+#include "watch.h"
 
 namespace {
 
@@ -59,6 +60,27 @@ TEST(TarntermDisplay, StatusLinesInColourWhenWanted) {
     screen.display.Prompt("rate: ");
     EXPECT_EQ(screen.text,
               "12.5\n\x1b[36m[tarnterm] DTR off\x1b[0m\n\x1b[36m[tarnterm] rate: \x1b[0m");
+}
+
+// A device's strings and a peer's words reach the terminal escaped, in the
+// port list, the watch and the status lines; the program's colours do not.
+TEST(TarntermDisplay, TextFromOutsideIsShownEscaped) {
+    EXPECT_EQ(tarnterm::TerminalSafe("A\x1b]0;x\x07\x7f\xc2\x9b[2J\xff\xc3\xa9"),
+              "A<ESC>]0;x<BEL><DEL><U+009B>[2J\xef\xbf\xbd\xc3\xa9");
+    Screen screen;
+    screen.display.SetColor(true);
+    screen.display.Status("connected to \x1b[2J");
+    EXPECT_EQ(screen.text, "\x1b[36m[tarnterm] connected to <ESC>[2J\x1b[0m\n");
+
+    tarnterm::PortEntry entry{"spCustom", {}};
+    entry.details.name = "ttyUSB0";
+    entry.details.description = "FT\x1b[31m";
+    entry.details.serialNumber = "A\r6";
+    EXPECT_EQ(tarnterm::FormatPortList({entry}, false),
+              "NAME     PATH  DESCRIPTION  USB ID  SERIAL\n"
+              "ttyUSB0  -     FT<ESC>[31m  -       A<CR>6\n");
+    EXPECT_EQ(tarnterm::FormatPortChange(true, "ttyUSB0", &entry.details),
+              "+ ttyUSB0  FT<ESC>[31m  A<CR>6\n");
 }
 
 TEST(TarntermDisplay, NamesControlCharactersAndKeepsLines) {

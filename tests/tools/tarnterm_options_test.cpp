@@ -133,6 +133,12 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
         {{"COM1", "--plot", "--send", "x"}, "--plot-out FILE.svg"},
         {{"COM1", "--plot=big"}, "--plot or --plot=only"},
+        {{"COM1", "--plot", "--plot-columns", "1,0"}, "'0', which is no place"},
+        {{"COM1", "--plot", "--plot-columns", "2,x"}, "such as --plot-columns 1,3"},
+        {{"COM1", "--plot", "--plot-columns", "3,3"}, "names 3 twice"},
+        {{"COM1", "--plot", "--plot-columns", "1,2,3,4,5,6,7,8,9"}, "too many"},
+        {{"COM1", "--plot-columns", "1"}, "add one of them"},
+        {{"COM1", "--plot", "--plot-scale", "log"}, "shared or each"},
         {{"COM1", "--stop", "1.5"}, "only with --data 5"},
         {{"COM1", "--data", "5", "--stop", "2"}, "--stop 1 or 1.5"},
     };

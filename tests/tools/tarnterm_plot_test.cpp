@@ -71,6 +71,31 @@ TEST(TarntermPlot, EachLineWithNumbersIsOneRowWhateverItsPieces) {
     EXPECT_EQ(series.Session().size(), 4u);
 }
 
+// A unit belongs to the number it follows, not to the name of the next; a
+// series without a name is named by its place, also among chosen columns.
+TEST(TarntermPlot, SeriesAreNamedByTheirOwnWordUnitAndPlace) {
+    PlotSeries all;
+    all.AddLine("1.5V 20mA 3.3V 10-20");
+    all.AddLine("T=21.5\xc2\xb5s");
+    EXPECT_EQ(all.Names(), (std::vector<std::string>{"#1", "#2", "#3", "#4", "#5"}));
+    EXPECT_EQ(all.Units(), (std::vector<std::string>{"V", "mA", "V", "", ""}));
+    const auto named = tarnterm::ExtractNumbers("t=21.5\xc2\xb5s H=40 I=2\xc2\x9bmA");
+    ASSERT_EQ(named.size(), 3u);
+    EXPECT_EQ(named[0].name + " " + named[0].unit, "t \xc2\xb5s");
+    EXPECT_EQ(named[1].name + " " + named[1].unit, "H ");
+    // A control character is no part of a unit.
+    EXPECT_EQ(named[2].unit, "mA");
+
+    PlotSeries chosen({1, 3});
+    EXPECT_EQ(chosen.AddBytes("1.5V 20mA 3.3V\n7 8\nnone\n"), 2u);
+    EXPECT_EQ(chosen.Window()[0].values, (std::vector<double>{1.5, 3.3}));
+    EXPECT_EQ(chosen.Window()[1].values, (std::vector<double>{7}));
+    EXPECT_EQ(chosen.Names(), (std::vector<std::string>{"#1", "#3"}));
+    const auto chart = tarnterm::RenderChart(chosen.Window(), chosen.Names(), 30, 4, false,
+                                             tarnterm::PlotScale::kShared, chosen.Units());
+    EXPECT_EQ(chart[0].rfind("#1 7V  #3 3.3V", 0), 0u) << chart[0];
+}
+
 TEST(TarntermPlot, ALongSessionStaysWithinItsBoundsAndEvenlySpread) {
     PlotSeries series;
     const std::uint64_t total = PlotSeries::kSessionRows * 5 + 3;
@@ -217,6 +242,25 @@ TEST(TarntermPlot, ConstantEmptyAndCrampedChartsStillFillTheirSize) {
     ExpectSize(tarnterm::RenderChart(Rows(many), {"v"}, 3, 1, false), 3, 1);
 }
 
+// Numbers of very different size: on a scale each, both series span the
+// plot, and the legend gives each range.
+TEST(TarntermPlot, EachSeriesMayHaveAScaleOfItsOwn) {
+    const auto rows = Rows({{1, 100}, {2, 200}, {3, 300}});
+    const auto shared = DotsOf(tarnterm::RenderChart(rows, {"a", "b"}, 30, 5, false));
+    const int bottom = static_cast<int>(shared.size()) - 1;
+    // On one scale, a stays flat at the bottom.
+    EXPECT_EQ(RowsAt(shared, 2).back(), bottom);
+    const auto chart =
+        tarnterm::RenderChart(rows, {"a", "b"}, 30, 5, false, tarnterm::PlotScale::kEach);
+    ExpectSize(chart, 30, 5);
+    EXPECT_EQ(chart[0].rfind("a 3 (1..3)  b 300 (100..300)", 0), 0u) << chart[0];
+    EXPECT_NE(chart[1].find("100% \xe2\x94\xa4"), std::string::npos) << chart[1];
+    const auto dots = DotsOf(chart);
+    EXPECT_EQ(RowsAt(dots, 0), std::vector<int>{bottom});
+    EXPECT_EQ(RowsAt(dots, 2).front(), 0);
+    EXPECT_LT(RowsAt(dots, 2).back(), bottom);
+}
+
 // The polylines of an SVG image, each as its points.
 std::vector<std::vector<std::pair<double, double>>> Polylines(const std::string& svg) {
     std::vector<std::vector<std::pair<double, double>>> lines;
@@ -260,6 +304,18 @@ TEST(TarntermPlot, SessionSvgHasAPolylinePerSeriesAndAnEscapedLegend) {
     // Rising values go up the image.
     for (std::size_t i = 1; i < 4; ++i) EXPECT_LT(lines[0][i].second, lines[0][i - 1].second);
     EXPECT_GT(lines[1][2].second, lines[1][0].second);
+
+    // On a scale each, both series span the image, named with unit and
+    // range.
+    PlotSeries sized;
+    for (const char* line : {"1V 100", "2V 300", "3V 200"}) sized.AddLine(line);
+    const std::string each = tarnterm::SessionSvg(sized, tarnterm::PlotScale::kEach);
+    EXPECT_NE(each.find(">#1 (V) 1 to 3</text>"), std::string::npos) << each;
+    EXPECT_NE(each.find(">100%</text>"), std::string::npos);
+    const auto spans = Polylines(each);
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_DOUBLE_EQ(spans[0][0].second, spans[1][0].second);
+    EXPECT_DOUBLE_EQ(spans[0][2].second, spans[1][1].second);
 
     const std::string none = tarnterm::SessionSvg(PlotSeries());
     EXPECT_NE(none.find("no lines with numbers"), std::string::npos);

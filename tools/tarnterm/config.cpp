@@ -29,7 +29,8 @@ std::string ConfigFilePath(const std::function<const char*(const char*)>& variab
     return {};
 }
 
-bool ParseConfig(const std::string& text, Profiles& profiles, std::string& error) {
+bool ParseConfig(const std::string& text, const std::string& source, Profiles& profiles,
+                 std::string& error) {
     std::vector<std::string>* profile = nullptr;
     std::size_t number = 0;
     for (std::size_t from = 0; from < text.size(); ++number) {
@@ -37,7 +38,7 @@ bool ParseConfig(const std::string& text, Profiles& profiles, std::string& error
         if (end == std::string::npos) end = text.size();
         const std::string line = Trimmed(text.substr(from, end - from));
         from = end + 1;
-        const std::string where = "line " + std::to_string(number + 1) + ": ";
+        const std::string where = source + ":" + std::to_string(number + 1) + ": ";
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
             const std::string name = Trimmed(line.substr(1, line.size() - 2));
@@ -58,18 +59,17 @@ bool ParseConfig(const std::string& text, Profiles& profiles, std::string& error
             error = where + "'" + name + "' stands before the first profile, such as [bench]";
             return false;
         }
-        const std::string value =
-            equals == std::string::npos ? std::string() : Trimmed(line.substr(equals + 1));
-        if (name == "port") {
-            profile->push_back(value);
-        } else if (IsOptionName("--" + name)) {
-            profile->push_back("--" + name + (equals == std::string::npos ? "" : "=" + value));
-        } else {
-            error = where + "'" + name +
-                    "' is no option; an entry is an option's long name, such as baud = 9600, or "
-                    "port";
+        const bool hasValue = equals != std::string::npos;
+        const std::string value = hasValue ? Trimmed(line.substr(equals + 1)) : std::string();
+        std::string argument = value;
+        std::string why = "'port' needs a value, such as port = /dev/ttyUSB0";
+        const bool taken =
+            name == "port" ? !value.empty() : ProfileArgument(name, hasValue, value, argument, why);
+        if (!taken) {
+            error = where + why;
             return false;
         }
+        profile->push_back(argument);
     }
     return true;
 }
@@ -90,11 +90,7 @@ bool LoadConfig(const std::string& path, Profiles& profiles, std::string& error)
         error = "cannot read the configuration file " + path;
         return false;
     }
-    if (!ParseConfig(text, profiles, error)) {
-        error = "the configuration file " + path + ", " + error;
-        return false;
-    }
-    return true;
+    return ParseConfig(text, path, profiles, error);
 }
 
 }  // namespace tarnterm

@@ -27,14 +27,18 @@ namespace tarnterm {
 // of the environment, none when it is unset.
 std::string ConfigFilePath(const std::function<const char*(const char*)>& variable);
 
-// Reads the profiles of `text`, each as the arguments it stands for. False,
-// with `error` naming the line and what is wrong, for a line that is no
-// heading, entry or comment, an entry before the first heading, an option
-// that does not exist, or a profile given twice.
-bool ParseConfig(const std::string& text, Profiles& profiles, std::string& error);
+// Reads the profiles of `text`, each as the arguments it stands for, every
+// option with its own value ("--baud=9600"), so that none takes the next
+// line for one. False, with `error` naming the place ("SOURCE:4: ...") and
+// what is wrong, for a line that is no heading, entry or comment, an entry
+// before the first heading, an option that does not exist, a value that is
+// missing, not wanted or not accepted, or a profile given twice.
+bool ParseConfig(const std::string& text, const std::string& source, Profiles& profiles,
+                 std::string& error);
 
 // Reads the file at `path`; a file that is not there holds no profiles.
-// False, with `error` set, when it cannot be read or is not valid.
+// False, with `error` set, when it cannot be read or is not valid; a
+// mistake is named by the path and the line, "PATH:4: ...".
 bool LoadConfig(const std::string& path, Profiles& profiles, std::string& error);
 
 }  // namespace tarnterm

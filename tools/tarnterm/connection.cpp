@@ -292,9 +292,11 @@ std::string FormatPortList(const std::vector<PortEntry>& ports, bool json) {
     // The columns, with "-" for what is not known; the last has no padding.
     std::vector<std::vector<std::string>> rows = {
         {"NAME", "PATH", "DESCRIPTION", "USB ID", "SERIAL"}};
+    // The strings are the device's own; a terminal shows them escaped.
     for (const PortEntry& entry : ports) {
         const tarn::PortDetails& d = entry.details;
-        rows.push_back({d.name, d.path, d.description, UsbIds(d), d.serialNumber});
+        rows.push_back({TerminalSafe(d.name), TerminalSafe(d.path), TerminalSafe(d.description),
+                        TerminalSafe(UsbIds(d)), TerminalSafe(d.serialNumber)});
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (auto& row : rows) {

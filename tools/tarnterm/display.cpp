@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "Tarnserialport.h"
+#include "host_strings.h"
+
 namespace tarnterm {
 namespace {
 
@@ -109,10 +112,36 @@ void Display::Prompt(const std::string& text) {
     // carry it into the next line.
     const std::size_t end = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
     if (color_) line += kStatusColor;
-    line += kStatusPrefix + text.substr(0, end);
+    line += kStatusPrefix + TerminalSafe(text.substr(0, end));
     if (color_) line += kPlainColor;
     line += text.substr(end);
     Emit(line);
+}
+
+std::string TerminalSafe(const std::string& text) {
+    // Through UTF-16 and back, a byte that is not UTF-8 becomes U+FFFD, so
+    // that a stray 0x9B cannot act as CSI on a terminal of 8-bit controls.
+    const std::string utf8 = tarn::host::UnicodeToUtf8(tarn::host::Utf8ToUnicode(text));
+    std::string shown;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if (byte == 0x7f) {
+            shown += "<DEL>";
+        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            // U+0080 to U+009F, the C1 controls, in UTF-8.
+            char name[16];
+            std::snprintf(name, sizeof name, "<U+%04X>", static_cast<unsigned>(next));
+            shown += name;
+            ++i;
+        } else {
+            shown += utf8[i];
+        }
+    }
+    // The bytes below 0x20 are named as the terminal's names mode and the
+    // script's messages name them.
+    const TTarnSerialPort namer;
+    return namer.ReplaceControlChars(shown);
 }
 
 bool ColorWanted(ColorChoice choice, bool screenIsTerminal, const char* noColor) {

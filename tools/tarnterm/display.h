@@ -39,9 +39,12 @@ public:
     // Text of the program's own that belongs to the data stream, such as
     // local echo: shown as it is.
     void Text(const std::string& text);
-    // "[tarnterm] text" on a line of its own.
+    // "[tarnterm] text" on a line of its own. The text may hold what came
+    // from outside, such as a remote port's name, so it is shown
+    // TerminalSafe; only the colours are the program's.
     void Status(const std::string& text);
-    // "[tarnterm] text" at the start of a line, left open for an answer.
+    // "[tarnterm] text" at the start of a line, left open for an answer,
+    // shown as Status shows it.
     void Prompt(const std::string& text);
 
 private:
@@ -57,6 +60,14 @@ private:
     bool atLineStart_ = true;
     int hexColumn_ = 0;
 };
+
+// Text that came from outside the program (a device's USB strings, a
+// remote peer's name or words) as a terminal may show it: each control
+// character named, so that nothing in it can move the cursor, change the
+// colours or retitle the window. Bytes below 0x20 get the names of the
+// component's ReplaceControlChars ("<ESC>"), DEL is "<DEL>", a C1 control
+// is "<U+009B>", and bytes that are not UTF-8 become U+FFFD.
+std::string TerminalSafe(const std::string& text);
 
 // Whether status lines are to be in colour: `choice`, where auto means on
 // a terminal screen, unless the NO_COLOR convention's variable holds

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "plot_series.h"
+
 namespace tarnterm {
 namespace {
 
@@ -94,6 +96,33 @@ bool ReadMap(Options& o, const Argument& arg) {
         ByteMap& map = rule->in ? o.map.in : o.map.out;
         (rule->cr ? map.cr : map.lf) = rule->becomes;
     }
+    return true;
+}
+
+// --plot-columns: the places of the numbers to chart, such as "1,3",
+// taken in rising order whatever order they are given in.
+bool ReadPlotColumns(Options& o, const Argument& arg) {
+    const std::string hint =
+        "; give the places of the numbers in a line, from 1, separated by commas, such as "
+        "--plot-columns 1,3 (at most " +
+        std::to_string(PlotSeries::kMostSeries) + ")";
+    std::vector<std::size_t> places;
+    std::size_t from = 0;
+    while (from <= arg.value.size()) {
+        std::size_t comma = arg.value.find(',', from);
+        if (comma == std::string::npos) comma = arg.value.size();
+        const std::string place = arg.value.substr(from, comma - from);
+        from = comma + 1;
+        const long number = AllDigits(place) ? std::atol(place.c_str()) : 0;
+        if (number < 1) return arg.Refuse("has '" + place + "', which is no place" + hint);
+        if (std::find(places.begin(), places.end(), number) != places.end()) {
+            return arg.Refuse("names " + place + " twice" + hint);
+        }
+        places.push_back(static_cast<std::size_t>(number));
+    }
+    if (places.size() > PlotSeries::kMostSeries) return arg.Refuse("names too many" + hint);
+    std::sort(places.begin(), places.end());
+    o.plotColumns = std::move(places);
     return true;
 }
 
@@ -293,6 +322,18 @@ const OptionGroup kOptionGroups[] = {
                             o.plot) ||
                      arg.Refuse("is not a kind of chart; use --plot or --plot=only");
           }},
+         {nullptr, "--plot-columns", "LIST", "1,3",
+          "chart only these numbers of each line, by their\n"
+          "place, such as 1,3 for the first and the third",
+          ReadPlotColumns},
+         {nullptr, "--plot-scale", "SCALE", "each",
+          "shared: one scale for all series (default); each:\n"
+          "each series on its own range, given in the legend",
+          [](Options& o, const Argument& arg) {
+              return Choose(arg.value, {{"shared", PlotScale::kShared}, {"each", PlotScale::kEach}},
+                            o.plotScale) ||
+                     arg.Refuse("is not a scale; use shared or each");
+          }},
          {nullptr, "--plot-out", "FILE", "session.svg",
           "when the session ends, write the chart of all its\n"
           "lines to FILE as an SVG image (scripts too)",
@@ -437,9 +478,10 @@ const Option* FindOption(const std::string& spelling) {
 }
 
 // Reads the option at args[i] and applies it, moving `i` past a value
-// given as the next argument. False with `error` set for a mistake.
+// given as the next argument when `valueMayFollow`; else the value is only
+// one after '='. False with `error` set for a mistake.
 bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i,
-                std::string& error) {
+                bool valueMayFollow, std::string& error) {
     std::string spelling = args[i];
     std::string value;
     bool hasValue = false;
@@ -467,7 +509,7 @@ bool ReadOption(Options& o, const std::vector<std::string>& args, std::size_t& i
     }
     const bool optionalValue = option->valueName != nullptr && option->valueName[0] == '[';
     if (option->valueName != nullptr && !optionalValue && !hasValue) {
-        if (i + 1 >= args.size()) {
+        if (i + 1 >= args.size() || !valueMayFollow) {
             error = name + " needs a value, such as " + name + " " + option->example;
             return false;
         }
@@ -551,6 +593,12 @@ bool CheckCombination(const Options& o, std::string& error) {
         error =
             "--map is for the interactive terminal; script steps send and wait for bytes as "
             "written";
+        return false;
+    }
+    if ((!o.plotColumns.empty() || o.plotScale != PlotScale::kShared) &&
+        o.plot == PlotMode::kNone && o.plotOut.empty()) {
+        error = std::string(o.plotColumns.empty() ? "--plot-scale" : "--plot-columns") +
+                " shapes the chart of --plot and --plot-out; add one of them";
         return false;
     }
     if (o.plot != PlotMode::kNone && !o.steps.empty()) {
@@ -648,9 +696,11 @@ namespace {
 // the reading, a mistake when `error` is set.
 using PortArgument = std::function<bool(std::size_t index, std::string& error)>;
 
-// Reads `args` into `o` in order. False with `error` set for a mistake.
+// Reads `args` into `o` in order. The first `ownValuesOnly` arguments (a
+// profile's) take no value from the argument after them. False with
+// `error` set for a mistake.
 bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string& error,
-                   const PortArgument& port) {
+                   const PortArgument& port, std::size_t ownValuesOnly = 0) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -662,7 +712,7 @@ bool ReadArguments(const std::vector<std::string>& args, Options& o, std::string
             optionsEnded = true;
             continue;
         }
-        if (!ReadOption(o, args, i, error)) return false;
+        if (!ReadOption(o, args, i, i >= ownValuesOnly, error)) return false;
     }
     return true;
 }
@@ -695,20 +745,42 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profile
     ParseResult result;
     Options& o = result.options;
     const std::vector<std::string> used = WithProfile(args, profiles, o.profile);
-    const bool read = ReadArguments(used, o, result.error, [&](std::size_t i, std::string& error) {
-        if (!o.port.empty()) {
-            error = "only one port can be given, not '" + o.port + "' and '" + used[i] + "'";
-            return false;
-        }
-        o.port = used[i];
-        return true;
-    });
+    const std::size_t fromProfile = o.profile.empty() ? 0 : profiles.at(o.profile).size();
+    const bool read = ReadArguments(
+        used, o, result.error,
+        [&](std::size_t i, std::string& error) {
+            if (!o.port.empty()) {
+                error = "only one port can be given, not '" + o.port + "' and '" + used[i] + "'";
+                return false;
+            }
+            o.port = used[i];
+            return true;
+        },
+        fromProfile);
     if (!read || !CheckCombination(o, result.error)) return result;
     result.ok = true;
     return result;
 }
 
-bool IsOptionName(const std::string& name) { return FindOption(name) != nullptr; }
+bool ProfileArgument(const std::string& name, bool hasValue, const std::string& value,
+                     std::string& argument, std::string& error) {
+    const Option* option = FindOption("--" + name);
+    if (option == nullptr) {
+        error = "'" + name +
+                "' is no option; an entry is an option's long name, such as baud = 9600, or port";
+        return false;
+    }
+    if (option->valueName != nullptr && option->valueName[0] != '[' && !hasValue) {
+        error = "'" + name + "' needs a value, such as " + name + " = " + option->example;
+        return false;
+    }
+    argument = "--" + name + (hasValue ? "=" + value : "");
+    // Applied to options of its own, so that a value the command line would
+    // refuse is reported with its line.
+    Options scratch;
+    std::size_t at = 0;
+    return ReadOption(scratch, {argument}, at, false, error);
+}
 
 std::string ApplyMap(const ByteMap& map, const std::string& bytes) {
     if (map.ChangesNothing()) return bytes;

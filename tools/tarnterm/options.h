@@ -28,6 +28,8 @@ enum class StampKind { kNone, kAbsolute, kDelta };
 // --plot: no live chart, a chart above the received text, or the chart
 // instead of the text.
 enum class PlotMode { kNone, kWithText, kOnly };
+// --plot-scale: one scale for all series, or each series on its own range.
+enum class PlotScale { kShared, kEach };
 
 // What CR and LF become in one direction: each is replaced by its text
 // (empty drops it). Each byte is mapped once, so no rule acts on what
@@ -91,6 +93,10 @@ struct Options {
     PlotMode plot = PlotMode::kNone;
     // --plot-out: the SVG file of the session's chart, if any.
     std::string plotOut;
+    // --plot-columns: the places of the numbers charted in each line, from
+    // 1, in rising order; empty for the first PlotSeries::kMostSeries.
+    std::vector<std::size_t> plotColumns;
+    PlotScale plotScale = PlotScale::kShared;
     bool reconnect = false;
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.
@@ -118,8 +124,15 @@ using Profiles = std::map<std::string, std::vector<std::string>>;
 // the others, so that the command line has the last word.
 ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profiles& profiles = {});
 
-// Whether `name` ("--baud", "-b") is an option of the command line.
-bool IsOptionName(const std::string& name);
+// The argument that an entry of a profile stands for: an option's long name
+// without its dashes, with `value` when `hasValue` ("baud = 9600" gives
+// "--baud=9600", "echo" gives "--echo"). The value is checked as the
+// command line checks it. False, with `error` saying what is wrong in one
+// line, for an option that does not exist, a value that is missing (a
+// profile's line never takes the next one for it), given to a flag, or
+// refused.
+bool ProfileArgument(const std::string& name, bool hasValue, const std::string& value,
+                     std::string& argument, std::string& error);
 
 // The lowest rate taken, from the command line and the menu alike: the
 // slowest lines ever run at 50 bit/s, and a rate below is a slip.

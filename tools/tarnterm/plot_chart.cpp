@@ -43,9 +43,53 @@ bool ValueOf(const PlotRow& row, std::size_t series, double& value) {
     return true;
 }
 
-// "T 21.5  H 40", as many items as fit.
-std::string Legend(const std::vector<PlotRow>& rows, const std::vector<std::string>& names,
-                   int columns, bool color) {
+// The cells of UTF-8 text: one for each character (a unit's "µ" too).
+int CellsOf(const std::string& text) {
+    int cells = 0;
+    for (const char c : text) cells += (static_cast<unsigned char>(c) & 0xc0) != 0x80 ? 1 : 0;
+    return cells;
+}
+
+struct Scale {
+    bool any = false;
+    double low = 0;
+    double high = 0;
+};
+
+// Stands for all the series at once.
+constexpr std::size_t kEverySeries = static_cast<std::size_t>(-1);
+
+// The lowest and highest value of `series` in the rows from `first`.
+Scale RangeOf(const std::vector<PlotRow>& rows, std::size_t first, std::size_t series) {
+    Scale scale;
+    for (std::size_t i = first; i < rows.size(); ++i) {
+        for (std::size_t s = 0; s < rows[i].values.size(); ++s) {
+            if (series != kEverySeries && s != series) continue;
+            const double value = rows[i].values[s];
+            scale.low = scale.any ? std::min(scale.low, value) : value;
+            scale.high = scale.any ? std::max(scale.high, value) : value;
+            scale.any = true;
+        }
+    }
+    return scale;
+}
+
+// The range that a scale draws: constant data sits in the middle of a
+// range around it.
+Scale Drawn(Scale scale) {
+    if (scale.any && scale.high == scale.low) {
+        const double pad = scale.low == 0 ? 1 : std::fabs(scale.low) * 0.1;
+        scale.low -= pad;
+        scale.high += pad;
+    }
+    return scale;
+}
+
+// "T 21.5  H 40", as many items as fit; with a scale per series, each with
+// its range, "T 21.5 (20..23)".
+std::string Legend(const std::vector<PlotRow>& rows, std::size_t first,
+                   const std::vector<std::string>& names, const std::vector<std::string>& units,
+                   int columns, bool color, bool ownRanges) {
     std::string line;
     int width = 0;
     if (rows.empty()) {
@@ -59,75 +103,65 @@ std::string Legend(const std::vector<PlotRow>& rows, const std::vector<std::stri
         for (auto row = rows.rbegin(); row != rows.rend() && !found; ++row) {
             found = ValueOf(*row, series, newest);
         }
-        const std::string item = names[series] + " " + (found ? ValueText(newest) : "-");
+        const std::string unit = series < units.size() ? units[series] : "";
+        std::string item = names[series] + " " + (found ? ValueText(newest) + unit : "-");
+        if (const Scale range = RangeOf(rows, first, series); ownRanges && range.any) {
+            item += " (" + ValueText(range.low) + ".." + ValueText(range.high) + ")";
+        }
         const int gap = width == 0 ? 0 : 2;
-        // Names and values are ASCII: a byte is a cell.
-        if (width + gap + static_cast<int>(item.size()) > columns) break;
+        const int cells = CellsOf(item);
+        if (width + gap + cells > columns) break;
         line += std::string(gap, ' ');
         line += color ? SeriesColor(series) + item + kPlainColor : item;
-        width += gap + static_cast<int>(item.size());
+        width += gap + cells;
     }
     return line + std::string(columns - width, ' ');
-}
-
-struct Scale {
-    bool any = false;
-    double low = 0;
-    double high = 0;
-};
-
-Scale ScaleOf(const std::vector<PlotRow>& rows, std::size_t first) {
-    Scale scale;
-    for (std::size_t i = first; i < rows.size(); ++i) {
-        for (double value : rows[i].values) {
-            scale.low = scale.any ? std::min(scale.low, value) : value;
-            scale.high = scale.any ? std::max(scale.high, value) : value;
-            scale.any = true;
-        }
-    }
-    if (scale.any && scale.high == scale.low) {
-        // Constant data sits in the middle of a range around it.
-        const double pad = scale.low == 0 ? 1 : std::fabs(scale.low) * 0.1;
-        scale.low -= pad;
-        scale.high += pad;
-    }
-    return scale;
 }
 
 }  // namespace
 
 std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
                                      const std::vector<std::string>& names, int columns, int lines,
-                                     bool color) {
+                                     bool color, PlotScale scaleKind,
+                                     const std::vector<std::string>& units) {
     std::vector<std::string> out;
     if (lines < 2 || columns < kNarrowestPlot + 2) {
         out.assign(static_cast<std::size_t>(std::max(lines, 0)),
                    std::string(static_cast<std::size_t>(std::max(columns, 0)), ' '));
         return out;
     }
-    out.push_back(Legend(rows, names, columns, color));
     const int plotLines = lines - 1;
     const int dotRows = plotLines * kDotsDown;
+    // One series on a scale of its own is on the shared scale.
+    const bool ownScales = scaleKind == PlotScale::kEach && names.size() > 1;
 
     // The labels' width sets the plot's, which sets the rows shown and so
     // the labels: a few rounds settle it, and a label that still does not
     // fit is cut.
     int gutter = 2;
     std::size_t first = 0;
+    // The scale that the axis is labelled with: the values', or with a
+    // scale per series, percent of each range.
     Scale scale;
+    std::vector<Scale> scales(names.size());
     std::string labels[3];
     const int middle = plotLines >= 5 ? (plotLines - 1) / 2 : -1;
     // Lays the plot out for `gutter`; the gutter that its labels want.
     auto layOut = [&]() {
         const std::size_t shown = static_cast<std::size_t>(columns - gutter) * kDotsAcross;
         first = rows.size() > shown ? rows.size() - shown : 0;
-        scale = ScaleOf(rows, first);
+        scale = Drawn(RangeOf(rows, first, kEverySeries));
+        for (std::size_t s = 0; s < scales.size(); ++s) {
+            scales[s] = ownScales ? Drawn(RangeOf(rows, first, s)) : scale;
+        }
         if (!scale.any) return gutter;
+        const std::string suffix = ownScales ? "%" : "";
+        if (ownScales) scale = {true, 0, 100};
         const double middleValue =
             scale.high - (middle * kDotsDown + 1.5) / (dotRows - 1) * (scale.high - scale.low);
-        labels[0] = ValueText(scale.high);
-        labels[1] = middle >= 0 ? ValueText(middleValue) : "";
-        labels[2] = ValueText(scale.low);
+        labels[0] = ValueText(scale.high) + suffix;
+        labels[1] = middle >= 0 ? ValueText(middleValue) + suffix : "";
+        labels[2] = ValueText(scale.low) + suffix;
         std::size_t widest = 0;
         for (const std::string& label : labels) widest = std::max(widest, label.size());
         return std::min(static_cast<int>(widest) + 2, columns - kNarrowestPlot);
@@ -138,6 +172,7 @@ std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
         gutter = wanted;
     }
     layOut();
+    out.push_back(Legend(rows, first, names, units, columns, color, ownScales));
     const int plotColumns = columns - gutter;
 
     std::vector<unsigned> bits(static_cast<std::size_t>(plotLines * plotColumns), 0);
@@ -158,8 +193,9 @@ std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
                 continue;
             }
             const int x = static_cast<int>(i - first);
+            const Scale& own = scales[series];
             const int y = static_cast<int>(
-                std::lround((scale.high - value) / (scale.high - scale.low) * (dotRows - 1)));
+                std::lround((own.high - value) / (own.high - own.low) * (dotRows - 1)));
             // A vertical run from the point before makes a line of the dots.
             const int from = joined ? std::min(previousY, y) : y;
             const int to = joined ? std::max(previousY, y) : y;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host_strings.h"
+
 namespace tarnterm {
 namespace {
 
@@ -61,7 +63,8 @@ std::size_t NumberEnd(std::string_view line, std::size_t at) {
 
 // The name of a number from the text between it and the number before.
 std::string NameFrom(std::string_view text) {
-    constexpr std::string_view kSeparators = " \t=:,;";
+    // A sign is a separator here: the '-' of "10-20" names nothing.
+    constexpr std::string_view kSeparators = " \t=:,;-+";
     const std::size_t last = text.find_last_not_of(kSeparators);
     if (last == std::string_view::npos) return {};
     text = text.substr(0, last + 1);
@@ -72,6 +75,25 @@ std::string NameFrom(std::string_view text) {
         if (c > ' ' && c < 0x7f && name.size() < kLongestName) name += c;
     }
     return name;
+}
+
+// The unit of a number from the letters after it: what is valid UTF-8 of
+// it, without control characters, whole characters up to kLongestName
+// bytes.
+std::string UnitFrom(std::string_view letters) {
+    const std::u16string decoded = tarn::host::Utf8ToUnicode(std::string(letters));
+    std::string unit;
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        const char16_t c = decoded[i];
+        // U+0080 to U+009F are controls; U+FFFD stands for what was no UTF-8.
+        if ((c >= 0x80 && c < 0xa0) || c == 0xfffd) continue;
+        const bool pair = c >= 0xd800 && c <= 0xdbff && i + 1 < decoded.size();
+        const std::string character = tarn::host::UnicodeToUtf8(decoded.substr(i, pair ? 2 : 1));
+        if (unit.size() + character.size() > kLongestName) break;
+        unit += character;
+        if (pair) ++i;
+    }
+    return unit;
 }
 
 }  // namespace
@@ -100,9 +122,11 @@ std::vector<LineNumber> ExtractNumbers(std::string_view line) {
             const std::string text(line.substr(at, end - at));
             const double value = std::strtod(text.c_str(), nullptr);
             if (std::isfinite(value)) {
-                numbers.push_back({NameFrom(line.substr(previousEnd, at - previousEnd)), value});
+                numbers.push_back({NameFrom(line.substr(previousEnd, at - previousEnd)), value,
+                                   UnitFrom(line.substr(end, wordEnd - end))});
             }
-            previousEnd = end;
+            // The unit belongs to this number, not to the name of the next.
+            previousEnd = wordEnd;
         }
         at = wordEnd;
     }

@@ -1,6 +1,6 @@
 // The numbers of one received line, for --plot and --plot-out: each number
-// in the line, with the word before it as its name, so that
-// "T=21.5 H=40" gives T 21.5 and H 40.
+// in the line, with the word before it as its name and the letters after
+// it as its unit, so that "T=21.5C H=40" gives T 21.5 C and H 40.
 #pragma once
 
 #include <string>
@@ -10,11 +10,16 @@
 namespace tarnterm {
 
 struct LineNumber {
-    // The last word before the number, without the separators around it
-    // (" T=" gives "T"): printable ASCII only, at most kLongestName bytes;
-    // empty when nothing stands before the number.
+    // The last word between the number and the one before it (with its
+    // unit), without the separators around it (" T=" gives "T"): printable
+    // ASCII only, at most kLongestName bytes; empty when nothing stands
+    // there, as for each number of "1.5V 20mA".
     std::string name;
     double value;
+    // The letters that follow the number at once ("V" of "1.5V", "µs" of
+    // "250µs"): valid UTF-8 without control characters, at most
+    // kLongestName bytes; empty for none.
+    std::string unit;
 };
 
 constexpr std::size_t kLongestName = 16;

@@ -25,8 +25,9 @@ std::string At(int row, int column) {
 
 }  // namespace
 
-PlotScreen::PlotScreen(Console& console, const PlotSeries& series, bool chartOnly, bool color)
-    : console_(console), series_(series), chartOnly_(chartOnly), color_(color) {
+PlotScreen::PlotScreen(Console& console, const PlotSeries& series, bool chartOnly, bool color,
+                       PlotScale scale)
+    : console_(console), series_(series), chartOnly_(chartOnly), color_(color), scale_(scale) {
     console_.UseUtf8Output();
     int columns = kDefaultColumns;
     int rows = kDefaultRows;
@@ -67,8 +68,8 @@ void PlotScreen::Draw() {
     if (chartLines_ == 0) return;
     // One column short of the edge, where some terminals wrap at once.
     const int width = columns_ - 1;
-    const std::vector<std::string> lines =
-        RenderChart(series_.Window(), series_.Names(), width, chartLines_ - 1, color_);
+    const std::vector<std::string> lines = RenderChart(
+        series_.Window(), series_.Names(), width, chartLines_ - 1, color_, scale_, series_.Units());
     std::string screen = kSaveCursor;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         screen += At(static_cast<int>(i) + 1, 1) + lines[i];

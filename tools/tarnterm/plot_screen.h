@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "console.h"
+#include "options.h"
 #include "plot_series.h"
 
 namespace tarnterm {
@@ -23,9 +24,11 @@ public:
     // The lines left below the chart with --plot=only.
     static constexpr int kStatusLines = 4;
 
-    // Clears the screen and draws the empty chart. `series` must outlive
-    // the screen. Main thread only, as is every member.
-    PlotScreen(Console& console, const PlotSeries& series, bool chartOnly, bool color);
+    // Clears the screen and draws the empty chart, its series on one scale
+    // or on one each. `series` must outlive the screen. Main thread only,
+    // as is every member.
+    PlotScreen(Console& console, const PlotSeries& series, bool chartOnly, bool color,
+               PlotScale scale = PlotScale::kShared);
     // Gives the whole screen back to the text, the cursor where it was.
     ~PlotScreen();
     PlotScreen(const PlotScreen&) = delete;
@@ -47,6 +50,7 @@ private:
     const PlotSeries& series_;
     const bool chartOnly_;
     const bool color_;
+    const PlotScale scale_;
     int columns_ = 0;
     int rows_ = 0;
     // 0 when the screen is too small for a chart.

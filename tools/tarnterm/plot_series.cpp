@@ -20,18 +20,26 @@ std::size_t PlotSeries::AddBytes(std::string_view bytes) {
     return added;
 }
 
+PlotSeries::PlotSeries(std::vector<std::size_t> places) : places_(std::move(places)) {}
+
 bool PlotSeries::AddLine(std::string_view line) {
-    std::vector<LineNumber> numbers = ExtractNumbers(line);
-    if (numbers.empty()) return false;
-    if (numbers.size() > kMostSeries) numbers.resize(kMostSeries);
-    PlotRow row{++lines_, {}};
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        row.values.push_back(numbers[i].value);
-        if (i == names_.size()) {
-            names_.push_back(numbers[i].name.empty() ? "#" + std::to_string(i + 1)
-                                                     : numbers[i].name);
+    const std::vector<LineNumber> numbers = ExtractNumbers(line);
+    PlotRow row{lines_ + 1, {}};
+    // The places rise, so a line that lacks one lacks all after it, and a
+    // row's values stay those of its first series.
+    const std::size_t count = places_.empty() ? kMostSeries : places_.size();
+    for (std::size_t series = 0; series < count; ++series) {
+        const std::size_t place = places_.empty() ? series + 1 : places_[series];
+        if (place > numbers.size()) break;
+        const LineNumber& number = numbers[place - 1];
+        row.values.push_back(number.value);
+        if (series == names_.size()) {
+            names_.push_back(number.name.empty() ? "#" + std::to_string(place) : number.name);
+            units_.push_back(number.unit);
         }
     }
+    if (row.values.empty()) return false;
+    ++lines_;
     if ((row.line - 1) % stride_ == 0) {
         if (session_.size() == kSessionRows) {
             // Rows at even places are the lines at multiples of the doubled

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace tarnterm {
 namespace {
@@ -51,6 +52,38 @@ struct Axis {
     double step;
 };
 
+struct Range {
+    bool any = false;
+    double low = 0;
+    double high = 0;
+};
+
+// The lowest and highest value of `series` in `rows`, or of every series
+// when it is none.
+Range RangeOf(const std::vector<PlotRow>& rows, std::optional<std::size_t> series) {
+    Range range;
+    for (const PlotRow& row : rows) {
+        for (std::size_t s = 0; s < row.values.size(); ++s) {
+            if (series && s != *series) continue;
+            range.low = range.any ? std::min(range.low, row.values[s]) : row.values[s];
+            range.high = range.any ? std::max(range.high, row.values[s]) : row.values[s];
+            range.any = true;
+        }
+    }
+    return range;
+}
+
+// A range that can be drawn: constant data sits in the middle of one
+// around it.
+Range Drawn(Range range) {
+    if (range.high == range.low) {
+        const double pad = range.low == 0 ? 1 : std::fabs(range.low) * 0.1;
+        range.low -= pad;
+        range.high += pad;
+    }
+    return range;
+}
+
 }  // namespace
 
 std::string XmlEscaped(const std::string& text) {
@@ -79,9 +112,12 @@ std::string XmlEscaped(const std::string& text) {
     return escaped;
 }
 
-std::string SessionSvg(const PlotSeries& series) {
+std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
     const std::vector<PlotRow>& rows = series.Session();
     const std::vector<std::string>& names = series.Names();
+    const std::vector<std::string>& units = series.Units();
+    // One series on a scale of its own is on the shared scale.
+    const bool ownScales = scale == PlotScale::kEach && names.size() > 1;
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
@@ -98,22 +134,17 @@ std::string SessionSvg(const PlotSeries& series) {
                "\" text-anchor=\"middle\">no lines with numbers were received</text>\n</svg>\n";
     }
 
-    double low = 0;
-    double high = 0;
-    bool any = false;
-    for (const PlotRow& row : rows) {
-        for (double value : row.values) {
-            low = any ? std::min(low, value) : value;
-            high = any ? std::max(high, value) : value;
-            any = true;
-        }
-    }
-    if (high == low) {
-        const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
-        low -= pad;
-        high += pad;
-    }
-    Axis y{low, high, TickStep(high - low)};
+    // With a scale per series, each value is drawn as percent of its
+    // series' range, and the axis is that percent.
+    std::vector<Range> ranges;
+    for (std::size_t s = 0; s < names.size(); ++s) ranges.push_back(RangeOf(rows, s));
+    const Range all = ownScales ? Range{true, 0, 100} : Drawn(RangeOf(rows, std::nullopt));
+    auto plotted = [&](std::size_t s, double value) {
+        if (!ownScales) return value;
+        const Range own = Drawn(ranges[s]);
+        return (value - own.low) / (own.high - own.low) * 100;
+    };
+    Axis y{all.low, all.high, TickStep(all.high - all.low)};
     y.low = std::floor(y.low / y.step) * y.step;
     y.high = std::ceil(y.high / y.step) * y.step;
     Axis x{static_cast<double>(rows.front().line), static_cast<double>(rows.back().line), 1};
@@ -136,7 +167,8 @@ std::string SessionSvg(const PlotSeries& series) {
         svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(at) + "\" x2=\"" +
                Number(kRight) + "\" y2=\"" + Number(at) + "\"/>\n";
         labels += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(at + 4) +
-                  "\" text-anchor=\"end\">" + TickText(tick * y.step) + "</text>\n";
+                  "\" text-anchor=\"end\">" + TickText(tick * y.step) + (ownScales ? "%" : "") +
+                  "</text>\n";
     }
     for (double tick = std::ceil(x.low / x.step); tick * x.step <= x.high; ++tick) {
         const double at = toX(tick * x.step);
@@ -157,22 +189,27 @@ std::string SessionSvg(const PlotSeries& series) {
         for (const PlotRow& row : rows) {
             if (s >= row.values.size()) continue;
             if (!points.empty()) points += ' ';
-            points += Number(toX(static_cast<double>(row.line))) + "," + Number(toY(row.values[s]));
+            points += Number(toX(static_cast<double>(row.line))) + "," +
+                      Number(toY(plotted(s, row.values[s])));
         }
         svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) +
                "\" stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
         svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(kTop - 30) +
                "\" width=\"12\" height=\"12\" fill=\"" + color + "\"/>\n";
+        std::string label = names[s];
+        if (!units[s].empty()) label += " (" + units[s] + ")";
+        if (ownScales) label += " " + TickText(ranges[s].low) + " to " + TickText(ranges[s].high);
         svg += "<text x=\"" + Number(legendX + 16) + "\" y=\"" + Number(kTop - 20) + "\">" +
-               XmlEscaped(names[s]) + "</text>\n";
-        legendX += 16 + kCharWidth * static_cast<double>(names[s].size()) + 20;
+               XmlEscaped(label) + "</text>\n";
+        legendX += 16 + kCharWidth * static_cast<double>(label.size()) + 20;
     }
     return svg + "</svg>\n";
 }
 
-bool WriteSessionSvg(const std::string& path, const PlotSeries& series, std::string& error) {
+bool WriteSessionSvg(const std::string& path, const PlotSeries& series, PlotScale scale,
+                     std::string& error) {
     std::ofstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
-    if (file) file << SessionSvg(series);
+    if (file) file << SessionSvg(series, scale);
     if (file.flush()) return true;
     error = "cannot write the chart to " + path +
             "; check that its folder exists and that you may write there";

@@ -197,6 +197,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     // terminal's screen; elsewhere the text goes on as without it.
     settings.plot = plot;
     if (screen) settings.plotScreen = options.plot;
+    settings.plotScale = options.plotScale;
     Terminal terminal(port, console, settings, demo);
     if (tour) ShowTourIntro(terminal, port);
     const OpenOutcome opened = terminal.Connect();
@@ -311,12 +312,13 @@ int ConnectAndRun(const Options& options, Console& console) {
     }
     std::unique_ptr<PlotSeries> plot;
     if (options.plot != PlotMode::kNone || !options.plotOut.empty()) {
-        plot = std::make_unique<PlotSeries>();
+        plot = std::make_unique<PlotSeries>(options.plotColumns);
     }
     const int status =
         script ? RunScriptOn(port, options, portName, console, log.get(), plot.get())
                : RunTerminalOn(port, options, portName, console, demo.get(), log.get(), plot.get());
-    if (!options.plotOut.empty() && !WriteSessionSvg(options.plotOut, *plot, error)) {
+    if (!options.plotOut.empty() &&
+        !WriteSessionSvg(options.plotOut, *plot, options.plotScale, error)) {
         return Fail(console, status != kExitOk ? status : kExitUsage, error);
     }
     return status;

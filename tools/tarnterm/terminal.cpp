@@ -70,8 +70,9 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
     if (settings_.timestamps != StampKind::kNone) display_.SetStamper(&stamper_);
     display_.SetColor(settings_.color);
     if (settings_.plot != nullptr && settings_.plotScreen != PlotMode::kNone) {
-        plotScreen_ = std::make_unique<PlotScreen>(
-            console_, *settings_.plot, settings_.plotScreen == PlotMode::kOnly, settings_.color);
+        plotScreen_ = std::make_unique<PlotScreen>(console_, *settings_.plot,
+                                                   settings_.plotScreen == PlotMode::kOnly,
+                                                   settings_.color, settings_.plotScale);
     }
     Attach();
 }

@@ -48,6 +48,8 @@ struct TerminalSettings {
     // Draws the live chart of `plot` on the screen, above the text or
     // (with --plot=only) instead of it.
     PlotMode plotScreen = PlotMode::kNone;
+    // One scale for the chart's series, or one each.
+    PlotScale plotScale = PlotScale::kShared;
 };
 
 class Terminal {

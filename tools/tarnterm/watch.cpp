@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "connection.h"
+#include "display.h"
 #include "exit_status.h"
 #include "host_strings.h"
 #include "host_synchronize.h"
@@ -29,11 +30,13 @@ std::optional<tarn::PortDetails> DetailsOf(const std::string& name) {
 
 std::string FormatPortChange(bool arrived, const std::string& name,
                              const tarn::PortDetails* details) {
-    std::string line = (arrived ? "+ " : "- ") + name;
+    // The name and the strings are the device's own; a terminal shows them
+    // escaped.
+    std::string line = (arrived ? "+ " : "- ") + TerminalSafe(name);
     if (details != nullptr) {
         for (const std::string& field :
              {details->description, UsbIds(*details), details->serialNumber}) {
-            if (!field.empty()) line += "  " + field;
+            if (!field.empty()) line += "  " + TerminalSafe(field);
         }
     }
     return line + "\n";

@@ -7,9 +7,12 @@
 
 namespace tarn::host {
 
-// `text` as a JSON string literal, quotes included. Quotes and backslashes
-// are escaped, control bytes below 0x20 become \u00XX, and every other byte
-// passes through as it is, so UTF-8 text stays UTF-8.
+// `text` as a JSON string literal, quotes included, and always valid UTF-8
+// as RFC 8259 asks. Quotes and backslashes are escaped, control bytes below
+// 0x20 become \u00XX, and UTF-8 text passes through as it is. Bytes that are
+// not UTF-8 (a device's serial number in another code page, a cut sequence)
+// are each replaced by U+FFFD, as Utf8ToUnicode decodes them: JSON has no
+// escape for a byte, only for a character.
 std::string JsonQuoted(const std::string& text);
 
 }  // namespace tarn::host
