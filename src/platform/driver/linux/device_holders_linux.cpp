@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -32,17 +31,17 @@ struct DirectoryStream {
     DIR* dir;
 };
 
-// The descriptors of the process `pid`, by their entries in its fd folder.
-// A process that ends meanwhile holds nothing; `skipFd` is not looked at.
-DeviceHolders HoldersIn(int procFd, const char* pid, dev_t device, int skipFd) {
+// Whether a descriptor of the process `pid`, other than `skipFd`, is open
+// on `device`. A process that ends meanwhile, or whose descriptors may not
+// be read, holds nothing that can be known.
+bool HoldsDevice(int procFd, const char* pid, dev_t device, int skipFd) {
     const std::string folder = std::string(pid) + "/fd";
     const int fd = openat(procFd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT || errno == ESRCH ? DeviceHolders::kNone
-                                                         : DeviceHolders::kUnknown;
+    if (fd < 0) return false;
     DirectoryStream descriptors(fdopendir(fd));
     if (descriptors.dir == nullptr) {
         close(fd);
-        return DeviceHolders::kUnknown;
+        return false;
     }
     while (const dirent* entry = readdir(descriptors.dir)) {
         const long number = NumberIn(entry->d_name);
@@ -50,33 +49,28 @@ DeviceHolders HoldersIn(int procFd, const char* pid, dev_t device, int skipFd) {
         // The entry is a link that stat follows to the open file itself,
         // whatever name it was opened under.
         struct stat st;
-        if (fstatat(dirfd(descriptors.dir), entry->d_name, &st, 0) != 0) {
-            if (errno == ENOENT) continue;  // closed meanwhile
-            return DeviceHolders::kUnknown;
+        if (fstatat(dirfd(descriptors.dir), entry->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == device) {
+            return true;
         }
-        if (S_ISCHR(st.st_mode) && st.st_rdev == device) return DeviceHolders::kSome;
     }
-    return DeviceHolders::kNone;
+    return false;
 }
 
 }  // namespace
 
-DeviceHolders FindDeviceHolders(dev_t device, int ownFd) {
+bool IsDeviceHeldElsewhere(dev_t device, int ownFd) {
     DirectoryStream processes(opendir("/proc"));
-    if (processes.dir == nullptr) return DeviceHolders::kUnknown;
+    if (processes.dir == nullptr) return false;
     const long self = static_cast<long>(getpid());
-    DeviceHolders found = DeviceHolders::kNone;
     while (const dirent* entry = readdir(processes.dir)) {
         const long pid = NumberIn(entry->d_name);
-        if (pid < 0) continue;
-        const DeviceHolders holders =
-            HoldersIn(dirfd(processes.dir), entry->d_name, device, pid == self ? ownFd : -1);
-        // A holder that is seen decides; one that cannot be looked for
-        // leaves the answer open unless a later one is seen.
-        if (holders == DeviceHolders::kSome) return holders;
-        if (holders == DeviceHolders::kUnknown) found = holders;
+        if (pid >= 0 &&
+            HoldsDevice(dirfd(processes.dir), entry->d_name, device, pid == self ? ownFd : -1)) {
+            return true;
+        }
     }
-    return found;
+    return false;
 }
 
 }  // namespace tarn::driver

@@ -8,18 +8,11 @@
 
 namespace tarn::driver {
 
-enum class DeviceHolders {
-    kNone,     // no process but the caller's `ownFd` has the device open
-    kSome,     // another descriptor, in this process or another, has it
-    kUnknown,  // some process's descriptors could not be looked at
-};
-
-// Looks through the descriptors of every process in /proc for one on the
-// character device `device`; the descriptor `ownFd` of this process is not
-// counted. Only what the caller may see counts as known: a process whose
-// descriptors it may not read makes the answer kUnknown. Processes of
-// other process-id namespaces (other containers) are not in /proc and are
-// not seen. Any thread.
-DeviceHolders FindDeviceHolders(dev_t device, int ownFd);
+// Whether a descriptor in /proc other than this process's `ownFd` is open
+// on the character device `device`. Only what the caller may see counts:
+// processes whose descriptors it may not read (some system services, or
+// other users' for anyone but the superuser) and those of other process-id
+// namespaces (other containers) are not looked at. Any thread.
+bool IsDeviceHeldElsewhere(dev_t device, int ownFd);
 
 }  // namespace tarn::driver

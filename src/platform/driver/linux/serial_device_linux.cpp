@@ -178,12 +178,13 @@ std::uint32_t ClaimTerminal(int fd, const struct stat& expected) {
     // terminal (the master of a pseudo-terminal). Only an open with
     // administrator rights gets here with the flag set, as the kernel
     // refuses everyone else with EBUSY. The flag is a live claim as long as
-    // any other descriptor has the device open; with none, and the flock and
-    // the lock file taken above, nobody claims the port, and the flag
-    // becomes this open's (TIOCEXCL below keeps it, closing lifts it).
+    // any other descriptor that can be seen has the device open; with none,
+    // and the flock and the lock file taken above, nobody claims the port,
+    // and the flag becomes this open's (TIOCEXCL below keeps it, closing
+    // lifts it).
     int exclusive = 0;
     if (request(TIOCGEXCL, &exclusive) == 0 && exclusive != 0 &&
-        FindDeviceHolders(opened.st_rdev, fd) != DeviceHolders::kNone) {
+        IsDeviceHeldElsewhere(opened.st_rdev, fd)) {
         return ERROR_ACCESS_DENIED;
     }
     if (request(TIOCEXCL, nullptr) != 0 && errno != ENOTTY && errno != EINVAL) {
