@@ -245,6 +245,8 @@ private:
 
 ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
     while (true) {
+        // Asked first, so that a device that keeps sending cannot hold it off.
+        if (stopped_ && stopped_()) return Result::kStopped;
         const std::string chunk = port_.ReadBuffer();
         if (!chunk.empty()) {
             if (log_ != nullptr) log_->Write(chunk);
@@ -255,7 +257,6 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
             return Result::kDone;
         }
         if (port_.IsConnected() == spNone) return Result::kLost;
-        if (stopped_ && stopped_()) return Result::kStopped;
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return Result::kTimeout;
         // The receive thread announces new bytes through the main thread's
