@@ -56,6 +56,9 @@ public:
         return raw_;
     }
     void RestoreMode() override { raw_ = false; }
+    // The program's own signals stay as they are; StopWithSignal stands for
+    // one.
+    void CatchStopSignals() override {}
 
     bool ReadKeys(std::string& keys, int timeoutMs) override {
         std::unique_lock<std::mutex> lock(mutex_);

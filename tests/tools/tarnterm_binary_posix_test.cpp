@@ -6,12 +6,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +49,9 @@ pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err, bool
     pointers.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        // The stop signals are the program's to catch, even where the
+        // shell that started the tests ignores one.
+        for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
         if (newSession) setsid();
         dup2(in, 0);
         dup2(out, 1);
@@ -237,6 +242,33 @@ TEST(TarntermBinary, StopSignalsRestoreTheTerminalAndEndTheProgram) {
         EXPECT_TRUE(screen.Cooked()) << signal;
     }
 }
+
+// A script that a signal stops closes its port first, and so lifts the
+// terminal's exclusive flag; then the signal ends it.
+class TarntermBinaryStop : public testing::TestWithParam<int> {};
+
+TEST_P(TarntermBinaryStop, AStoppedScriptClosesItsPortAndEndsByTheSignal) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    const int devNull = open("/dev/null", O_RDWR);
+    const pid_t pid =
+        Spawn({device->PortName(), "--send", "ready", "--expect", "never", "--timeout", "60"},
+              devNull, devNull, devNull, false);
+    close(devNull);
+    ASSERT_EQ(device->ReadPeer(5, kLimit), "ready");
+    kill(pid, GetParam());
+    const int status = WaitForEnd(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status;
+    const int fd = open(device->PortName().c_str(), O_RDWR | O_NOCTTY);
+    int exclusive = -1;
+    EXPECT_TRUE(fd >= 0 && ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
+    if (fd >= 0) close(fd);
+    const Outcome next = RunWithoutTerminal({device->PortName(), "--send", "x"});
+    EXPECT_EQ(next.status, 0) << next.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TarntermBinaryStop, testing::Values(SIGINT, SIGTERM, SIGHUP));
 
 TEST(TarntermBinary, TerminalOnAPseudoTerminalPort) {
     std::string why;

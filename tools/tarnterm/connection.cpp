@@ -188,10 +188,15 @@ OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineS
 }
 
 std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
-                    const std::function<void(std::size_t)>& progress, std::string& error) {
+                    const std::function<void(std::size_t)>& progress, std::string& error,
+                    const std::function<bool()>& stopped) {
     std::size_t sent = 0;
     int idleWrites = 0;
     while (sent < bytes.size()) {
+        if (stopped && stopped()) {
+            error = "the program was told to stop";
+            return sent;
+        }
         const std::size_t size = std::min(chunkSize, bytes.size() - sent);
         std::uint32_t took = 0;
         try {

@@ -63,10 +63,12 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
 // driver took only part, calling `progress` with the count sent so far after
 // each write and running the main thread's queued events in between. Gives
 // up when three writes in a row take nothing (each waits out the driver's
-// write time-out first). Returns the count sent; `error` says why when it is
-// short. Main thread only.
+// write time-out first), and before the next write once `stopped` holds.
+// Returns the count sent; `error` says why when it is short. Main thread
+// only.
 std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
-                    const std::function<void(std::size_t)>& progress, std::string& error);
+                    const std::function<void(std::size_t)>& progress, std::string& error,
+                    const std::function<bool()>& stopped = {});
 
 // Holds the line in the break state for `ms` milliseconds, running the main
 // thread's queued events meanwhile, and lets it go. False, with `error` the

@@ -12,6 +12,10 @@ namespace tarnterm {
 
 enum class Stream { kInput, kOutput, kError };
 
+// How often a wait that the console cannot end looks whether a stop signal
+// came, in milliseconds.
+constexpr int kStopCheckMs = 100;
+
 class Console {
 public:
     virtual ~Console() = default;
@@ -21,10 +25,18 @@ public:
 
     // Switches the input terminal to raw mode: keys arrive as typed, without
     // echo or line editing, and Ctrl-C is a key like any other. False when
-    // the input is not a terminal. RestoreMode, and the destructor, put the
+    // the input is not a terminal. It catches the stop signals as
+    // CatchStopSignals does. RestoreMode, and the destructor, put the
     // previous mode back.
     virtual bool EnterRawMode() = 0;
     virtual void RestoreMode() = 0;
+
+    // Has the requests to stop (hang-up, interrupt, termination; on Windows
+    // Ctrl-C and Ctrl-Break) end the program's waits instead of the process,
+    // until RestoreMode, so that the port is closed before the program ends:
+    // ReadKeys then ends, and StopSignal says which came. A signal ignored
+    // on purpose (as nohup ignores hang-ups) stays ignored. Main thread.
+    virtual void CatchStopSignals() = 0;
 
     // Waits up to `timeoutMs` milliseconds for keys or a Wake, then appends
     // the keys that wait to `keys`. False once the input has ended or the
@@ -35,9 +47,10 @@ public:
     // Ends a wait in ReadKeys early. Any thread; never blocks.
     virtual void Wake() = 0;
 
-    // The signal (hang-up, termination) that told the program to stop,
-    // once ReadKeys has ended for it; 0 for none, and always 0 where there
-    // are no signals.
+    // The signal (hang-up, interrupt, termination) that told the program to
+    // stop while the stop signals were caught; 0 for none. Waits that
+    // ReadKeys does not end look at it at least every kStopCheckMs. Windows
+    // reports Ctrl-C as SIGINT and Ctrl-Break as SIGBREAK.
     virtual int StopSignal() const = 0;
 
     // Writes bytes to standard output or standard error, unchanged.
@@ -57,7 +70,8 @@ public:
 std::unique_ptr<Console> CreateSystemConsole();
 
 // Ends the process by `signal`, as if it had never been caught, so that the
-// parent sees how the program ended; call it once the console is restored.
+// parent sees how the program ended (on Windows, with the status of a
+// program that Ctrl-C ended); call it once the console is restored.
 // Returns only where that cannot be done.
 void EndBySignal(int signal);
 

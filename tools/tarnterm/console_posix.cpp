@@ -96,16 +96,38 @@ public:
         // cursor. TCSANOW keeps keys that were typed early.
         if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) return false;
         raw_ = true;
-        InstallSignalHandlers();
+        CatchStopSignals();
         return true;
     }
 
     void RestoreMode() override {
-        if (!raw_) return;
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        if (raw_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
         raw_ = false;
+        if (!caught_) return;
+        caught_ = false;
         gWakeWriteFd = -1;
         for (int signal : kStopSignals) sigaction(signal, &savedActions_[Index(signal)], nullptr);
+    }
+
+    // In raw mode the terminal sends no signals for keys; these come from
+    // elsewhere (a closed window, kill). Outside it they are Ctrl-C too.
+    // Either way they must let the program restore the terminal and close
+    // its port, so they end the waits instead of the process.
+    void CatchStopSignals() override {
+        if (caught_) return;
+        caught_ = true;
+        gStopSignal = 0;
+        gWakeWriteFd = wakeWrite_;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (int signal : kStopSignals) {
+            struct sigaction& saved = savedActions_[Index(signal)];
+            sigaction(signal, nullptr, &saved);
+            // A signal ignored on purpose (as nohup ignores hang-ups) stays
+            // ignored.
+            if (saved.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+        }
     }
 
     bool ReadKeys(std::string& keys, int timeoutMs) override {
@@ -158,27 +180,10 @@ private:
         return STDERR_FILENO;
     }
 
-    // In raw mode the terminal sends no signals for keys; these come from
-    // elsewhere (a closed window, kill), and must still restore the
-    // terminal, so they end the loop instead of the process.
-    void InstallSignalHandlers() {
-        gStopSignal = 0;
-        gWakeWriteFd = wakeWrite_;
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        for (int signal : kStopSignals) {
-            struct sigaction& saved = savedActions_[Index(signal)];
-            sigaction(signal, nullptr, &saved);
-            // A signal ignored on purpose (as nohup ignores hang-ups) stays
-            // ignored.
-            if (saved.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
-        }
-    }
-
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     bool raw_ = false;
+    bool caught_ = false;
     termios saved_{};
     struct sigaction savedActions_[3]{};
 };

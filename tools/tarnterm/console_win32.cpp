@@ -5,6 +5,7 @@
 #include <shellapi.h>  // CommandLineToArgvW, which the lean <windows.h> leaves out
 
 #include <atomic>
+#include <csignal>
 
 #include "console.h"
 #include "console_keys_win32.h"
@@ -13,16 +14,22 @@ namespace tarnterm {
 namespace {
 
 // Set by the control handler when the console window closes or the system
-// shuts down; the handler runs on a thread of its own.
+// shuts down, and for Ctrl-C and Ctrl-Break outside raw mode; the handler
+// runs on a thread of its own.
 std::atomic<bool> gStopRequested{false};
+std::atomic<int> gStopSignal{0};
+std::atomic<bool> gBreaksStop{false};
 std::atomic<HANDLE> gWakeEvent{nullptr};
 
 BOOL WINAPI OnControlEvent(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-        // With processed input off, Ctrl-C arrives as a key instead.
-        return TRUE;
+        // In raw mode Ctrl-C arrives as a key instead, and Ctrl-Break does
+        // nothing. Outside it both end the program, once its port is closed.
+        if (!gBreaksStop) return TRUE;
+        gStopSignal = type == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+    } else {
+        gStopRequested = true;
     }
-    gStopRequested = true;
     if (HANDLE wake = gWakeEvent.load()) SetEvent(wake);
     return TRUE;
 }
@@ -70,20 +77,34 @@ public:
             SetConsoleMode(
                 out, savedOutput_ | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
         }
-        gStopRequested = false;
-        SetConsoleCtrlHandler(OnControlEvent, TRUE);
         raw_ = true;
+        CatchStopSignals();
         return true;
     }
 
     void RestoreMode() override {
         if (savedCodePage_ != 0) SetConsoleOutputCP(savedCodePage_);
         savedCodePage_ = 0;
-        if (!raw_) return;
-        SetConsoleMode(HandleOf(Stream::kInput), savedInput_);
-        if (outputSaved_) SetConsoleMode(HandleOf(Stream::kOutput), savedOutput_);
-        SetConsoleCtrlHandler(OnControlEvent, FALSE);
+        if (raw_) {
+            SetConsoleMode(HandleOf(Stream::kInput), savedInput_);
+            if (outputSaved_) SetConsoleMode(HandleOf(Stream::kOutput), savedOutput_);
+        }
         raw_ = false;
+        if (!caught_) return;
+        SetConsoleCtrlHandler(OnControlEvent, FALSE);
+        gBreaksStop = false;
+        caught_ = false;
+    }
+
+    // A closed window or a shutdown still ends the process as soon as the
+    // handler returns, port open or not; the system closes the port then.
+    void CatchStopSignals() override {
+        gBreaksStop = !raw_;
+        if (caught_) return;
+        caught_ = true;
+        gStopRequested = false;
+        gStopSignal = 0;
+        SetConsoleCtrlHandler(OnControlEvent, TRUE);
     }
 
     bool ReadKeys(std::string& keys, int timeoutMs) override {
@@ -91,7 +112,7 @@ public:
         const HANDLE waits[2] = {wake_, in};
         const DWORD result =
             WaitForMultipleObjects(2, waits, FALSE, timeoutMs < 0 ? INFINITE : timeoutMs);
-        if (gStopRequested) return false;
+        if (gStopRequested || gStopSignal != 0) return false;
         if (result == WAIT_FAILED) return false;
         if (result != WAIT_OBJECT_0 + 1) return true;
 
@@ -112,8 +133,8 @@ public:
     }
 
     // A closed window or a shutdown ends the process when the control
-    // handler returns; there is no signal to report.
-    int StopSignal() const override { return 0; }
+    // handler returns; only Ctrl-C and Ctrl-Break are reported.
+    int StopSignal() const override { return gStopSignal; }
 
     void Write(Stream stream, const std::string& bytes) override {
         const HANDLE handle = HandleOf(stream);
@@ -144,6 +165,7 @@ private:
 
     HANDLE wake_;
     bool raw_ = false;
+    bool caught_ = false;
     DWORD savedInput_ = 0;
     DWORD savedOutput_ = 0;
     bool outputSaved_ = false;
@@ -156,7 +178,8 @@ private:
 
 std::unique_ptr<Console> CreateSystemConsole() { return std::make_unique<WindowsConsole>(); }
 
-void EndBySignal(int) {}
+// A console program that Ctrl-C or Ctrl-Break ends has this status.
+void EndBySignal(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     // The narrow arguments are in the ANSI code page; the wide ones carry

@@ -39,6 +39,7 @@ int RunDemoTour(Terminal& terminal, DemoInstrument& demo) {
     auto step = [&](const char* what, const std::string& keys, const std::function<bool()>& done) {
         terminal.HandleKeys(keys);
         if (terminal.RunUntil(done, kTourStepLimit)) return true;
+        if (terminal.StopSignal() != 0) return false;
         screen.Status(std::string("the demo step '") + what + "' did not finish within " +
                       std::to_string(kTourStepLimit.count()) + " s");
         return false;
@@ -69,6 +70,7 @@ int RunDemoTour(Terminal& terminal, DemoInstrument& demo) {
                       ", a virtual port of the component");
     }
     terminal.Close();
+    if (const int signal = terminal.StopSignal(); signal != 0) return kExitSignalBase + signal;
     return ok ? kExitOk : kExitFailure;
 }
 

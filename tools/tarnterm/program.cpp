@@ -85,31 +85,37 @@ int ServeDemo(const Options& options, Console& console) {
         std::string typed;
         while (typed.find(kCtrlC) == std::string::npos && console.ReadKeys(typed, 1000)) {
         }
-        console.RestoreMode();
     } else {
-        // Nothing to read: a stop signal ends the program as it would any.
-        for (;;) tarn::host::CheckSynchronize(1000);
+        // Nothing to read: only a stop signal ends the serving.
+        console.CatchStopSignals();
+        while (console.StopSignal() == 0) tarn::host::CheckSynchronize(kStopCheckMs);
     }
-    return kExitOk;
+    console.RestoreMode();
+    const int signal = console.StopSignal();
+    return signal != 0 ? kExitSignalBase + signal : kExitOk;
 }
 
 // Raw mode for as long as the terminal runs, and the previous mode back on
-// every way out.
-class RawMode {
+// every way out. Without raw mode the stop signals are caught all the same,
+// so that the port is closed before a signal ends the program.
+class ConsoleMode {
 public:
-    RawMode(Console& console, bool wanted) : console_(console) {
-        active_ = wanted && console_.EnterRawMode();
+    ConsoleMode(Console& console, bool raw) : console_(console) {
+        raw_ = raw && console_.EnterRawMode();
+        if (!raw_) console_.CatchStopSignals();
     }
-    ~RawMode() { Restore(); }
-    bool Active() const { return active_; }
+    ~ConsoleMode() { Restore(); }
+    bool Raw() const { return raw_; }
     void Restore() {
-        if (active_) console_.RestoreMode();
-        active_ = false;
+        if (!restored_) console_.RestoreMode();
+        restored_ = true;
+        raw_ = false;
     }
 
 private:
     Console& console_;
-    bool active_ = false;
+    bool raw_ = false;
+    bool restored_ = false;
 };
 
 int ShowVersion(Console& console) {
@@ -163,6 +169,9 @@ int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string
     // receive thread only announces new bytes, which wakes a waiting step.
     port.SetAutoReceive(false);
     port.SetOnReceive([](TTarnSerialPort*, std::string) {});
+    // A script stopped by a signal ends its step; the port is closed
+    // before the signal ends the program.
+    const ConsoleMode signals(console, false);
     const OpenOutcome opened = OpenPort(port, portName, options.line);
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
     const int status = RunScript(port, options, portName, console, log, plot);
@@ -188,10 +197,10 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.echo = options.echo || demo != nullptr;
     settings.reconnect = options.reconnect || demo != nullptr;
 
-    RawMode raw(console, !tour);
+    ConsoleMode mode(console, !tour);
     // Only the interactive session, where the console is set up for it,
     // colours by itself.
-    const bool screen = raw.Active() && console.IsTerminal(Stream::kOutput);
+    const bool screen = mode.Raw() && console.IsTerminal(Stream::kOutput);
     settings.color = ColorWanted(options.color, screen, std::getenv("NO_COLOR"));
     // The live chart, like the colours, is drawn only on the interactive
     // terminal's screen; elsewhere the text goes on as without it.
@@ -207,7 +216,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
         return terminal.Run();
     }
     if (opened.status != kExitOk) {
-        raw.Restore();
+        mode.Restore();
         return Fail(console, opened.status, opened.message);
     }
     if (tour) return RunDemoTour(terminal, *demo);

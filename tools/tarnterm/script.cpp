@@ -85,17 +85,24 @@ public:
           options_(options),
           portName_(portName),
           console_(console),
-          reader_(port, log, plot) {}
+          reader_(port, log, plot) {
+        reader_.StopWhen([this] { return Stopped(); });
+    }
 
     int Run() {
         for (const Step& step : options_.steps) {
-            const int status = RunStep(step);
+            const int status = Stopped() ? StoppedStatus() : RunStep(step);
             if (status != kExitOk) return status;
         }
         return kExitOk;
     }
 
 private:
+    // A stop signal ends the step that runs and the script, without a
+    // message: the program ends by the signal once the port is closed.
+    bool Stopped() const { return console_.StopSignal() != 0; }
+    int StoppedStatus() const { return kExitSignalBase + console_.StopSignal(); }
+
     int RunStep(const Step& step) {
         switch (step.kind) {
             case Step::Kind::kSend:
@@ -147,14 +154,15 @@ private:
             };
         }
         std::string error;
-        const std::size_t sent =
-            SendAll(port_, bytes, ChunkSizeFor(options_.line.baud), progress, error);
+        const std::size_t sent = SendAll(port_, bytes, ChunkSizeFor(options_.line.baud), progress,
+                                         error, [this] { return Stopped(); });
         const bool drained =
-            sent == bytes.size() && port_.Drain(DrainLimitMs(bytes.size(), options_.line.baud));
+            sent == bytes.size() && Drain(DrainLimitMs(bytes.size(), options_.line.baud));
         if (showProgress) {
             if (drained) draw(sent);
             console_.Write(Stream::kError, "\n");
         }
+        if (Stopped()) return StoppedStatus();
         if (sent < bytes.size()) {
             return Fail(kExitFailure, "sent " + std::to_string(sent) + " of " +
                                           std::to_string(bytes.size()) + " bytes to " + portName_ +
@@ -166,6 +174,24 @@ private:
         }
         return Fail(kExitNotDrained, "the last bytes sent did not leave " + portName_ +
                                          " in time; is flow control holding them?");
+    }
+
+    // Port::Drain in slices, so that a stop signal ends the wait soon. A
+    // slice that ends before its time has not timed out: the port failed or
+    // closed, and there is nothing more to wait for.
+    bool Drain(std::uint32_t limitMs) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+        while (!Stopped()) {
+            const Clock::time_point start = Clock::now();
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - start);
+            const auto slice =
+                std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, kStopCheckMs);
+            if (port_.Drain(static_cast<std::uint32_t>(slice))) return true;
+            if (slice == left.count() || Clock::now() - start < std::chrono::milliseconds(slice)) {
+                return false;
+            }
+        }
+        return false;
     }
 
     Clock::time_point Deadline() const {
@@ -181,6 +207,8 @@ private:
                 return Fail(kExitTimeout, missing + " from " + portName_ + " within " +
                                               SecondsText(options_.timeoutSeconds) + WhatArrived() +
                                               "; a longer --timeout may help");
+            case ReceiveReader::Result::kStopped:
+                return StoppedStatus();
             case ReceiveReader::Result::kLost:
                 break;
         }
@@ -217,6 +245,8 @@ private:
 
 ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
     while (true) {
+        // Asked first, so that a device that keeps sending cannot hold it off.
+        if (stopped_ && stopped_()) return Result::kStopped;
         const std::string chunk = port_.ReadBuffer();
         if (!chunk.empty()) {
             if (log_ != nullptr) log_->Write(chunk);
@@ -234,7 +264,8 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
         // when a read overlaps the thread's count, so the wait is also
         // bounded by one poll period.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        const auto period = std::chrono::milliseconds(std::max<std::uint32_t>(port_.GetDelay(), 5));
+        const auto period =
+            std::chrono::milliseconds(std::clamp<std::uint32_t>(port_.GetDelay(), 5, kStopCheckMs));
         tarn::host::CheckSynchronize(static_cast<int>(std::min(left, period).count()));
     }
 }

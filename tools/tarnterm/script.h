@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "Tarnserialport.h"
 #include "console.h"
@@ -21,13 +23,17 @@ namespace tarnterm {
 class ReceiveReader {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Result { kDone, kTimeout, kLost };
+    enum class Result { kDone, kTimeout, kLost, kStopped };
 
     // `log` and `plot`, when given, get every byte read, and must outlive
     // the reader.
     explicit ReceiveReader(TTarnSerialPort& port, StampedLog* log = nullptr,
                            PlotSeries* plot = nullptr)
         : port_(port), log_(log), plot_(plot) {}
+
+    // Has every wait end with kStopped once `stopped` holds; it is asked
+    // at least every kStopCheckMs while a wait lasts.
+    void StopWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
 
     // Waits until `pattern` has been received; the bytes up to its end are
     // used up.
@@ -47,6 +53,7 @@ private:
     TTarnSerialPort& port_;
     StampedLog* log_;
     PlotSeries* plot_;
+    std::function<bool()> stopped_;
     std::string pending_;
     std::string seen_;
     // A line ended by CR may be followed by its LF in a later read.

@@ -247,7 +247,7 @@ bool Terminal::RunUntil(const std::function<bool()>& done, std::chrono::millisec
     const Clock::time_point deadline = Clock::now() + limit;
     while (!done()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
+        if (left.count() <= 0 || StopSignal() != 0) return false;
         Service(static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 20)));
     }
     return true;

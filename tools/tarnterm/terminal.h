@@ -82,8 +82,11 @@ public:
     // Handles typed keys exactly as the loop does.
     void HandleKeys(const std::string& keys);
     // Runs the connection's events (and reconnection) without reading keys,
-    // until `done` holds or `limit` has passed; false on the limit.
+    // until `done` holds or `limit` has passed; false on the limit, and as
+    // soon as a stop signal came (StopSignal).
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    // The signal that told the program to stop, or 0 (Console::StopSignal).
+    int StopSignal() const { return console_.StopSignal(); }
 
     bool Finished() const { return finished_; }
     int ExitStatus() const { return exitStatus_; }

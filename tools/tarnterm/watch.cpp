@@ -76,11 +76,12 @@ int WatchPorts(Console& console) {
                console.ReadKeys(typed, 1000)) {
             tarn::host::CheckSynchronize(0);
         }
-        console.RestoreMode();
     } else {
-        // Nothing to read: a stop signal ends the program as it would any.
-        for (;;) tarn::host::CheckSynchronize(1000);
+        // Nothing to read: only a stop signal ends the watch.
+        console.CatchStopSignals();
+        while (console.StopSignal() == 0) tarn::host::CheckSynchronize(kStopCheckMs);
     }
+    console.RestoreMode();
     watcher.Stop();
     tarn::host::SetWakeMainThread({});
     const int signal = console.StopSignal();

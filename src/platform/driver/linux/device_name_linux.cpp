@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace tarn::driver {
@@ -88,6 +90,21 @@ std::string FindPathIgnoringCase(const std::string& path) {
         resolved += "/" + match;
     }
     return resolved.empty() ? path : resolved;
+}
+
+std::string FindDeviceFile(const std::string& name) {
+    if (!name.empty() && name[0] != '/' && name.find('/') != std::string::npos) {
+        std::error_code error;
+        const std::string folder = std::filesystem::current_path(error).string();
+        std::string relative = name;
+        while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
+        if (!error && !folder.empty()) {
+            const std::string local =
+                FindPathIgnoringCase((folder == "/" ? "" : folder) + "/" + relative);
+            if (Exists(local)) return local;
+        }
+    }
+    return FindPathIgnoringCase(DeviceFileForName(name));
 }
 
 }  // namespace tarn::driver

@@ -19,6 +19,7 @@
 #include <new>
 #include <utility>
 
+#include "device_holders_linux.h"
 #include "device_name_linux.h"
 #include "errno_to_win32_linux.h"
 #include "line_settings_linux.h"
@@ -172,8 +173,20 @@ std::uint32_t ClaimTerminal(int fd, const struct stat& expected) {
     const auto request = [fd](unsigned long code, void* argument) {
         return Retrying([&] { return SystemCalls().ioctl(fd, code, argument); });
     };
+    // The flag belongs to the terminal, not to a descriptor: it outlives a
+    // process that ended without lifting it while something else keeps the
+    // terminal (the master of a pseudo-terminal). Only an open with
+    // administrator rights gets here with the flag set, as the kernel
+    // refuses everyone else with EBUSY. The flag is a live claim as long as
+    // any other descriptor that can be seen has the device open; with none,
+    // and the flock and the lock file taken above, nobody claims the port,
+    // and the flag becomes this open's (TIOCEXCL below keeps it, closing
+    // lifts it).
     int exclusive = 0;
-    if (request(TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return ERROR_ACCESS_DENIED;
+    if (request(TIOCGEXCL, &exclusive) == 0 && exclusive != 0 &&
+        IsDeviceHeldElsewhere(opened.st_rdev, fd)) {
+        return ERROR_ACCESS_DENIED;
+    }
     if (request(TIOCEXCL, nullptr) != 0 && errno != ENOTTY && errno != EINVAL) {
         return OpenError(errno);
     }
@@ -220,7 +233,7 @@ struct Wakes {
 std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     const std::string name = StripDevicePrefix(path);
     if (name.empty()) return RefuseOpen(-1, ERROR_FILE_NOT_FOUND);
-    const std::string file = FindPathIgnoringCase(DeviceFileForName(name));
+    const std::string file = FindDeviceFile(name);
     struct stat st;
     const std::uint32_t notTerminal = CheckIsTerminal(file, st);
     if (notTerminal != ERROR_SUCCESS) return RefuseOpen(-1, notTerminal);

@@ -68,6 +68,20 @@ TEST_F(ScratchTree, PathsResolveWithoutRegardToCase) {
     EXPECT_EQ(FindPathIgnoringCase(base + "/Sub/ttyusb0"), base + "/Sub/TTYUSB0");
 }
 
+// A name with a slash in it is first a path from the working directory,
+// then, as before, one under /dev.
+TEST_F(ScratchTree, NamesWithASlashAreLookedForInTheWorkingDirectoryFirst) {
+    fs::create_directories(root_ / "Sub");
+    std::ofstream(root_ / "Sub" / "ttyUSB0").put('x');
+    const fs::path home = fs::current_path();
+    fs::current_path(root_);
+    const std::string here = fs::current_path().string();
+    EXPECT_EQ(FindDeviceFile("Sub/ttyUSB0"), here + "/Sub/ttyUSB0");
+    EXPECT_EQ(FindDeviceFile("./sub/TTYUSB0"), here + "/Sub/ttyUSB0");
+    EXPECT_EQ(FindDeviceFile("pts/ptmx"), "/dev/pts/ptmx");
+    fs::current_path(home);
+}
+
 TEST(LineSettingsTranslation, FramingMapsToTermiosAndBack) {
     const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     for (std::uint8_t bits = 5; bits <= 8; ++bits) {

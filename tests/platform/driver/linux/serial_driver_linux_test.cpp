@@ -1,6 +1,9 @@
 // The termios backend through the driver seam, on pseudo-terminals: opening,
 // data both ways, the Win32 time-out rules, purging, and a vanishing peer.
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,6 +66,39 @@ TEST(OsPortOpening, RefusesEverythingButTerminalsAndLeavesThemAlone) {
     EXPECT_EQ(content, "keep me");
     struct stat st;
     EXPECT_NE(stat(missing.c_str(), &st), 0) << "a refused name must not be created";
+}
+
+// The exclusive flag belongs to the terminal and outlives a process killed
+// while the master stays open: it keeps the port only while its setter
+// holds the device.
+TEST(OsPortOpening, AnExclusiveFlagKeepsThePortOnlyWhileItsSetterHoldsIt) {
+    std::string whyNot;
+    const auto pty = tarn::test::PtyPair::Create(&whyNot);
+    ASSERT_TRUE(pty) << whyNot;
+    const std::string path = pty->PortName();
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // System calls only: the test process has threads.
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        const char byte = fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 'y' : 'n';
+        if (write(ready[1], &byte, 1) == 1) pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    EXPECT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    EXPECT_EQ(byte, 'y');
+    ExpectRefused(path, ERROR_ACCESS_DENIED);
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    // The kernel refuses everyone else before the driver sees the flag.
+    if (geteuid() != 0) GTEST_SKIP() << "only the superuser can open a terminal so flagged";
+    const HANDLE h = OpenPort(path);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
 }
 
 TEST_F(PtyPortTest, OpensOnlyOnceAtATime) {
@@ -446,6 +482,26 @@ TEST_F(PtyPortTest, TheLookupOfOnePortVouchesOnlyForListedPorts) {
 
     pty_->Remove();
     EXPECT_TRUE(ListedPortsNamed(wide).empty());
+}
+
+// A path without the root is taken from the working directory at the open;
+// the presence check finds the port under that name wherever the program is
+// later.
+TEST_F(PtyPortTest, APathFromTheWorkingDirectoryOpensAndStaysPresent) {
+    ASSERT_TRUE(CloseHandle(handle_));
+    const std::string path = pty_->PortName();
+    const std::string relative = "./" + path.substr(path.rfind('/') + 1);
+    const std::u16string wide(relative.begin(), relative.end());
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(path.substr(0, path.rfind('/')));
+    handle_ = OpenPort(relative);
+    const std::uint32_t error = GetLastError();
+    std::filesystem::current_path("/");
+    const bool present = ListedPortsNamed(wide) == std::vector<std::u16string>{wide};
+    std::filesystem::current_path(home);
+    ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << error;
+    EXPECT_TRUE(present);
+    EXPECT_TRUE(IsListed(relative));
 }
 
 TEST_F(PtyPortTest, ThePortListForgetsATerminalOnceClosed) {
