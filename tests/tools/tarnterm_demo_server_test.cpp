@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Tarnserialport.h"
 #include "connection.h"
@@ -95,6 +96,110 @@ TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
     instrument.Plug();
     next.port.Open();
     EXPECT_TRUE(next.Answers("*IDN?\r", identity));
+}
+
+TEST(DemoServer, HoldsBackAClientThatDoesNotReadAndServesTheNextAfresh) {
+    tarnterm::DemoInstrument instrument("TTDEMOSRV3", 10ms);
+    const auto server = tarnterm::DemoServer::Start(instrument.PortName(), "127.0.0.1", 0);
+    ASSERT_TRUE(server);
+    {
+        const auto hog = tarn::host::ConnectTcp("127.0.0.1", server->Port(), 5000);
+        ASSERT_TRUE(hog);
+        std::string commands;
+        for (int i = 0; i < 1000; ++i) commands += "*IDN?\r";
+        std::thread sender([&] {
+            while (hog->SendAll(commands.data(), commands.size())) {
+            }
+        });
+        // Its answers fill the port's input queue to its size and no
+        // further; the rest wait in the instrument, which holds the
+        // server's output, and the server holds the hog back.
+        EXPECT_TRUE(WaitUntil(
+            [&] { return instrument.Port().InputQueued() == drv::kDefaultInputQueue; }));
+        hog->Cancel();
+        sender.join();
+    }
+    // Nothing that the hog left reaches the next client.
+    ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); }));
+    Client next(UrlOf(*server));
+    next.port.Open();
+    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+    EXPECT_TRUE(next.Answers("*IDN?\r", identity));
+    EXPECT_EQ(next.received, identity);
+}
+
+// The instrument over the driver's handles, to order what it sees.
+struct InstrumentLine {
+    explicit InstrumentLine(const std::string& name) : instrument(name, 10ms) {}
+    drv::HANDLE Open() { return drv::CreateFileA("\\\\.\\" + instrument.PortName()); }
+    static void Write(drv::HANDLE h, const std::string& bytes) {
+        std::uint32_t n = 0;
+        ASSERT_TRUE(drv::WriteFile(h, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &n));
+    }
+    // Reads until `count` bytes have come; every queue error is kept.
+    std::string Read(drv::HANDLE h, std::size_t count) {
+        std::string got;
+        WaitUntil([&] {
+            drv::COMSTAT stat{};
+            std::uint32_t queueErrors = 0;
+            drv::ClearCommError(h, &queueErrors, &stat);
+            errors |= queueErrors;
+            std::string piece(stat.cbInQue, '\0');
+            std::uint32_t n = 0;
+            if (!piece.empty() && drv::ReadFile(h, &piece[0], stat.cbInQue, &n)) got += piece;
+            return got.size() >= count;
+        });
+        return got;
+    }
+    std::uint32_t errors = 0;
+    tarnterm::DemoInstrument instrument;
+};
+
+TEST(DemoInstrument, EachOpeningMeetsItFreshWhateverTheLastOneLeft) {
+    InstrumentLine line("TTDEMOINST1");
+    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+    const std::string garbage(64 * 1024, 'P');
+    // The last opening's unfinished line still waits when the next one's
+    // command comes.
+    line.instrument.Pause(true);
+    drv::HANDLE last = line.Open();
+    line.Write(last, garbage);
+    drv::CloseHandle(last);
+    drv::HANDLE h = line.Open();
+    line.Write(h, "*IDN?\r");
+    line.instrument.Pause(false);
+    EXPECT_EQ(line.Read(h, identity.size()), identity);
+
+    // An overlong line is answered at once and dropped up to its end.
+    const std::string tooLong = "ERR command longer than 256 characters; try HELP\r\n";
+    line.Write(h, garbage + "\n*IDN?\r");
+    EXPECT_EQ(line.Read(h, tooLong.size() + identity.size()), tooLong + identity);
+    drv::CloseHandle(h);
+}
+
+TEST(DemoInstrument, AnswersThatTheHostCannotTakeYetWaitAndHoldItsOutput) {
+    InstrumentLine line("TTDEMOINST2");
+    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+    drv::HANDLE h = line.Open();
+    std::string commands;
+    std::string answers;
+    for (int i = 0; i < 500; ++i) {
+        commands += "*IDN?\r";
+        answers += identity;
+    }
+    line.Write(h, commands);
+    drv::COMSTAT stat{};
+    ASSERT_TRUE(WaitUntil([&] {
+        return drv::ClearCommError(h, nullptr, &stat) && stat.cbInQue == drv::kDefaultInputQueue;
+    }));
+    line.Write(h, "MEAS?\r");
+    ASSERT_TRUE(drv::ClearCommError(h, nullptr, &stat));
+    EXPECT_EQ(stat.cbOutQue, 6u);
+    const std::string got = line.Read(h, answers.size() + 10);
+    EXPECT_EQ(got.substr(0, answers.size()), answers);
+    EXPECT_EQ(got.substr(answers.size()), "+21.30 C\r\n");
+    EXPECT_EQ(line.errors, 0u);
+    drv::CloseHandle(h);
 }
 
 TEST(DemoServer, AppliesTheSettingsAndAnswersWithThoseInForce) {
