@@ -22,12 +22,12 @@ std::string UsbIdOf(const std::string& id) {
 }
 
 // REQUIRES: state.mutex held.
-std::size_t QueueInput(VirtualPortState& state, const std::string& bytes) {
+std::size_t QueueInput(VirtualPortState& state, const std::string& bytes, bool restLost) {
     const std::size_t room =
         state.input.size() < state.inputLimit ? state.inputLimit - state.input.size() : 0;
     const std::size_t taken = std::min(room, bytes.size());
     state.input.append(bytes, 0, taken);
-    if (taken < bytes.size()) state.inputOverrun = true;
+    if (restLost && taken < bytes.size()) state.inputOverrun = true;
     state.changed.notify_all();
     return taken;
 }
@@ -80,13 +80,13 @@ bool VirtualPort::WaitOpen(bool open, std::chrono::milliseconds timeout) const {
 
 std::size_t VirtualPort::Inject(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return QueueInput(*state_, bytes);
+    return QueueInput(*state_, bytes, true);
 }
 
 std::size_t VirtualPort::InjectInto(int opening, const std::string& bytes) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (!state_->open || state_->openCount != opening) return 0;
-    return QueueInput(*state_, bytes);
+    return QueueInput(*state_, bytes, false);
 }
 
 std::size_t VirtualPort::InputQueued() const {

@@ -85,10 +85,11 @@ public:
     // does when its input buffer is full. Returns how many bytes it took,
     // which callers that inject less than a queue may ignore.
     std::size_t Inject(const std::string& bytes);
-    // As Inject, but only while the port is open in the opening numbered
-    // `opening` (the OpenCount() that the opening made); takes nothing
-    // otherwise, as a device's answer to a connection that has gone reaches
-    // no one.
+    // As Inject, but for a device that keeps what does not fit until there
+    // is room (WaitInputRoom), so nothing is lost and no overrun is told;
+    // and only while the port is open in the opening numbered `opening`
+    // (the OpenCount() that the opening made). It takes nothing otherwise,
+    // as a device's answer to a connection that has gone reaches no one.
     std::size_t InjectInto(int opening, const std::string& bytes);
     std::size_t InputQueued() const;
     // Waits until the input queue has room for a byte; false on time-out.
