@@ -28,6 +28,14 @@ namespace drv = tarn::driver;
 using namespace std::chrono_literals;
 using tarn::test::WaitUntil;
 
+const std::string kIdentityLine = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+
+std::string Repeated(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
 std::string UrlOf(const tarnterm::DemoServer& server) {
     return "rfc2217://127.0.0.1:" + std::to_string(server.Port());
 }
@@ -105,100 +113,74 @@ TEST(DemoServer, HoldsBackAClientThatDoesNotReadAndServesTheNextAfresh) {
     {
         const auto hog = tarn::host::ConnectTcp("127.0.0.1", server->Port(), 5000);
         ASSERT_TRUE(hog);
-        std::string commands;
-        for (int i = 0; i < 1000; ++i) commands += "*IDN?\r";
+        const std::string commands = Repeated("*IDN?\r", 1000);
         std::thread sender([&] {
-            while (hog->SendAll(commands.data(), commands.size())) {
-            }
+            while (hog->SendAll(commands.data(), commands.size())) continue;
         });
-        // Its answers fill the port's input queue to its size and no
-        // further; the rest wait in the instrument, which holds the
-        // server's output, and the server holds the hog back.
-        EXPECT_TRUE(WaitUntil(
-            [&] { return instrument.Port().InputQueued() == drv::kDefaultInputQueue; }));
+        // Its answers fill the port's input queue to its size and no further.
+        EXPECT_TRUE(
+            WaitUntil([&] { return instrument.Port().InputQueued() == drv::kDefaultInputQueue; }));
         hog->Cancel();
         sender.join();
     }
-    // Nothing that the hog left reaches the next client.
     ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); }));
     Client next(UrlOf(*server));
     next.port.Open();
-    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
-    EXPECT_TRUE(next.Answers("*IDN?\r", identity));
-    EXPECT_EQ(next.received, identity);
+    EXPECT_TRUE(next.Answers("*IDN?\r", kIdentityLine));
+    EXPECT_EQ(next.received, kIdentityLine) << "what the hog left reached the next client";
 }
 
-// The instrument over the driver's handles, to order what it sees.
-struct InstrumentLine {
-    explicit InstrumentLine(const std::string& name) : instrument(name, 10ms) {}
-    drv::HANDLE Open() { return drv::CreateFileA("\\\\.\\" + instrument.PortName()); }
-    static void Write(drv::HANDLE h, const std::string& bytes) {
+// Over the driver's handles, so that the test orders what the instrument sees.
+TEST(DemoInstrument, MeetsEachOpeningFreshAndKeepsAnswersThatTheHostHasNoRoomFor) {
+    tarnterm::DemoInstrument instrument("TTDEMOINST1", 10ms);
+    auto open = [&] { return drv::CreateFileA("\\\\.\\" + instrument.PortName()); };
+    auto write = [](drv::HANDLE h, const std::string& bytes) {
         std::uint32_t n = 0;
-        ASSERT_TRUE(drv::WriteFile(h, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &n));
-    }
-    // Reads until `count` bytes have come; every queue error is kept.
-    std::string Read(drv::HANDLE h, std::size_t count) {
+        EXPECT_TRUE(drv::WriteFile(h, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &n));
+    };
+    std::uint32_t errors = 0;  // what the reads' queue queries met
+    auto read = [&](drv::HANDLE h, std::size_t count) {
         std::string got;
         WaitUntil([&] {
-            drv::COMSTAT stat{};
-            std::uint32_t queueErrors = 0;
-            drv::ClearCommError(h, &queueErrors, &stat);
+            char piece[4096];
+            std::uint32_t n = 0, queueErrors = 0;
+            if (drv::ClearCommError(h, &queueErrors, nullptr) &&
+                drv::ReadFile(h, piece, sizeof piece, &n)) {
+                got.append(piece, n);
+            }
             errors |= queueErrors;
-            std::string piece(stat.cbInQue, '\0');
-            std::uint32_t n = 0;
-            if (!piece.empty() && drv::ReadFile(h, &piece[0], stat.cbInQue, &n)) got += piece;
             return got.size() >= count;
         });
         return got;
-    }
-    std::uint32_t errors = 0;
-    tarnterm::DemoInstrument instrument;
-};
-
-TEST(DemoInstrument, EachOpeningMeetsItFreshWhateverTheLastOneLeft) {
-    InstrumentLine line("TTDEMOINST1");
-    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
-    const std::string garbage(64 * 1024, 'P');
+    };
     // The last opening's unfinished line still waits when the next one's
     // command comes.
-    line.instrument.Pause(true);
-    drv::HANDLE last = line.Open();
-    line.Write(last, garbage);
+    const std::string garbage(64 * 1024, 'P');
+    instrument.Pause(true);
+    drv::HANDLE last = open();
+    write(last, garbage);
     drv::CloseHandle(last);
-    drv::HANDLE h = line.Open();
-    line.Write(h, "*IDN?\r");
-    line.instrument.Pause(false);
-    EXPECT_EQ(line.Read(h, identity.size()), identity);
-
+    drv::HANDLE h = open();
+    write(h, "*IDN?\r");
+    instrument.Pause(false);
+    EXPECT_EQ(read(h, kIdentityLine.size()), kIdentityLine);
     // An overlong line is answered at once and dropped up to its end.
     const std::string tooLong = "ERR command longer than 256 characters; try HELP\r\n";
-    line.Write(h, garbage + "\n*IDN?\r");
-    EXPECT_EQ(line.Read(h, tooLong.size() + identity.size()), tooLong + identity);
-    drv::CloseHandle(h);
-}
+    write(h, garbage + "\n*IDN?\r");
+    EXPECT_EQ(read(h, tooLong.size() + kIdentityLine.size()), tooLong + kIdentityLine);
 
-TEST(DemoInstrument, AnswersThatTheHostCannotTakeYetWaitAndHoldItsOutput) {
-    InstrumentLine line("TTDEMOINST2");
-    const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
-    drv::HANDLE h = line.Open();
-    std::string commands;
-    std::string answers;
-    for (int i = 0; i < 500; ++i) {
-        commands += "*IDN?\r";
-        answers += identity;
-    }
-    line.Write(h, commands);
+    // Answers that the host has no room for wait, and hold its output.
+    write(h, Repeated("*IDN?\r", 500));
     drv::COMSTAT stat{};
     ASSERT_TRUE(WaitUntil([&] {
         return drv::ClearCommError(h, nullptr, &stat) && stat.cbInQue == drv::kDefaultInputQueue;
     }));
-    line.Write(h, "MEAS?\r");
+    write(h, "MEAS?\r");
     ASSERT_TRUE(drv::ClearCommError(h, nullptr, &stat));
     EXPECT_EQ(stat.cbOutQue, 6u);
-    const std::string got = line.Read(h, answers.size() + 10);
-    EXPECT_EQ(got.substr(0, answers.size()), answers);
-    EXPECT_EQ(got.substr(answers.size()), "+21.30 C\r\n");
-    EXPECT_EQ(line.errors, 0u);
+    const std::string answers = Repeated(kIdentityLine, 500) + "+21.30 C\r\n";
+    EXPECT_EQ(read(h, answers.size()), answers);
+    EXPECT_EQ(errors, 0u) << "an answer was lost";
     drv::CloseHandle(h);
 }
 

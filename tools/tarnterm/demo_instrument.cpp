@@ -91,8 +91,9 @@ void DemoInstrument::Answer(const std::string& line) {
         ringing_ = true;
         Send("OK\r\n");
     } else if (command == "HELP" || command == "?") {
-        Send("Commands: *IDN? (identity), MEAS? (one reading), STREAM ON / STREAM OFF,\r\n"
-             "RING (raises RING until the next command), HELP.\r\n");
+        Send(
+            "Commands: *IDN? (identity), MEAS? (one reading), STREAM ON / STREAM OFF,\r\n"
+            "RING (raises RING until the next command), HELP.\r\n");
     } else {
         Send("ERR unknown command '" + Trimmed(line) + "'; try HELP\r\n");
     }

@@ -78,7 +78,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex pauseMutex_;
     std::condition_variable pauseChanged_;
-    bool paused_ = false;  // guarded by pauseMutex_
+    bool paused_ = false;   // guarded by pauseMutex_
     bool stopped_ = false;  // guarded by pauseMutex_: the thread waits for the end of a pause
     // State of the instrument thread only.
     int opening_ = -1;          // the port's opening that it serves

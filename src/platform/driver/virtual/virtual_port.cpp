@@ -96,8 +96,8 @@ std::size_t VirtualPort::InputQueued() const {
 
 bool VirtualPort::WaitInputRoom(std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_for(
-        lock, timeout, [&] { return state_->input.size() < state_->inputLimit; });
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return state_->input.size() < state_->inputLimit; });
 }
 
 std::string VirtualPort::TakeWritten() {
