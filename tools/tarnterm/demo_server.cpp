@@ -136,8 +136,8 @@ private:
     // Sends what the protocol has queued. Neither lock may be held.
     bool Flush();
     bool WriteToPort(const std::string& data);
-    // Waits until the port has sent what it was given. False when the port
-    // has gone or the session ends.
+    // Waits until the port has sent what it was given, unless the client
+    // holds our data back. False when the port has gone or the session ends.
     bool AwaitPortSent();
     // Applies a request and queues its answer. False when the port has
     // gone. The session thread.
@@ -241,6 +241,12 @@ void DemoSession::ServeClient() {
 
 bool DemoSession::AwaitPortSent() {
     while (!stop_) {
+        {
+            // A client that holds our data back must still be heard when it
+            // lets it go.
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (suspended_) return true;
+        }
         if (drv::DrainCommOutput(port_, kLinesTickMs)) return true;
         if (drv::GetLastError() != drv::ERROR_SEM_TIMEOUT) return false;
     }
