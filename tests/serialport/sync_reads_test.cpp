@@ -221,6 +221,8 @@ TEST_F(SyncReadEndSequences, MaxLineLengthStopsTheReadAndLeavesTheRestInTheDrive
 
 TEST_F(SyncReadEndSequences, TheBytesAfterAMatchStayInTheDriverForTheNextRead) {
     port.SetKeepEntireBuffer(true);
+    // Room for the longest arrival below, 180,901 bytes.
+    port.SetInputBuffer(256 * 1024);
     OpenPort();
     // Several lines in one arrival: each read takes its own line only.
     device.Inject("one\r\ntwo\r\nthree\r\n4");

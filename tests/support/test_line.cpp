@@ -10,10 +10,7 @@ class VirtualLine final : public TestLine {
 public:
     explicit VirtualLine(const std::string& name) : port_(name) {}
     std::string Name() const override { return port_.Name(); }
-    bool Inject(const std::string& bytes) override {
-        port_.Inject(bytes);
-        return true;
-    }
+    bool Inject(const std::string& bytes) override { return port_.Inject(bytes) == bytes.size(); }
     bool WaitPollCycles(int cycles, std::uint32_t) override {
         const std::uint64_t target = port_.QueueQueries() + static_cast<std::uint64_t>(cycles);
         return WaitUntil([&] { return port_.QueueQueries() >= target; });

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Tarnserialport.h"
 #include "connection.h"
@@ -26,6 +27,14 @@ namespace {
 namespace drv = tarn::driver;
 using namespace std::chrono_literals;
 using tarn::test::WaitUntil;
+
+const std::string kIdentityLine = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
+
+std::string Repeated(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
 
 std::string UrlOf(const tarnterm::DemoServer& server) {
     return "rfc2217://127.0.0.1:" + std::to_string(server.Port());
@@ -95,6 +104,78 @@ TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
     instrument.Plug();
     next.port.Open();
     EXPECT_TRUE(next.Answers("*IDN?\r", identity));
+}
+
+TEST(DemoServer, HoldsBackAClientThatDoesNotReadAndServesTheNextAfresh) {
+    tarnterm::DemoInstrument instrument("TTDEMOSRV3", 10ms);
+    const auto server = tarnterm::DemoServer::Start(instrument.PortName(), "127.0.0.1", 0);
+    ASSERT_TRUE(server);
+    {
+        const auto hog = tarn::host::ConnectTcp("127.0.0.1", server->Port(), 5000);
+        ASSERT_TRUE(hog);
+        const std::string commands = Repeated("*IDN?\r", 1000);
+        std::thread sender([&] {
+            while (hog->SendAll(commands.data(), commands.size())) continue;
+        });
+        // Its answers fill the port's input queue to its size and no further.
+        EXPECT_TRUE(
+            WaitUntil([&] { return instrument.Port().InputQueued() == drv::kDefaultInputQueue; }));
+        hog->Cancel();
+        sender.join();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); }));
+    Client next(UrlOf(*server));
+    next.port.Open();
+    EXPECT_TRUE(next.Answers("*IDN?\r", kIdentityLine));
+    EXPECT_EQ(next.received, kIdentityLine) << "what the hog left reached the next client";
+}
+
+// Over the driver's handles, so that the test orders what the instrument sees.
+TEST(DemoInstrument, MeetsEachOpeningFreshAndKeepsAnswersThatTheHostHasNoRoomFor) {
+    tarnterm::DemoInstrument instrument("TTDEMOINST1", 10ms);
+    auto open = [&] { return drv::CreateFileA("\\\\.\\" + instrument.PortName()); };
+    auto write = [](drv::HANDLE h, const std::string& bytes) {
+        std::uint32_t n = 0;
+        EXPECT_TRUE(drv::WriteFile(h, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &n));
+    };
+    auto read = [](drv::HANDLE h, std::size_t count) {
+        std::string got(count, '\0');
+        std::size_t at = 0;
+        WaitUntil([&] {
+            std::uint32_t n = 0;
+            drv::ReadFile(h, &got[at], static_cast<std::uint32_t>(count - at), &n);
+            return (at += n) == count;
+        });
+        return got.substr(0, at);
+    };
+    // The last opening's unfinished line still waits when the next one's
+    // command comes.
+    const std::string garbage(64 * 1024, 'P');
+    instrument.Pause(true);
+    drv::HANDLE last = open();
+    write(last, garbage);
+    drv::CloseHandle(last);
+    drv::HANDLE h = open();
+    write(h, "*IDN?\r");
+    instrument.Pause(false);
+    EXPECT_EQ(read(h, kIdentityLine.size()), kIdentityLine);
+    // An overlong line is answered at once and dropped up to its end.
+    const std::string tooLong = "ERR command longer than 256 characters; try HELP\r\n";
+    write(h, garbage + "\n*IDN?\r");
+    EXPECT_EQ(read(h, tooLong.size() + kIdentityLine.size()), tooLong + kIdentityLine);
+
+    // Answers that the host has no room for wait, and hold its output.
+    write(h, Repeated("*IDN?\r", 500));
+    drv::COMSTAT stat{};
+    ASSERT_TRUE(WaitUntil([&] {
+        return drv::ClearCommError(h, nullptr, &stat) && stat.cbInQue == drv::kDefaultInputQueue;
+    }));
+    write(h, "MEAS?\r");
+    ASSERT_TRUE(drv::ClearCommError(h, nullptr, &stat));
+    EXPECT_EQ(stat.cbOutQue, 6u);
+    const std::string answers = Repeated(kIdentityLine, 500) + "+21.30 C\r\n";
+    EXPECT_EQ(read(h, answers.size()), answers) << "an answer was lost";
+    drv::CloseHandle(h);
 }
 
 TEST(DemoServer, AppliesTheSettingsAndAnswersWithThoseInForce) {

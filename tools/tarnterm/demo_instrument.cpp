@@ -1,6 +1,7 @@
 #include "demo_instrument.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "serial_driver.h"
 
@@ -33,8 +34,19 @@ DemoInstrument::DemoInstrument(const std::string& portName, std::chrono::millise
 }
 
 DemoInstrument::~DemoInstrument() {
-    stop_ = true;
+    {
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+        stop_ = true;
+    }
+    pauseChanged_.notify_all();
     thread_.join();
+}
+
+void DemoInstrument::Pause(bool paused) {
+    std::unique_lock<std::mutex> lock(pauseMutex_);
+    paused_ = paused;
+    pauseChanged_.notify_all();
+    if (paused) pauseChanged_.wait(lock, [this] { return stopped_ || stop_; });
 }
 
 std::string DemoInstrument::NextReading() {
@@ -46,57 +58,114 @@ std::string DemoInstrument::NextReading() {
     return text;
 }
 
+void DemoInstrument::HoldHostOutput(bool hold) {
+    if (hold == holding_) return;
+    holding_ = hold;
+    port_.HoldOutput(hold);
+}
+
+void DemoInstrument::Send(std::string text) {
+    // Held before the answer goes, so that a host that finds its input
+    // queue full finds its output held too.
+    HoldHostOutput(true);
+    pending_ = std::move(text);
+    pending_.erase(0, port_.InjectInto(opening_, pending_));
+    HoldHostOutput(!pending_.empty());
+}
+
 void DemoInstrument::Answer(const std::string& line) {
     const std::string command = UpperCase(Trimmed(line));
     if (command.empty()) return;
     ringing_ = false;
     if (command == "*IDN?") {
-        port_.Inject(std::string(kIdentity) + "\r\n");
+        Send(std::string(kIdentity) + "\r\n");
     } else if (command == "MEAS?") {
-        port_.Inject(NextReading());
+        Send(NextReading());
     } else if (command == "STREAM ON") {
         streaming_ = true;
-        port_.Inject("OK\r\n");
+        Send("OK\r\n");
     } else if (command == "STREAM OFF") {
         streaming_ = false;
-        port_.Inject("OK\r\n");
+        Send("OK\r\n");
     } else if (command == "RING") {
         ringing_ = true;
-        port_.Inject("OK\r\n");
+        Send("OK\r\n");
     } else if (command == "HELP" || command == "?") {
-        port_.Inject(
+        Send(
             "Commands: *IDN? (identity), MEAS? (one reading), STREAM ON / STREAM OFF,\r\n"
             "RING (raises RING until the next command), HELP.\r\n");
     } else {
-        port_.Inject("ERR unknown command '" + Trimmed(line) + "'; try HELP\r\n");
+        Send("ERR unknown command '" + Trimmed(line) + "'; try HELP\r\n");
     }
+}
+
+void DemoInstrument::ReadCommands() {
+    std::size_t at = 0;
+    while (at < unread_.size() && pending_.empty()) {
+        const char c = unread_[at++];
+        if (c == '\r' || c == '\n') {
+            if (!lineTooLong_) Answer(line_);
+            line_.clear();
+            lineTooLong_ = false;
+        } else if (lineTooLong_) {
+            // Dropped up to the line's end.
+        } else if (line_.size() < kLongestCommand) {
+            line_ += c;
+        } else {
+            line_.clear();
+            lineTooLong_ = true;
+            Send("ERR command longer than " + std::to_string(kLongestCommand) +
+                 " characters; try HELP\r\n");
+        }
+    }
+    unread_.erase(0, at);
+}
+
+void DemoInstrument::StartAfresh(int opening) {
+    opening_ = opening;
+    line_.clear();
+    lineTooLong_ = false;
+    unread_.clear();
+    pending_.clear();
+    HoldHostOutput(false);
+    streaming_ = false;
+    ringing_ = false;
 }
 
 void DemoInstrument::Run() {
     namespace drv = tarn::driver;
-    std::string line;
-    int session = -1;
     std::uint32_t lines = 0;
     Clock::time_point nextReading = Clock::now();
     while (!stop_) {
-        const std::string written = port_.WaitWritten(1, kTick);
-        // Every new connection meets an instrument fresh from power-up.
-        if (port_.OpenCount() != session) {
-            session = port_.OpenCount();
-            line.clear();
-            streaming_ = false;
-            ringing_ = false;
-        }
-        for (char c : written) {
-            if (c == '\r' || c == '\n') {
-                Answer(line);
-                line.clear();
-            } else if (line.size() < 256) {
-                line += c;
+        {
+            std::unique_lock<std::mutex> lock(pauseMutex_);
+            if (paused_) {
+                stopped_ = true;
+                pauseChanged_.notify_all();
+                pauseChanged_.wait(lock, [this] { return !paused_ || stop_; });
+                stopped_ = false;
             }
         }
-        if (streaming_ && port_.IsOpen() && Clock::now() >= nextReading) {
-            port_.Inject(NextReading());
+        // Every new connection meets an instrument fresh from power-up; the
+        // answers to one that has gone reach no one.
+        if (port_.OpenCount() != opening_ || (!pending_.empty() && !port_.IsOpen())) {
+            StartAfresh(port_.OpenCount());
+        }
+        if (!pending_.empty()) {
+            // The host makes room as it reads; meanwhile what it writes
+            // waits in its own queue.
+            port_.WaitInputRoom(kTick);
+            pending_.erase(0, port_.InjectInto(opening_, pending_));
+            HoldHostOutput(!pending_.empty());
+        } else if (unread_.empty()) {
+            tarn::driver::VirtualWrites written = port_.WaitWrittenByOneOpening(kTick);
+            // Bytes of an opening that has ended are never answered.
+            if (written.opening > opening_) StartAfresh(written.opening);
+            if (written.opening == opening_) unread_ = std::move(written.bytes);
+        }
+        ReadCommands();
+        if (streaming_ && pending_.empty() && port_.IsOpen() && Clock::now() >= nextReading) {
+            Send(NextReading());
             nextReading = Clock::now() + readingPeriod_;
         }
         if (!streaming_) nextReading = Clock::now();

@@ -104,7 +104,9 @@ drv::HANDLE OpenPort(const std::string& name) {
     dcb.Flags = drv::DCB_fBinary | drv::DTR_CONTROL_ENABLE << drv::DCB_fDtrControlShift |
                 drv::RTS_CONTROL_ENABLE << drv::DCB_fRtsControlShift;
     const drv::COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, kWriteWaitMs};
-    if (!drv::SetCommState(port, dcb) || !drv::SetCommTimeouts(port, timeouts)) {
+    // What an earlier client left in the port's queues is not this one's.
+    if (!drv::SetCommState(port, dcb) || !drv::SetCommTimeouts(port, timeouts) ||
+        !drv::PurgeComm(port, drv::PURGE_RXCLEAR | drv::PURGE_TXCLEAR)) {
         drv::CloseHandle(port);
         return drv::INVALID_HANDLE_VALUE;
     }
@@ -134,6 +136,9 @@ private:
     // Sends what the protocol has queued. Neither lock may be held.
     bool Flush();
     bool WriteToPort(const std::string& data);
+    // Waits until the port has sent what it was given, unless the client
+    // holds our data back. False when the port has gone or the session ends.
+    bool AwaitPortSent();
     // Applies a request and queues its answer. False when the port has
     // gone. The session thread.
     bool Apply(const rem::ComRequest& request);
@@ -227,8 +232,25 @@ void DemoSession::ServeClient() {
             if (!WriteToPort(data)) return;
             if (request && !Apply(*request)) return;
         }
-        if (!Flush()) return;
+        // Sending the answers waits for the pump's send, and reading on for
+        // the port: a client whose answers cannot leave, or whose device
+        // holds the port back by flow control, is held back by TCP.
+        if (!Flush() || !AwaitPortSent()) return;
     }
+}
+
+bool DemoSession::AwaitPortSent() {
+    while (!stop_) {
+        {
+            // A client that holds our data back must still be heard when it
+            // lets it go.
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (suspended_) return true;
+        }
+        if (drv::DrainCommOutput(port_, kLinesTickMs)) return true;
+        if (drv::GetLastError() != drv::ERROR_SEM_TIMEOUT) return false;
+    }
+    return false;
 }
 
 void DemoSession::Pump() {

@@ -18,9 +18,16 @@
 // session thread, which reads what the client sends, writes the data to
 // the port and answers the requests, and by a pump thread, which takes what
 // the port receives and its lines and sends them. Memory stays bounded: a
-// thread holds at most one piece of the connection's or the port's bytes,
-// and a client that does not read holds the pump in its send, which leaves
-// the bytes in the port's queue.
+// thread holds at most one piece of the connection's or the port's bytes.
+// A client that does not read holds the pump in its send, which leaves the
+// bytes in the port's input queue, bounded by its size; the session's own
+// sends wait for the pump's, and it reads the client on only once the port
+// has sent what it was given. So such a client, or one whose device holds
+// the port back by flow control, is held back by TCP. Only a client that
+// holds our data back (FLOWCONTROL-SUSPEND) is read on regardless, to hear
+// it let the data go; what it sends meanwhile waits in the port's output
+// queue. Each client's port is opened with its queues purged, so nothing
+// of an earlier client reaches the next.
 #pragma once
 
 #include <atomic>

@@ -126,4 +126,7 @@ inline constexpr std::uint32_t CE_RXPARITY = 0x0004;
 inline constexpr std::uint32_t CE_FRAME = 0x0008;
 inline constexpr std::uint32_t CE_BREAK = 0x0010;
 
+// The input queue's size until SetupComm sets one, as a Windows driver's.
+inline constexpr std::uint32_t kDefaultInputQueue = 4096;
+
 }  // namespace tarn::driver

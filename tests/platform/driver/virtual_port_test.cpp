@@ -96,6 +96,37 @@ TEST(VirtualPortData, InjectedBytesAreReadAndWrittenBytesTaken) {
     CloseHandle(h);
 }
 
+TEST(VirtualPortData, InjectionStopsAtTheInputQueueAndEachOpeningIsKeptApart) {
+    VirtualPort port("VQUEUE1");
+    HANDLE h = Open("VQUEUE1");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::uint32_t n = 0;
+    ASSERT_TRUE(WriteFile(h, "unfinished", 10, &n));
+    EXPECT_EQ(port.Inject(std::string(kDefaultInputQueue + 1, 'a')), kDefaultInputQueue);
+    std::uint32_t errors = 0;
+    ASSERT_TRUE(ClearCommError(h, &errors, nullptr));
+    EXPECT_EQ(errors, CE_RXOVER);
+    ASSERT_TRUE(ClearCommError(h, &errors, nullptr));
+    EXPECT_EQ(errors, 0u) << "told once";
+    // What a device keeps for later is not lost.
+    ASSERT_TRUE(SetupComm(h, 100, 100));
+    ASSERT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
+    EXPECT_EQ(port.InjectInto(1, std::string(150, 'y')), 100u);
+    ASSERT_TRUE(ClearCommError(h, &errors, nullptr));
+    EXPECT_EQ(errors, 0u);
+    CloseHandle(h);
+
+    EXPECT_EQ(port.InjectInto(1, "late"), 0u);
+    CloseHandle(Open("VQUEUE1"));  // writes nothing
+    h = Open("VQUEUE1");
+    ASSERT_TRUE(WriteFile(h, "*IDN?\r", 6, &n));
+    const VirtualWrites before = port.WaitWrittenByOneOpening(1s);
+    const VirtualWrites now = port.WaitWrittenByOneOpening(1s);
+    EXPECT_EQ(before.bytes + "@" + std::to_string(before.opening), "unfinished@1");
+    EXPECT_EQ(now.bytes + "@" + std::to_string(now.opening), "*IDN?\r@3");
+    CloseHandle(h);
+}
+
 TEST(VirtualPortData, APeekCopiesTheQueuesFrontWithoutTakingIt) {
     VirtualPort port("VPEEK1");
     HANDLE h = Open("VPEEK1");

@@ -47,8 +47,6 @@ inline constexpr std::uint32_t kSettingsAnswerTimeoutMs = 2000;
 // How long an output line's change waits for its answer; a line that does
 // not answer in this time is taken for one the server cannot drive.
 inline constexpr std::uint32_t kLineAnswerTimeoutMs = 1000;
-// The input queue's size until SetupComm sets one, as a Windows driver's.
-inline constexpr std::uint32_t kDefaultInputQueue = 4096;
 
 class RemoteDevice final : public SerialDevice {
 public:

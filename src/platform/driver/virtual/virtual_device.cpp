@@ -39,6 +39,8 @@ public:
         std::lock_guard<std::mutex> lock(state_->mutex);
         if (!Alive()) return Dead();
         if (inQueue == 0 || outQueue == 0) return Fail(ERROR_INVALID_PARAMETER);
+        state_->inputLimit = inQueue;
+        state_->changed.notify_all();
         state_->appliedQueueSizes.emplace_back(inQueue, outQueue);
         return true;
     }
@@ -95,7 +97,9 @@ public:
             state_->failNextQueueQuery = false;
             return Fail(ERROR_GEN_FAILURE);
         }
-        if (errors) *errors = 0;
+        // An overrun is told once, as the driver clears its error flags.
+        if (errors) *errors = state_->inputOverrun ? CE_RXOVER : 0;
+        state_->inputOverrun = false;
         if (stat) {
             *stat = COMSTAT{};
             stat->cbInQue = static_cast<std::uint32_t>(state_->input.size());
@@ -127,6 +131,8 @@ public:
         const std::size_t n = std::min<std::size_t>(count, state_->input.size());
         if (n > 0) std::copy_n(state_->input.data(), n, static_cast<char*>(buffer));
         state_->input.erase(0, n);
+        // The room made is waited for by the far end.
+        if (n > 0) state_->changed.notify_all();
         if (read) *read = static_cast<std::uint32_t>(n);
         return true;
     }
@@ -178,10 +184,8 @@ public:
         state_->purges.push_back(flags);
         if (flags & PURGE_RXCLEAR) state_->input.clear();
         if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) state_->lingering.clear();
-        if (flags & PURGE_TXABORT) {
-            ++state_->writeAborts;
-            state_->changed.notify_all();
-        }
+        if (flags & PURGE_TXABORT) ++state_->writeAborts;
+        state_->changed.notify_all();
         return true;
     }
 
@@ -309,6 +313,19 @@ std::shared_ptr<SerialDevice> OpenVirtualDevice(const std::string& path, bool& i
     }
     state->open = true;
     ++state->openCount;
+    // What an opening writes is told apart from what earlier ones wrote and
+    // the far end has not taken yet.
+    if (state->written.empty()) {
+        state->writtenOpeningStarts.clear();
+        state->writtenOpening = state->openCount;
+    } else {
+        state->writtenOpeningStarts.push_back(state->written.size());
+    }
+    // The last handle's output that never reached the line went with it,
+    // and its queue size and errors too.
+    state->lingering.clear();
+    state->inputLimit = kDefaultInputQueue;
+    state->inputOverrun = false;
     // A fresh handle starts with the driver's defaults, not the last user's.
     state->dcb = DCB{};
     state->dcb.DCBlength = sizeof(DCB);

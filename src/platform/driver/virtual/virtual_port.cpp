@@ -21,6 +21,24 @@ std::string UsbIdOf(const std::string& id) {
     throw std::invalid_argument("a virtual port's USB id must be one to four hexadecimal digits");
 }
 
+// REQUIRES: state.mutex held.
+std::size_t QueueInput(VirtualPortState& state, const std::string& bytes, bool restLost) {
+    const std::size_t room =
+        state.input.size() < state.inputLimit ? state.inputLimit - state.input.size() : 0;
+    const std::size_t taken = std::min(room, bytes.size());
+    state.input.append(bytes, 0, taken);
+    if (restLost && taken < bytes.size()) state.inputOverrun = true;
+    state.changed.notify_all();
+    return taken;
+}
+
+// Takes every opening's bytes. REQUIRES: state.mutex held.
+std::string TakeAllWritten(VirtualPortState& state) {
+    state.writtenOpeningStarts.clear();
+    state.writtenOpening = state.openCount;
+    return std::exchange(state.written, std::string());
+}
+
 }  // namespace
 
 VirtualPort::VirtualPort(const std::string& name, const VirtualPortDetails& details) {
@@ -60,10 +78,15 @@ bool VirtualPort::WaitOpen(bool open, std::chrono::milliseconds timeout) const {
     return state_->changed.wait_for(lock, timeout, [&] { return state_->open == open; });
 }
 
-void VirtualPort::Inject(const std::string& bytes) {
+std::size_t VirtualPort::Inject(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->input += bytes;
-    state_->changed.notify_all();
+    return QueueInput(*state_, bytes, true);
+}
+
+std::size_t VirtualPort::InjectInto(int opening, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->open || state_->openCount != opening) return 0;
+    return QueueInput(*state_, bytes, false);
 }
 
 std::size_t VirtualPort::InputQueued() const {
@@ -71,15 +94,46 @@ std::size_t VirtualPort::InputQueued() const {
     return state_->input.size();
 }
 
+bool VirtualPort::WaitInputRoom(std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return state_->input.size() < state_->inputLimit; });
+}
+
 std::string VirtualPort::TakeWritten() {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return std::exchange(state_->written, std::string());
+    return TakeAllWritten(*state_);
 }
 
 std::string VirtualPort::WaitWritten(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(state_->mutex);
     state_->changed.wait_for(lock, timeout, [&] { return state_->written.size() >= count; });
-    return std::exchange(state_->written, std::string());
+    return TakeAllWritten(*state_);
+}
+
+VirtualWrites VirtualPort::WaitWrittenByOneOpening(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    VirtualPortState& s = *state_;
+    if (!s.changed.wait_for(lock, timeout, [&] { return !s.written.empty(); })) return {};
+    std::vector<std::size_t>& starts = s.writtenOpeningStarts;
+    // Openings that wrote nothing have nothing to take.
+    while (!starts.empty() && starts.front() == 0) {
+        starts.erase(starts.begin());
+        ++s.writtenOpening;
+    }
+    VirtualWrites taken;
+    taken.opening = s.writtenOpening;
+    if (starts.empty()) {
+        taken.bytes = TakeAllWritten(s);
+        return taken;
+    }
+    const std::size_t end = starts.front();
+    taken.bytes = s.written.substr(0, end);
+    s.written.erase(0, end);
+    starts.erase(starts.begin());
+    for (std::size_t& start : starts) start -= end;
+    ++s.writtenOpening;
+    return taken;
 }
 
 void VirtualPort::SetModemStatus(std::uint32_t status) {

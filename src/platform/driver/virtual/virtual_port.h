@@ -44,6 +44,12 @@ struct VirtualPortDetails {
     std::string product;
 };
 
+// What the driver side wrote in one opening of a virtual port.
+struct VirtualWrites {
+    std::string bytes;
+    int opening = 0;  // the OpenCount() that the opening made
+};
+
 class VirtualPort {
 public:
     // Creates the port. Throws std::invalid_argument when the name is blank,
@@ -71,14 +77,33 @@ public:
     bool WaitOpen(bool open, std::chrono::milliseconds timeout) const;
 
     // --- Data -------------------------------------------------------------
-    // Appends bytes to the input queue that the driver side reads.
-    void Inject(const std::string& bytes);
+    // Appends bytes to the input queue that the driver side reads, as far as
+    // the queue has room: the bytes waiting unread are at most the input
+    // size of the opening's SetupComm (kDefaultInputQueue until it calls
+    // SetupComm; bytes already waiting are kept when it shrinks). The rest
+    // is lost, and the next ClearCommError reports CE_RXOVER, as a driver
+    // does when its input buffer is full. Returns how many bytes it took,
+    // which callers that inject less than a queue may ignore.
+    std::size_t Inject(const std::string& bytes);
+    // As Inject, but for a device that keeps what does not fit until there
+    // is room (WaitInputRoom), so nothing is lost and no overrun is told;
+    // and only while the port is open in the opening numbered `opening`
+    // (the OpenCount() that the opening made). It takes nothing otherwise,
+    // as a device's answer to a connection that has gone reaches no one.
+    std::size_t InjectInto(int opening, const std::string& bytes);
     std::size_t InputQueued() const;
+    // Waits until the input queue has room for a byte; false on time-out.
+    bool WaitInputRoom(std::chrono::milliseconds timeout) const;
     // Takes everything the driver side has written so far.
     std::string TakeWritten();
     // Waits until at least `count` bytes have been written (or the time-out
     // passes) and takes everything written so far.
     std::string WaitWritten(std::size_t count, std::chrono::milliseconds timeout);
+    // Waits until bytes have been written (or the time-out passes) and takes
+    // those of the earliest opening that has any left, so that a far end
+    // that starts afresh at each opening, as a device that the opening's DTR
+    // resets, never mixes the bytes of two. Empty, of opening 0, on time-out.
+    VirtualWrites WaitWrittenByOneOpening(std::chrono::milliseconds timeout);
 
     // --- Lines ------------------------------------------------------------
     // The word that GetCommModemStatus reports (MS_CTS_ON, MS_DSR_ON, ...).

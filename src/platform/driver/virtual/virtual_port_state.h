@@ -33,8 +33,16 @@ struct VirtualPortState {
     int openCount = 0;
     std::uint32_t refuseOpenError = ERROR_SUCCESS;
 
-    std::string input;    // bytes for the driver side to read
+    std::string input;  // bytes for the driver side to read
+    // Set by the opening's SetupComm; bytes beyond it are lost, and the
+    // overrun is told by the next ClearCommError.
+    std::size_t inputLimit = kDefaultInputQueue;
+    bool inputOverrun = false;
     std::string written;  // bytes the driver side wrote
+    // The opening that wrote the first bytes of `written`, and where each
+    // later opening's bytes begin, one place for each opening after it.
+    int writtenOpening = 0;
+    std::vector<std::size_t> writtenOpeningStarts;
     std::uint32_t modemStatus = 0;
     bool wakeWaitsOnLines = false;
     bool dtr = false;
