@@ -253,7 +253,8 @@ TEST(TarntermTerminal, SendsAFileFromTheMenu) {
 }
 
 // While a file goes out, what arrives is shown and typed keys are not sent;
-// the menu key ends the send and drops what the driver still holds.
+// the menu key ends the send and drops what the driver still holds, and a
+// port that goes ends it with a word.
 TEST(TarntermTerminal, AFileSendShowsWhatArrivesAndTheMenuKeyCancelsIt) {
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "tarnterm_c.bin";
     std::ofstream(path, std::ios::binary) << std::string(3000, 'c');
@@ -271,6 +272,12 @@ TEST(TarntermTerminal, AFileSendShowsWhatArrivesAndTheMenuKeyCancelsIt) {
     EXPECT_TRUE(s.ScreenShows("[tarnterm] sending " + path.u8string() + " cancelled after "));
     s.device.HoldOutput(false);
     EXPECT_EQ(s.device.TakeWritten(), "");
+    // A port that goes ends the send too, and says so.
+    s.device.HoldOutput(true);
+    s.terminal->HandleKeys(kMenu + "f" + path.u8string() + "\r");
+    s.device.Remove();
+    EXPECT_TRUE(s.ScreenShows(" bytes: the port closed while sending\n")) << s.console.Out();
+    EXPECT_FALSE(s.terminal->SendingFile());
     std::filesystem::remove(path);
 }
 

@@ -361,11 +361,12 @@ void Terminal::StartFileSend(const std::string& path) {
 
 void Terminal::ContinueFileSend() {
     FileSend& send = *fileSend_;
-    const std::string sentOf = std::to_string(send.transfer.Sent()) + " of " +
-                               std::to_string(send.transfer.Size()) + " bytes: ";
+    const auto failed = [&send](const std::string& why) {
+        return "sending " + send.path + " failed after " + std::to_string(send.transfer.Sent()) +
+               " of " + std::to_string(send.transfer.Size()) + " bytes: " + why;
+    };
     if (send.lost || !Connected()) {
-        EndFileSend("sending " + send.path + " failed after " + sentOf +
-                    "the port closed while sending");
+        EndFileSend(failed("the port closed while sending"));
         return;
     }
     const std::size_t before = send.transfer.Sent();
@@ -386,7 +387,7 @@ void Terminal::ContinueFileSend() {
         case Transfer::State::kFailed:
             break;
     }
-    EndFileSend("sending " + send.path + " failed after " + sentOf + send.transfer.Error());
+    EndFileSend(failed(send.transfer.Error()));
 }
 
 void Terminal::EndFileSend(const std::string& message) {
