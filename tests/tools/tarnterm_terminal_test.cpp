@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "serial_driver.h"
 #include "serialport/component_test_support.h"
 #include "terminal.h"
+#include "traffic_meter.h"
 #include "virtual_port.h"
 
 namespace {
@@ -226,6 +229,122 @@ TEST(TarntermTerminal, ATimedBreakHoldsTheLineForItsLength) {
                                                               drv::SETBREAK, drv::CLRBREAK}));
 }
 
+// A file sent from the menu leaves whole, with the bar at 100 % once it has
+// left the port; one that cannot be read says why and sends nothing.
+TEST(TarntermTerminal, SendsAFileFromTheMenu) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "tarnterm_f.bin";
+    std::string content;
+    for (int i = 0; i < 5000; ++i) content += static_cast<char>(i * 7);
+    std::ofstream(path, std::ios::binary) << content;
+    tarnterm::TerminalSettings settings;
+    settings.line.baud = 9600;
+    Session s("TTFILE1", settings);
+    s.terminal->HandleKeys(kMenu + "f" + path.u8string() + "\r");
+    ASSERT_TRUE(s.Until([&] { return !s.terminal->SendingFile(); }));
+    EXPECT_EQ(s.device.TakeWritten(), content);
+    EXPECT_TRUE(s.ScreenShows("100%  4.9 KiB of 4.9 KiB")) << s.console.Out();
+    EXPECT_TRUE(s.ScreenShows("\n[tarnterm] sent " + path.u8string() + ", 5000 bytes\n"));
+    const std::string folder = std::filesystem::temp_directory_path().u8string();
+    s.terminal->HandleKeys(kMenu + "f" + folder + "\r");
+    EXPECT_TRUE(s.ScreenShows("cannot read " + folder + "; it is a folder, name a file in it; "
+                              "nothing sent\n"));
+    EXPECT_FALSE(s.terminal->SendingFile());
+    std::filesystem::remove(path);
+}
+
+// While a file goes out, what arrives is shown and typed keys are not sent;
+// the menu key ends the send and drops what the driver still holds, and a
+// port that goes ends it with a word.
+TEST(TarntermTerminal, AFileSendShowsWhatArrivesAndTheMenuKeyCancelsIt) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "tarnterm_c.bin";
+    std::ofstream(path, std::ios::binary) << std::string(3000, 'c');
+    tarnterm::TerminalSettings settings;
+    settings.line.baud = 300;
+    Session s("TTFILE2", settings);
+    s.device.HoldOutput(true);
+    s.terminal->HandleKeys(kMenu + "f" + path.u8string() + "\r" + "typed");
+    s.device.Inject("arrived");
+    EXPECT_TRUE(s.ScreenShows("arrived"));
+    EXPECT_TRUE(s.terminal->SendingFile());
+    EXPECT_TRUE(s.ScreenShows("typed keys are not sent while a file is; Ctrl-T cancels"));
+    s.terminal->HandleKeys(kMenu);
+    EXPECT_FALSE(s.terminal->SendingFile());
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] sending " + path.u8string() + " cancelled after "));
+    s.device.HoldOutput(false);
+    EXPECT_EQ(s.device.TakeWritten(), "");
+    // A port that goes ends the send too, and says so.
+    s.device.HoldOutput(true);
+    s.terminal->HandleKeys(kMenu + "f" + path.u8string() + "\r");
+    s.device.Remove();
+    EXPECT_TRUE(s.ScreenShows(" bytes: the port closed while sending\n")) << s.console.Out();
+    EXPECT_FALSE(s.terminal->SendingFile());
+    std::filesystem::remove(path);
+}
+
+// A pulse, from the menu or as a script step, turns DTR or RTS from its
+// state for the pulse's length and back; a line that flow control drives is
+// not pulsed.
+TEST(TarntermTerminal, APulseInvertsALineForItsLength) {
+    tarnterm::TerminalSettings settings;
+    settings.pulseMs = 40;
+    Session s("TTPULSE1", settings);
+    s.terminal->HandleKeys(kMenu + "d");
+    auto started = std::chrono::steady_clock::now();
+    s.terminal->HandleKeys(kMenu + "uD");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms);
+    s.terminal->HandleKeys(kMenu + "ur");
+    EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>({drv::CLRDTR, drv::SETDTR, drv::CLRDTR,
+                                                              drv::CLRRTS, drv::SETRTS}));
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] DTR on for 40 ms, then off again\n"));
+    s.terminal->Close();
+
+    const auto parsed = tarnterm::ParseCommandLine({"TTPULSE1", "--pulse", "dtr:30"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    TTarnSerialPort port;
+    tarnterm::SelectPort(port, s.device.Name());
+    port.Open();
+    FakeConsole console;
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(tarnterm::RunScript(port, parsed.options, s.device.Name(), console),
+              tarnterm::kExitOk)
+        << console.Err();
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 30ms);
+    EXPECT_EQ(s.device.Escapes().size(), 7u);
+    EXPECT_EQ(s.device.Escapes().back(), drv::SETDTR);
+    port.Close();
+
+    settings.line.flow = tarnterm::Flow::kRtsCts;
+    Session flow("TTPULSE2", settings);
+    flow.terminal->HandleKeys(kMenu + "ur");
+    EXPECT_TRUE(flow.ScreenShows("RTS could not be pulsed: the rtscts flow control drives it\n"));
+    EXPECT_TRUE(flow.device.Escapes().empty());
+    for (const char* refused : {"rts:0", "cts"}) {
+        EXPECT_FALSE(tarnterm::ParseCommandLine({"COM1", "--pulse", refused}).ok) << refused;
+    }
+    EXPECT_FALSE(tarnterm::ParseCommandLine({"COM1", "--flow", "rtscts", "--pulse", "rts"}).ok);
+}
+
+// The counters take what the terminal received and sent; the rate is that
+// of the last two seconds, or of the time since the connection before.
+TEST(TarntermTerminal, CountsTheBytesEachWayAndTheirRate) {
+    Session s("TTCOUNT1");
+    s.device.Inject("12345");
+    ASSERT_TRUE(s.ScreenShows("12345"));
+    s.terminal->HandleKeys("abc");
+    s.terminal->HandleKeys(kMenu + "n");
+    EXPECT_TRUE(s.ScreenShows("[tarnterm] received 5 bytes (")) << s.console.Out();
+    EXPECT_TRUE(s.ScreenShows(" B/s), sent 3 bytes (")) << s.console.Out();
+
+    tarnterm::TrafficMeter meter;
+    const auto start = tarnterm::TrafficMeter::Clock::now();
+    meter.Reset(start);
+    meter.Add(500, start + 200ms);
+    EXPECT_DOUBLE_EQ(meter.Rate(start + 500ms), 1000.0);
+    meter.Add(100, start + 3s);
+    EXPECT_DOUBLE_EQ(meter.Rate(start + 6s), 0.0);
+    EXPECT_EQ(meter.Total(), 600u);
+}
+
 // A typed rate is digits only and at least 50 bit/s; anything else is
 // refused with a word, and nothing reaches the port.
 TEST(TarntermTerminal, TheRatePromptRefusesWhatIsNoRate) {
@@ -260,7 +379,8 @@ TEST(TarntermTerminal, MenuHelpFitsTheScreenAndNamesEveryKey) {
             EXPECT_LE(end - at, 80u) << help.substr(at, end - at);
         }
         EXPECT_GT(lines, 2u) << help;
-        for (const char* named : {"either case", "q or x", "h or ?", "+ or -", "Ctrl-T  send"}) {
+        for (const char* named : {"either case", "q or x", "h or ?", "+ or -", "Ctrl-T  send",
+                                  "u  pulse", "f  send a file", "n  bytes"}) {
             EXPECT_NE(help.find(named), std::string::npos) << named << " in\n" << help;
         }
     }

@@ -18,8 +18,6 @@
 namespace tarnterm {
 namespace {
 
-constexpr int kPatienceWrites = 3;
-
 bool EndsWith(const std::string& text, const std::string& tail) {
     return !tail.empty() && text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -187,41 +185,9 @@ OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineS
     return out;
 }
 
-std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
-                    const std::function<void(std::size_t)>& progress, std::string& error,
-                    const std::function<bool()>& stopped) {
-    std::size_t sent = 0;
-    int idleWrites = 0;
-    while (sent < bytes.size()) {
-        if (stopped && stopped()) {
-            error = "the program was told to stop";
-            return sent;
-        }
-        const std::size_t size = std::min(chunkSize, bytes.size() - sent);
-        std::uint32_t took = 0;
-        try {
-            took = port.SendChars(bytes.substr(sent, size));
-        } catch (const ETarnSerialPortException&) {
-            error = "the port closed while sending";
-            return sent;
-        }
-        sent += took;
-        if (progress) progress(sent);
-        // Events of the receive thread wait for the main thread; let them
-        // run between writes of a long send.
-        tarn::host::CheckSynchronize(0);
-        if (took > 0) {
-            idleWrites = 0;
-        } else if (++idleWrites >= kPatienceWrites) {
-            error = "the device took no data for several seconds; is flow control holding it?";
-            return sent;
-        }
-    }
-    return sent;
-}
-
-bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error) {
-    if (!port.SetBreak(true)) {
+bool PulseLine(TTarnSerialPort& port, bool (TTarnSerialPort::*set)(bool), bool on, std::uint32_t ms,
+               std::string& error) {
+    if (!(port.*set)(on)) {
         error = port.IsConnected() == spNone ? "the port is not open"
                                              : "the driver says: " + LastDriverError();
         return false;
@@ -232,9 +198,13 @@ bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
         tarn::host::CheckSynchronize(static_cast<int>(left.count()));
     }
-    // A port that went meanwhile has no break to end.
-    port.SetBreak(false);
+    // A port that went meanwhile has no line to put back.
+    (port.*set)(!on);
     return true;
+}
+
+bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error) {
+    return PulseLine(port, &TTarnSerialPort::SetBreak, true, ms, error);
 }
 
 std::string UsbIds(const tarn::PortDetails& d) {

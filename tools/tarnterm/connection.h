@@ -1,9 +1,8 @@
 // Setting a component up from the command line, opening its port with a
-// clear verdict when that fails, sending in full, and listing the ports.
+// clear verdict when that fails, pulsing its lines, and listing the ports.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,20 +58,15 @@ bool PortIsPresent(const std::string& name);
 OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
                                const LineSettings& line);
 
-// Sends all of `bytes` in writes of at most `chunkSize`, again where the
-// driver took only part, calling `progress` with the count sent so far after
-// each write and running the main thread's queued events in between. Gives
-// up when three writes in a row take nothing (each waits out the driver's
-// write time-out first), and before the next write once `stopped` holds.
-// Returns the count sent; `error` says why when it is short. Main thread
-// only.
-std::size_t SendAll(TTarnSerialPort& port, const std::string& bytes, std::size_t chunkSize,
-                    const std::function<void(std::size_t)>& progress, std::string& error,
-                    const std::function<bool()>& stopped = {});
+// Sets an output line to `on` with `set` (SetBreak, SetDTR, SetRTS) for `ms`
+// milliseconds, running the main thread's queued events meanwhile, and puts
+// it back. False, with `error` saying why, when the port refuses. Main
+// thread only.
+bool PulseLine(TTarnSerialPort& port, bool (TTarnSerialPort::*set)(bool), bool on, std::uint32_t ms,
+               std::string& error);
 
-// Holds the line in the break state for `ms` milliseconds, running the main
-// thread's queued events meanwhile, and lets it go. False, with `error` the
-// driver's word, when the port refuses. Main thread only.
+// Holds the line in the break state for `ms` milliseconds, as PulseLine
+// does. Main thread only.
 bool SendBreak(TTarnSerialPort& port, std::uint32_t ms, std::string& error);
 
 struct PortEntry {

@@ -44,6 +44,10 @@ void Display::SetMode(DisplayMode mode) {
 
 void Display::Emit(const std::string& text) {
     if (text.empty()) return;
+    if (progressOpen_) {
+        progressOpen_ = false;
+        if (text.front() != '\n') write_("\n");
+    }
     atLineStart_ = text.back() == '\n';
     write_(text);
 }
@@ -142,6 +146,20 @@ std::string TerminalSafe(const std::string& text) {
     // script's messages name them.
     const TTarnSerialPort namer;
     return namer.ReplaceControlChars(shown);
+}
+
+void Display::Progress(const std::string& text) {
+    std::string shown = text;
+    if (progressOpen_) {
+        // Spaces cover the end of a longer line before.
+        if (shown.size() < progressWidth_) shown.resize(progressWidth_, ' ');
+        progressOpen_ = false;
+        write_("\r");
+        atLineStart_ = true;
+    }
+    Prompt(shown);
+    progressOpen_ = true;
+    progressWidth_ = text.size();
 }
 
 bool ColorWanted(ColorChoice choice, bool screenIsTerminal, const char* noColor) {

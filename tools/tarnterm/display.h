@@ -46,6 +46,10 @@ public:
     // "[tarnterm] text" at the start of a line, left open for an answer,
     // shown as Status shows it.
     void Prompt(const std::string& text);
+    // "[tarnterm] text" left open, and drawn again in its place by the next
+    // Progress as long as nothing else is shown meanwhile; anything else
+    // first ends its line.
+    void Progress(const std::string& text);
 
 private:
     void Emit(const std::string& text);
@@ -58,6 +62,9 @@ private:
     LineStamper* stamper_ = nullptr;
     bool color_ = false;
     bool atLineStart_ = true;
+    // The line of the last Progress is still open, this wide.
+    bool progressOpen_ = false;
+    std::size_t progressWidth_ = 0;
     int hexColumn_ = 0;
 };
 

@@ -28,6 +28,14 @@ int HexDigit(char c) {
     return -1;
 }
 
+// A length of 1 to 10000 milliseconds, as digits.
+bool ReadMilliseconds(const std::string& text, std::uint32_t& ms) {
+    const long value = AllDigits(text) ? std::atol(text.c_str()) : 0;
+    if (value < 1 || value > 10000) return false;
+    ms = static_cast<std::uint32_t>(value);
+    return true;
+}
+
 // One option as the command line gave it, handed to the option's applier.
 struct Argument {
     // The long name, whichever spelling was typed, so that every message
@@ -283,12 +291,14 @@ const OptionGroup kOptionGroups[] = {
          {nullptr, "--break-ms", "MS", "500",
           "length of a timed break (Ctrl-T t, --send-break),\n1 to 10000 ms (default 250)",
           [](Options& o, const Argument& arg) {
-              const long ms = AllDigits(arg.value) ? std::atol(arg.value.c_str()) : 0;
-              if (ms < 1 || ms > 10000) {
-                  return arg.Refuse("is not a length; give 1 to 10000 milliseconds, such as 500");
-              }
-              o.breakMs = static_cast<std::uint32_t>(ms);
-              return true;
+              return ReadMilliseconds(arg.value, o.breakMs) ||
+                     arg.Refuse("is not a length; give 1 to 10000 milliseconds, such as 500");
+          }},
+         {nullptr, "--pulse-ms", "MS", "200",
+          "length of a pulse of DTR or RTS (Ctrl-T u, --pulse),\n1 to 10000 ms (default 100)",
+          [](Options& o, const Argument& arg) {
+              return ReadMilliseconds(arg.value, o.pulseMs) ||
+                     arg.Refuse("is not a length; give 1 to 10000 milliseconds, such as 200");
           }},
          {nullptr, "--log", "FILE", "traffic.log", "append received data to FILE (the traffic log)",
           [](Options& o, const Argument& arg) {
@@ -362,6 +372,22 @@ const OptionGroup kOptionGroups[] = {
          {nullptr, "--send-break", nullptr, nullptr, "send a timed break (see --break-ms)",
           [](Options& o, const Argument&) {
               o.steps.push_back({Step::Kind::kSendBreak, {}});
+              return true;
+          }},
+         {nullptr, "--pulse", "LINE[:MS]", "dtr",
+          "dtr or rts inverted for MS (default --pulse-ms),\nthen put back, such as --pulse dtr:50",
+          [](Options& o, const Argument& arg) {
+              const std::size_t colon = arg.value.find(':');
+              Step step{Step::Kind::kPulse, {}};
+              if (!Choose(arg.value.substr(0, colon), {{"dtr", "DTR"}, {"rts", "RTS"}},
+                          step.text) ||
+                  (colon != std::string::npos &&
+                   !ReadMilliseconds(arg.value.substr(colon + 1), step.ms))) {
+                  return arg.Refuse(
+                      "is not a pulse; give dtr or rts, with :MS for 1 to 10000 ms, such as "
+                      "dtr:50");
+              }
+              o.steps.push_back(step);
               return true;
           }},
          {nullptr, "--expect", "TEXT", "OK", "wait until TEXT has been received",
@@ -619,6 +645,15 @@ bool CheckCombination(const Options& o, std::string& error) {
     if (o.line.stopBits == sb2Bits && o.line.dataBits == dw5Bits) {
         error = "--stop 2 cannot be used with --data 5; use --stop 1 or 1.5";
         return false;
+    }
+    for (const Step& step : o.steps) {
+        const Flow driver = step.text == "DTR" ? Flow::kDtrDsr : Flow::kRtsCts;
+        if (step.kind == Step::Kind::kPulse && o.line.flow == driver) {
+            error = "--pulse " + std::string(step.text == "DTR" ? "dtr" : "rts") +
+                    " cannot turn a line that --flow " + FlowName(driver) +
+                    " drives; pulse the other line or choose another --flow";
+            return false;
+        }
     }
     return true;
 }

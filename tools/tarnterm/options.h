@@ -59,11 +59,13 @@ struct LineSettings {
 
 // One step of a script run without a terminal, in command-line order.
 struct Step {
-    enum class Kind { kSend, kSendFile, kExpect, kReadLine, kSendBreak };
+    enum class Kind { kSend, kSendFile, kExpect, kReadLine, kSendBreak, kPulse };
     Kind kind;
-    // The bytes to send or to wait for (escapes already decoded), or the
-    // file to send; nothing for the others.
+    // The bytes to send or to wait for (escapes already decoded), the file
+    // to send, or the line to pulse ("DTR", "RTS"); nothing for the others.
     std::string text;
+    // The length of a pulse in milliseconds; 0 for the --pulse-ms.
+    std::uint32_t ms = 0;
 };
 
 enum class Mode { kHelp, kVersion, kList, kWatch, kConnect };
@@ -101,6 +103,9 @@ struct Options {
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.
     std::uint32_t breakMs = 250;
+    // The length of a pulse of DTR or RTS (the menu's and --pulse without
+    // its own), in milliseconds.
+    std::uint32_t pulseMs = 100;
     std::vector<Step> steps;
     double timeoutSeconds = 10.0;
     // A wait that times out shows all it received, not only the tail.

@@ -191,6 +191,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.display = options.display;
     settings.map = options.map;
     settings.breakMs = options.breakMs;
+    settings.pulseMs = options.pulseMs;
     settings.timestamps = options.timestamps;
     settings.log = log;
     // The instrument does not echo; in the demo the screen does.

@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <system_error>
 
 #include "connection.h"
-#include "display.h"
 #include "exit_status.h"
 #include "host_synchronize.h"
+#include "transfer.h"
 
 namespace tarnterm {
 namespace {
@@ -21,55 +17,6 @@ using Clock = ReceiveReader::Clock;
 
 // How much of what a timed-out wait received its message shows.
 constexpr std::size_t kTailShown = 64;
-// Progress is redrawn at most this often.
-constexpr std::chrono::milliseconds kProgressPeriod{100};
-
-// Why the file to send cannot be read, in one line; empty when it can. A
-// folder is asked about first: some systems open one as a file, and only
-// the reading fails.
-std::string UnreadableFile(const std::string& path) {
-    const std::filesystem::path file = std::filesystem::u8path(path);
-    std::error_code error;
-    if (std::filesystem::is_directory(file, error)) {
-        return "cannot read " + path + "; it is a folder, name a file in it";
-    }
-    if (!std::ifstream(file, std::ios::binary)) {
-        return "cannot read " + path + "; check the name and that you may read it";
-    }
-    return {};
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    if (!file) return false;
-    try {
-        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    } catch (const std::ios_base::failure&) {
-        // The stream library reports a failed read this way whatever the
-        // stream's exception mask.
-        return false;
-    }
-    return !file.bad();
-}
-
-// About a tenth of a second of line time per write, so that progress moves
-// smoothly and a stalled device is noticed soon.
-std::size_t ChunkSizeFor(std::int32_t baud) {
-    return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 16, 4096);
-}
-
-// The longest a send waits for its last bytes to leave the port: the line
-// time of what a driver can still queue after the last write (at most 12
-// bits a character, and no more than 64 KiB, more than drivers are known to
-// queue), and 2 s for the driver's own delays.
-std::uint32_t DrainLimitMs(std::size_t size, std::int32_t baud) {
-    constexpr std::size_t kLargestQueue = 64 * 1024;
-    constexpr std::uint64_t kBitsPerCharacter = 12;
-    constexpr std::uint64_t kSlackMs = 2000;
-    const std::uint64_t bits = kBitsPerCharacter * std::min(size, kLargestQueue);
-    const std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int32_t>(baud, 1));
-    return static_cast<std::uint32_t>(bits * 1000 / rate + kSlackMs);
-}
 
 std::string SecondsText(double seconds) {
     char text[32];
@@ -120,6 +67,8 @@ private:
                 if (SendBreak(port_, options_.breakMs, error)) return kExitOk;
                 return Fail(kExitFailure, "could not send a break on " + portName_ + ": " + error);
             }
+            case Step::Kind::kPulse:
+                return Pulse(step);
             case Step::Kind::kExpect:
                 return Finish(reader_.Expect(step.text, Deadline()),
                               "no '" + port_.ReplaceControlChars(step.text) + "'");
@@ -135,22 +84,27 @@ private:
         return kExitOk;
     }
 
+    // The line is turned from the state it opened in, then back.
+    int Pulse(const Step& step) {
+        const bool dtr = step.text == "DTR";
+        const bool now = dtr ? port_.GetEnableDTROnOpen() : port_.GetEnableRTSOnOpen();
+        const std::uint32_t ms = step.ms != 0 ? step.ms : options_.pulseMs;
+        std::string error;
+        if (PulseLine(port_, dtr ? &TTarnSerialPort::SetDTR : &TTarnSerialPort::SetRTS, !now, ms,
+                      error)) {
+            return kExitOk;
+        }
+        return Fail(kExitFailure,
+                    "could not pulse " + step.text + " on " + portName_ + ": " + error);
+    }
+
     int Send(const std::string& bytes, bool showProgress) {
-        const Clock::time_point start = Clock::now();
-        Clock::time_point lastDrawn = start - kProgressPeriod;
-        auto draw = [&](std::size_t sent) {
-            const Clock::time_point now = Clock::now();
-            if (sent < bytes.size() && now - lastDrawn < kProgressPeriod) return;
-            lastDrawn = now;
-            const double elapsed = std::chrono::duration<double>(now - start).count();
-            console_.Write(Stream::kError, "\r" + FormatProgress(sent, bytes.size(), elapsed));
-        };
-        // The bar shows 100 % only once the bytes have left the port, not
-        // when the driver has taken the last of them.
+        ProgressPace pace(bytes.size());
         std::function<void(std::size_t)> progress;
         if (showProgress) {
             progress = [&](std::size_t sent) {
-                if (sent < bytes.size()) draw(sent);
+                const std::string bar = pace.Next(sent);
+                if (!bar.empty()) console_.Write(Stream::kError, "\r" + bar);
             };
         }
         std::string error;
@@ -159,7 +113,7 @@ private:
         const bool drained =
             sent == bytes.size() && Drain(DrainLimitMs(bytes.size(), options_.line.baud));
         if (showProgress) {
-            if (drained) draw(sent);
+            if (drained) console_.Write(Stream::kError, "\r" + pace.Final());
             console_.Write(Stream::kError, "\n");
         }
         if (Stopped()) return StoppedStatus();

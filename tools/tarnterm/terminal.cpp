@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -20,7 +21,6 @@ constexpr std::chrono::milliseconds kReconnectPeriod{250};
 // The longest wait for keys; keys and queued events end it sooner.
 constexpr int kIdleWaitMs = 500;
 constexpr std::size_t kReceivedKept = 64 * 1024;
-constexpr char kRatePrompt[] = "rate in bit/s (Enter applies, Esc cancels): ";
 // The narrowest screen that the menu's help is laid out for.
 constexpr std::size_t kScreenColumns = 80;
 
@@ -38,6 +38,22 @@ const char* OnOff(bool on) { return on ? "on" : "off"; }
 // The flow controls that drive DTR and RTS themselves.
 constexpr Flow kDtrHandshake = Flow::kDtrDsr;
 constexpr Flow kRtsHandshake = Flow::kRtsCts;
+
+// "12 s", "3 min 12 s", "2 h 3 min".
+std::string DurationText(Clock::duration duration) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+    if (seconds < 60) return std::to_string(seconds) + " s";
+    if (seconds < 3600) {
+        return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+    }
+    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+}
+
+std::string RateText(double bytesPerSecond) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    return text;
+}
 
 // "+ or -", "Ctrl-T": the keys of a menu entry as the help names them.
 std::string KeyNames(const char* keys) {
@@ -67,6 +83,8 @@ Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings set
                settings_.display),
       dtr_(port_.GetEnableDTROnOpen()),
       rts_(port_.GetEnableRTSOnOpen()) {
+    receivedMeter_.Reset(Clock::now());
+    sentMeter_.Reset(Clock::now());
     if (settings_.timestamps != StampKind::kNone) display_.SetStamper(&stamper_);
     display_.SetColor(settings_.color);
     if (settings_.plot != nullptr && settings_.plotScreen != PlotMode::kNone) {
@@ -91,6 +109,9 @@ void Terminal::Attach() {
         break_ = false;
         linesKnown_ = ModemLinesKnown(port_);
         warnedOffline_ = false;
+        connectedAt_ = Clock::now();
+        receivedMeter_.Reset(connectedAt_);
+        sentMeter_.Reset(connectedAt_);
         if (reconnecting_) {
             display_.Status("reconnected to " + settings_.portName);
         } else {
@@ -108,6 +129,7 @@ void Terminal::Attach() {
         if (settings_.plot != nullptr && settings_.plot->AddBytes(bytes) > 0 && plotScreen_) {
             plotScreen_->Changed();
         }
+        receivedMeter_.Add(bytes.size(), Clock::now());
         received_ += bytes;
         if (received_.size() > 2 * kReceivedKept) {
             received_.erase(0, received_.size() - kReceivedKept);
@@ -122,6 +144,8 @@ void Terminal::Attach() {
     });
     port_.SetOnDisconnect([this](TTarnSerialPort*, TCommPort) {
         lineStatus_ = TLineStatusSet();
+        // This may run inside a step of the send, which ends it after.
+        if (fileSend_) fileSend_->lost = true;
         display_.Status("disconnected from " + settings_.portName);
         if (!closing_ && !changingRate_) ConnectionLost();
     });
@@ -204,7 +228,10 @@ void Terminal::TryReconnect() {
 }
 
 void Terminal::Service(int waitMs) {
-    tarn::host::CheckSynchronize(waitMs);
+    // A file send goes on without waiting.
+    tarn::host::CheckSynchronize(fileSend_ ? 0 : waitMs);
+    // Before a reconnection, so that a send whose connection went ends.
+    if (fileSend_) ContinueFileSend();
     TryReconnect();
     if (plotScreen_) plotScreen_->Service();
 }
@@ -230,6 +257,7 @@ int Terminal::Run() {
         if (plotScreen_ && plotScreen_->MsUntilDue() >= 0) {
             waitMs = std::min(waitMs, plotScreen_->MsUntilDue());
         }
+        if (fileSend_) waitMs = 0;
         std::string keys;
         const bool inputOpen = console_.ReadKeys(keys, waitMs);
         Service(0);
@@ -257,8 +285,10 @@ void Terminal::HandleKeys(const std::string& keys) {
     std::string typed;
     for (char key : keys) {
         if (finished_) break;
-        if (rateEntry_) {
-            RateDigit(key);
+        if (entry_ != Entry::kNone) {
+            EntryKey(key);
+        } else if (fileSend_) {
+            KeyWhileSending(key);
         } else if (menuPending_) {
             menuPending_ = false;
             // What was typed before the menu key goes out first.
@@ -293,20 +323,93 @@ void Terminal::SendTyped(const std::string& bytes) {
     }
     const std::string out = ApplyMap(settings_.map.out, bytes);
     std::string error;
-    if (SendAll(port_, out, 4096, {}, error) < out.size()) {
-        display_.Status("sending failed: " + error);
+    const std::size_t sent = SendAll(port_, out, 4096, {}, error);
+    sentMeter_.Add(sent, Clock::now());
+    if (sent < out.size()) display_.Status("sending failed: " + error);
+}
+
+void Terminal::KeyWhileSending(char key) {
+    if (key == kMenuKey) {
+        // What the driver still holds would go on for a while.
+        port_.ClearOutputBuffer();
+        EndFileSend("sending " + fileSend_->path + " cancelled after " +
+                    std::to_string(fileSend_->transfer.Sent()) + " of " +
+                    std::to_string(fileSend_->transfer.Size()) + " bytes");
+        return;
     }
+    if (!warnedSending_) {
+        display_.Status("typed keys are not sent while a file is; Ctrl-T cancels the send");
+    }
+    warnedSending_ = true;
+}
+
+void Terminal::StartFileSend(const std::string& path) {
+    if (!Connected()) {
+        display_.Status("nothing sent: the port is not open");
+        return;
+    }
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        const std::string why = UnreadableFile(path);
+        display_.Status((why.empty() ? "cannot read " + path : why) + "; nothing sent");
+        return;
+    }
+    display_.Status("sending " + path + ", " + std::to_string(bytes.size()) +
+                    " bytes; Ctrl-T cancels");
+    warnedSending_ = false;
+    fileSend_ = std::make_unique<FileSend>(port_, path, std::move(bytes), settings_.line.baud);
+}
+
+void Terminal::ContinueFileSend() {
+    FileSend& send = *fileSend_;
+    const auto failed = [&send](const std::string& why) {
+        return "sending " + send.path + " failed after " + std::to_string(send.transfer.Sent()) +
+               " of " + std::to_string(send.transfer.Size()) + " bytes: " + why;
+    };
+    if (send.lost || !Connected()) {
+        EndFileSend(failed("the port closed while sending"));
+        return;
+    }
+    const std::size_t before = send.transfer.Sent();
+    send.transfer.Step();
+    sentMeter_.Add(send.transfer.Sent() - before, Clock::now());
+    switch (send.transfer.Now()) {
+        case Transfer::State::kWriting:
+        case Transfer::State::kDraining: {
+            const std::string bar = send.pace.Next(send.transfer.Sent());
+            if (!bar.empty()) display_.Progress(bar);
+            return;
+        }
+        case Transfer::State::kDone:
+            display_.Progress(send.pace.Final());
+            EndFileSend("sent " + send.path + ", " + std::to_string(send.transfer.Size()) +
+                        " bytes");
+            return;
+        case Transfer::State::kFailed:
+            break;
+    }
+    EndFileSend(failed(send.transfer.Error()));
+}
+
+void Terminal::EndFileSend(const std::string& message) {
+    fileSend_.reset();
+    display_.Status(message);
+}
+
+std::string Terminal::WhyLineIsFixed(const Flow* handshake) const {
+    if (!Connected()) return "the port is not open";
+    if (handshake != nullptr && settings_.line.flow == *handshake) {
+        return std::string("the ") + FlowName(*handshake) + " flow control drives it";
+    }
+    return {};
 }
 
 void Terminal::SetLine(const char* name, bool& state, bool (TTarnSerialPort::*set)(bool),
                        void (TTarnSerialPort::*keep)(bool), const Flow* handshake) {
     const std::string cannot = std::string(name) + " could not be changed: ";
-    if (!Connected()) {
-        display_.Status(cannot + "the port is not open");
-        return;
-    }
-    if (handshake != nullptr && settings_.line.flow == *handshake) {
-        display_.Status(cannot + "the " + FlowName(*handshake) + " flow control drives it");
+    const std::string fixed = WhyLineIsFixed(handshake);
+    if (!fixed.empty()) {
+        display_.Status(cannot + fixed);
         return;
     }
     if (!(port_.*set)(!state)) {
@@ -329,6 +432,34 @@ void Terminal::TimedBreak() {
         return;
     }
     display_.Status("break sent, " + std::to_string(settings_.breakMs) + " ms");
+}
+
+void Terminal::Pulse(const char* name, bool state, bool (TTarnSerialPort::*set)(bool),
+                     const Flow* handshake) {
+    const std::string cannot = std::string(name) + " could not be pulsed: ";
+    std::string why = WhyLineIsFixed(handshake);
+    if (why.empty() && PulseLine(port_, set, !state, settings_.pulseMs, why)) {
+        display_.Status(std::string(name) + " " + OnOff(!state) + " for " +
+                        std::to_string(settings_.pulseMs) + " ms, then " + OnOff(state) + " again");
+        return;
+    }
+    display_.Status(cannot + why);
+}
+
+void Terminal::ShowCounters() {
+    const Clock::time_point now = Clock::now();
+    std::string text = "received " + std::to_string(receivedMeter_.Total()) + " bytes (" +
+                       RateText(receivedMeter_.Rate(now)) + "), sent " +
+                       std::to_string(sentMeter_.Total()) + " bytes (" +
+                       RateText(sentMeter_.Rate(now)) + "), ";
+    if (Connected()) {
+        text += "since connected " + DurationText(now - connectedAt_) + " ago";
+    } else if (connectedAt_ == Clock::time_point()) {
+        text += "not connected yet";
+    } else {
+        text += "in the last connection; not connected now";
+    }
+    display_.Status(text);
 }
 
 const char* Terminal::LineState(bool on, const Flow* handshake) const {
@@ -377,10 +508,20 @@ const Terminal::MenuEntry Terminal::kMenuEntries[] = {
          t.SetLine("break", t.break_, &TTarnSerialPort::SetBreak, nullptr, nullptr);
      }},
     {"t", "timed break", false, [](Terminal& t, char) { t.TimedBreak(); }},
+    {"u", "pulse DTR or RTS", false, [](Terminal& t, char) { t.StartEntry(Entry::kPulseLine); }},
     {"l", "lines and settings", false, [](Terminal& t, char) { t.ShowLines(); }},
     {"+-", "rate up or down", false,
      [](Terminal& t, char key) { t.StepRate(key == '+' ? 1 : -1); }},
-    {"s", "type a rate", false, [](Terminal& t, char) { t.StartRateEntry(); }},
+    {"s", "type a rate", false, [](Terminal& t, char) { t.StartEntry(Entry::kRate); }},
+    {"f", "send a file", false,
+     [](Terminal& t, char) {
+         if (t.Connected()) {
+             t.StartEntry(Entry::kFileName);
+         } else {
+             t.display_.Status("no file can be sent: the port is not open");
+         }
+     }},
+    {"n", "bytes received and sent", false, [](Terminal& t, char) { t.ShowCounters(); }},
     {"v", "display form", false, [](Terminal& t, char) { t.NextDisplayMode(); }},
     {"e", "what Enter sends", false, [](Terminal& t, char) { t.NextEnterKey(); }},
     {"c", "local echo", false,
@@ -439,12 +580,6 @@ void Terminal::ShowHelp() {
     }
 }
 
-void Terminal::StartRateEntry() {
-    rateEntry_ = true;
-    rateDigits_.clear();
-    display_.Prompt(kRatePrompt);
-}
-
 void Terminal::NextDisplayMode() {
     const DisplayMode next = display_.Mode() == DisplayMode::kRaw     ? DisplayMode::kNames
                              : display_.Mode() == DisplayMode::kNames ? DisplayMode::kHex
@@ -470,36 +605,107 @@ void Terminal::TogglePlug() {
     }
 }
 
-void Terminal::RateDigit(char key) {
-    if (key >= '0' && key <= '9') {
+struct Terminal::EntryWords {
+    const char* prompt;
+    // Said, and the prompt asked again, for a key that the entry does not
+    // take.
+    const char* refusal;
+    // Said when the entry is cancelled or left empty.
+    const char* unchanged;
+};
+
+const Terminal::EntryWords& Terminal::WordsOf(Entry entry) {
+    static const EntryWords kRate = {"rate in bit/s (Enter applies, Esc cancels): ",
+                                     "a rate is digits only; Enter applies, Esc cancels",
+                                     "rate unchanged"};
+    static const EntryWords kFileName = {
+        "file to send (Enter sends, Esc cancels): ",
+        "a file name has no control characters; Enter sends, Esc cancels", "no file sent"};
+    static const EntryWords kPulseLine = {
+        "pulse d DTR or r RTS (Esc cancels): ", "d pulses DTR, r RTS; Esc cancels", "no pulse"};
+    return entry == Entry::kRate ? kRate : entry == Entry::kFileName ? kFileName : kPulseLine;
+}
+
+void Terminal::StartEntry(Entry entry) {
+    entry_ = entry;
+    entryText_.clear();
+    display_.Prompt(WordsOf(entry).prompt);
+}
+
+bool Terminal::EntryTakes(char key) const {
+    const unsigned char byte = static_cast<unsigned char>(key);
+    switch (entry_) {
+        case Entry::kRate:
+            return key >= '0' && key <= '9';
+        case Entry::kFileName:
+            // UTF-8 bytes of a name too.
+            return byte >= 0x20 && key != kDelete;
+        case Entry::kPulseLine:
+            return key == 'd' || key == 'D' || key == 'r' || key == 'R';
+        case Entry::kNone:
+            break;
+    }
+    return false;
+}
+
+void Terminal::EntryKey(char key) {
+    const EntryWords& words = WordsOf(entry_);
+    if (EntryTakes(key)) {
         // Nine digits are more than any rate.
-        if (rateDigits_.size() >= 9) return;
-        rateDigits_ += key;
+        if (entry_ == Entry::kRate && entryText_.size() >= 9) return;
+        entryText_ += key;
         display_.Text(std::string(1, key));
+        // A line to pulse is one key, without Enter.
+        if (entry_ == Entry::kPulseLine) FinishEntry(entryText_);
     } else if (key == kBackspace || key == kDelete) {
-        if (rateDigits_.empty()) return;
-        rateDigits_.pop_back();
+        if (entryText_.empty()) return;
+        // A character of a name may be several bytes of UTF-8.
+        while (entryText_.size() > 1 &&
+               (static_cast<unsigned char>(entryText_.back()) & 0xC0) == 0x80) {
+            entryText_.pop_back();
+        }
+        entryText_.pop_back();
         display_.Text("\b \b");
     } else if (key == '\r' || key == '\n') {
-        rateEntry_ = false;
-        display_.Text("\n");
-        std::int32_t baud = 0;
-        std::string why;
-        if (rateDigits_.empty()) {
-            display_.Status("rate unchanged");
-        } else if (ParseRate(rateDigits_, baud, why)) {
-            ChangeRate(baud);
-        } else {
-            display_.Status(rateDigits_ + " bit/s " + why + "; rate unchanged");
-        }
+        FinishEntry(entryText_);
     } else if (key == kEscape || key == '\x03') {
-        rateEntry_ = false;
-        display_.Text("\n");
-        display_.Status("rate unchanged");
+        FinishEntry({});
     } else {
         // The prompt is asked again below the word, with what was typed.
-        display_.Status("a rate is digits only; Enter applies, Esc cancels");
-        display_.Prompt(kRatePrompt + rateDigits_);
+        display_.Status(words.refusal);
+        display_.Prompt(words.prompt + entryText_);
+    }
+}
+
+void Terminal::FinishEntry(const std::string& text) {
+    const Entry entry = std::exchange(entry_, Entry::kNone);
+    display_.Text("\n");
+    if (text.empty()) {
+        display_.Status(WordsOf(entry).unchanged);
+        return;
+    }
+    std::int32_t baud = 0;
+    std::string why;
+    switch (entry) {
+        case Entry::kRate:
+            if (ParseRate(text, baud, why)) {
+                ChangeRate(baud);
+            } else {
+                display_.Status(text + " bit/s " + why + "; rate unchanged");
+            }
+            return;
+        case Entry::kFileName:
+            StartFileSend(text);
+            return;
+        case Entry::kPulseLine:
+            if (text == "d" || text == "D") {
+                Pulse("DTR", dtr_, &TTarnSerialPort::SetDTR, &kDtrHandshake);
+            } else {
+                Pulse("RTS", rts_, &TTarnSerialPort::SetRTS, &kRtsHandshake);
+            }
+            return;
+        case Entry::kNone:
+            break;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Tarnserialport.h"
 #include "connection.h"
@@ -17,6 +18,8 @@
 #include "plot_screen.h"
 #include "plot_series.h"
 #include "stamps.h"
+#include "traffic_meter.h"
+#include "transfer.h"
 
 namespace tarnterm {
 
@@ -37,6 +40,8 @@ struct TerminalSettings {
     bool reconnect = false;
     // The length of the menu's timed break.
     std::uint32_t breakMs = 250;
+    // The length of the menu's pulse of DTR or RTS.
+    std::uint32_t pulseMs = 100;
     // What stands before each received line on the screen.
     StampKind timestamps = StampKind::kNone;
     // The stamped traffic log, if one is kept; it must outlive the
@@ -93,6 +98,8 @@ public:
     bool Connected() const { return port_.IsConnected() != spNone; }
     // The port was lost and the terminal waits for it to come back.
     bool WaitingForDevice() const { return waiting_; }
+    // A file is being sent from the menu.
+    bool SendingFile() const { return fileSend_ != nullptr; }
     // The modem lines as last reported.
     TLineStatusSet LineStatus() const { return lineStatus_; }
     // What has been received since the last ClearReceived (the newest
@@ -114,6 +121,9 @@ private:
     void ConnectionLost();
 
     void SendTyped(const std::string& bytes);
+    // Keys typed while a file is sent: the menu key cancels the send, the
+    // others are not sent.
+    void KeyWhileSending(char key);
 
     // One entry of the menu: its keys, its help and its action. The table,
     // which also makes the menu's help, is in terminal.cpp.
@@ -124,6 +134,14 @@ private:
     void ShowHelp();
     void ShowLines();
     void TimedBreak();
+    // Inverts DTR or RTS for the pulse's length and puts it back, or says
+    // why it cannot.
+    void Pulse(const char* name, bool state, bool (TTarnSerialPort::*set)(bool),
+               const Flow* handshake);
+    // Why an output line cannot be set now; empty when it can.
+    std::string WhyLineIsFixed(const Flow* handshake) const;
+    // "received N bytes (R B/s), sent M bytes (S B/s), since ..."
+    void ShowCounters();
     // Toggles an output line, or says why it cannot. `keep`, for DTR and
     // RTS, also writes the new state into the component's device control
     // block, so that a block applied again (a new rate, a new connection)
@@ -134,8 +152,23 @@ private:
     // "on", "off", "flow" while `handshake` drives the line, or "?" on a
     // port whose lines are not known.
     const char* LineState(bool on, const Flow* handshake) const;
-    void StartRateEntry();
-    void RateDigit(char key);
+    // What a line typed on the status line is for, and its words.
+    enum class Entry { kNone, kRate, kFileName, kPulseLine };
+    struct EntryWords;
+    static const EntryWords& WordsOf(Entry entry);
+    void StartEntry(Entry entry);
+    // A key typed on the status line: a character of the entry, Backspace,
+    // Enter to act on it or Esc to cancel.
+    void EntryKey(char key);
+    // Whether the entry takes `key` as one of its characters.
+    bool EntryTakes(char key) const;
+    void FinishEntry(const std::string& text);
+    void StartFileSend(const std::string& path);
+    // Takes the file send a step further: one write, or a part of the wait
+    // for its last bytes to leave.
+    void ContinueFileSend();
+    // Ends the file send, saying how it ended.
+    void EndFileSend(const std::string& message);
     void ChangeRate(std::int32_t baud);
     void StepRate(int direction);
     void NextDisplayMode();
@@ -152,8 +185,26 @@ private:
     bool finished_ = false;
     int exitStatus_ = 0;
     bool menuPending_ = false;
-    bool rateEntry_ = false;
-    std::string rateDigits_;
+    Entry entry_ = Entry::kNone;
+    std::string entryText_;
+
+    // The file that the menu sends, while it does.
+    struct FileSend {
+        FileSend(TTarnSerialPort& port, std::string name, std::string bytes, std::int32_t baud)
+            : path(std::move(name)), pace(bytes.size()), transfer(port, std::move(bytes), baud) {}
+        std::string path;
+        ProgressPace pace;
+        Transfer transfer;
+        // The connection went meanwhile; a new one has none of it.
+        bool lost = false;
+    };
+    std::unique_ptr<FileSend> fileSend_;
+    bool warnedSending_ = false;
+
+    // What this connection received and sent, and since when.
+    TrafficMeter receivedMeter_;
+    TrafficMeter sentMeter_;
+    std::chrono::steady_clock::time_point connectedAt_;
 
     // Why the next disconnection happens, so that it is not taken for a
     // lost device.
