@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,11 +20,13 @@
 #include "exit_status.h"
 #include "fake_console.h"
 #include "host_exception.h"
+#include "host_socket.h"
 #include "host_strings.h"
 #include "program.h"
 #include "script.h"
 #include "serial_driver.h"
 #include "serialport/component_test_support.h"
+#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
@@ -31,6 +34,7 @@ namespace {
 namespace drv = tarn::driver;
 using namespace std::chrono_literals;
 using tarn::test::FakeConsole;
+using tarn::test::LineKind;
 using tarnterm::ReceiveReader;
 using Result = ReceiveReader::Result;
 
@@ -108,6 +112,77 @@ TEST(TarntermReader, ReportsAPortThatGoesWhileWaiting) {
     EXPECT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kLost);
 }
 
+// A far end that sends as fast as the line takes, never a line end, until
+// stopped or the event limit passes.
+class Feeder {
+public:
+    explicit Feeder(tarn::test::TestLine& line)
+        : thread_([this, &line] {
+              const auto limit = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+              while (!stop_) {
+                  if (std::chrono::steady_clock::now() > limit) gaveUp_ = true;
+                  if (gaveUp_ || !line.Inject(std::string(256, 'x'))) break;
+                  std::this_thread::yield();
+              }
+              ended_ = true;
+          }) {}
+    // A terminal's far end may wait for room: what it sent is read away
+    // until it ends.
+    void Stop(TTarnSerialPort& port) {
+        stop_ = true;
+        while (!ended_) port.ReadBuffer();
+        thread_.join();
+    }
+    bool GaveUp() const { return gaveUp_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> gaveUp_{false};
+    std::atomic<bool> ended_{false};
+    std::thread thread_;
+};
+
+class ReaderFlood : public ::testing::TestWithParam<LineKind> {};
+
+// A device that keeps sending neither holds a wait past its time-out nor
+// makes --read-line keep a line past its bound.
+TEST_P(ReaderFlood, AWaitEndsWhateverKeepsArriving) {
+    std::string why;
+    const auto line = tarn::test::TestLine::Create(GetParam(), "TTFLOOD1", &why);
+    ASSERT_TRUE(line) << why;
+    TTarnSerialPort port;
+    OpenForScript(port, line->Name());
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"--expect", "NEVER", "--timeout", "0.3"}, " within 0.3 s; the last 64 of "},
+        {{"--read-line", "--timeout", "30"},
+         " is longer than 64 KiB, the longest --read-line takes; the last 64 of "},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {line->Name()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto parsed = tarnterm::ParseCommandLine(args);
+        ASSERT_TRUE(parsed.ok) << parsed.error;
+        FakeConsole console;
+        const auto start = std::chrono::steady_clock::now();
+        Feeder feeder(*line);
+        EXPECT_EQ(tarnterm::RunScript(port, parsed.options, line->Name(), console),
+                  tarnterm::kExitTimeout);
+        feeder.Stop(port);
+        EXPECT_FALSE(feeder.GaveUp()) << "the wait lasted until the bytes stopped";
+        EXPECT_NE(console.Err().find(c.says), std::string::npos) << console.Err();
+        if (c.args[0] == "--expect") {
+            EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tarnterm, ReaderFlood,
+                         ::testing::Values(LineKind::Virtual, LineKind::PseudoTerminal),
+                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
+
 TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
     FakeConsole console;
     EXPECT_EQ(tarnterm::RunProgram({"--demo", "--send", "*IDN?\\r", "--read-line", "--send",
@@ -163,6 +238,45 @@ TEST(TarntermScript, ATimeOutShowsWhatArrived) {
         const std::string err = console.Err();
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+// With --reconnect a script waits within --timeout for a port that is not
+// there yet, or a server that does not answer yet, says so once, and runs.
+TEST(TarntermScript, ReconnectWaitsForThePortWithinTheTimeOut) {
+    FakeConsole console;
+    std::unique_ptr<drv::VirtualPort> device;
+    std::thread plugger([&] {
+        const auto deadline = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+        while (console.Err().find("waiting for TTLATER1") == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return;
+            std::this_thread::sleep_for(5ms);
+        }
+        device = std::make_unique<drv::VirtualPort>("TTLATER1");
+    });
+    EXPECT_EQ(tarnterm::RunProgram({"TTLATER1", "--reconnect", "--send", "hi", "--timeout", "30"},
+                                   console),
+              tarnterm::kExitOk);
+    plugger.join();
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->TakeWritten(), "hi");
+    EXPECT_EQ(console.Err(),
+              "tarnterm: waiting for TTLATER1 to appear, for up to 30 s (--timeout)\n");
+
+    // Nothing listens on a port that a listener had.
+    const std::uint16_t closed = tarn::host::ListenTcp("127.0.0.1", 0)->Port();
+    const std::string remote = "socket://127.0.0.1:" + std::to_string(closed);
+    for (const auto& [name, says] :
+         {std::pair<std::string, std::string>{"TTLATER2", "appear"}, {remote, "answer"}}) {
+        FakeConsole late;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(
+            tarnterm::RunProgram({name, "--reconnect", "--send", "x", "--timeout", "0.3"}, late),
+            tarnterm::kExitNoSuchPort);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+        EXPECT_NE(late.Err().find("\ntarnterm: " + name + " did not " + says + " within 0.3 s;"),
+                  std::string::npos)
+            << late.Err();
     }
 }
 
