@@ -26,7 +26,6 @@
 #include "script.h"
 #include "serial_driver.h"
 #include "serialport/component_test_support.h"
-#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
@@ -34,7 +33,6 @@ namespace {
 namespace drv = tarn::driver;
 using namespace std::chrono_literals;
 using tarn::test::FakeConsole;
-using tarn::test::LineKind;
 using tarnterm::ReceiveReader;
 using Result = ReceiveReader::Result;
 
@@ -112,76 +110,51 @@ TEST(TarntermReader, ReportsAPortThatGoesWhileWaiting) {
     EXPECT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kLost);
 }
 
-// A far end that sends as fast as the line takes, never a line end, until
-// stopped or the event limit passes.
-class Feeder {
-public:
-    explicit Feeder(tarn::test::TestLine& line)
-        : thread_([this, &line] {
-              const auto limit = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
-              while (!stop_) {
-                  if (std::chrono::steady_clock::now() > limit) gaveUp_ = true;
-                  if (gaveUp_ || !line.Inject(std::string(256, 'x'))) break;
-                  std::this_thread::yield();
-              }
-              ended_ = true;
-          }) {}
-    // A terminal's far end may wait for room: what it sent is read away
-    // until it ends.
-    void Stop(TTarnSerialPort& port) {
-        stop_ = true;
-        while (!ended_) port.ReadBuffer();
-        thread_.join();
-    }
-    bool GaveUp() const { return gaveUp_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> gaveUp_{false};
-    std::atomic<bool> ended_{false};
-    std::thread thread_;
-};
-
-class ReaderFlood : public ::testing::TestWithParam<LineKind> {};
-
 // A device that keeps sending neither holds a wait past its time-out nor
 // makes --read-line keep a line past its bound.
-TEST_P(ReaderFlood, AWaitEndsWhateverKeepsArriving) {
-    std::string why;
-    const auto line = tarn::test::TestLine::Create(GetParam(), "TTFLOOD1", &why);
-    ASSERT_TRUE(line) << why;
+TEST(TarntermReader, AWaitEndsWhateverKeepsArriving) {
+    drv::VirtualPort device("TTFLOOD1");
     TTarnSerialPort port;
-    OpenForScript(port, line->Name());
+    OpenForScript(port, device.Name());
     const struct {
         std::vector<std::string> args;
         std::string says;
     } cases[] = {
-        {{"--expect", "NEVER", "--timeout", "0.3"}, " within 0.3 s; the last 64 of "},
+        {{"--expect", "NEVER", "--timeout", "0.3"}, "TTFLOOD1 within 0.3 s; the last 64 of "},
         {{"--read-line", "--timeout", "30"},
-         " is longer than 64 KiB, the longest --read-line takes; the last 64 of "},
+         "TTFLOOD1 is longer than 64 KiB, the longest --read-line takes; the last 64 of "},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {line->Name()};
+        std::vector<std::string> args = {device.Name()};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const auto parsed = tarnterm::ParseCommandLine(args);
         ASSERT_TRUE(parsed.ok) << parsed.error;
+        device.KeepSending(std::string(256, 'x'));
+        // A wait that does not end by itself ends when the bytes stop.
+        std::atomic<bool> ended{false};
+        std::atomic<bool> stopped{false};
+        std::thread stopper([&] {
+            const auto limit = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+            while (!ended && std::chrono::steady_clock::now() < limit) {
+                std::this_thread::sleep_for(5ms);
+            }
+            stopped = !ended;
+            device.KeepSending("");
+        });
         FakeConsole console;
         const auto start = std::chrono::steady_clock::now();
-        Feeder feeder(*line);
-        EXPECT_EQ(tarnterm::RunScript(port, parsed.options, line->Name(), console),
+        EXPECT_EQ(tarnterm::RunScript(port, parsed.options, device.Name(), console),
                   tarnterm::kExitTimeout);
-        feeder.Stop(port);
-        EXPECT_FALSE(feeder.GaveUp()) << "the wait lasted until the bytes stopped";
+        const auto took = std::chrono::steady_clock::now() - start;
+        ended = true;
+        stopper.join();
+        EXPECT_FALSE(stopped) << "the wait lasted until the bytes stopped";
         EXPECT_NE(console.Err().find(c.says), std::string::npos) << console.Err();
         if (c.args[0] == "--expect") {
-            EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+            EXPECT_GE(took, 300ms);
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Tarnterm, ReaderFlood,
-                         ::testing::Values(LineKind::Virtual, LineKind::PseudoTerminal),
-                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
     FakeConsole console;

@@ -127,6 +127,10 @@ public:
         const std::size_t n = std::min<std::size_t>(count, state_->input.size());
         if (n > 0) std::copy_n(state_->input.data(), n, static_cast<char*>(buffer));
         state_->input.erase(0, n);
+        if (state_->input.size() < state_->endlessInput.size()) {
+            state_->input += state_->endlessInput;
+            state_->changed.notify_all();
+        }
         if (read) *read = static_cast<std::uint32_t>(n);
         return true;
     }

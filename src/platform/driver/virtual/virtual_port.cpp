@@ -66,6 +66,13 @@ void VirtualPort::Inject(const std::string& bytes) {
     state_->changed.notify_all();
 }
 
+void VirtualPort::KeepSending(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->endlessInput = bytes;
+    state_->input += bytes;
+    state_->changed.notify_all();
+}
+
 std::size_t VirtualPort::InputQueued() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->input.size();

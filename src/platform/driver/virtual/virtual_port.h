@@ -73,6 +73,10 @@ public:
     // --- Data -------------------------------------------------------------
     // Appends bytes to the input queue that the driver side reads.
     void Inject(const std::string& bytes);
+    // While `bytes` is not empty, the input never runs dry, as from a device
+    // that sends without a pause: whenever a read leaves fewer bytes than
+    // `bytes` has, `bytes` follows. Empty stops it.
+    void KeepSending(const std::string& bytes);
     std::size_t InputQueued() const;
     // Takes everything the driver side has written so far.
     std::string TakeWritten();

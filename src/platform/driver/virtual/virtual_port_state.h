@@ -35,6 +35,8 @@ struct VirtualPortState {
 
     std::string input;    // bytes for the driver side to read
     std::string written;  // bytes the driver side wrote
+    // KeepSending: what follows whenever a read leaves less than it.
+    std::string endlessInput;
     std::uint32_t modemStatus = 0;
     bool wakeWaitsOnLines = false;
     bool dtr = false;
