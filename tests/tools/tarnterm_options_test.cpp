@@ -129,8 +129,8 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--color", "blue"}, "auto, always or never"},
         {{"COM1", "--map", "icrnl,igncr"}, "icrnl and igncr both change CR received"},
         {{"COM1", "--map", "igncr", "--send", "x"}, "interactive terminal"},
-        {{"COM1", "--timeout", "3"}, "--expect and --read-line"},
-        {{"COM1", "--reconnect", "--send", "x"}, "interactive"},
+        {{"COM1", "--timeout", "3"}, "--expect, --read-line"},
+        {{"COM1", "--send", "x", "--timeout", "3"}, "a script's --reconnect"},
         {{"COM1", "--plot", "--send", "x"}, "--plot-out FILE.svg"},
         {{"COM1", "--plot=big"}, "--plot or --plot=only"},
         {{"COM1", "--plot", "--plot-columns", "1,0"}, "'0', which is no place"},
@@ -152,6 +152,7 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
     }
     // The framings that do exist are taken.
     EXPECT_TRUE(ParseCommandLine({"COM1", "--data", "5", "--stop", "1.5"}).ok);
+    EXPECT_TRUE(ParseCommandLine({"COM1", "--reconnect", "--send", "x", "--timeout", "3"}).ok);
     const auto dashed = ParseCommandLine({"--baud", "9600", "--", "-odd-name"});
     ASSERT_TRUE(dashed.ok) << dashed.error;
     EXPECT_EQ(dashed.options.port, "-odd-name");

@@ -19,6 +19,7 @@
 #include "exit_status.h"
 #include "fake_console.h"
 #include "host_exception.h"
+#include "host_socket.h"
 #include "host_strings.h"
 #include "program.h"
 #include "script.h"
@@ -108,6 +109,33 @@ TEST(TarntermReader, ReportsAPortThatGoesWhileWaiting) {
     EXPECT_EQ(reader.ReadLine(line, kLongDeadline()), Result::kLost);
 }
 
+// A device that keeps sending neither holds a wait past its time-out nor
+// makes --read-line keep a line past its bound.
+TEST(TarntermReader, AWaitEndsWhateverKeepsArriving) {
+    drv::VirtualPort device("TTFLOOD1");
+    TTarnSerialPort port;
+    OpenForScript(port, device.Name());
+    const struct {
+        const char* step;
+        const char* timeout;
+        const char* says;
+    } cases[] = {
+        {"--expect=NEVER", "0.3", "TTFLOOD1 within 0.3 s; the last 64 of "},
+        {"--read-line", "30", "TTFLOOD1 is longer than 64 KiB, the longest --read-line takes;"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed =
+            tarnterm::ParseCommandLine({device.Name(), c.step, "--timeout", c.timeout});
+        // A wait that ignored its deadline or its bound would never end
+        // here; the test watchdog then names the test.
+        device.KeepSending(std::string(4096, 'x'));
+        FakeConsole console;
+        EXPECT_EQ(tarnterm::RunScript(port, parsed.options, device.Name(), console),
+                  tarnterm::kExitTimeout);
+        EXPECT_NE(console.Err().find(c.says), std::string::npos) << console.Err();
+    }
+}
+
 TEST(TarntermScript, StepsAgainstTheDemoInstrument) {
     FakeConsole console;
     EXPECT_EQ(tarnterm::RunProgram({"--demo", "--send", "*IDN?\\r", "--read-line", "--send",
@@ -163,6 +191,39 @@ TEST(TarntermScript, ATimeOutShowsWhatArrived) {
         const std::string err = console.Err();
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+// With --reconnect a script waits within --timeout for a port that is not
+// there yet, or a server that does not answer yet, says so once, and runs.
+TEST(TarntermScript, ReconnectWaitsForThePortWithinTheTimeOut) {
+    FakeConsole console;
+    std::unique_ptr<drv::VirtualPort> device;
+    std::thread plugger([&] {
+        const auto limit = std::chrono::steady_clock::now() + tarn::test::kEventLimit;
+        while (console.Err().empty() && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(5ms);
+        }
+        device = std::make_unique<drv::VirtualPort>("TTLATER1");
+    });
+    EXPECT_EQ(tarnterm::RunProgram({"TTLATER1", "--reconnect", "--send", "hi", "--timeout", "30"},
+                                   console),
+              tarnterm::kExitOk);
+    plugger.join();
+    EXPECT_EQ(device->TakeWritten(), "hi");
+    EXPECT_EQ(console.Err(),
+              "tarnterm: waiting for TTLATER1 to appear, for up to 30 s (--timeout)\n");
+    // Nothing listens on a port that a listener had.
+    const std::string remote =
+        "socket://127.0.0.1:" + std::to_string(tarn::host::ListenTcp("127.0.0.1", 0)->Port());
+    for (const auto& [name, says] :
+         {std::pair<std::string, std::string>{"TTLATER2", " did not appear within 0.3 s;"},
+          {remote, " did not answer within 0.3 s;"}}) {
+        FakeConsole late;
+        EXPECT_EQ(
+            tarnterm::RunProgram({name, "--reconnect", "--send", "x", "--timeout", "0.3"}, late),
+            tarnterm::kExitNoSuchPort);
+        EXPECT_NE(late.Err().find("\ntarnterm: " + name + says), std::string::npos) << late.Err();
     }
 }
 

@@ -129,6 +129,36 @@ OpenOutcome MissingPort(const std::string& name) {
                                  "tarnterm --demo needs none"};
 }
 
+OpenOutcome NoPortMatches(const std::string& wanted) {
+    return {kExitNoSuchPort,
+            "no port present matches " + wanted +
+                "; tarnterm --list shows the ports with their USB ids and serial numbers"};
+}
+
+OpenOutcome PortDidNotAppear(const std::string& wanted, const std::string& waited) {
+    if (IsRemoteName(wanted)) {
+        return {kExitNoSuchPort, wanted + " did not answer within " + waited +
+                                     "; check that its server runs and the host and port, or "
+                                     "wait longer with a longer --timeout"};
+    }
+    return {kExitNoSuchPort, wanted + " did not appear within " + waited +
+                                 "; tarnterm --list shows the ports present, a longer "
+                                 "--timeout waits longer"};
+}
+
+OpenOutcome OpenWantedPort(TTarnSerialPort& port, const std::string& wanted, std::string& portName,
+                           const LineSettings& line) {
+    if (IsDeviceMatch(wanted)) {
+        const std::string name = ResolvePortName(wanted);
+        if (name.empty()) return NoPortMatches(wanted);
+        if (name != portName) {
+            SelectPort(port, name);
+            portName = name;
+        }
+    }
+    return OpenPort(port, portName, line);
+}
+
 bool PortIsPresent(const std::string& name) {
     TTarnSerialPort port;
     return port.IsExistingCommPort(tarn::host::Utf8ToUnicode(name)) || IsExistingFile(name);
@@ -185,6 +215,14 @@ OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineS
     return out;
 }
 
+void ServeEventsUntil(std::chrono::steady_clock::time_point until) {
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        tarn::host::CheckSynchronize(static_cast<int>(left.count()));
+    }
+}
+
 bool PulseLine(TTarnSerialPort& port, bool (TTarnSerialPort::*set)(bool), bool on, std::uint32_t ms,
                std::string& error) {
     if (!(port.*set)(on)) {
@@ -192,12 +230,7 @@ bool PulseLine(TTarnSerialPort& port, bool (TTarnSerialPort::*set)(bool), bool o
                                              : "the driver says: " + LastDriverError();
         return false;
     }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (auto now = std::chrono::steady_clock::now(); now < until;
-         now = std::chrono::steady_clock::now()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
-        tarn::host::CheckSynchronize(static_cast<int>(left.count()));
-    }
+    ServeEventsUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
     // A port that went meanwhile has no line to put back.
     (port.*set)(!on);
     return true;

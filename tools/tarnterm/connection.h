@@ -2,6 +2,7 @@
 // clear verdict when that fails, pulsing its lines, and listing the ports.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,6 +49,22 @@ OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineS
 
 // The verdict on a port that is not there.
 OpenOutcome MissingPort(const std::string& name);
+// The verdict on a device to look for ("usb:VID:PID[:SERIAL]") that no
+// port present matches.
+OpenOutcome NoPortMatches(const std::string& wanted);
+// The verdict on a port that --reconnect waited for in vain; `waited` says
+// how long ("3 s").
+OpenOutcome PortDidNotAppear(const std::string& wanted, const std::string& waited);
+
+// How often a port that is waited for is tried again.
+constexpr std::chrono::milliseconds kPortRetryPeriod{250};
+
+// One attempt at opening the port named `wanted` on the command line, as
+// the first one and each of a wait for it: a device to look for is looked
+// for again, since it may come back under another name, and the selection
+// of `port` and `portName` follow what it finds. Main thread only.
+OpenOutcome OpenWantedPort(TTarnSerialPort& port, const std::string& wanted, std::string& portName,
+                           const LineSettings& line);
 
 // Whether a port of that name is there to open, asked without opening it:
 // a port on the system's list, or a device file that exists (a
@@ -64,6 +81,9 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
 // thread only.
 bool PulseLine(TTarnSerialPort& port, bool (TTarnSerialPort::*set)(bool), bool on, std::uint32_t ms,
                std::string& error);
+
+// Runs the main thread's queued events until `until`. Main thread only.
+void ServeEventsUntil(std::chrono::steady_clock::time_point until);
 
 // Holds the line in the break state for `ms` milliseconds, as PulseLine
 // does. Main thread only.

@@ -283,7 +283,8 @@ const OptionGroup kOptionGroups[] = {
               return true;
           }},
          {nullptr, "--reconnect", nullptr, nullptr,
-          "wait for a port that is not there yet, and when\nthe adapter is pulled, wait and reopen it",
+          "wait for a port that is not there yet (a script:\nwithin --timeout), and when the "
+          "adapter is\npulled, wait and reopen it",
           [](Options& o, const Argument&) {
               o.reconnect = true;
               return true;
@@ -611,8 +612,11 @@ bool CheckCombination(const Options& o, std::string& error) {
     for (const Step& step : o.steps) {
         waits = waits || step.kind == Step::Kind::kExpect || step.kind == Step::Kind::kReadLine;
     }
-    if (o.timeoutGiven && !waits) {
-        error = "--timeout limits --expect and --read-line; add one of them or leave it out";
+    // A script's --reconnect waits for its port within the time-out too.
+    if (o.timeoutGiven && !waits && !(o.reconnect && !o.steps.empty())) {
+        error =
+            "--timeout limits --expect, --read-line and a script's --reconnect; add one of them "
+            "or leave it out";
         return false;
     }
     if (!o.steps.empty() && !(o.map.in.ChangesNothing() && o.map.out.ChangesNothing())) {
@@ -631,10 +635,6 @@ bool CheckCombination(const Options& o, std::string& error) {
         error =
             "--plot draws on the interactive terminal; a script has no screen, so use "
             "--plot-out FILE.svg";
-        return false;
-    }
-    if (o.reconnect && !o.steps.empty()) {
-        error = "--reconnect is for the interactive terminal; a script ends when its port goes";
         return false;
     }
     // The combinations that a serial line cannot frame.

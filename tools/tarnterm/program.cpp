@@ -163,7 +163,7 @@ bool CheckPlotFile(const std::string& path, std::string& error) {
     return false;
 }
 
-int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string& portName,
+int RunScriptOn(TTarnSerialPort& port, const Options& options, std::string portName,
                 Console& console, StampedLog* log, PlotSeries* plot) {
     // The script pulls what it needs with the synchronous reads; the
     // receive thread only announces new bytes, which wakes a waiting step.
@@ -172,7 +172,9 @@ int RunScriptOn(TTarnSerialPort& port, const Options& options, const std::string
     // A script stopped by a signal ends its step; the port is closed
     // before the signal ends the program.
     const ConsoleMode signals(console, false);
-    const OpenOutcome opened = OpenPort(port, portName, options.line);
+    const OpenOutcome opened = OpenScriptPort(port, options, portName, console);
+    // A signal while waiting for the port ends the wait without a verdict.
+    if (const int signal = console.StopSignal(); signal != 0) return kExitSignalBase + signal;
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
     const int status = RunScript(port, options, portName, console, log, plot);
     port.Close();
@@ -265,10 +267,10 @@ int PortNameToOpen(const Options& options, std::string& portName, std::string& e
                 "ids in hexadecimal";
         return kExitUsage;
     }
-    if (portName.empty() && (!options.steps.empty() || !options.reconnect)) {
-        error = "no port present matches " + options.port +
-                "; tarnterm --list shows the ports with their USB ids and serial numbers";
-        return kExitNoSuchPort;
+    if (portName.empty() && !options.reconnect) {
+        const OpenOutcome missing = NoPortMatches(options.port);
+        error = missing.message;
+        return missing.status;
     }
     return kExitOk;
 }

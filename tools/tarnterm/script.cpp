@@ -163,6 +163,11 @@ private:
                                               "; a longer --timeout may help");
             case ReceiveReader::Result::kStopped:
                 return StoppedStatus();
+            case ReceiveReader::Result::kTooLong:
+                return Fail(kExitTimeout, "a line from " + portName_ + " is longer than " +
+                                              std::to_string(ReceiveReader::kLongestLine / 1024) +
+                                              " KiB, the longest --read-line takes" +
+                                              WhatArrived());
             case ReceiveReader::Result::kLost:
                 break;
         }
@@ -198,6 +203,7 @@ private:
 }  // namespace
 
 ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
+    if (Clock::now() >= deadline) return Result::kTimeout;
     while (true) {
         // Asked first, so that a device that keeps sending cannot hold it off.
         if (stopped_ && stopped_()) return Result::kStopped;
@@ -245,18 +251,28 @@ ReceiveReader::Result ReceiveReader::Expect(const std::string& pattern,
 
 ReceiveReader::Result ReceiveReader::ReadLine(std::string& line, Clock::time_point deadline) {
     seen_ = pending_;
+    // The bytes before this hold no line end: each is looked at once.
+    std::size_t scanned = 0;
     while (true) {
         if (skipLineFeed_ && !pending_.empty()) {
             if (pending_[0] == '\n') pending_.erase(0, 1);
             skipLineFeed_ = false;
         }
-        const std::size_t end = pending_.find_first_of("\r\n");
-        if (end != std::string::npos) {
+        const std::size_t end = pending_.find_first_of("\r\n", scanned);
+        if (end != std::string::npos && end <= kLongestLine) {
             line = pending_.substr(0, end);
             skipLineFeed_ = pending_[end] == '\r';
             pending_.erase(0, end + 1);
             return Result::kDone;
         }
+        if (end != std::string::npos || pending_.size() > kLongestLine) {
+            // Too long to keep: what came of it is used up, so that a device
+            // that never ends its line cannot fill the memory.
+            skipLineFeed_ = end != std::string::npos && pending_[end] == '\r';
+            pending_.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+            return Result::kTooLong;
+        }
+        scanned = pending_.size();
         const Result filled = Fill(deadline);
         if (filled != Result::kDone) return filled;
     }
@@ -269,6 +285,28 @@ bool CheckScriptFiles(const Options& options, std::string& error) {
         if (!error.empty()) return false;
     }
     return true;
+}
+
+OpenOutcome OpenScriptPort(TTarnSerialPort& port, const Options& options, std::string& portName,
+                           Console& console) {
+    // The demo's port is named by the program, not on the command line.
+    const std::string wanted = options.port.empty() ? portName : options.port;
+    OpenOutcome outcome = OpenWantedPort(port, wanted, portName, options.line);
+    if (outcome.status != kExitNoSuchPort || !options.reconnect) return outcome;
+    const std::string limit = SecondsText(options.timeoutSeconds);
+    console.Write(Stream::kError, "tarnterm: waiting for " + wanted + " to appear, for up to " +
+                                      limit + " (--timeout)\n");
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(options.timeoutSeconds));
+    // As the terminal does, whatever keeps the port away is waited out;
+    // only the last attempt's verdict is told.
+    while (Clock::now() < deadline && console.StopSignal() == 0) {
+        ServeEventsUntil(std::min(Clock::now() + kPortRetryPeriod, deadline));
+        outcome = OpenWantedPort(port, wanted, portName, options.line);
+        if (outcome.status == kExitOk) return outcome;
+    }
+    return outcome.status == kExitNoSuchPort ? PortDidNotAppear(wanted, limit) : outcome;
 }
 
 int RunScript(TTarnSerialPort& port, const Options& options, const std::string& portName,

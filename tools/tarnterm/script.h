@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Tarnserialport.h"
+#include "connection.h"
 #include "console.h"
 #include "options.h"
 #include "plot_series.h"
@@ -23,7 +24,11 @@ namespace tarnterm {
 class ReceiveReader {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Result { kDone, kTimeout, kLost, kStopped };
+    // kTooLong: ReadLine met a line longer than kLongestLine; kStopped: a
+    // stop signal ended the wait.
+    enum class Result { kDone, kTimeout, kLost, kTooLong, kStopped };
+    // The longest line ReadLine collects; a longer one is not kept.
+    static constexpr std::size_t kLongestLine = 64 * 1024;
 
     // `log` and `plot`, when given, get every byte read, and must outlive
     // the reader.
@@ -36,9 +41,11 @@ public:
     void StopWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
 
     // Waits until `pattern` has been received; the bytes up to its end are
-    // used up.
+    // used up. Each wait ends at its deadline however much keeps arriving.
     Result Expect(const std::string& pattern, Clock::time_point deadline);
     // Waits for a line ended by CR, LF or CR LF and gives it without its end.
+    // A line longer than kLongestLine is kTooLong, and what came of it is
+    // used up.
     Result ReadLine(std::string& line, Clock::time_point deadline);
     // What the last wait looked at: the bytes it found waiting and those
     // that arrived during it (the newest kSeenKept of them).
@@ -47,7 +54,9 @@ public:
 
 private:
     // Adds what waits in the driver to pending_, waiting until something
-    // came, the deadline passed or the port closed.
+    // came, the deadline passed or the port closed. A deadline that has
+    // passed ends it before it reads, so that a device that keeps sending
+    // cannot hold a wait beyond its time-out.
     Result Fill(Clock::time_point deadline);
 
     TTarnSerialPort& port_;
@@ -62,6 +71,15 @@ private:
 
 // Checks that the files to send can be read, before the port is opened.
 bool CheckScriptFiles(const Options& options, std::string& error);
+
+// Opens the port for the steps. With --reconnect a port that is not there
+// yet, or a remote one whose server does not answer yet, is waited for
+// within --timeout, which standard error tells once; `portName` follows a
+// device to look for to the name it opens under. A port that goes during
+// the steps still fails the script: the device may have missed what was
+// sent. Main thread only.
+OpenOutcome OpenScriptPort(TTarnSerialPort& port, const Options& options, std::string& portName,
+                           Console& console);
 
 // Runs the steps on the open port; returns the exit status. Results go to
 // standard output, messages and progress to standard error; what is read

@@ -16,8 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a lost port is tried again.
-constexpr std::chrono::milliseconds kReconnectPeriod{250};
 // The longest wait for keys; keys and queued events end it sooner.
 constexpr int kIdleWaitMs = 500;
 constexpr std::size_t kReceivedKept = 64 * 1024;
@@ -162,17 +160,12 @@ void Terminal::Detach() {
 
 OpenOutcome Terminal::Connect() {
     closing_ = false;
-    if (settings_.portName.empty()) {
-        return {kExitNoSuchPort,
-                "no port present matches " + Wanted() +
-                    "; tarnterm --list shows the ports with their USB ids and serial numbers"};
-    }
-    return OpenPort(port_, settings_.portName, settings_.line);
+    return OpenWantedPort(port_, Wanted(), settings_.portName, settings_.line);
 }
 
 void Terminal::WaitForPort() {
     waiting_ = true;
-    nextAttempt_ = Clock::now() + kReconnectPeriod;
+    nextAttempt_ = Clock::now() + kPortRetryPeriod;
     display_.Status("waiting for " + Wanted() + " to appear; Ctrl-T q quits");
 }
 
@@ -208,23 +201,11 @@ void Terminal::ConnectionLost() {
 
 void Terminal::TryReconnect() {
     if (!waiting_ || Clock::now() < nextAttempt_) return;
-    nextAttempt_ = Clock::now() + kReconnectPeriod;
-    if (IsDeviceMatch(Wanted())) {
-        // A device named by its ids may come back under another name.
-        const std::string name = ResolvePortName(Wanted());
-        if (name.empty()) return;
-        if (name != settings_.portName) {
-            SelectPort(port_, name);
-            settings_.portName = name;
-        }
+    nextAttempt_ = Clock::now() + kPortRetryPeriod;
+    // Whatever keeps it away, the next attempt follows.
+    if (OpenWantedPort(port_, Wanted(), settings_.portName, settings_.line).status == kExitOk) {
+        waiting_ = false;
     }
-    try {
-        port_.Open();
-    } catch (const ETarnSerialPortException&) {
-        // Not back yet; the next attempt follows.
-        return;
-    }
-    if (Connected()) waiting_ = false;
 }
 
 void Terminal::Service(int waitMs) {

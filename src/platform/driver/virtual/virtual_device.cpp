@@ -131,8 +131,10 @@ public:
         const std::size_t n = std::min<std::size_t>(count, state_->input.size());
         if (n > 0) std::copy_n(state_->input.data(), n, static_cast<char*>(buffer));
         state_->input.erase(0, n);
+        const bool refilled = state_->input.size() < state_->endlessInput.size();
+        if (refilled) state_->input += state_->endlessInput;
         // The room made is waited for by the far end.
-        if (n > 0) state_->changed.notify_all();
+        if (n > 0 || refilled) state_->changed.notify_all();
         if (read) *read = static_cast<std::uint32_t>(n);
         return true;
     }

@@ -89,6 +89,13 @@ std::size_t VirtualPort::InjectInto(int opening, const std::string& bytes) {
     return QueueInput(*state_, bytes, false);
 }
 
+void VirtualPort::KeepSending(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->endlessInput = bytes;
+    state_->input += bytes;
+    state_->changed.notify_all();
+}
+
 std::size_t VirtualPort::InputQueued() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->input.size();

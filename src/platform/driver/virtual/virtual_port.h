@@ -91,6 +91,10 @@ public:
     // (the OpenCount() that the opening made). It takes nothing otherwise,
     // as a device's answer to a connection that has gone reaches no one.
     std::size_t InjectInto(int opening, const std::string& bytes);
+    // While `bytes` is not empty, the input never runs dry, as from a device
+    // that sends without a pause: whenever a read leaves fewer bytes than
+    // `bytes` has, `bytes` follows. Empty stops it.
+    void KeepSending(const std::string& bytes);
     std::size_t InputQueued() const;
     // Waits until the input queue has room for a byte; false on time-out.
     bool WaitInputRoom(std::chrono::milliseconds timeout) const;

@@ -43,6 +43,8 @@ struct VirtualPortState {
     // later opening's bytes begin, one place for each opening after it.
     int writtenOpening = 0;
     std::vector<std::size_t> writtenOpeningStarts;
+    // KeepSending: what follows whenever a read leaves less than it.
+    std::string endlessInput;
     std::uint32_t modemStatus = 0;
     bool wakeWaitsOnLines = false;
     bool dtr = false;
