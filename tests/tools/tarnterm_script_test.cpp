@@ -47,8 +47,11 @@ void OpenForScript(TTarnSerialPort& port, const std::string& name) {
     ASSERT_NE(port.IsConnected(), spNone);
 }
 
+// Named for this run, so that suites run side by side do not share files.
 std::filesystem::path TempPath(const std::string& name) {
-    return std::filesystem::temp_directory_path() / ("tarnterm_test_" + name);
+    static const std::string run =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    return std::filesystem::temp_directory_path() / ("tarnterm_test_" + run + "_" + name);
 }
 
 std::string FileText(const std::filesystem::path& path) {
