@@ -164,8 +164,9 @@ private:
         if (port_.IsConnected() == spNone) {
             return Fail(kExitFailure, portName_ + " closed while sending; was the device removed?");
         }
-        return Fail(kExitNotDrained, "the last bytes sent did not leave " + portName_ +
-                                         " in time; is flow control holding them?");
+        return Fail(kExitNotDrained,
+                    "the last bytes sent did not leave " + portName_ +
+                        " in time; is flow control holding them, or a server not taking them?");
     }
 
     Clock::time_point Deadline() const {
