@@ -126,8 +126,9 @@ private:
         if (port_.IsConnected() == spNone) {
             return Fail(kExitFailure, portName_ + " closed while sending; was the device removed?");
         }
-        return Fail(kExitNotDrained, "the last bytes sent did not leave " + portName_ +
-                                         " in time; is flow control holding them?");
+        return Fail(kExitNotDrained,
+                    "the last bytes sent did not leave " + portName_ +
+                        " in time; is flow control holding them, or a server not taking them?");
     }
 
     // Port::Drain in slices, so that a stop signal ends the wait soon. A

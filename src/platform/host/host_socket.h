@@ -9,28 +9,48 @@
 // reads the same everywhere.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarn::host {
 
 class TcpConnection {
 public:
+    using Clock = std::chrono::steady_clock;
+
     virtual ~TcpConnection() = default;
 
-    // Sends all `count` bytes, waiting for room as long as it takes or until
-    // Cancel. False with the last error set when the connection failed or
-    // was cancelled (WSAECONNRESET, WSAESHUTDOWN, ...).
-    virtual bool SendAll(const void* bytes, std::size_t count) = 0;
+    // Sends the `count` bytes, waiting for room until `deadline` (none: as
+    // long as it takes) or Cancel; `sent` says how many the system took,
+    // fewer than `count` only when the deadline passed. False with the last
+    // error set when the connection failed or was cancelled (WSAECONNRESET,
+    // WSAESHUTDOWN, ...).
+    virtual bool Send(const void* bytes, std::size_t count,
+                      std::optional<Clock::time_point> deadline, std::size_t& sent) = 0;
+    // Sends all `count` bytes, as long as it takes.
+    bool SendAll(const void* bytes, std::size_t count) {
+        std::size_t sent = 0;
+        return Send(bytes, count, std::nullopt, sent);
+    }
     // Waits at most `milliseconds` for bytes and takes up to `capacity` of
     // them into `buffer`; `received` is 0 when the time ran out. False with
     // the last error set when the connection failed, the peer closed it
     // (WSAEDISCON) or Cancel was called.
     virtual bool Receive(void* buffer, std::size_t capacity, std::uint32_t milliseconds,
                          std::size_t& received) = 0;
-    // Ends the waits of SendAll and Receive that run now and makes later
+    // How many of the bytes sent the far end has not acknowledged yet, those
+    // still waiting to leave included; none where the system does not tell
+    // (Windows).
+    virtual std::optional<std::size_t> Unacknowledged() const = 0;
+    // Ends this end's sending after the bytes sent so far: the far end reads
+    // them and then the end of the stream. Receive goes on as before. False
+    // with the last error set when the connection failed.
+    virtual bool ShutDownSending() = 0;
+    // Ends the waits of Send and Receive that run now and makes later
     // ones fail at once. Any thread; safe while another thread waits.
     virtual void Cancel() = 0;
     // "host:port" of the far end, as connected.

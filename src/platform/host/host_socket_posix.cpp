@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -226,20 +227,24 @@ public:
     }
     bool Create() { return cancel_.Create(); }
 
-    bool SendAll(const void* bytes, std::size_t count) override {
+    bool Send(const void* bytes, std::size_t count, std::optional<Clock::time_point> deadline,
+              std::size_t& sent) override {
         std::lock_guard<std::mutex> lock(sendMutex_);
+        sent = 0;
         const auto* next = static_cast<const char*>(bytes);
-        while (count > 0) {
+        while (sent < count) {
             if (cancel_.Raised()) return Cancelled();
-            const ssize_t sent = ::send(fd_.Get(), next, count, MSG_NOSIGNAL);
-            if (sent >= 0) {
-                next += sent;
-                count -= static_cast<std::size_t>(sent);
+            const ssize_t took = ::send(fd_.Get(), next + sent, count - sent, MSG_NOSIGNAL);
+            if (took >= 0) {
+                sent += static_cast<std::size_t>(took);
                 continue;
             }
             if (errno == EINTR) continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK) return FailWithErrno(errno);
-            if (WaitFor(fd_.Get(), POLLOUT, &cancel_, nullptr, WSAESHUTDOWN) < 0) return false;
+            const int ready = WaitFor(fd_.Get(), POLLOUT, &cancel_, deadline ? &*deadline : nullptr,
+                                      WSAESHUTDOWN);
+            if (ready < 0) return false;
+            if (ready == 0) return true;
         }
         return true;
     }
@@ -268,6 +273,19 @@ public:
         }
     }
 
+    std::optional<std::size_t> Unacknowledged() const override {
+        // Linux answers this request (SIOCOUTQ there) for a TCP socket with
+        // the bytes sent and not yet acknowledged, those not yet sent
+        // included; a system that does not tell refuses it.
+        int count = 0;
+        if (::ioctl(fd_.Get(), TIOCOUTQ, &count) != 0 || count < 0) return std::nullopt;
+        return static_cast<std::size_t>(count);
+    }
+
+    bool ShutDownSending() override {
+        return ::shutdown(fd_.Get(), SHUT_WR) == 0 || FailWithErrno(errno);
+    }
+
     void Cancel() override { cancel_.Raise(); }
     std::string PeerName() const override { return peer_; }
 
@@ -280,7 +298,7 @@ private:
     Socket fd_;
     const std::string peer_;
     CancelSignal cancel_;
-    // One SendAll at a time, so that the bytes of two never interleave.
+    // One Send at a time, so that the bytes of two never interleave.
     std::mutex sendMutex_;
 };
 

@@ -193,22 +193,24 @@ public:
     }
     bool Create() { return cancel_.Create(); }
 
-    bool SendAll(const void* bytes, std::size_t count) override {
+    bool Send(const void* bytes, std::size_t count, std::optional<Clock::time_point> deadline,
+              std::size_t& sent) override {
         std::lock_guard<std::mutex> lock(sendMutex_);
+        sent = 0;
         const auto* next = static_cast<const char*>(bytes);
-        while (count > 0) {
+        while (sent < count) {
             if (cancel_.Raised()) return FailWith(WSAESHUTDOWN);
-            const int chunk = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
-            const int sent = ::send(socket_.Get(), next, chunk, 0);
-            if (sent != SOCKET_ERROR) {
-                next += sent;
-                count -= static_cast<std::size_t>(sent);
+            const int chunk = static_cast<int>(std::min<std::size_t>(count - sent, INT_MAX));
+            const int took = ::send(socket_.Get(), next + sent, chunk, 0);
+            if (took != SOCKET_ERROR) {
+                sent += static_cast<std::size_t>(took);
                 continue;
             }
             if (!WouldBlock()) return FailWithSocketError();
-            if (WaitFor(socket_.Get(), Readiness::Write, &cancel_, nullptr, WSAESHUTDOWN) < 0) {
-                return false;
-            }
+            const int ready = WaitFor(socket_.Get(), Readiness::Write, &cancel_,
+                                      deadline ? &*deadline : nullptr, WSAESHUTDOWN);
+            if (ready < 0) return false;
+            if (ready == 0) return true;
         }
         return true;
     }
@@ -236,6 +238,14 @@ public:
         }
     }
 
+    // Winsock tells nothing of it: SIO_TCP_INFO counts only the bytes in
+    // flight, not those still queued, and Wine refuses it (WSAEOPNOTSUPP).
+    std::optional<std::size_t> Unacknowledged() const override { return std::nullopt; }
+
+    bool ShutDownSending() override {
+        return ::shutdown(socket_.Get(), SD_SEND) == 0 || FailWithSocketError();
+    }
+
     void Cancel() override { cancel_.Raise(); }
     std::string PeerName() const override { return peer_; }
 
@@ -243,7 +253,7 @@ private:
     Socket socket_;
     const std::string peer_;
     CancelSignal cancel_;
-    // One SendAll at a time, so that the bytes of two never interleave.
+    // One Send at a time, so that the bytes of two never interleave.
     std::mutex sendMutex_;
 };
 

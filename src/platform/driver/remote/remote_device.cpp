@@ -161,33 +161,55 @@ bool RemoteDevice::OpeningFailed() {
 }
 
 void RemoteDevice::ReadLoop() {
+    ReadUntilEnd();
+    std::lock_guard<std::mutex> lock(mutex_);
+    readerEnded_ = true;
+    changed_.notify_all();
+}
+
+void RemoteDevice::ReadUntilEnd() {
     std::uint8_t buffer[kReceiveChunk];
     for (;;) {
         std::size_t room = 0;
+        bool closing = false;
         {
             // A full queue stops the reading, and the server's sends wait
             // in TCP until the application reads.
             Lock lock(mutex_);
             if (input_.size() >= inputLimit_) ++readerStalls_;
             changed_.wait(lock, [this] { return !Usable() || input_.size() < inputLimit_; });
-            if (!Usable()) return;
+            if (gone_) return;
+            // While closing, what the server sends is read and thrown away,
+            // so that the connection holds nothing unread when it drops.
+            closing = released_;
             // The data bytes of a piece are never more than its bytes, so
             // the queue never grows past its limit.
-            room = std::min(kReceiveChunk, inputLimit_ - input_.size());
+            room = closing ? kReceiveChunk : std::min(kReceiveChunk, inputLimit_ - input_.size());
         }
         std::size_t got = 0;
         if (!connection_->Receive(buffer, room, kReceiveWaitMs, got)) {
-            MarkGone(GetLastError());
+            const std::uint32_t error = GetLastError();
+            {
+                // The server's end of the stream is what closing waits for.
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (released_) return;
+            }
+            MarkGone(error);
             return;
         }
-        if (got == 0) continue;
+        if (got == 0 || closing) continue;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             TakeFromServer(buffer, got);
         }
         // Answers to the server's negotiation go out now, unless a sender
-        // is busy, which then sends them after its own bytes.
-        if (telnet_ && !FlushOutgoing(false)) return;
+        // is busy, which then sends them after its own bytes. One that
+        // fails because the port closed meanwhile leaves the reading to go
+        // on for the closing.
+        if (telnet_ && !FlushOutgoing(false)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (gone_) return;
+        }
     }
 }
 
@@ -208,34 +230,58 @@ void RemoteDevice::TakeFromServer(const std::uint8_t* bytes, std::size_t count) 
     changed_.notify_all();
 }
 
-bool RemoteDevice::FlushOutgoing(bool wait) {
-    std::unique_lock<std::mutex> send(sendMutex_, std::defer_lock);
-    if (wait) {
-        send.lock();
-    } else if (!send.try_lock()) {
-        // Whoever sends now looks again before letting go, below.
-        return true;
+bool RemoteDevice::SendUnsent(Deadline deadline) {
+    if (unsent_.empty()) return true;
+    std::size_t sent = 0;
+    const bool sendable = connection_->Send(unsent_.data(), unsent_.size(), deadline, sent);
+    const std::uint32_t error = GetLastError();
+    unsent_.erase(0, sent);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unsentBytes_ = unsent_.size();
+        changed_.notify_all();
     }
+    if (sendable) return true;
+    MarkGone(error);
+    return false;
+}
+
+bool RemoteDevice::SendQueued(SendLock& send, Deadline deadline) {
     for (;;) {
-        std::string outgoing;
-        {
+        if (unsent_.empty()) {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!Usable()) return FailUnusable();
-            outgoing = client_.TakeOutgoing();
+            if (!Usable()) {
+                send.unlock();
+                return FailUnusable();
+            }
+            if (telnet_) unsent_ = client_.TakeOutgoing();
+            unsentBytes_ = unsent_.size();
             // Let go while the queue is seen empty, so that bytes queued
             // after this look find either this sender still here or the
             // send lock free for their own.
-            if (outgoing.empty()) {
+            if (unsent_.empty()) {
                 send.unlock();
                 return true;
             }
         }
-        if (!connection_->SendAll(outgoing.data(), outgoing.size())) {
-            MarkGone(GetLastError());
+        if (!SendUnsent(deadline)) {
+            send.unlock();
             std::lock_guard<std::mutex> lock(mutex_);
             return FailUnusable();
         }
+        if (!unsent_.empty()) return true;  // the deadline passed
     }
+}
+
+bool RemoteDevice::FlushOutgoing(bool wait, Deadline deadline) {
+    SendLock send(sendMutex_, std::defer_lock);
+    if (wait) {
+        send.lock();
+    } else if (!send.try_lock()) {
+        // Whoever sends now looks again before letting go, in SendQueued.
+        return true;
+    }
+    return SendQueued(send, deadline);
 }
 
 void RemoteDevice::MarkGone(std::uint32_t error) {
@@ -252,16 +298,19 @@ void RemoteDevice::MarkGone(std::uint32_t error) {
 }
 
 void RemoteDevice::Released() {
+    bool deliver = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (released_) return;
         released_ = true;
         changed_.notify_all();
+        // The reader never drops the last reference itself, but a thread
+        // cannot wait for itself if it ever did.
+        deliver = !gone_ && reader_.joinable() && reader_.get_id() != std::this_thread::get_id();
     }
+    if (deliver) CloseSending();
     connection_->Cancel();
     if (reader_.joinable()) {
-        // The reader never drops the last reference itself, but a thread
-        // cannot join itself if it ever did.
         if (reader_.get_id() == std::this_thread::get_id()) {
             reader_.detach();
         } else {
@@ -269,6 +318,25 @@ void RemoteDevice::Released() {
         }
     }
     UnlistRemotePort(listedNumber_);
+}
+
+void RemoteDevice::CloseSending() {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kClosingMs);
+    {
+        // A write on another thread may hold the send lock until its own
+        // time runs out; one that holds it longer loses its bytes.
+        SendLock send(sendMutex_, std::defer_lock);
+        if (!send.try_lock_until(deadline)) return;
+        if (!SendUnsent(deadline) || !unsent_.empty()) return;
+        if (!connection_->ShutDownSending()) return;
+    }
+    Lock lock(mutex_);
+    changed_.wait_until(lock, deadline, [this] { return readerEnded_; });
+}
+
+bool RemoteDevice::Acknowledged() const {
+    const std::optional<std::size_t> left = connection_->Unacknowledged();
+    return !left || *left == 0;
 }
 
 bool RemoteDevice::FailUnusable() const {

@@ -11,6 +11,20 @@
 // Everything below is guarded by `mutex_`, except the connection's sends,
 // which are ordered by `sendMutex_` (taken first when both are held).
 //
+// Writes wait for room in the connection within the write time-outs. A
+// write whose time runs out while the connection has taken part of its
+// bytes has taken them all: the rest waits in an output queue of its own,
+// goes first, and until it has gone later writes take nothing. A drain
+// waits until that queue is empty and, where the system tells (Linux), the
+// server has acknowledged every byte.
+//
+// Closing delivers what was sent before it drops the connection: it sends
+// the rest of the output queue, ends our sending (the server reads the end
+// of the stream after the last byte), and reads on, throwing away what
+// comes, until the server ends the connection or kClosingMs pass. Dropping
+// a connection with unread bytes in it resets it, and a reset throws away
+// what is still on its way to the server.
+//
 // A dropped connection (the server closed or reset it, or it failed) makes
 // the device gone: every later call fails with ERROR_BAD_COMMAND, as for a
 // pulled USB adapter, waits end at once, and the port leaves the port list,
@@ -47,6 +61,9 @@ inline constexpr std::uint32_t kSettingsAnswerTimeoutMs = 2000;
 // How long an output line's change waits for its answer; a line that does
 // not answer in this time is taken for one the server cannot drive.
 inline constexpr std::uint32_t kLineAnswerTimeoutMs = 1000;
+// How long closing waits for the server to take the last bytes and to end
+// the connection after us, before it drops the connection.
+inline constexpr std::uint32_t kClosingMs = 2000;
 
 class RemoteDevice final : public SerialDevice {
 public:
@@ -82,6 +99,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     using Lock = std::unique_lock<std::mutex>;
+    using SendLock = std::unique_lock<std::timed_mutex>;
+    using Deadline = std::optional<Clock::time_point>;
 
     // The output lines that are driven one request at a time.
     enum Line { kDtr, kRts, kBreak, kLineCount };
@@ -93,14 +112,31 @@ private:
     // Fails with what broke the connection, for the one opening it.
     bool OpeningFailed();
     void ReadLoop();
+    // The reader's loop; returns when the connection dropped, or ended
+    // while closing.
+    void ReadUntilEnd();
     // Takes what the server sent. REQUIRES: mutex_ held.
     void TakeFromServer(const std::uint8_t* bytes, std::size_t count);
-    // Sends everything the protocol client has queued, in order, looking
-    // again before it lets go of sendMutex_, so that what others queue
-    // meanwhile goes too. `wait` false: returns at once when another thread
-    // is sending, which then sends these bytes as well. Neither lock may be
-    // held. False with the last error set when the connection dropped.
-    bool FlushOutgoing(bool wait);
+    // Sends the output queue (unsent_) until it is empty or `deadline`
+    // passes. REQUIRES: sendMutex_ held. False with the last error set when
+    // the connection dropped.
+    bool SendUnsent(Deadline deadline);
+    // Sends the output queue, then what the protocol client has queued, in
+    // order, looking again before it lets go of `send`, so that what others
+    // queue meanwhile goes too. Returns with `send` let go when everything
+    // went, still held (and bytes in the queue) when `deadline` passed
+    // first. False with the last error set when the connection dropped.
+    bool SendQueued(SendLock& send, Deadline deadline);
+    // SendQueued, by `deadline` (none: as long as it takes). `wait` false:
+    // returns at once when another thread is sending, which then sends
+    // these bytes as well. Neither lock may be held.
+    bool FlushOutgoing(bool wait, Deadline deadline = std::nullopt);
+    // Closing: sends what is left, ends our sending and waits for the
+    // reader to see the server end the connection, within kClosingMs.
+    void CloseSending();
+    // The server has acknowledged everything sent, or the system does not
+    // tell. REQUIRES: mutex_ held.
+    bool Acknowledged() const;
     // The connection failed with `error`: the device is gone from now on.
     void MarkGone(std::uint32_t error);
     // Waits on `lock` until `done` holds, the device is gone or released, or
@@ -122,7 +158,8 @@ private:
     const std::unique_ptr<host::TcpConnection> connection_;
     const bool telnet_;  // false for socket://: the bytes are the line's
 
-    std::mutex sendMutex_;  // orders the connection's sends; taken before mutex_
+    std::timed_mutex sendMutex_;  // orders the connection's sends; taken before mutex_
+    std::string unsent_;          // the output queue; guarded by sendMutex_
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // any field below that a call waits for
 
@@ -139,10 +176,12 @@ private:
     unsigned receiveAborts_ = 0;        // PURGE_RXABORT ends running reads
     unsigned transmitAborts_ = 0;       // PURGE_TXABORT ends held writes
     std::uint64_t bytesUnderway_ = 0;   // written, not yet handed to the socket
-    bool drained_ = false;  // a drain has succeeded, and nothing was written since
+    std::size_t unsentBytes_ = 0;       // the output queue's size, as last seen
+    bool drained_ = false;              // a drain has succeeded, and nothing was written since
     bool gone_ = false;
     std::uint32_t dropError_ = ERROR_SUCCESS;  // what broke the connection
     bool released_ = false;
+    bool readerEnded_ = false;
     bool waitsCancelled_ = false;
     // In the remote port list; set before the reader starts, then fixed.
     unsigned listedNumber_ = 0;

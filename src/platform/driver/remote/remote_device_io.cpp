@@ -11,6 +11,9 @@ namespace tarn::driver::remote {
 
 namespace {
 
+// How often a drain looks whether the server has acknowledged the bytes.
+constexpr std::chrono::milliseconds kAcknowledgementPoll{5};
+
 bool Fail(std::uint32_t error) {
     SetLastError(error);
     return false;
@@ -32,10 +35,14 @@ bool RemoteDevice::ClearCommError(std::uint32_t* errors, COMSTAT* stat) {
     if (stat != nullptr) {
         *stat = COMSTAT{};
         stat->cbInQue = static_cast<std::uint32_t>(input_.size());
-        // Bytes count as queued only while a write is handing them to the
-        // connection; what the server holds is out of sight.
-        stat->cbOutQue =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesUnderway_, 0xFFFFFFFFu));
+        // Queued are the bytes that a write is handing to the connection,
+        // else those in the output queue and those the server has not
+        // acknowledged, where the system tells; what the server holds is
+        // out of sight.
+        const std::uint64_t waiting =
+            unsentBytes_ + connection_->Unacknowledged().value_or(std::size_t{0});
+        stat->cbOutQue = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(std::max(bytesUnderway_, waiting), 0xFFFFFFFFu));
     }
     return true;
 }
@@ -94,44 +101,57 @@ bool RemoteDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     const Underway underway{*this, count};
 
     // While the server asks us to stop sending, or SETXOFF holds this end,
-    // the write waits as one held back by flow control does, within the
-    // write time-outs; one that runs out succeeds with nothing taken.
+    // the write waits as one held back by flow control does, and while the
+    // connection has no room, within the write time-outs; one that runs out
+    // before its bytes are taken succeeds with nothing taken.
+    // Beyond some 24 days the clock's range would be the limit, not the wait.
+    const std::uint64_t totalMs =
+        std::min<std::uint64_t>(std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
+                                    timeouts_.WriteTotalTimeoutConstant,
+                                std::uint64_t{1} << 31);
+    const Deadline deadline =
+        totalMs == 0 ? Deadline() : Deadline(Clock::now() + std::chrono::milliseconds(totalMs));
     const unsigned abortsAtStart = transmitAborts_;
     const auto mayGo = [&] { return !(telnet_ && client_.SendingSuspended()) && !localXoff_; };
     if (!mayGo()) {
-        const std::uint64_t totalMs = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
-                                      timeouts_.WriteTotalTimeoutConstant;
         const auto released = [&] { return mayGo() || transmitAborts_ != abortsAtStart; };
         bool inTime = true;
-        if (totalMs == 0) {
+        if (!deadline) {
             changed_.wait(lock, [&] { return !Usable() || released(); });
         } else {
-            inTime = WaitUntil(lock, Clock::now() + std::chrono::milliseconds(totalMs), released);
+            inTime = WaitUntil(lock, *deadline, released);
         }
         if (!Usable()) return FailUnusable();
         if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
         if (!inTime) return true;
     }
+    lock.unlock();
 
+    SendLock send(sendMutex_, std::defer_lock);
+    if (!deadline) {
+        send.lock();
+    } else if (!send.try_lock_until(*deadline)) {
+        lock.lock();
+        return true;
+    }
+    // What an earlier write left in the output queue goes first; while it
+    // cannot, this write takes nothing.
+    const bool sendable = SendUnsent(deadline);
+    lock.lock();
+    if (!sendable) return FailUnusable();
+    if (!unsent_.empty()) return true;
+    if (!Usable()) return FailUnusable();
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     if (telnet_) {
         // Queued behind the requests before it, and sent in that order.
         client_.SendData(bytes, count);
-        lock.unlock();
-        const bool sent = FlushOutgoing(true);
-        lock.lock();
-        if (!sent) return FailUnusable();
     } else {
-        lock.unlock();
-        bool sent = false;
-        {
-            std::lock_guard<std::mutex> send(sendMutex_);
-            sent = connection_->SendAll(bytes, count);
-        }
-        if (!sent) MarkGone(GetLastError());
-        lock.lock();
-        if (!sent) return FailUnusable();
+        unsent_.assign(reinterpret_cast<const char*>(bytes), count);
     }
+    lock.unlock();
+    const bool sent = SendQueued(send, deadline);
+    lock.lock();
+    if (!sent) return FailUnusable();
     if (written != nullptr) *written = count;
     return true;
 }
@@ -187,20 +207,37 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     lock.unlock();
     // Not waited for behind a write that is stuck on a full connection:
     // that write's sender takes the request along when it gets through.
-    return FlushOutgoing(false);
+    // Nor for room in the connection: what does not fit now goes first
+    // with the next send, or when closing.
+    return FlushOutgoing(false, Clock::now());
 }
 
 bool RemoteDevice::DrainCommOutput(std::uint32_t milliseconds) {
-    // Drained means handed to the connection: whether the server has put
-    // the bytes on its line cannot be seen from here.
+    // Drained means handed to the connection and, where the system tells,
+    // acknowledged by the server: whether the server has put the bytes on
+    // its line cannot be seen from here.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     Lock lock(mutex_);
     const unsigned abortsAtStart = transmitAborts_;
-    changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-        return !Usable() || transmitAborts_ != abortsAtStart || bytesUnderway_ == 0;
-    });
-    if (!Usable()) return FailUnusable();
-    if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
-    if (bytesUnderway_ != 0) return Fail(ERROR_SEM_TIMEOUT);
+    lock.unlock();
+    {
+        // What a write left in the output queue goes within the drain's time.
+        SendLock send(sendMutex_, std::defer_lock);
+        if (send.try_lock_until(deadline) && !SendQueued(send, deadline)) {
+            lock.lock();
+            return FailUnusable();
+        }
+    }
+    lock.lock();
+    for (;;) {
+        if (!Usable()) return FailUnusable();
+        if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
+        if (bytesUnderway_ == 0 && unsentBytes_ == 0 && Acknowledged()) break;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return Fail(ERROR_SEM_TIMEOUT);
+        // Nothing announces an acknowledgement: it is looked for again soon.
+        changed_.wait_until(lock, std::min(deadline, now + kAcknowledgementPoll));
+    }
     drained_ = true;
     return true;
 }

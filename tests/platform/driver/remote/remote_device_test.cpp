@@ -1,13 +1,15 @@
 // Ports on other machines, through the component, against a server in this
 // process on loopback: the bytes both ways, the line settings and modem
 // lines as the protocol carries them, a dropped connection, a refused one,
-// and a server that sends faster than the application reads.
+// a server that sends faster than the application reads, and what closing
+// delivers.
 #include "remote_device.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -115,13 +117,28 @@ public:
         }
         return count;
     }
+    // Sends data to the client without pause from now on, for as long as
+    // the connection lasts.
+    void StartStream() {
+        WaitConnected();
+        streamer_ = std::thread([this] { Stream(); });
+    }
+    // Stops taking what the client sends (after the piece being read now),
+    // or takes it again.
+    void HoldReading(bool hold) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdReading_ = hold;
+        changed_.notify_all();
+    }
     // Closes the connection as a server that goes away does.
     void Drop() {
+        HoldReading(false);
         listener_->Cancel();
         if (std::shared_ptr<tarn::host::TcpConnection> connection = Connection()) {
             connection->Cancel();
         }
         if (thread_.joinable()) thread_.join();
+        if (streamer_.joinable()) streamer_.join();
         std::lock_guard<std::mutex> lock(mutex_);
         connection_.reset();
     }
@@ -153,8 +170,18 @@ private:
         if (options_.telnet) Flush();  // the server's own negotiation
         std::uint8_t buffer[4096];
         for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return !holdReading_; });
+            }
             std::size_t got = 0;
-            if (!connection->Receive(buffer, sizeof buffer, kLongMs, got)) return;
+            std::string out;
+            if (!connection->Receive(buffer, sizeof buffer, kLongMs, got)) {
+                // Ends the connection after the client's, as servers do.
+                std::lock_guard<std::mutex> lock(mutex_);
+                connection_.reset();
+                return;
+            }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (!options_.telnet) {
@@ -166,8 +193,21 @@ private:
                     Answer(*request);
                     requests_.push_back(*request);
                 }
+                out = server_.TakeOutgoing();
             }
-            Flush();
+            // Waits for the send lock only with answers to send, so that a
+            // stream that the client does not read now never stops the reading.
+            if (out.empty()) continue;
+            std::lock_guard<std::mutex> send(sendMutex_);
+            connection->SendAll(out.data(), out.size());
+        }
+    }
+    void Stream() {
+        const std::string zeros(65536, '\0');  // no IAC among them
+        for (;;) {
+            std::lock_guard<std::mutex> send(sendMutex_);
+            const std::shared_ptr<tarn::host::TcpConnection> connection = Connection();
+            if (!connection || !connection->SendAll(zeros.data(), zeros.size())) return;
         }
     }
     // REQUIRES: mutex_ held.
@@ -190,7 +230,10 @@ private:
     std::shared_ptr<tarn::host::TcpConnection> connection_;
     std::string data_;
     std::vector<rem::ComRequest> requests_;
+    bool holdReading_ = false;
+    std::condition_variable changed_;  // holdReading_
     std::thread thread_;
+    std::thread streamer_;
 };
 
 TEST(RemoteAddress, SchemesHostsAndPortsAreCheckedWhole) {
@@ -401,6 +444,72 @@ TEST(RemotePurge, BytesADrainSawLeaveAreNotPurgedAtTheServer) {
     ASSERT_EQ(port.SendString("not drained"), 11u);
     port.Close();
     EXPECT_TRUE(WaitUntil([&] { return second.Requested(rem::ComCommand::PurgeData, both); }));
+}
+
+class RemoteClosing : public ::testing::TestWithParam<bool> {};
+
+// Closing a connection with unread bytes in it resets it, and the reset
+// throws away what is still on its way to the server.
+TEST_P(RemoteClosing, DeliversWhatWasDrainedWhileTheServerSends) {
+    TestServer server({GetParam()});
+    TTarnSerialPort port;
+    SelectPort(port, server.Url());
+    port.Open();
+    server.StartStream();
+    std::string bytes;
+    for (int i = 0; i < 16384; ++i) bytes += EveryByte();  // 4 MiB
+    ASSERT_EQ(port.SendData(bytes.data(), bytes.size()), bytes.size());
+    ASSERT_TRUE(port.Drain(kLongMs));
+    port.Close();
+    EXPECT_EQ(server.WaitData(bytes.size()).size(), bytes.size());
+    EXPECT_TRUE(server.Data() == bytes);
+}
+
+// A server that takes nothing: the writes end within their time-outs and
+// say that not everything went, instead of waiting for good.
+TEST_P(RemoteClosing, ASendThatCannotLeaveSaysSo) {
+    TestServer server({GetParam()});
+    TTarnSerialPort port;
+    port.SetWriteTotalTimeoutMultiplier(0);
+    port.SetWriteTotalTimeoutConstant(200);
+    SelectPort(port, server.Url());
+    port.Open();
+    server.HoldReading(true);
+    const std::string chunk(65536, 'x');
+    constexpr std::size_t kTotal = 16 * 1024 * 1024;  // more than TCP holds
+    std::size_t sent = 0;
+    for (std::uint32_t took = 1; took > 0 && sent < kTotal; sent += took) {
+        took = port.SendData(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    }
+    EXPECT_LT(sent, kTotal);
+    EXPECT_FALSE(port.Drain(100));
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, RemoteClosing, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Rfc2217" : "Socket");
+                         });
+
+// Where the system tells, a drain waits for the server to acknowledge the
+// bytes, not only for the connection to take them.
+TEST(RemoteDrain, WaitsForTheServerToTakeTheBytes) {
+    const auto listener = tarn::host::ListenTcp("127.0.0.1", 0);
+    if (!tarn::host::ConnectTcp("127.0.0.1", listener->Port(), kLongMs)->Unacknowledged()) {
+        GTEST_SKIP() << "this system does not tell what the far end has acknowledged";
+    }
+    TestServer server({false});
+    TTarnSerialPort port;
+    port.SetWriteTotalTimeoutMultiplier(0);  // what does not fit waits in the output queue
+    port.SetWriteTotalTimeoutConstant(200);
+    SelectPort(port, server.Url());
+    port.Open();
+    server.HoldReading(true);
+    const std::string bytes(1024 * 1024, 'x');
+    ASSERT_EQ(port.SendString(bytes), bytes.size());
+    EXPECT_FALSE(port.Drain(100));
+    server.HoldReading(false);
+    EXPECT_TRUE(port.Drain(kLongMs));
+    EXPECT_EQ(server.WaitData(bytes.size()).size(), bytes.size());
 }
 
 TEST(RemoteOpen, ARefusedConnectionSaysSo) {
