@@ -51,11 +51,28 @@ struct Session {
     bool Until(const std::function<bool()>& done) {
         return terminal->RunUntil(done, tarn::test::kEventLimit);
     }
+    // Runs the script of `arguments` on the device after the terminal has
+    // let it go, on scriptPort, which stays open; the elapsed time in `took`.
+    int RunScript(const std::vector<std::string>& arguments,
+                  std::chrono::steady_clock::duration& took) {
+        terminal->Close();
+        const auto parsed = tarnterm::ParseCommandLine(arguments);
+        EXPECT_TRUE(parsed.ok) << parsed.error;
+        tarnterm::SelectPort(scriptPort, device.Name());
+        scriptPort.Open();
+        FakeConsole script;
+        const auto started = std::chrono::steady_clock::now();
+        const int status = tarnterm::RunScript(scriptPort, parsed.options, device.Name(), script);
+        took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(status, tarnterm::kExitOk) << script.Err();
+        return status;
+    }
 
     drv::VirtualPort device;
     FakeConsole console{true};
     TTarnSerialPort port;
     std::unique_ptr<Terminal> terminal;
+    TTarnSerialPort scriptPort;
 };
 
 TEST(TarntermTerminal, SendsTypedKeysWithTheChosenEnter) {
@@ -211,20 +228,9 @@ TEST(TarntermTerminal, ATimedBreakHoldsTheLineForItsLength) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
     EXPECT_EQ(s.device.Escapes(), setAndClear);
     EXPECT_TRUE(s.ScreenShows("[tarnterm] break sent, 250 ms\n"));
-    s.terminal->Close();
-
-    const auto parsed =
-        tarnterm::ParseCommandLine({"TTTERM10", "--break-ms", "40", "--send-break"});
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    TTarnSerialPort port;
-    tarnterm::SelectPort(port, s.device.Name());
-    port.Open();
-    FakeConsole console;
-    started = std::chrono::steady_clock::now();
-    EXPECT_EQ(tarnterm::RunScript(port, parsed.options, s.device.Name(), console),
-              tarnterm::kExitOk)
-        << console.Err();
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms);
+    std::chrono::steady_clock::duration took{};
+    s.RunScript({"TTTERM10", "--break-ms", "40", "--send-break"}, took);
+    EXPECT_GE(took, 40ms);
     EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>({drv::SETBREAK, drv::CLRBREAK,
                                                               drv::SETBREAK, drv::CLRBREAK}));
 }
@@ -296,22 +302,12 @@ TEST(TarntermTerminal, APulseInvertsALineForItsLength) {
     EXPECT_EQ(s.device.Escapes(), std::vector<std::uint32_t>({drv::CLRDTR, drv::SETDTR, drv::CLRDTR,
                                                               drv::CLRRTS, drv::SETRTS}));
     EXPECT_TRUE(s.ScreenShows("[tarnterm] DTR on for 40 ms, then off again\n"));
-    s.terminal->Close();
-
-    const auto parsed = tarnterm::ParseCommandLine({"TTPULSE1", "--pulse", "dtr:30"});
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    TTarnSerialPort port;
-    tarnterm::SelectPort(port, s.device.Name());
-    port.Open();
-    FakeConsole console;
-    started = std::chrono::steady_clock::now();
-    EXPECT_EQ(tarnterm::RunScript(port, parsed.options, s.device.Name(), console),
-              tarnterm::kExitOk)
-        << console.Err();
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 30ms);
+    std::chrono::steady_clock::duration took{};
+    s.RunScript({"TTPULSE1", "--pulse", "dtr:30"}, took);
+    EXPECT_GE(took, 30ms);
     EXPECT_EQ(s.device.Escapes().size(), 7u);
     EXPECT_EQ(s.device.Escapes().back(), drv::SETDTR);
-    port.Close();
+    s.scriptPort.Close();
 
     settings.line.flow = tarnterm::Flow::kRtsCts;
     Session flow("TTPULSE2", settings);
