@@ -47,6 +47,7 @@
 #include "com_port_protocol.h"
 #include "host_socket.h"
 #include "remote_address.h"
+#include "send_turn.h"
 #include "serial_device.h"
 
 namespace tarn::driver::remote {
@@ -99,7 +100,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     using Lock = std::unique_lock<std::mutex>;
-    using SendLock = std::unique_lock<std::timed_mutex>;
+    using SendLock = std::unique_lock<SendTurn>;
     using Deadline = std::optional<Clock::time_point>;
 
     // The output lines that are driven one request at a time.
@@ -158,8 +159,8 @@ private:
     const std::unique_ptr<host::TcpConnection> connection_;
     const bool telnet_;  // false for socket://: the bytes are the line's
 
-    std::timed_mutex sendMutex_;  // orders the connection's sends; taken before mutex_
-    std::string unsent_;          // the output queue; guarded by sendMutex_
+    SendTurn sendMutex_;   // orders the connection's sends; taken before mutex_
+    std::string unsent_;   // the output queue; guarded by sendMutex_
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // any field below that a call waits for
 
