@@ -66,6 +66,20 @@ bool Choose(const std::string& value, std::initializer_list<std::pair<const char
     return false;
 }
 
+// The parts of a list separated by commas, empty ones included, so that
+// "1,,3" shows its empty part to the check of each.
+std::vector<std::string> CommaSeparated(const std::string& list) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (from <= list.size()) {
+        std::size_t comma = list.find(',', from);
+        if (comma == std::string::npos) comma = list.size();
+        parts.push_back(list.substr(from, comma - from));
+        from = comma + 1;
+    }
+    return parts;
+}
+
 // --map: the comma-separated rules, each of which sets what one byte
 // becomes in one direction; two rules for the same byte are refused.
 bool ReadMap(Options& o, const Argument& arg) {
@@ -81,12 +95,7 @@ bool ReadMap(Options& o, const Argument& arg) {
         {"onlcr", false, false, "\r"}, {"onlcrnl", false, false, "\r\n"},
     };
     std::string taken[2][2];
-    std::size_t from = 0;
-    while (from <= arg.value.size()) {
-        std::size_t comma = arg.value.find(',', from);
-        if (comma == std::string::npos) comma = arg.value.size();
-        const std::string name = arg.value.substr(from, comma - from);
-        from = comma + 1;
+    for (const std::string& name : CommaSeparated(arg.value)) {
         const auto* rule = std::find_if(std::begin(kRules), std::end(kRules),
                                         [&](const auto& r) { return name == r.name; });
         if (rule == std::end(kRules)) {
@@ -115,12 +124,7 @@ bool ReadPlotColumns(Options& o, const Argument& arg) {
         "--plot-columns 1,3 (at most " +
         std::to_string(PlotSeries::kMostSeries) + ")";
     std::vector<std::size_t> places;
-    std::size_t from = 0;
-    while (from <= arg.value.size()) {
-        std::size_t comma = arg.value.find(',', from);
-        if (comma == std::string::npos) comma = arg.value.size();
-        const std::string place = arg.value.substr(from, comma - from);
-        from = comma + 1;
+    for (const std::string& place : CommaSeparated(arg.value)) {
         const long number = AllDigits(place) ? std::atol(place.c_str()) : 0;
         if (number < 1) return arg.Refuse("has '" + place + "', which is no place" + hint);
         if (std::find(places.begin(), places.end(), number) != places.end()) {
