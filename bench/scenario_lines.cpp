@@ -102,7 +102,8 @@ RunOutcome BaselineRun(std::size_t lines, std::uint64_t seed) {
 
 void AddLineScenarios(const Settings& settings, std::vector<Scenario>& out) {
     const std::size_t lines = settings.lines;
-    const std::string title = std::to_string(lines) + " lines of 78 bytes and CR LF, ReadStringLine";
+    const std::string title =
+        std::to_string(lines) + " lines of 78 bytes and CR LF, ReadStringLine";
     out.push_back({"line_reads",
                    title,
                    {{"lines/s", true, 35000, false}, {"CPU s", false, std::nullopt, false}},

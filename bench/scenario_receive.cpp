@@ -131,7 +131,9 @@ void AddReceiveScenarios(const Settings& settings, std::vector<Scenario>& out) {
                    "bulk receive of " + SizeText(fast) + ", AutoReceive, Delay 1",
                    {{"MB/s", true, 3.5, false}, {"CPU s", false, std::nullopt, false}},
                    settings.runs,
-                   [fast](std::uint64_t seed) { return ComponentRun(fast, {1, false}, seed); },
+                   [fast](std::uint64_t seed) {
+                       return ComponentRun(fast, {1, false}, seed);
+                   },
                    [fast](std::uint64_t seed) { return BaselineRun(fast, seed); }});
     out.push_back({"bulk_receive_default",
                    "bulk receive of " + SizeText(slow) + ", AutoReceive, default Delay " +

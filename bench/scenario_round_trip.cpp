@@ -34,7 +34,6 @@ std::string TimeTrips(Line& line, Trips& trips) {
     return "";
 }
 
-
 enum class Echo { PollingEvent, WakeEvent, ReadChars, PollingReadChars };
 
 RunOutcome ComponentRun(std::size_t count, Echo echo, std::uint64_t seed) {
@@ -112,10 +111,11 @@ void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out)
     const std::size_t count = settings.roundTrips;
     const auto add = [&](const char* name, const std::string& how, Echo echo,
                          std::vector<FigureKind> figures) {
-        out.push_back({name, std::to_string(count) + " single bytes echoed " + how,
-                       std::move(figures), settings.runs,
-                       [count, echo](std::uint64_t seed) { return ComponentRun(count, echo, seed); },
-                       [count](std::uint64_t seed) { return BaselineRun(count, seed); }});
+        out.push_back(
+            {name, std::to_string(count) + " single bytes echoed " + how, std::move(figures),
+             settings.runs,
+             [count, echo](std::uint64_t seed) { return ComponentRun(count, echo, seed); },
+             [count](std::uint64_t seed) { return BaselineRun(count, seed); }});
     };
     add("round_trip", "by OnReceive with SendChars, Delay 1", Echo::PollingEvent,
         {{"median us", false, 1500, false},

@@ -22,9 +22,11 @@ void Usage(std::ostream& out) {
            "  --smoke               one short run of each scenario: verifies data, no figures\n"
            "                        worth reading\n"
            "  --runs N              interleaved pairs of runs per scenario (default "
-        << full.runs << "; the\n"
+        << full.runs
+        << "; the\n"
            "                        bulk receive at the default Delay runs at most "
-        << full.bulkDefaultRuns << ",\n"
+        << full.bulkDefaultRuns
+        << ",\n"
            "                        the send "
         << full.sendRunsPerRun
         << " times N)\n"

@@ -86,8 +86,8 @@ std::string RequestsOf(ComPortServer& server) {
 }
 
 void Compare(const std::string& what, const std::string& inPieces, const std::string& whole) {
-    Require(inPieces == whole, what + " differs when cut: " + Quoted(inPieces) + " instead of " +
-                                   Quoted(whole));
+    Require(inPieces == whole,
+            what + " differs when cut: " + Quoted(inPieces) + " instead of " + Quoted(whole));
 }
 
 }  // namespace

@@ -9,10 +9,9 @@ namespace drv = tarn::driver;
 
 namespace {
 
-constexpr std::int32_t kBaudRates[] = {75,    110,   134,    150,    300,    600,
-                                       1200,  1800,  2400,   4800,   7200,   9600,
-                                       14400, 19200, 38400,  57600,  115200, 128000,
-                                       230400, 256000, 460800, 921600};
+constexpr std::int32_t kBaudRates[] = {75,     110,    134,    150,    300,    600,   1200,  1800,
+                                       2400,   4800,   7200,   9600,   14400,  19200, 38400, 57600,
+                                       115200, 128000, 230400, 256000, 460800, 921600};
 static_assert(sizeof(kBaudRates) / sizeof(kBaudRates[0]) == brCustom,
               "one rate for each literal before brCustom");
 
@@ -57,10 +56,14 @@ TBaudRate TTarnSerialPort::GetBaudRate() const { return IntToBaudRate(d->FBaudRa
 
 TDataWidth TTarnSerialPort::GetDataWidth() const {
     switch (d->FDataWidth) {
-        case 5: return dw5Bits;
-        case 6: return dw6Bits;
-        case 7: return dw7Bits;
-        default: return dw8Bits;
+        case 5:
+            return dw5Bits;
+        case 6:
+            return dw6Bits;
+        case 7:
+            return dw7Bits;
+        default:
+            return dw8Bits;
     }
 }
 

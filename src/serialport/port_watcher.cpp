@@ -120,8 +120,8 @@ void TPortWatchThread::Watch(PortChangeSignal& signal, std::vector<UnicodeString
         if (woke == PortChangeSignal::Result::TimedOut && lookAgainMs == 0) continue;
 
         lookAgainMs = woke == PortChangeSignal::Result::Changed ? kSettleMs
-                      : signal.SystemWatched()                   ? 0
-                                                                 : kFallbackMs;
+                      : signal.SystemWatched()                  ? 0
+                                                                : kFallbackMs;
         std::vector<UnicodeString> now;
         try {
             now = Distinct(ReadPortListNames());
@@ -258,9 +258,7 @@ void TPortWatcher::SetOnRemoval(TPortChangeEvent Value) {
     d->shared->onRemoval = std::move(Value);
 }
 
-bool TPortWatcher::GetNeedSynchronization() const {
-    return d->shared->needSynchronization.load();
-}
+bool TPortWatcher::GetNeedSynchronization() const { return d->shared->needSynchronization.load(); }
 
 void TPortWatcher::SetNeedSynchronization(bool Value) {
     d->shared->needSynchronization.store(Value);

@@ -25,9 +25,9 @@
 
 struct TPortWatchShared {
     std::mutex mutex;
-    TPortChangeEvent onArrival;       // guarded by mutex
-    TPortChangeEvent onRemoval;       // guarded by mutex
-    TPortWatcher* sender = nullptr;   // guarded by mutex; null once the watcher is gone
+    TPortChangeEvent onArrival;      // guarded by mutex
+    TPortChangeEvent onRemoval;      // guarded by mutex
+    TPortWatcher* sender = nullptr;  // guarded by mutex; null once the watcher is gone
     std::atomic<bool> needSynchronization{true};
 };
 

@@ -15,7 +15,8 @@ namespace {
 
 std::vector<UnicodeString> CommPortNames() {
     std::vector<UnicodeString> names{u"spNone"};
-    for (int n = 1; n <= 254; ++n) names.push_back(tarn::host::AnsiToUnicode("spCOM" + std::to_string(n)));
+    for (int n = 1; n <= 254; ++n)
+        names.push_back(tarn::host::AnsiToUnicode("spCOM" + std::to_string(n)));
     names.push_back(u"spCustom");
     return names;
 }

@@ -21,8 +21,7 @@ host::FARPROC LinkAPI(const char* library, const char* name) {
     return host::GetProcAddress(module, name);
 }
 
-std::uint32_t CallPeriod(std::atomic<host::FARPROC>& slot, const char* name,
-                         std::uint32_t period) {
+std::uint32_t CallPeriod(std::atomic<host::FARPROC>& slot, const char* name, std::uint32_t period) {
     host::FARPROC function = slot.load();
     if (function == nullptr) {
         function = LinkAPI("winmm.dll", name);

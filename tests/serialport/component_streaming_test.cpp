@@ -125,8 +125,8 @@ TEST(ComponentStreaming, EveryAllowedWidthAndStopPairLoads) {
     for (const auto& pair : pairs) {
         // The stop bits come first in the text; reading still applies the
         // data width first.
-        const std::string text = std::string("object P: TTarnSerialPort\n  StopBits = ") +
-                                 pair[1] + "\n  DataWidth = " + pair[0] + "\nend\n";
+        const std::string text = std::string("object P: TTarnSerialPort\n  StopBits = ") + pair[1] +
+                                 "\n  DataWidth = " + pair[0] + "\nend\n";
         std::unique_ptr<TTarnSerialPort> port;
         ASSERT_NO_THROW(port = Read(text, &form)) << text;
         auto again = Read(WriteComponent(*port), &form);
@@ -151,8 +151,8 @@ TEST(ComponentStreaming, EventsByHandlerNameOfTheOwner) {
     std::string received;
     form.RegisterMethod<void(TTarnSerialPort*, std::string)>(
         u"SerialPort1Receive", [&](TTarnSerialPort*, std::string buffer) { received = buffer; });
-    auto port = Read("object SerialPort1: TTarnSerialPort\n  OnReceive = SerialPort1Receive\nend\n",
-                     &form);
+    auto port =
+        Read("object SerialPort1: TTarnSerialPort\n  OnReceive = SerialPort1Receive\nend\n", &form);
     ASSERT_TRUE(port->GetOnReceive().Assigned());
     port->GetOnReceive()(port.get(), "abc");
     EXPECT_EQ(received, "abc");
@@ -186,8 +186,7 @@ TEST(ComponentStreaming, BadInputNamesTheProperty) {
             delete ReadComponent(c.text, &form);
             ADD_FAILURE() << "accepted: " << c.text;
         } catch (const tarn::host::EReadError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos)
-                << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
         }
     }
     EXPECT_EQ(form.ComponentCount(), 0);

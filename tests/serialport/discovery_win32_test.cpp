@@ -16,10 +16,11 @@ namespace {
 class DiscoveryRegistry : public ::testing::Test {
 protected:
     void Add(const std::u16string& data) {
-        values_.push_back(
-            std::make_unique<tarn::test::ScopedSerialCommValue>(tarn::test::UniqueSerialCommValueName()));
+        values_.push_back(std::make_unique<tarn::test::ScopedSerialCommValue>(
+            tarn::test::UniqueSerialCommValueName()));
         std::string whyNot;
-        ASSERT_TRUE(tarn::test::SetSerialCommString(values_.back()->Name(), data, &whyNot)) << whyNot;
+        ASSERT_TRUE(tarn::test::SetSerialCommString(values_.back()->Name(), data, &whyNot))
+            << whyNot;
     }
 
     int CountListed(const std::u16string& name) {

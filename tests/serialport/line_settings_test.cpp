@@ -19,8 +19,8 @@ namespace drv = tarn::driver;
 using Access = TTarnSerialPortTestAccess;
 
 TEST(LineSettingsRates, TableConvertsBothWays) {
-    const std::int32_t rates[] = {75,    110,   134,   150,    300,    600,    1200,   1800,
-                                  2400,  4800,  7200,  9600,   14400,  19200,  38400,  57600,
+    const std::int32_t rates[] = {75,     110,    134,    150,    300,    600,   1200,  1800,
+                                  2400,   4800,   7200,   9600,   14400,  19200, 38400, 57600,
                                   115200, 128000, 230400, 256000, 460800, 921600};
     TTarnSerialPort port;
     for (int i = 0; i < 22; ++i) {
@@ -115,8 +115,7 @@ TEST(LineSettingsBlock, EachOptionAloneSetsItsBits) {
     EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetEnableDTROnOpen(true); }), 1u | 16u);
     EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetEnableRTSOnOpen(true); }), 1u | 4096u);
     EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetHwFlowControl(hfDTRDSR); }), 1u | 8u | 32u);
-    EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetHwFlowControl(hfRTSCTS); }),
-              1u | 4u | 8192u);
+    EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetHwFlowControl(hfRTSCTS); }), 1u | 4u | 8192u);
     EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetSwFlowControl(sfXONXOFF); }),
               1u | 256u | 512u);
     EXPECT_EQ(FlagsWith([](TTarnSerialPort& p) { p.SetParityCheck(true); }), 1u | 2u);
@@ -147,16 +146,16 @@ TEST(LineSettingsBlock, DefaultBlockByteForByte) {
     const drv::DCB dcb = Access::BuildDCB(port);
     unsigned char bytes[28];
     std::memcpy(bytes, &dcb, sizeof bytes);
-    const unsigned char expected[28] = {
-        28, 0, 0, 0,              // DCBlength
-        0xC0, 0x12, 0, 0,         // BaudRate 4800
-        0x11, 0x10, 0, 0,         // fBinary, DTR enable, RTS enable
-        0, 0,                     // wReserved
-        0x00, 0x04,               // XonLim 1024 = InputBuffer / 4
-        1, 0,                     // XoffLim
-        8, 0, 0,                  // ByteSize, Parity, StopBits
-        17, 19, 0, 26, 26,        // XonChar, XoffChar, ErrorChar, EofChar, EvtChar
-        0, 0};                    // wReserved1
+    const unsigned char expected[28] = {28,   0,    0, 0,  // DCBlength
+                                        0xC0, 0x12, 0, 0,  // BaudRate 4800
+                                        0x11, 0x10, 0, 0,  // fBinary, DTR enable, RTS enable
+                                        0,    0,           // wReserved
+                                        0x00, 0x04,        // XonLim 1024 = InputBuffer / 4
+                                        1,    0,           // XoffLim
+                                        8,    0,    0,     // ByteSize, Parity, StopBits
+                                        17,   19,   0, 26,
+                                        26,        // XonChar, XoffChar, ErrorChar, EofChar, EvtChar
+                                        0,    0};  // wReserved1
     for (int i = 0; i < 28; ++i) EXPECT_EQ(bytes[i], expected[i]) << "byte " << i;
 }
 

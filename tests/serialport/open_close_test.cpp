@@ -226,9 +226,9 @@ TEST(OpenClose, ModemLinesAndControlOnAnOpenPort) {
     EXPECT_TRUE(port.SetBreak(false));
     EXPECT_TRUE(port.SetXonXoff(true));
     EXPECT_TRUE(port.SetXonXoff(false));
-    EXPECT_EQ(device.Escapes(), (std::vector<std::uint32_t>{drv::CLRDTR, drv::CLRRTS, drv::SETBREAK,
-                                                            drv::CLRBREAK, drv::SETXON,
-                                                            drv::SETXOFF}));
+    EXPECT_EQ(device.Escapes(),
+              (std::vector<std::uint32_t>{drv::CLRDTR, drv::CLRRTS, drv::SETBREAK, drv::CLRBREAK,
+                                          drv::SETXON, drv::SETXOFF}));
     EXPECT_FALSE(device.Dtr());
     EXPECT_TRUE(port.ClearOutputBuffer());
     EXPECT_EQ(device.Purges().back(), drv::PURGE_TXCLEAR);

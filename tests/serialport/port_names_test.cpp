@@ -16,11 +16,11 @@ struct NameCase {
 
 TEST(PortNames, StringToCommPortNormalisesThenMatchesCom1To254) {
     const NameCase cases[] = {
-        {" com7 ", spCOM7},   {"Com254", spCOM254}, {"COM1", spCOM1},      {"\tCOM10\r\n", spCOM10},
-        {"COM99", spCOM99},   {"COM07", spCustom},  {"COM0", spCustom},    {"COM255", spCustom},
-        {"COM 7", spCustom},  {"COM", spCustom},    {"COM1000", spCustom}, {"COM-1", spCustom},
-        {"LPT1", spCustom},   {"vcom1", spCustom},  {"COM1x", spCustom},   {"", spNone},
-        {"   ", spNone},      {"\x01\x1f ", spNone}, {"c\xf6m1", spCustom},
+        {" com7 ", spCOM7},  {"Com254", spCOM254},  {"COM1", spCOM1},      {"\tCOM10\r\n", spCOM10},
+        {"COM99", spCOM99},  {"COM07", spCustom},   {"COM0", spCustom},    {"COM255", spCustom},
+        {"COM 7", spCustom}, {"COM", spCustom},     {"COM1000", spCustom}, {"COM-1", spCustom},
+        {"LPT1", spCustom},  {"vcom1", spCustom},   {"COM1x", spCustom},   {"", spNone},
+        {"   ", spNone},     {"\x01\x1f ", spNone}, {"c\xf6m1", spCustom},
     };
     TTarnSerialPort port;
     for (const NameCase& c : cases) {

@@ -148,16 +148,15 @@ TEST_P(PortWatcherEvents, EachComingAndGoingOnceInOrderOnTheChosenThread) {
     EXPECT_TRUE(recorder.Of(u"VWATCHBASE").empty()) << "the baseline was reported";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sources, PortWatcherEvents,
-    ::testing::Values(WatchCase{"Virtual", &MakeVirtualPortSource, true},
-                      WatchCase{"Virtual", &MakeVirtualPortSource, false},
-                      WatchCase{"System", &MakeSystemPortSource, true},
-                      WatchCase{"System", &MakeSystemPortSource, false}),
-    [](const ::testing::TestParamInfo<WatchCase>& info) {
-        return std::string(info.param.source) +
-               (info.param.synchronized ? "OnMainThread" : "OnWatcherThread");
-    });
+INSTANTIATE_TEST_SUITE_P(Sources, PortWatcherEvents,
+                         ::testing::Values(WatchCase{"Virtual", &MakeVirtualPortSource, true},
+                                           WatchCase{"Virtual", &MakeVirtualPortSource, false},
+                                           WatchCase{"System", &MakeSystemPortSource, true},
+                                           WatchCase{"System", &MakeSystemPortSource, false}),
+                         [](const ::testing::TestParamInfo<WatchCase>& info) {
+                             return std::string(info.param.source) +
+                                    (info.param.synchronized ? "OnMainThread" : "OnWatcherThread");
+                         });
 
 // Counts the calls that background threads queue for the main thread.
 class QueuedCalls {

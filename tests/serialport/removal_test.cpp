@@ -147,9 +147,7 @@ TEST_P(Removal, CloseInsideTheFaultHandlerDoesNotWait) {
 }
 
 TEST_P(Destruction, InEveryState) {
-    {
-        TTarnSerialPort closed;
-    }
+    { TTarnSerialPort closed; }
     {
         drv::VirtualPort device("VDEST1");
         auto port = std::make_unique<TTarnSerialPort>();

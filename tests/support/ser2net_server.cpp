@@ -66,14 +66,15 @@ std::string Ser2netServer::Url() const {
 }
 
 bool Ser2netServer::Launch(std::uint16_t port, std::string* whyNot, bool* absent) {
-    if (!script_->RunAndWait({"start", script_->Folder(), pair_->PortPath(), std::to_string(port),
-                              std::to_string(script_->Owner()),
-                              protocol_ == Protocol::RawTcp ? "raw" : "rfc2217"},
-                             {"port", "error", "absent"}, whyNot)) {
+    if (!script_->RunAndWait(
+            {"start", script_->Folder(), pair_->PortPath(), std::to_string(port),
+             std::to_string(script_->Owner()), protocol_ == Protocol::RawTcp ? "raw" : "rfc2217"},
+            {"port", "error", "absent"}, whyNot)) {
         return false;
     }
     if (script_->Exists("port")) {
-        port_ = static_cast<std::uint16_t>(std::strtoul(script_->Read("port").c_str(), nullptr, 10));
+        port_ =
+            static_cast<std::uint16_t>(std::strtoul(script_->Read("port").c_str(), nullptr, 10));
         return true;
     }
     const bool isAbsent = script_->Exists("absent");

@@ -22,7 +22,8 @@ bool UnixScript::RunAndWait(const std::vector<std::string>& arguments,
             if (Exists(leaf)) return true;
         }
         if (Clock::now() >= deadline) {
-            if (whyNot) *whyNot = "the script " + arguments.front() + " did not finish in " + Folder();
+            if (whyNot)
+                *whyNot = "the script " + arguments.front() + " did not finish in " + Folder();
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

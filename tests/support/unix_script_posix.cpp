@@ -86,8 +86,8 @@ std::unique_ptr<UnixScript> UnixScript::Create(const std::string& script, std::s
         return nullptr;
     }
     const char* temp = getenv("TMPDIR");
-    std::string folder = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") +
-                         "/tarn-script.XXXXXX";
+    std::string folder =
+        std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/tarn-script.XXXXXX";
     if (mkdtemp(&folder[0]) == nullptr) {
         if (whyNot) *whyNot = "mkdtemp failed: " + std::string(std::strerror(errno));
         return nullptr;

@@ -11,7 +11,9 @@ namespace {
 class WineUnixScript final : public UnixScript {
 public:
     WineUnixScript(std::string script, std::string folder, std::wstring dosFolder)
-        : script_(std::move(script)), folder_(std::move(folder)), dosFolder_(std::move(dosFolder)) {}
+        : script_(std::move(script)),
+          folder_(std::move(folder)),
+          dosFolder_(std::move(dosFolder)) {}
 
     const std::string& Folder() const override { return folder_; }
 

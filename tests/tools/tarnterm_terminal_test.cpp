@@ -252,7 +252,8 @@ TEST(TarntermTerminal, SendsAFileFromTheMenu) {
     EXPECT_TRUE(s.ScreenShows("\n[tarnterm] sent " + path.u8string() + ", 5000 bytes\n"));
     const std::string folder = std::filesystem::temp_directory_path().u8string();
     s.terminal->HandleKeys(kMenu + "f" + folder + "\r");
-    EXPECT_TRUE(s.ScreenShows("cannot read " + folder + "; it is a folder, name a file in it; "
+    EXPECT_TRUE(s.ScreenShows("cannot read " + folder +
+                              "; it is a folder, name a file in it; "
                               "nothing sent\n"));
     EXPECT_FALSE(s.terminal->SendingFile());
     std::filesystem::remove(path);

@@ -55,9 +55,9 @@ bool IsRemoteName(const std::string& name) { return name.find("://") != std::str
 std::optional<OpenOutcome> ExplainRemoteFailure(const std::string& name,
                                                 const std::string& componentMessage) {
     namespace errors = tarn::host::system_errors;
-    for (const std::uint32_t code : {errors::WSAECONNREFUSED, errors::WSAETIMEDOUT,
-                                     errors::WSAEHOSTUNREACH, errors::WSAENETUNREACH,
-                                     errors::WSAHOST_NOT_FOUND, errors::WSATRY_AGAIN}) {
+    for (const std::uint32_t code :
+         {errors::WSAECONNREFUSED, errors::WSAETIMEDOUT, errors::WSAEHOSTUNREACH,
+          errors::WSAENETUNREACH, errors::WSAHOST_NOT_FOUND, errors::WSATRY_AGAIN}) {
         if (MessageIsFor(componentMessage, code)) {
             return OpenOutcome{kExitNoSuchPort,
                                name + " does not answer (" +

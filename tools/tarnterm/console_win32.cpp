@@ -2,6 +2,7 @@
 // ReadConsoleInputW, and an event object that other threads set to end a
 // wait for keys.
 #include "host_windows.h"
+
 #include <shellapi.h>  // CommandLineToArgvW, which the lean <windows.h> leaves out
 
 #include <atomic>

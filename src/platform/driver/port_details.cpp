@@ -101,14 +101,22 @@ bool MatchesPath(const PortDetails& port, const std::string& path) {
 
 const char* PortKindName(PortKind kind) {
     switch (kind) {
-    case PortKind::Usb: return "usb";
-    case PortKind::UsbAcm: return "usb-acm";
-    case PortKind::PlatformUart: return "platform-uart";
-    case PortKind::Pci: return "pci";
-    case PortKind::Bluetooth: return "bluetooth";
-    case PortKind::PseudoTerminal: return "pseudo-terminal";
-    case PortKind::Virtual: return "virtual";
-    case PortKind::Unknown: break;
+        case PortKind::Usb:
+            return "usb";
+        case PortKind::UsbAcm:
+            return "usb-acm";
+        case PortKind::PlatformUart:
+            return "platform-uart";
+        case PortKind::Pci:
+            return "pci";
+        case PortKind::Bluetooth:
+            return "bluetooth";
+        case PortKind::PseudoTerminal:
+            return "pseudo-terminal";
+        case PortKind::Virtual:
+            return "virtual";
+        case PortKind::Unknown:
+            break;
     }
     return "unknown";
 }
@@ -156,9 +164,9 @@ std::optional<PortMatch> ParsePortMatch(const std::string& text) {
     if (vendorEnd == std::string::npos) return std::nullopt;
     const std::size_t productEnd = text.find(':', vendorEnd + 1);
     const auto vendor = driver::NormalUsbId(text.substr(4, vendorEnd - 4));
-    const auto product = driver::NormalUsbId(text.substr(
-        vendorEnd + 1, productEnd == std::string::npos ? std::string::npos
-                                                       : productEnd - vendorEnd - 1));
+    const auto product = driver::NormalUsbId(
+        text.substr(vendorEnd + 1, productEnd == std::string::npos ? std::string::npos
+                                                                   : productEnd - vendorEnd - 1));
     if (!vendor || !product) return std::nullopt;
     PortMatch match;
     match.vendorId = *vendor;
@@ -179,7 +187,8 @@ std::optional<PortDetails> FindPort(const PortMatch& match) {
         if (!vendor.empty() && port.vendorId != vendor) continue;
         if (!product.empty() && port.productId != product) continue;
         // Windows keeps serial numbers in capitals in its device ids.
-        if (!match.serialNumber.empty() && !EqualIgnoringCase(port.serialNumber, match.serialNumber))
+        if (!match.serialNumber.empty() &&
+            !EqualIgnoringCase(port.serialNumber, match.serialNumber))
             continue;
         if (!match.stablePath.empty() && !MatchesPath(port, match.stablePath)) continue;
         return std::move(port);
@@ -194,7 +203,8 @@ std::optional<std::string> NormalUsbId(const std::string& text) {
     std::string id(4 - text.size(), '0');
     for (char c : text) {
         const char lower = LowerAscii(c);
-        if (!((lower >= '0' && lower <= '9') || (lower >= 'a' && lower <= 'f'))) return std::nullopt;
+        if (!((lower >= '0' && lower <= '9') || (lower >= 'a' && lower <= 'f')))
+            return std::nullopt;
         id.push_back(lower);
     }
     return id;

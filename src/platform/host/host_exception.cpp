@@ -12,8 +12,6 @@ Exception::Exception(UnicodeString message)
 Exception::Exception(const char* messageUtf8)
     : message_(Utf8ToUnicode(messageUtf8 ? messageUtf8 : "")), utf8_(UnicodeToUtf8(message_)) {}
 
-UnicodeString SysErrorMessage(std::uint32_t code) {
-    return AnsiToUnicode(SystemErrorText(code));
-}
+UnicodeString SysErrorMessage(std::uint32_t code) { return AnsiToUnicode(SystemErrorText(code)); }
 
 }  // namespace tarn::host

@@ -83,7 +83,8 @@ TEST(PortMatchParsing, ReadsUsbIdsAndPathsAndRefusesTheRest) {
         {"usb:0403:6001", "{0403,6001,,}"},
         {"USB:403:60a1", "{0403,60a1,,}"},
         {"usb:A:bCdE:FT1:x", "{000a,bcde,FT1:x,}"},
-        {"/dev/serial/by-id/usb-FTDI_FT1-if00-port0", "{,,,/dev/serial/by-id/usb-FTDI_FT1-if00-port0}"},
+        {"/dev/serial/by-id/usb-FTDI_FT1-if00-port0",
+         "{,,,/dev/serial/by-id/usb-FTDI_FT1-if00-port0}"},
         {"\\\\.\\COM3", "{,,,\\\\.\\COM3}"},
         {"usb:12345:1", "nothing"},
         {"usb::1", "nothing"},
@@ -104,11 +105,8 @@ TEST(PortMatchFinding, FirstPortByIdsSerialNumberOrPath) {
         const char* text;
         const char* expected;  // the name of the port found, or ""
     } cases[] = {
-        {"usb:1D50:6018", "VMATCH1"},
-        {"usb:1d50:6018:cd34", "VMATCH2"},
-        {"usb:1d50:6018:EF56", ""},
-        {"usb:1d50:6019", ""},
-        {"\\\\.\\VMATCH2", "VMATCH2"},
+        {"usb:1D50:6018", "VMATCH1"}, {"usb:1d50:6018:cd34", "VMATCH2"}, {"usb:1d50:6018:EF56", ""},
+        {"usb:1d50:6019", ""},        {"\\\\.\\VMATCH2", "VMATCH2"},
     };
     for (const auto& c : cases) {
         const auto match = ParsePortMatch(c.text);

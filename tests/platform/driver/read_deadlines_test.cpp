@@ -19,8 +19,8 @@ struct Case {
     const char* what;
     COMMTIMEOUTS timeouts;  // interval, multiplier, constant (the write ones unused)
     std::uint32_t count;
-    bool endsAtOnceEmpty;   // with no byte yet
-    bool endsAfterAByte;    // with one byte taken
+    bool endsAtOnceEmpty;  // with no byte yet
+    bool endsAfterAByte;   // with one byte taken
     std::optional<int> waitBeforeAnyByteMs;
     std::optional<int> waitAfterAByteAt50Ms;  // a byte arrived 50 ms in
 };

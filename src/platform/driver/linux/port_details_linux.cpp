@@ -162,24 +162,30 @@ void DescribeFromSysfs(const std::string& sysRoot, const std::string& kernelName
         }
     }
     // RFCOMM terminals are virtual devices, without a bus of their own.
-    if (StartsWith(kernelName, "rfcomm")) details.kind = PortKind::Bluetooth;
-    else if (driver == "serial8250") details.kind = PortKind::PlatformUart;
+    if (StartsWith(kernelName, "rfcomm"))
+        details.kind = PortKind::Bluetooth;
+    else if (driver == "serial8250")
+        details.kind = PortKind::PlatformUart;
 }
 
 std::string DescriptionOf(const PortDetails& details, const std::string& kernelName) {
     switch (details.kind) {
-    case PortKind::Usb:
-    case PortKind::UsbAcm:
-        return details.product.empty() ? "USB serial port " + kernelName : details.product;
-    case PortKind::Pci: return "PCI serial port " + kernelName;
-    case PortKind::Bluetooth: return "Bluetooth serial port " + kernelName;
-    case PortKind::PseudoTerminal: return "Pseudo-terminal " + details.path;
-    default: return "Serial port " + kernelName;
+        case PortKind::Usb:
+        case PortKind::UsbAcm:
+            return details.product.empty() ? "USB serial port " + kernelName : details.product;
+        case PortKind::Pci:
+            return "PCI serial port " + kernelName;
+        case PortKind::Bluetooth:
+            return "Bluetooth serial port " + kernelName;
+        case PortKind::PseudoTerminal:
+            return "Pseudo-terminal " + details.path;
+        default:
+            return "Serial port " + kernelName;
     }
 }
 
-PortDetails Describe(const ListedPort& port, const std::string& sysRoot,
-                     const std::string& devRoot, const StableLinks& stableLinks) {
+PortDetails Describe(const ListedPort& port, const std::string& sysRoot, const std::string& devRoot,
+                     const StableLinks& stableLinks) {
     PortDetails details;
     details.name = port.name;
     std::string kernelName;
@@ -230,8 +236,7 @@ std::vector<PortDetails> DescribeSystemPorts(const std::vector<ListedPort>& list
 bool SameDevicePath(const std::string& a, const std::string& b) {
     struct stat first;
     struct stat second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-           SameFile(first, second);
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && SameFile(first, second);
 }
 
 }  // namespace tarn::driver

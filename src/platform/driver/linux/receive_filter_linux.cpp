@@ -41,7 +41,8 @@ std::size_t ReceiveFilter::Process(const std::uint8_t* in, std::size_t size, std
             // The bytes up to the next escape go as they are, in one copy.
             const auto* escape =
                 static_cast<const std::uint8_t*>(std::memchr(in + i, 0xFF, size - i));
-            const std::size_t end = escape != nullptr ? static_cast<std::size_t>(escape - in) : size;
+            const std::size_t end =
+                escape != nullptr ? static_cast<std::size_t>(escape - in) : size;
             written += CopyRun(in + i, end - i, out + written);
             if (end == size) break;
             held_[heldSize_++] = 0xFF;

@@ -157,8 +157,7 @@ std::uint32_t CheckIsTerminal(const std::string& file, struct stat& st) {
 std::uint32_t ClaimTerminal(int fd, const struct stat& expected) {
     // The name may have been replaced between stat() and open().
     struct stat opened;
-    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) ||
-        opened.st_rdev != expected.st_rdev) {
+    if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != expected.st_rdev) {
         return ERROR_FILE_NOT_FOUND;
     }
     if (!isatty(fd)) return kNotTerminalError;

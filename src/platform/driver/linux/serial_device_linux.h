@@ -150,7 +150,8 @@ private:
     // shows at the next wait, or at the next tick at the latest, as the
     // answers of the bytes read ahead do.
     bool AliveThisTick() const {
-        return aliveTick_.load(std::memory_order_relaxed) == CoarseTick().time_since_epoch().count();
+        return aliveTick_.load(std::memory_order_relaxed) ==
+               CoarseTick().time_since_epoch().count();
     }
 
     // Waits until `fd_` is ready for `events` or `wake` is signalled, at most
@@ -199,8 +200,8 @@ private:
     }
 
     const int fd_;
-    const int rxWake_;       // signalled by PurgeComm(PURGE_RXABORT)
-    const int txWake_;       // signalled by PurgeComm(PURGE_TXABORT)
+    const int rxWake_;  // signalled by PurgeComm(PURGE_RXABORT)
+    const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
     // Signalled by Released() and CancelCommWaits(), never drained.
     const int releaseWake_;
     // A pseudo-terminal has no transmit queue: a write hands its bytes to

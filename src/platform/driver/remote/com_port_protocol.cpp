@@ -11,9 +11,7 @@ namespace {
 
 constexpr std::uint8_t kLineErrors = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
 
-constexpr std::uint8_t Command(ComCommand command) {
-    return static_cast<std::uint8_t>(command);
-}
+constexpr std::uint8_t Command(ComCommand command) { return static_cast<std::uint8_t>(command); }
 
 constexpr std::uint8_t ServerCommand(ComCommand command) {
     return static_cast<std::uint8_t>(Command(command) + kServerOffset);
@@ -31,23 +29,23 @@ void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t count, std::s
     for (std::size_t i = 0; i < count; ++i) {
         const TelnetParser& parser = telnet_.Parser();
         switch (telnet_.Step(bytes[i])) {
-        case TelnetParser::Event::Data:
-            data += static_cast<char>(parser.DataByte());
-            break;
-        case TelnetParser::Event::Negotiation:
-            if (parser.Verb() == kDONT && parser.Option() == kOptionComPort) {
-                comPortRefused_ = true;
-            }
-            break;
-        case TelnetParser::Event::Subnegotiation:
-            // What the server says of the port counts only once the option
-            // is agreed; sub-negotiations of other options mean nothing here.
-            if (parser.SubnegotiationOption() == kOptionComPort && ComPortAgreed()) {
-                OnComPort(parser.SubnegotiationBody());
-            }
-            break;
-        case TelnetParser::Event::None:
-            break;
+            case TelnetParser::Event::Data:
+                data += static_cast<char>(parser.DataByte());
+                break;
+            case TelnetParser::Event::Negotiation:
+                if (parser.Verb() == kDONT && parser.Option() == kOptionComPort) {
+                    comPortRefused_ = true;
+                }
+                break;
+            case TelnetParser::Event::Subnegotiation:
+                // What the server says of the port counts only once the option
+                // is agreed; sub-negotiations of other options mean nothing here.
+                if (parser.SubnegotiationOption() == kOptionComPort && ComPortAgreed()) {
+                    OnComPort(parser.SubnegotiationBody());
+                }
+                break;
+            case TelnetParser::Event::None:
+                break;
         }
     }
 }

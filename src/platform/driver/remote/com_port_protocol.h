@@ -59,7 +59,14 @@ enum class ComCommand : std::uint8_t {
 inline constexpr std::uint8_t kServerOffset = 100;
 
 // Values of SET-PARITY, SET-STOPSIZE and PURGE-DATA on the wire.
-enum class WireParity : std::uint8_t { Request = 0, None = 1, Odd = 2, Even = 3, Mark = 4, Space = 5 };
+enum class WireParity : std::uint8_t {
+    Request = 0,
+    None = 1,
+    Odd = 2,
+    Even = 3,
+    Mark = 4,
+    Space = 5
+};
 enum class WireStopSize : std::uint8_t { Request = 0, One = 1, Two = 2, OneAndHalf = 3 };
 enum class WirePurge : std::uint8_t { Receive = 1, Transmit = 2, Both = 3 };
 

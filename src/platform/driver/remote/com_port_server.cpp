@@ -8,9 +8,7 @@ namespace tarn::driver::remote {
 
 namespace {
 
-constexpr std::uint8_t Command(ComCommand command) {
-    return static_cast<std::uint8_t>(command);
-}
+constexpr std::uint8_t Command(ComCommand command) { return static_cast<std::uint8_t>(command); }
 
 constexpr std::uint8_t ServerCommand(ComCommand command) {
     return static_cast<std::uint8_t>(Command(command) + kServerOffset);
@@ -21,23 +19,23 @@ constexpr std::uint8_t ServerCommand(ComCommand command) {
 // does not exist, and for Signature, whose text has any length.
 int RequestValueSize(std::uint8_t command) {
     switch (static_cast<ComCommand>(command)) {
-    case ComCommand::SetBaudRate:
-        return 4;
-    case ComCommand::SetDataSize:
-    case ComCommand::SetParity:
-    case ComCommand::SetStopSize:
-    case ComCommand::SetControl:
-    case ComCommand::SetLineStateMask:
-    case ComCommand::SetModemStateMask:
-    case ComCommand::PurgeData:
-        return 1;
-    case ComCommand::FlowControlSuspend:
-    case ComCommand::FlowControlResume:
-        return 0;
-    case ComCommand::Signature:
-    case ComCommand::NotifyLineState:
-    case ComCommand::NotifyModemState:
-        break;
+        case ComCommand::SetBaudRate:
+            return 4;
+        case ComCommand::SetDataSize:
+        case ComCommand::SetParity:
+        case ComCommand::SetStopSize:
+        case ComCommand::SetControl:
+        case ComCommand::SetLineStateMask:
+        case ComCommand::SetModemStateMask:
+        case ComCommand::PurgeData:
+            return 1;
+        case ComCommand::FlowControlSuspend:
+        case ComCommand::FlowControlResume:
+            return 0;
+        case ComCommand::Signature:
+        case ComCommand::NotifyLineState:
+        case ComCommand::NotifyModemState:
+            break;
     }
     return -1;
 }
@@ -50,17 +48,17 @@ void ComPortServer::Receive(const std::uint8_t* bytes, std::size_t count, std::s
     for (std::size_t i = 0; i < count; ++i) {
         const TelnetParser& parser = telnet_.Parser();
         switch (telnet_.Step(bytes[i])) {
-        case TelnetParser::Event::Data:
-            data += static_cast<char>(parser.DataByte());
-            break;
-        case TelnetParser::Event::Subnegotiation:
-            if (parser.SubnegotiationOption() == kOptionComPort && ComPortAgreed()) {
-                OnComPort(parser.SubnegotiationBody());
-            }
-            break;
-        case TelnetParser::Event::Negotiation:
-        case TelnetParser::Event::None:
-            break;
+            case TelnetParser::Event::Data:
+                data += static_cast<char>(parser.DataByte());
+                break;
+            case TelnetParser::Event::Subnegotiation:
+                if (parser.SubnegotiationOption() == kOptionComPort && ComPortAgreed()) {
+                    OnComPort(parser.SubnegotiationBody());
+                }
+                break;
+            case TelnetParser::Event::Negotiation:
+            case TelnetParser::Event::None:
+                break;
         }
     }
 }
@@ -76,7 +74,8 @@ void ComPortServer::OnComPort(std::string_view body) {
     } else {
         const int size = RequestValueSize(command);
         if (size < 0 || value.size() != static_cast<std::size_t>(size)) return;
-        for (const char c : value) request.value = request.value << 8 | static_cast<std::uint8_t>(c);
+        for (const char c : value)
+            request.value = request.value << 8 | static_cast<std::uint8_t>(c);
     }
     requests_.push_back(std::move(request));
 }
@@ -108,24 +107,23 @@ void ComPortServer::Answer(ComCommand request, std::uint32_t value) {
                            static_cast<char>(value >> 8), static_cast<char>(value)};
     const std::string_view all(bytes, sizeof bytes);
     switch (request) {
-    case ComCommand::SetBaudRate:
-        SendCommand(command, all);
-        break;
-    case ComCommand::FlowControlSuspend:
-    case ComCommand::FlowControlResume:
-        SendCommand(command, {});
-        break;
-    default:
-        SendCommand(command, all.substr(3));
-        break;
+        case ComCommand::SetBaudRate:
+            SendCommand(command, all);
+            break;
+        case ComCommand::FlowControlSuspend:
+        case ComCommand::FlowControlResume:
+            SendCommand(command, {});
+            break;
+        default:
+            SendCommand(command, all.substr(3));
+            break;
     }
 }
 
 void ComPortServer::AnswerSignature(std::string_view text) {
     // The option and the command byte count towards the bound as well.
     const std::size_t room = kMaxSubnegotiation - 2;
-    SendCommand(ServerCommand(ComCommand::Signature),
-                text.substr(0, std::min(text.size(), room)));
+    SendCommand(ServerCommand(ComCommand::Signature), text.substr(0, std::min(text.size(), room)));
 }
 
 void ComPortServer::NotifyModemState(std::uint8_t state) {
@@ -138,13 +136,9 @@ void ComPortServer::NotifyLineState(std::uint8_t state) {
                 std::string_view(reinterpret_cast<const char*>(&state), 1));
 }
 
-void ComPortServer::Suspend() {
-    SendCommand(ServerCommand(ComCommand::FlowControlSuspend), {});
-}
+void ComPortServer::Suspend() { SendCommand(ServerCommand(ComCommand::FlowControlSuspend), {}); }
 
-void ComPortServer::Resume() {
-    SendCommand(ServerCommand(ComCommand::FlowControlResume), {});
-}
+void ComPortServer::Resume() { SendCommand(ServerCommand(ComCommand::FlowControlResume), {}); }
 
 std::string ComPortServer::TakeOutgoing() { return telnet_.TakeOutgoing(); }
 

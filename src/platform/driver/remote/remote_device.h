@@ -159,8 +159,8 @@ private:
     const std::unique_ptr<host::TcpConnection> connection_;
     const bool telnet_;  // false for socket://: the bytes are the line's
 
-    SendTurn sendMutex_;   // orders the connection's sends; taken before mutex_
-    std::string unsent_;   // the output queue; guarded by sendMutex_
+    SendTurn sendMutex_;  // orders the connection's sends; taken before mutex_
+    std::string unsent_;  // the output queue; guarded by sendMutex_
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // any field below that a call waits for
 

@@ -16,42 +16,42 @@ bool IsNegotiationVerb(std::uint8_t byte) {
 
 TelnetParser::Event TelnetParser::Step(std::uint8_t byte) {
     switch (place_) {
-    case Place::Data:
-        if (byte == kIAC) {
-            place_ = Place::Iac;
-            return Event::None;
-        }
-        dataByte_ = byte;
-        return Event::Data;
-    case Place::Iac:
-        return AfterIac(byte);
-    case Place::Verb:
-        option_ = byte;
-        place_ = Place::Data;
-        return Event::Negotiation;
-    case Place::Sub:
-        if (byte == kIAC) {
-            place_ = Place::SubIac;
-        } else {
-            KeepSubnegotiationByte(byte);
-        }
-        return Event::None;
-    case Place::SubIac:
-        if (byte == kIAC) {
-            place_ = Place::Sub;
-            KeepSubnegotiationByte(kIAC);
-            return Event::None;
-        }
-        if (byte == kSE) {
+        case Place::Data:
+            if (byte == kIAC) {
+                place_ = Place::Iac;
+                return Event::None;
+            }
+            dataByte_ = byte;
+            return Event::Data;
+        case Place::Iac:
+            return AfterIac(byte);
+        case Place::Verb:
+            option_ = byte;
             place_ = Place::Data;
-            // An empty sub-negotiation names no option, and one that ran
-            // past the bound is dropped whole rather than cut.
-            return sub_.empty() || subOverflowed_ ? Event::None : Event::Subnegotiation;
-        }
-        // A peer that forgot IAC SE has started a command: the unfinished
-        // sub-negotiation is dropped and the command is taken as such, so
-        // that the stream recovers at the next command.
-        return AfterIac(byte);
+            return Event::Negotiation;
+        case Place::Sub:
+            if (byte == kIAC) {
+                place_ = Place::SubIac;
+            } else {
+                KeepSubnegotiationByte(byte);
+            }
+            return Event::None;
+        case Place::SubIac:
+            if (byte == kIAC) {
+                place_ = Place::Sub;
+                KeepSubnegotiationByte(kIAC);
+                return Event::None;
+            }
+            if (byte == kSE) {
+                place_ = Place::Data;
+                // An empty sub-negotiation names no option, and one that ran
+                // past the bound is dropped whole rather than cut.
+                return sub_.empty() || subOverflowed_ ? Event::None : Event::Subnegotiation;
+            }
+            // A peer that forgot IAC SE has started a command: the unfinished
+            // sub-negotiation is dropped and the command is taken as such, so
+            // that the stream recovers at the next command.
+            return AfterIac(byte);
     }
     return Event::None;
 }

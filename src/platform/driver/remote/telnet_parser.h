@@ -20,10 +20,10 @@ class TelnetParser {
 public:
     // What a byte completed.
     enum class Event : std::uint8_t {
-        None,             // nothing yet, or something that is dropped
-        Data,             // DataByte() is a data byte
-        Negotiation,      // Verb() and Option() are a complete negotiation
-        Subnegotiation,   // SubnegotiationOption() and SubnegotiationBody()
+        None,            // nothing yet, or something that is dropped
+        Data,            // DataByte() is a data byte
+        Negotiation,     // Verb() and Option() are a complete negotiation
+        Subnegotiation,  // SubnegotiationOption() and SubnegotiationBody()
     };
 
     Event Step(std::uint8_t byte);

@@ -144,8 +144,8 @@ public:
         if (!Alive()) return Dead();
         if (state_->holdWrites) {
             const COMMTIMEOUTS t = state_->timeouts;
-            const std::uint64_t totalMs = std::uint64_t{t.WriteTotalTimeoutMultiplier} * count +
-                                          t.WriteTotalTimeoutConstant;
+            const std::uint64_t totalMs =
+                std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
             const unsigned aborts = state_->writeAborts;
             auto released = [&] {
                 return !Alive() || !state_->holdWrites || state_->writeAborts != aborts;
@@ -157,8 +157,8 @@ public:
             if (totalMs == 0) {
                 state_->changed.wait(lock, released);
             } else {
-                inTime = state_->changed.wait_for(lock, std::chrono::milliseconds(totalMs),
-                                                  released);
+                inTime =
+                    state_->changed.wait_for(lock, std::chrono::milliseconds(totalMs), released);
             }
             --state_->heldWrites;
             state_->heldWriteBytes -= count;
@@ -195,15 +195,32 @@ public:
         std::lock_guard<std::mutex> lock(state_->mutex);
         if (!Alive()) return Dead();
         switch (function) {
-            case SETXOFF: state_->xoffHeld = true; break;
-            case SETXON: state_->xoffHeld = false; break;
-            case SETRTS: state_->rts = true; break;
-            case CLRRTS: state_->rts = false; break;
-            case SETDTR: state_->dtr = true; break;
-            case CLRDTR: state_->dtr = false; break;
-            case SETBREAK: state_->breakOn = true; break;
-            case CLRBREAK: state_->breakOn = false; break;
-            default: return Fail(ERROR_INVALID_PARAMETER);
+            case SETXOFF:
+                state_->xoffHeld = true;
+                break;
+            case SETXON:
+                state_->xoffHeld = false;
+                break;
+            case SETRTS:
+                state_->rts = true;
+                break;
+            case CLRRTS:
+                state_->rts = false;
+                break;
+            case SETDTR:
+                state_->dtr = true;
+                break;
+            case CLRDTR:
+                state_->dtr = false;
+                break;
+            case SETBREAK:
+                state_->breakOn = true;
+                break;
+            case CLRBREAK:
+                state_->breakOn = false;
+                break;
+            default:
+                return Fail(ERROR_INVALID_PARAMETER);
         }
         state_->escapes.push_back(function);
         return true;

@@ -205,8 +205,7 @@ void VirtualPort::HoldOutput(bool hold) {
 
 bool VirtualPort::WaitHeldWrites(int count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_for(lock, timeout,
-                                    [&] { return state_->heldWrites >= count; });
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->heldWrites >= count; });
 }
 
 void VirtualPort::RefuseOpens(std::uint32_t error) {
@@ -221,8 +220,7 @@ std::uint64_t VirtualPort::QueueQueries() const {
 
 bool VirtualPort::WaitQueueQueries(std::uint64_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_for(lock, timeout,
-                                    [&] { return state_->queueQueries >= count; });
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->queueQueries >= count; });
 }
 
 std::vector<DCB> VirtualPort::AppliedStates() const {

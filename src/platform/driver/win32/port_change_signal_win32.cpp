@@ -82,7 +82,7 @@ private:
     HANDLE interrupt_ = nullptr;
     HANDLE changed_ = nullptr;
     HKEY key_ = nullptr;
-    bool armed_ = false;  // waiting thread only
+    bool armed_ = false;      // waiting thread only
     bool watchable_ = false;  // constant after construction
 };
 

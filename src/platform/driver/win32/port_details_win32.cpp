@@ -22,7 +22,8 @@ namespace {
 
 // The Ports device class (COM and LPT ports), written out so that no GUID
 // library is needed.
-const ::GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const ::GUID kPortsClass = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -85,7 +86,8 @@ std::string DeviceIdOf(::DEVINST instance) {
 // `digits` hexadecimal digits, in lower case; empty when it has none.
 std::string IdField(const std::string& upperId, const std::string& key, std::size_t digits) {
     const std::size_t at = upperId.find(key + "_");
-    if (at == std::string::npos || (at > 0 && std::isalnum(static_cast<unsigned char>(upperId[at - 1]))))
+    if (at == std::string::npos ||
+        (at > 0 && std::isalnum(static_cast<unsigned char>(upperId[at - 1]))))
         return {};
     std::string value = upperId.substr(at + key.size() + 1, digits);
     if (value.size() != digits) return {};
@@ -149,7 +151,8 @@ PortKind KindOf(const std::string& enumerator, const std::string& service, bool 
 // The devices of the Ports class present, each described under its port name.
 std::vector<PortDetails> PortClassDevices() {
     std::vector<PortDetails> found;
-    const ::HDEVINFO devices = ::SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    const ::HDEVINFO devices =
+        ::SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE) return found;
     ::SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
@@ -184,8 +187,8 @@ std::vector<PortDetails> PortClassDevices() {
 }  // namespace
 
 std::vector<PortDetails> DescribeSystemPorts(const std::vector<ListedPort>& listed) {
-    const std::vector<PortDetails> devices = listed.empty() ? std::vector<PortDetails>()
-                                                            : PortClassDevices();
+    const std::vector<PortDetails> devices =
+        listed.empty() ? std::vector<PortDetails>() : PortClassDevices();
     std::vector<PortDetails> details;
     for (const ListedPort& port : listed) {
         const std::string upperName = UpperAscii(port.name);

@@ -227,8 +227,8 @@ public:
         constexpr auto kStillComing = std::chrono::milliseconds(20);
         const Clock::time_point start = Clock::now();
         const Clock::time_point deadline = start + std::chrono::milliseconds(milliseconds);
-        const bool coming = start - Clock::time_point(Clock::duration(lastInputSeen_.load())) <
-                            kStillComing;
+        const bool coming =
+            start - Clock::time_point(Clock::duration(lastInputSeen_.load())) < kStillComing;
         const Clock::time_point sleepsFrom =
             coming ? std::min(deadline, start + kLookingWithoutSleep) : start;
         std::uint32_t pause = 1;

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host_library.h"
 #include "device_name_linux.h"
+#include "host_library.h"
 #include "line_settings_linux.h"
 #include "port_registry.h"
 #include "receive_filter_linux.h"

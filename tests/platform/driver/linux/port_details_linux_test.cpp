@@ -123,8 +123,8 @@ TEST(PortDetailsLinux, ScratchTreeOfEveryKind) {
          "8036", "", "Arduino LLC", "", "02", "1-2"},
         {"COM1", dev + "/ttyS0", "", "Serial port ttyS0", PortKind::PlatformUart, "", "", "", "",
          "", "", "00:01"},
-        {"COM5", dev + "/ttyS4", "", "PCI serial port ttyS4", PortKind::Pci, "", "", "", "", "",
-         "", "0000:00:16.3"},
+        {"COM5", dev + "/ttyS4", "", "PCI serial port ttyS4", PortKind::Pci, "", "", "", "", "", "",
+         "0000:00:16.3"},
         {"ttyUSB0", dev + "/ttyUSB0", tree.Path(byId), "FT232R USB UART", PortKind::Usb, "0403",
          "6001", "A600ABCD", "FTDI", "FT232R USB UART", "00", "1-1.4"},
         {pty->PortName(), pty->PortName(), "", "Pseudo-terminal " + pty->PortName(),
@@ -171,7 +171,8 @@ TEST(PortDetailsLinux, MachineListAgreesWithItsHardwareAndOpenTerminals) {
     // A pseudo-terminal is found by its path, and by a link to it.
     const auto byPath = FindPort(*ParsePortMatch(pty->PortName()));
     EXPECT_EQ(byPath ? byPath->name : "", pty->PortName());
-    const fs::path link = fs::temp_directory_path() / ("tarn-details-link-" + std::to_string(getpid()));
+    const fs::path link =
+        fs::temp_directory_path() / ("tarn-details-link-" + std::to_string(getpid()));
     fs::remove(link);
     fs::create_symlink(pty->PortName(), link);
     const auto byLink = FindPort(*ParsePortMatch(link.string()));

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <future>
 
-#include "pty_port_fixture_linux.h"
 #include "port_registry.h"
+#include "pty_port_fixture_linux.h"
 #include "virtual_port.h"
 
 namespace tarn::driver::test {

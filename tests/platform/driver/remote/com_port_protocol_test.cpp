@@ -39,12 +39,10 @@ struct Link {
             const std::string toClient = server.TakeOutgoing();
             if (toServer.empty() && toClient.empty()) return true;
             for (std::size_t at = 0; at < toServer.size(); at += piece) {
-                server.Receive(Raw(toServer) + at, std::min(piece, toServer.size() - at),
-                               atServer);
+                server.Receive(Raw(toServer) + at, std::min(piece, toServer.size() - at), atServer);
             }
             for (std::size_t at = 0; at < toClient.size(); at += piece) {
-                client.Receive(Raw(toClient) + at, std::min(piece, toClient.size() - at),
-                               atClient);
+                client.Receive(Raw(toClient) + at, std::min(piece, toClient.size() - at), atClient);
             }
         }
         return false;
@@ -106,8 +104,8 @@ TEST_P(ComPortLink, EachRequestReachesTheServerAndItsAnswerTheClient) {
     const Exchange exchanges[] = {
         {"baud rate with IAC bytes", [](ComPortClient& c) { c.RequestBaudRate(0xFF00FFFF); },
          ComCommand::SetBaudRate, 0xFF00FFFF, 0x0001C2FF, &ComPortClient::BaudRate},
-        {"data size", [](ComPortClient& c) { c.RequestDataSize(7); }, ComCommand::SetDataSize, 7,
-         7, &ComPortClient::DataSize},
+        {"data size", [](ComPortClient& c) { c.RequestDataSize(7); }, ComCommand::SetDataSize, 7, 7,
+         &ComPortClient::DataSize},
         {"parity", [](ComPortClient& c) { c.RequestParity(WireParity::Even); },
          ComCommand::SetParity, 3, 3, &ComPortClient::Parity},
         {"stop size", [](ComPortClient& c) { c.RequestStopSize(WireStopSize::Two); },
@@ -124,8 +122,8 @@ TEST_P(ComPortLink, EachRequestReachesTheServerAndItsAnswerTheClient) {
         {"inbound flow",
          [](ComPortClient& c) { c.RequestControl(WireControl::InboundFlowHardware); },
          ComCommand::SetControl, 16, 16, &ComPortClient::InboundFlow},
-        {"purge", [](ComPortClient& c) { c.RequestPurge(WirePurge::Both); },
-         ComCommand::PurgeData, 3, 3, &ComPortClient::Purge},
+        {"purge", [](ComPortClient& c) { c.RequestPurge(WirePurge::Both); }, ComCommand::PurgeData,
+         3, 3, &ComPortClient::Purge},
         {"line state mask", [](ComPortClient& c) { c.RequestLineStateMask(0xFF); },
          ComCommand::SetLineStateMask, 0xFF, 0xFF, nullptr},
         {"modem state mask", [](ComPortClient& c) { c.RequestModemStateMask(0xF0); },
@@ -248,7 +246,8 @@ TEST(ComPortClientHostileInput, DropsWhatIsMalformedAndRecovers) {
         {"IAC at the end of pieces",
          {"a" + Bytes({kIAC}), Bytes({kIAC}) + "b" + Bytes({kIAC}), Bytes({kSB}),
           Bytes({kOptionComPort, 107}), Bytes({0x30, kIAC}), Bytes({kSE}) + "c"},
-         "a\xFF" "bc",
+         "a\xFF"
+         "bc",
          0x30},
         {"repeated requests of supported and unknown options",
          {repeated},
@@ -265,7 +264,8 @@ TEST(ComPortClientHostileInput, DropsWhatIsMalformedAndRecovers) {
         client.Receive(Raw(agree), agree.size(), data);
         client.TakeOutgoing();
 
-        for (const std::string& piece : hostile.pieces) client.Receive(Raw(piece), piece.size(), data);
+        for (const std::string& piece : hostile.pieces)
+            client.Receive(Raw(piece), piece.size(), data);
         EXPECT_EQ(data, hostile.data);
         EXPECT_EQ(client.ModemState(), hostile.modemState);
         EXPECT_FALSE(client.BaudRate().answered);
@@ -275,8 +275,7 @@ TEST(ComPortClientHostileInput, DropsWhatIsMalformedAndRecovers) {
             EXPECT_EQ(answers, *hostile.answers);
         }
 
-        const std::string valid =
-            Bytes({kIAC, kSB, kOptionComPort, 107, 0x11, kIAC, kSE}) + "end";
+        const std::string valid = Bytes({kIAC, kSB, kOptionComPort, 107, 0x11, kIAC, kSE}) + "end";
         data.clear();
         client.Receive(Raw(valid), valid.size(), data);
         EXPECT_EQ(data, "end");

@@ -160,9 +160,9 @@ TEST_F(Ser2net, LineSettingsReachTheTerminalAtOpenAndWhileOpen) {
                    terminal.stopBits == settings.expected.stopBits &&
                    terminal.parityOdd == settings.expected.parityOdd &&
                    terminal.parityStick == settings.expected.parityStick;
-        })) << why << "; the terminal holds " << terminal.baudRate << " baud, "
-            << terminal.stopBits << " stop bits, odd " << terminal.parityOdd << ", stick "
-            << terminal.parityStick;
+        })) << why
+            << "; the terminal holds " << terminal.baudRate << " baud, " << terminal.stopBits
+            << " stop bits, odd " << terminal.parityOdd << ", stick " << terminal.parityStick;
     }
 }
 
