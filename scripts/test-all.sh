@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
           g++-mingw-w64-i686-posix wine wine64 wine32:i386 socat ser2net python3-serial
-          pkgconf clang-14 libclang-rt-14-dev)
+          pkgconf clang-14 libclang-rt-14-dev clang-format-14)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -31,6 +31,21 @@ total_passed=0
 total_failed=0
 logdir=build/logs
 mkdir -p "$logdir"
+
+# --- Format ------------------------------------------------------------------
+# Every source follows .clang-format, with the clang-format installed above.
+# It counts as one test.
+echo "== format: clang-format --dry-run -Werror"
+if git ls-files -- src tools tests bench fuzz | grep -E '\.(c|cc|cpp|h|hpp)$' |
+     xargs clang-format-14 --dry-run -Werror >"$logdir/format.log" 2>&1; then
+  echo "[format] passed"
+  total_passed=$((total_passed + 1))
+else
+  grep -E 'error:' "$logdir/format.log" | head -n 20
+  echo "[format] failed: run clang-format-14 -i on the files above"
+  failed_presets+=("format")
+  total_failed=$((total_failed + 1))
+fi
 
 for preset in "${presets[@]}"; do
   echo "== $preset: configure and build"
