@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -98,15 +99,14 @@ public:
     };
     // The books of one driver read, alike for every reader, in this order:
     // the count of bytes taken (synchronous reads), so that the receive
-    // thread never announces them again; the last read buffer and, with
-    // KeepEntireBuffer, the whole history; then `handOn`, when given, hands
-    // the bytes on (the receive thread delivers them); and only then the log
-    // record, so that a log that cannot be written does not cost the reader
-    // its bytes. False when `handOn` returns false: the component went away
-    // meanwhile, and nothing of it is touched any more. Exceptions of
-    // `handOn` and of the log pass. On the thread that read.
-    bool RecordRead(const AnsiString& bytes, TReader reader,
-                    const std::function<bool()>& handOn = nullptr);
+    // thread never announces them again; then the last read buffer and,
+    // with KeepEntireBuffer, the whole history. On the thread that read.
+    void KeepReadBooks(const AnsiString& bytes, TReader reader);
+    // With LogInput, the log record of one driver read, the last step of
+    // every read: a log that cannot be written then does not cost the
+    // reader its bytes. Raises ETarnSerialPortException when the log cannot
+    // be written. On the thread that read.
+    void LogRead(const AnsiString& bytes, TReader reader);
     // A found line becomes the last read buffer. Any thread.
     void SetLastReadBuffer(const AnsiString& line);
 
@@ -128,10 +128,14 @@ public:
     void MarkFaulted() { FIsFaulted = true; }
 
     // The deliveries of the events, on the thread that raises them (the
-    // main thread while NeedSynchronization asks for it). Each reads its
-    // handler as it runs and calls nothing for a component that is being
-    // destroyed. Exceptions of the handler pass.
+    // main thread while NeedSynchronization asks for it; a send's own
+    // thread for OnSend). Each reads its handler as it runs and calls
+    // nothing for a component that is being destroyed. Exceptions of the
+    // handler pass.
     void DeliverReceive(const AnsiString& chunk) const;
+    // OnSend with the `count` bytes at `data` that the driver took. True
+    // when a handler is assigned, called or not.
+    bool DeliverSend(const char* data, std::uint32_t count) const;
     void DeliverLineStatus(TLineStatusSet lines) const;
     enum class TConnectionEvent { Connect, Disconnect, Fault };
     // OnConnect and OnDisconnect are not raised for spNone.
@@ -160,6 +164,15 @@ private:
     friend class TTarnSerialPortTestAccess;
 
     // --- The component's own operations ----------------------------------------
+
+    // A copy of `field`, one of those guarded by FLock, taken under it: how
+    // the deliveries and the log read their handler or file name. Any
+    // thread. REQUIRES: FLock not held.
+    template <typename T>
+    T Guarded(const T& field) const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return field;
+    }
 
     // Zeroes the counts of bytes read and announced.
     void ResetReadCounts();
@@ -209,6 +222,13 @@ private:
     // there. REQUIRES: `lock` holds FLock.
     void WaitForThreadOf(std::uint64_t serial, std::chrono::milliseconds limit,
                          std::unique_lock<std::mutex>& lock);
+    // The wait of both: until `done` returns true or `deadline` (none: no
+    // limit) has passed, on the main thread serving its queue meanwhile (a
+    // thread may wait there to run one of its events), elsewhere on the
+    // signal of a thread's end. `done` is called with the lock held.
+    // REQUIRES: `lock` holds FLock.
+    void WaitForThreads(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+                        std::optional<std::chrono::steady_clock::time_point> deadline);
     // True while the receive thread numbered `serial` has not ended.
     // REQUIRES: FLock held.
     bool ThreadRunning(std::uint64_t serial) const;
@@ -222,6 +242,24 @@ private:
         AnsiString name;
     };
     TOpenConnection OpenConnection() const;
+    // How a send treats a block of no bytes and a write that no OnSend
+    // handler hears of, which the public sends have always done in two ways.
+    enum class TSendForm {
+        // SendString: no bytes are still a write, and the presence check
+        // runs after any write that no handler heard of.
+        String,
+        // SendData and the sends built on it: no bytes count as no open
+        // port, and the presence check runs only after a write that took
+        // nothing.
+        Block,
+    };
+    // The one send behind every public send, on the calling thread: one
+    // synchronous write of the `count` bytes at `data` to the open
+    // connection, OnSend with the bytes the driver took, and the presence
+    // check as `form` says. Returns the count written. Raises the
+    // not-connected failure when no port is open, and in place of whatever
+    // fails on the way (the write, a handler, the closing). Any thread.
+    std::uint32_t Send(const char* data, std::uint32_t count, TSendForm form);
     // Sending: the not-connected failure, and the presence check that a
     // send runs on its own thread for the connection it wrote to.
     [[noreturn]] void RaiseNotConnected() const;

@@ -245,10 +245,20 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std
     }
     chunk.resize(got);
     end = TCycleEnd::Delivered;
-    // The chunk travels inside its delivery.
-    return c.RecordRead(chunk, TTarnSerialPortPrivate::TReader::ReceiveThread, [this, &chunk] {
-        return Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); });
-    });
+
+    // Where the chunk goes, in this order: the books, so that a handler
+    // finds it as LastReadBuffer; OnReceive, with the chunk travelling
+    // inside its delivery; and last the log, so that a log that cannot be
+    // written does not cost the handler its bytes. An exception of the
+    // handler or of the log passes to the cycle.
+    using TReader = TTarnSerialPortPrivate::TReader;
+    c.KeepReadBooks(chunk, TReader::ReceiveThread);
+    // After a false Raise the component may be gone: no look at it.
+    if (!Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); })) {
+        return false;
+    }
+    c.LogRead(chunk, TReader::ReceiveThread);
+    return true;
 }
 
 void TComThread::Execute() {

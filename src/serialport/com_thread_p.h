@@ -131,7 +131,8 @@ private:
     // away.
     bool PollOnce(TCycleEnd& end);
     // The part of a cycle with AutoReceive on: reads the `waiting` bytes of
-    // `handle` and delivers them; false when the component went away.
+    // `handle` and takes them where a received chunk goes (the books,
+    // OnReceive, the log); false when the component went away.
     bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, std::uint32_t waiting,
                       TCycleEnd& end);
     // Whether a look at the modem lines or the presence, last taken at

@@ -4,6 +4,8 @@
 // the port).
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
 
 #include "Tarnserialport.h"
 #include "Tarnserialport_p.h"
@@ -78,17 +80,8 @@ bool TTarnSerialPortPrivate::WaitForThreadEnd(bool detachIfStuck) {
         }
         return false;
     };
-    if (tarn::host::IsMainThread()) {
-        // A thread may be waiting for the main thread to run one of its
-        // events; serve the queue until the teardowns are done.
-        while (pending()) {
-            lock.unlock();
-            tarn::host::CheckSynchronize(10);
-            lock.lock();
-        }
-    } else {
-        FThreadEndedSignal.wait(lock, [&] { return !pending(); });
-    }
+    WaitForThreads(
+        lock, [&] { return !pending(); }, std::nullopt);
     return waitedForAll;
 }
 
@@ -243,15 +236,25 @@ void TTarnSerialPortPrivate::CloseConnection(std::uint64_t serial) {
 
 void TTarnSerialPortPrivate::WaitForThreadOf(std::uint64_t serial, std::chrono::milliseconds limit,
                                              std::unique_lock<std::mutex>& lock) {
+    WaitForThreads(
+        lock, [&] { return !ThreadRunning(serial); }, std::chrono::steady_clock::now() + limit);
+}
+
+void TTarnSerialPortPrivate::WaitForThreads(
+    std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + limit;
-    while (ThreadRunning(serial) && Clock::now() < deadline) {
+    while (!done() && (!deadline || Clock::now() < *deadline)) {
         if (tarn::host::IsMainThread()) {
+            // A thread may be waiting for the main thread to run one of its
+            // events; serve the queue until the teardowns are done.
             lock.unlock();
             tarn::host::CheckSynchronize(10);
             lock.lock();
+        } else if (deadline) {
+            FThreadEndedSignal.wait_until(lock, *deadline);
         } else {
-            FThreadEndedSignal.wait_until(lock, deadline);
+            FThreadEndedSignal.wait(lock);
         }
     }
 }

@@ -1,39 +1,36 @@
-// Where received bytes go: the books that every driver read keeps (the
-// counts, the last read buffer, the whole history, the log), the
-// announcements of bytes left for the application's reads, and the
-// deliveries of the events to the handlers.
+// The steps of a driver read, alike for every reader: the books (the
+// counts, the last read buffer, the whole history) and the log. The receive
+// thread runs them around its delivery in TComThread::ReceiveChunk, the
+// synchronous reads in their ReadWaiting. Also the announcements of bytes
+// left for the application's reads, and the deliveries of the events, each
+// of which fetches its own handler.
 #include <new>
 
 #include "Tarnserialport_p.h"
 
-bool TTarnSerialPortPrivate::RecordRead(const AnsiString& bytes, TReader reader,
-                                        const std::function<bool()>& handOn) {
+void TTarnSerialPortPrivate::KeepReadBooks(const AnsiString& bytes, TReader reader) {
     // The count first, so that the receive thread never announces these
     // bytes again.
     if (reader != TReader::ReceiveThread) FReadBytes += static_cast<std::uint32_t>(bytes.size());
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        // A read of single bytes leaves the last one here.
-        if (reader == TReader::ApplicationByBytes && !bytes.empty()) {
-            FReadBuffer.assign(1, bytes.back());
-        } else {
-            FReadBuffer = bytes;
-        }
-        if (FKeepEntireBuffer) {
-            try {
-                FEntireBuffer += bytes;
-            } catch (const std::bad_alloc&) {
-                // No memory for the whole history: start it afresh, and
-                // release what it held, and still complete the read.
-                AnsiString().swap(FEntireBuffer);
-            }
-        }
+    std::lock_guard<std::mutex> lock(FLock);
+    // A read of single bytes leaves the last one here.
+    if (reader == TReader::ApplicationByBytes && !bytes.empty()) {
+        FReadBuffer.assign(1, bytes.back());
+    } else {
+        FReadBuffer = bytes;
     }
-    // After a false hand-on the component may be gone: return without a
-    // look at it.
-    if (handOn && !handOn()) return false;
+    if (!FKeepEntireBuffer) return;
+    try {
+        FEntireBuffer += bytes;
+    } catch (const std::bad_alloc&) {
+        // No memory for the whole history: start it afresh, and release
+        // what it held, and still complete the read.
+        AnsiString().swap(FEntireBuffer);
+    }
+}
+
+void TTarnSerialPortPrivate::LogRead(const AnsiString& bytes, TReader reader) {
     if (FLogInput) WriteLog(bytes, reader == TReader::ApplicationByBytes);
-    return true;
 }
 
 void TTarnSerialPortPrivate::SetLastReadBuffer(const AnsiString& line) {
@@ -59,13 +56,20 @@ bool TTarnSerialPortPrivate::UpdateLineStatus(TLineStatusSet lines) {
 // destroyed.
 void TTarnSerialPortPrivate::DeliverReceive(const AnsiString& chunk) const {
     if (FDestroying) return;
-    const TSendReceiveEvent handler = q->GetOnReceive();
+    const TSendReceiveEvent handler = Guarded(FOnReceive);
     if (handler.Assigned()) handler(q, chunk);
+}
+
+bool TTarnSerialPortPrivate::DeliverSend(const char* data, std::uint32_t count) const {
+    const TSendReceiveEvent handler = Guarded(FOnSend);
+    if (!handler.Assigned()) return false;
+    if (!FDestroying) handler(q, AnsiString(data, count));
+    return true;
 }
 
 void TTarnSerialPortPrivate::DeliverLineStatus(TLineStatusSet lines) const {
     if (FDestroying) return;
-    const TLineStatusEvent handler = q->GetOnLineStatusChange();
+    const TLineStatusEvent handler = Guarded(FOnLineStatusChange);
     if (handler.Assigned()) handler(q, lines);
 }
 
@@ -73,17 +77,17 @@ void TTarnSerialPortPrivate::DeliverConnectionEvent(TConnectionEvent event, TCom
     if (FDestroying) return;
     switch (event) {
         case TConnectionEvent::Connect: {
-            const TConnectEvent handler = q->GetOnConnect();
+            const TConnectEvent handler = Guarded(FOnConnect);
             if (handler.Assigned() && port != spNone) handler(q, port);
             return;
         }
         case TConnectionEvent::Disconnect: {
-            const TConnectEvent handler = q->GetOnDisconnect();
+            const TConnectEvent handler = Guarded(FOnDisconnect);
             if (handler.Assigned() && port != spNone) handler(q, port);
             return;
         }
         case TConnectionEvent::Fault: {
-            const TConnectEvent handler = q->GetOnFault();
+            const TConnectEvent handler = Guarded(FOnFault);
             if (handler.Assigned()) handler(q, port);
             return;
         }

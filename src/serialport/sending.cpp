@@ -1,7 +1,7 @@
-// Sending: one synchronous write per call, on the calling thread, with
-// OnSend and, after a write that took nothing, the presence check run
-// directly on that thread; and the drain that waits until the bytes sent
-// have left.
+// Sending: every public send is one call of the private Send, one
+// synchronous write on the calling thread with OnSend and, after a write
+// that took nothing, the presence check run directly on that thread; and
+// the drain that waits until the bytes sent have left.
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -43,71 +43,50 @@ void TTarnSerialPortPrivate::CheckPresenceAfterSend(const TOpenConnection& conne
     CloseConnection(connection.serial);
 }
 
-std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
+std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count, TSendForm form) {
     // The handle is read under the component's lock; the driver keeps the
     // device alive for the duration of a call on it, so a receive thread
     // that ends meanwhile only makes the write fail.
-    const TTarnSerialPortPrivate::TOpenConnection connection = d->OpenConnection();
-    const HANDLE handle = connection.handle;
-    if (handle == drv::INVALID_HANDLE_VALUE) d->RaiseNotConnected();
+    const TOpenConnection connection = OpenConnection();
+    if (connection.handle == drv::INVALID_HANDLE_VALUE ||
+        (form == TSendForm::Block && count == 0)) {
+        RaiseNotConnected();
+    }
 
-    d->FIsSending = true;
+    FIsSending = true;
     try {
-        // The string is sent as a zero-terminated one.
-        const std::uint32_t count = WriteCount(std::min(str.find('\0'), str.size()));
         std::uint32_t written = 0;
-        drv::WriteFile(handle, str.data(), count, &written);
-        d->FIsSending = false;
+        drv::WriteFile(connection.handle, data, count, &written);
+        FIsSending = false;
 
-        const TSendReceiveEvent handler = GetOnSend();
-        if (written > 0 && handler.Assigned()) {
-            if (!d->FDestroying) handler(this, AnsiString(str.data(), written));
-        } else {
-            d->CheckPresenceAfterSend(connection);
+        // OnSend carries the bytes the driver took, however many.
+        const bool heard = written > 0 && DeliverSend(data, written);
+        if (written == 0 || (form == TSendForm::String && !heard)) {
+            CheckPresenceAfterSend(connection);
         }
         return written;
     } catch (...) {
-        d->FIsSending = false;
+        FIsSending = false;
     }
     // Whatever failed (the write, a handler, the closing), the caller learns
     // only that the port cannot be used; a second failure of the check is
     // swallowed as well.
     try {
-        d->CheckPresenceAfterSend(connection);
+        CheckPresenceAfterSend(connection);
     } catch (...) {
     }
-    d->RaiseNotConnected();
+    RaiseNotConnected();
+}
+
+std::uint32_t TTarnSerialPort::SendString(const AnsiString& str) {
+    // The string is sent as a zero-terminated one.
+    const std::uint32_t count = WriteCount(std::min(str.find('\0'), str.size()));
+    return d->Send(str.data(), count, TTarnSerialPortPrivate::TSendForm::String);
 }
 
 std::uint32_t TTarnSerialPort::SendData(const void* Data, std::uint32_t dataSize) {
-    const TTarnSerialPortPrivate::TOpenConnection connection = d->OpenConnection();
-    const HANDLE handle = connection.handle;
-    if (handle == drv::INVALID_HANDLE_VALUE || dataSize == 0) d->RaiseNotConnected();
-
-    d->FIsSending = true;
-    try {
-        std::uint32_t written = 0;
-        drv::WriteFile(handle, Data, dataSize, &written);
-        d->FIsSending = false;
-
-        if (written > 0) {
-            // OnSend carries the bytes the driver took, however many.
-            const TSendReceiveEvent handler = GetOnSend();
-            if (handler.Assigned() && !d->FDestroying) {
-                handler(this, AnsiString(static_cast<const char*>(Data), written));
-            }
-        } else {
-            d->CheckPresenceAfterSend(connection);
-        }
-        return written;
-    } catch (...) {
-        d->FIsSending = false;
-    }
-    try {
-        d->CheckPresenceAfterSend(connection);
-    } catch (...) {
-    }
-    d->RaiseNotConnected();
+    return d->Send(static_cast<const char*>(Data), dataSize,
+                   TTarnSerialPortPrivate::TSendForm::Block);
 }
 
 std::uint32_t TTarnSerialPort::SendStringLine(const AnsiString& str) {

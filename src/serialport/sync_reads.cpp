@@ -139,7 +139,9 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, const TReadUntil
     if (got > wanted) got = wanted;
     bytes.resize(got);
     result = std::move(bytes);
-    d.RecordRead(result, reader);
+    // The books and the log of every driver read, as for a received chunk.
+    d.KeepReadBooks(result, reader);
+    d.LogRead(result, reader);
 }
 
 // Sleeps until bytes may wait on a usable port or `limitMs` milliseconds

@@ -42,7 +42,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReplaceControlChars(const AnsiStrin
 void TTarnSerialPortPrivate::WriteLog(const AnsiString& data, bool recordPerByte) {
     // The name is copied under the lock once, so that a LogFile changed by
     // another thread meanwhile cannot split one record across two files.
-    const UnicodeString name = q->GetLogFile();
+    const UnicodeString name = Guarded(FLogFile);
 
     // An empty name, or one with a NUL that would cut it short, fails in
     // Assign: the record has nowhere sensible to go.
