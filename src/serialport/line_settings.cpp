@@ -17,13 +17,6 @@ static_assert(sizeof(kBaudRates) / sizeof(kBaudRates[0]) == brCustom,
 
 const char kInvalidWidthAndStop[] = "Invalid data-width and stop-bits combination.";
 
-bool ValidWidthAndStop(std::uint8_t dataBits, std::uint8_t stopCode) {
-    // Five data bits go with one or one and a half stop bits; six to eight
-    // with one or two, as UARTs allow.
-    if (dataBits == 5) return stopCode != drv::TWOSTOPBITS;
-    return stopCode != drv::ONE5STOPBITS;
-}
-
 // The fields hold parity and stop bits as the driver's codes, which are the
 // ordinals of the enumerations.
 static_assert(drv::NOPARITY == pbNone && drv::ONESTOPBIT == sb1Bit &&
@@ -91,11 +84,10 @@ void TTarnSerialPort::SetCustomBaudRate(std::int32_t Value) {
 }
 
 void TTarnSerialPort::SetDataWidth(TDataWidth Value) {
-    const std::uint8_t bits = DataBitsOf(Value);
-    if (!ValidWidthAndStop(bits, d->FStopBits)) {
+    if (!IsValidWidthAndStop(Value, GetStopBits())) {
         throw ETarnSerialPortException(kInvalidWidthAndStop);
     }
-    d->FDataWidth = bits;
+    d->FDataWidth = DataBitsOf(Value);
     d->ReapplyDCB();
 }
 
@@ -106,7 +98,7 @@ void TTarnSerialPort::SetParity(TParityBits Value) {
 
 void TTarnSerialPort::SetStopBits(TStopBits Value) {
     if (Value <= sb2Bits) {
-        if (!ValidWidthAndStop(d->FDataWidth, Value)) {
+        if (!IsValidWidthAndStop(GetDataWidth(), Value)) {
             throw ETarnSerialPortException(kInvalidWidthAndStop);
         }
         d->FStopBits = Value;

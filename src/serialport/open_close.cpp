@@ -142,7 +142,8 @@ void TTarnSerialPort::Open() {
         Close();
         throw ETarnSerialPortException(
             tarn::host::Format(u"Cannot connect to %s. %s",
-                               {AnsiToUnicode(d->RawPort()), tarn::host::SysErrorMessage(error)}));
+                               {AnsiToUnicode(d->RawPort()), tarn::host::SysErrorMessage(error)}),
+            error);
     }
     d->BeginConnection(thread);
 }

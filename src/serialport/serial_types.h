@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 
 #include "host_exception.h"
 
@@ -339,6 +340,14 @@ enum TBaudRate : std::uint8_t {
 enum TDataWidth : std::uint8_t { dw5Bits, dw6Bits, dw7Bits, dw8Bits };
 enum TParityBits : std::uint8_t { pbNone, pbOdd, pbEven, pbMark, pbSpace };
 enum TStopBits : std::uint8_t { sb1Bit, sb1_5Bits, sb2Bits };
+
+// Whether a line takes `width` with `stop`, as UARTs allow: five data bits
+// go with one or one and a half stop bits, six to eight with one or two.
+// The component refuses the other pairs (SetDataWidth, SetStopBits). Pure;
+// any thread.
+constexpr bool IsValidWidthAndStop(TDataWidth width, TStopBits stop) {
+    return width == dw5Bits ? stop != sb2Bits : stop != sb1_5Bits;
+}
 enum THwFlowControl : std::uint8_t { hfNONE, hfDTRDSR, hfRTSCTS };
 enum TSwFlowControl : std::uint8_t { sfNONE, sfXONXOFF };
 
@@ -373,8 +382,23 @@ private:
 static_assert(sizeof(TLineStatusSet) == 1, "a line set is one byte");
 
 // The one exception class the component raises, always with a complete
-// message text.
+// message text, and with the system's error code behind it where there is
+// one.
 class ETarnSerialPortException : public tarn::host::Exception {
 public:
     using tarn::host::Exception::Exception;
+    ETarnSerialPortException(tarn::host::UnicodeString message, std::uint32_t errorCode)
+        : Exception(std::move(message)), errorCode_(errorCode) {}
+
+    // The system's error code (host_system_error.h names them) behind an
+    // Open that failed, a refused line setting among them
+    // (ERROR_INVALID_PARAMETER): ERROR_FILE_NOT_FOUND for a port that is
+    // not there, ERROR_ACCESS_DENIED for one that is busy, a Windows
+    // Sockets code for a port on another machine. 0 where the component
+    // refused on its own (a port not open, a combination of settings that
+    // no line takes, a log file that cannot be written). Any thread.
+    std::uint32_t ErrorCode() const noexcept { return errorCode_; }
+
+private:
+    std::uint32_t errorCode_ = 0;
 };

@@ -58,6 +58,8 @@ TEST(LineSettingsValidation, EveryWidthAndStopPair) {
     for (int w = dw5Bits; w <= dw8Bits; ++w) {
         for (int s = sb1Bit; s <= sb2Bits; ++s) {
             const bool allowed = w == dw5Bits ? s != sb2Bits : s != sb1_5Bits;
+            EXPECT_EQ(IsValidWidthAndStop(static_cast<TDataWidth>(w), static_cast<TStopBits>(s)),
+                      allowed);
             TTarnSerialPort port;
             port.SetStopBits(sb1Bit);
             port.SetDataWidth(static_cast<TDataWidth>(w));
@@ -71,6 +73,7 @@ TEST(LineSettingsValidation, EveryWidthAndStopPair) {
                     ADD_FAILURE() << "w=" << w << " s=" << s << " accepted";
                 } catch (const ETarnSerialPortException& e) {
                     EXPECT_STREQ(e.what(), "Invalid data-width and stop-bits combination.");
+                    EXPECT_EQ(e.ErrorCode(), 0u);
                 }
                 EXPECT_EQ(port.GetStopBits(), sb1Bit);
             }

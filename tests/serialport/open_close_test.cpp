@@ -90,6 +90,7 @@ TEST(OpenClose, FailureCarriesTheNameAndTheSystemText) {
     } catch (const ETarnSerialPortException& e) {
         EXPECT_EQ(std::string(e.what()),
                   "Cannot connect to VOPEN1. " + drv::SystemErrorText(drv::ERROR_ACCESS_DENIED));
+        EXPECT_EQ(e.ErrorCode(), drv::ERROR_ACCESS_DENIED);
     }
     EXPECT_EQ(port.IsConnected(), spNone);
     EXPECT_TRUE(log.entries.empty());
@@ -107,6 +108,7 @@ TEST(OpenClose, RefusedSettingsMakeOpenFail) {
     } catch (const ETarnSerialPortException& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot connect to VOPEN2. " +
                                              drv::SystemErrorText(drv::ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(e.ErrorCode(), drv::ERROR_INVALID_PARAMETER);
     }
     EXPECT_FALSE(device.IsOpen());
     port.Open();

@@ -349,18 +349,14 @@ TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
     // A file that is there but not found as a port is no serial device.
     const std::filesystem::path file = TempPath("not-a-port.txt");
     std::ofstream(file) << "text";
-    const std::string notFound =
-        tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(drv::ERROR_FILE_NOT_FOUND));
-    outcome =
-        tarnterm::ExplainOpenFailure(file.u8string(), "Cannot connect to x. " + notFound, line);
+    outcome = tarnterm::ExplainOpenFailure(file.u8string(), drv::ERROR_FILE_NOT_FOUND,
+                                           "Cannot connect to x.", line);
     EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
     EXPECT_NE(outcome.message.find("is not a serial port"), std::string::npos);
     std::filesystem::remove(file);
     // Nor is a folder, which Windows refuses as if it were busy.
-    const std::string denied =
-        tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(drv::ERROR_ACCESS_DENIED));
     outcome = tarnterm::ExplainOpenFailure(std::filesystem::temp_directory_path().u8string(),
-                                           "Cannot connect to x. " + denied, line);
+                                           drv::ERROR_ACCESS_DENIED, "Cannot connect to x.", line);
     EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
 }
 

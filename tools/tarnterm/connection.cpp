@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -18,16 +19,8 @@
 namespace tarnterm {
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return !tail.empty() && text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Whether an open failure was for the system error `code`. The component
-// puts the system's text for the code at the end of its message, so the
-// text of each code is what is compared.
-bool MessageIsFor(const std::string& message, std::uint32_t code) {
-    return EndsWith(message, tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(code)));
+bool IsOneOf(std::uint32_t code, std::initializer_list<std::uint32_t> codes) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
 // A name that points at a file which is there, but did not open as a port.
@@ -52,28 +45,21 @@ bool IsRemoteName(const std::string& name) { return name.find("://") != std::str
 // Why a port on another machine did not open, when the connection says it:
 // nothing answered (which --reconnect waits out, as a port not there yet),
 // or the server closed the connection at once.
-std::optional<OpenOutcome> ExplainRemoteFailure(const std::string& name,
-                                                const std::string& componentMessage) {
+std::optional<OpenOutcome> ExplainRemoteFailure(const std::string& name, std::uint32_t code) {
     namespace errors = tarn::host::system_errors;
-    for (const std::uint32_t code :
-         {errors::WSAECONNREFUSED, errors::WSAETIMEDOUT, errors::WSAEHOSTUNREACH,
-          errors::WSAENETUNREACH, errors::WSAHOST_NOT_FOUND, errors::WSATRY_AGAIN}) {
-        if (MessageIsFor(componentMessage, code)) {
-            return OpenOutcome{kExitNoSuchPort,
-                               name + " does not answer (" +
-                                   tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(code)) +
-                                   "); check that its server runs and the host and port, or "
-                                   "wait for it with --reconnect"};
-        }
+    if (IsOneOf(code, {errors::WSAECONNREFUSED, errors::WSAETIMEDOUT, errors::WSAEHOSTUNREACH,
+                       errors::WSAENETUNREACH, errors::WSAHOST_NOT_FOUND, errors::WSATRY_AGAIN})) {
+        return OpenOutcome{kExitNoSuchPort,
+                           name + " does not answer (" +
+                               tarn::host::UnicodeToUtf8(tarn::host::SysErrorMessage(code)) +
+                               "); check that its server runs and the host and port, or "
+                               "wait for it with --reconnect"};
     }
-    for (const std::uint32_t code :
-         {errors::WSAEDISCON, errors::WSAECONNRESET, errors::ERROR_BAD_COMMAND}) {
-        if (MessageIsFor(componentMessage, code)) {
-            return OpenOutcome{kExitPortBusy,
-                               name +
-                                   " closed the connection as it opened; its server may be "
-                                   "serving another client, or its port may be unavailable"};
-        }
+    if (IsOneOf(code, {errors::WSAEDISCON, errors::WSAECONNRESET, errors::ERROR_BAD_COMMAND})) {
+        return OpenOutcome{kExitPortBusy,
+                           name +
+                               " closed the connection as it opened; its server may be "
+                               "serving another client, or its port may be unavailable"};
     }
     return std::nullopt;
 }
@@ -164,19 +150,18 @@ bool PortIsPresent(const std::string& name) {
     return port.IsExistingCommPort(tarn::host::Utf8ToUnicode(name)) || IsExistingFile(name);
 }
 
-OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
-                               const LineSettings& line) {
+OpenOutcome ExplainOpenFailure(const std::string& name, std::uint32_t code,
+                               const std::string& componentMessage, const LineSettings& line) {
+    namespace errors = tarn::host::system_errors;
     if (IsRemoteName(name)) {
-        if (std::optional<OpenOutcome> remote = ExplainRemoteFailure(name, componentMessage)) {
-            return *remote;
-        }
+        if (std::optional<OpenOutcome> remote = ExplainRemoteFailure(name, code)) return *remote;
     }
     OpenOutcome out;
-    const bool notFound = MessageIsFor(componentMessage, tarn::host::ERROR_FILE_NOT_FOUND) ||
-                          MessageIsFor(componentMessage, tarn::host::ERROR_PATH_NOT_FOUND);
-    const bool notSerial = MessageIsFor(componentMessage, tarn::host::ERROR_NOT_SUPPORTED) ||
-                           MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_FUNCTION) ||
-                           MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_HANDLE);
+    const bool notFound =
+        IsOneOf(code, {errors::ERROR_FILE_NOT_FOUND, errors::ERROR_PATH_NOT_FOUND});
+    const bool notSerial =
+        IsOneOf(code, {errors::ERROR_NOT_SUPPORTED, errors::ERROR_INVALID_FUNCTION,
+                       errors::ERROR_INVALID_HANDLE});
     if ((notFound && IsExistingFile(name)) || notSerial || IsFolder(name)) {
         out.status = kExitNotSerial;
         out.message = name +
@@ -184,13 +169,12 @@ OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& compo
                       "shows the ports present)";
     } else if (notFound) {
         out = MissingPort(name);
-    } else if (MessageIsFor(componentMessage, tarn::host::ERROR_ACCESS_DENIED) ||
-               MessageIsFor(componentMessage, tarn::host::ERROR_SHARING_VIOLATION)) {
+    } else if (IsOneOf(code, {errors::ERROR_ACCESS_DENIED, errors::ERROR_SHARING_VIOLATION})) {
         out.status = kExitPortBusy;
         out.message = name +
                       " is busy or access is denied; close the program that has it "
                       "open, or get the right to use it (on Linux, the dialout group)";
-    } else if (MessageIsFor(componentMessage, tarn::host::ERROR_INVALID_PARAMETER)) {
+    } else if (code == errors::ERROR_INVALID_PARAMETER) {
         out.status = kExitOpenFailed;
         out.message = name + " refused the line settings " + DescribeLineSettings(line) +
                       "; try another --baud, --data, --parity, --stop or --flow";
@@ -205,7 +189,7 @@ OpenOutcome OpenPort(TTarnSerialPort& port, const std::string& name, const LineS
     try {
         port.Open();
     } catch (const ETarnSerialPortException& e) {
-        return ExplainOpenFailure(name, e.what(), line);
+        return ExplainOpenFailure(name, e.ErrorCode(), e.what(), line);
     }
     OpenOutcome out;
     if (port.IsConnected() == spNone) {

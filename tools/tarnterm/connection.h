@@ -71,9 +71,11 @@ OpenOutcome OpenWantedPort(TTarnSerialPort& port, const std::string& wanted, std
 // pseudo-terminal is on no list).
 bool PortIsPresent(const std::string& name);
 
-// Turns the component's "Cannot connect" message into a verdict.
-OpenOutcome ExplainOpenFailure(const std::string& name, const std::string& componentMessage,
-                               const LineSettings& line);
+// Turns a failed Open into a verdict, by the system's error code that the
+// component's exception carries; an error without a verdict of its own is
+// told in the component's message.
+OpenOutcome ExplainOpenFailure(const std::string& name, std::uint32_t code,
+                               const std::string& componentMessage, const LineSettings& line);
 
 // Sets an output line to `on` with `set` (SetBreak, SetDTR, SetRTS) for `ms`
 // milliseconds, running the main thread's queued events meanwhile, and puts

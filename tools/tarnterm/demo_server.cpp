@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "com_port_server.h"
+#include "com_port_values.h"
 #include "serial_driver.h"
 
 namespace tarnterm {
@@ -40,15 +41,9 @@ constexpr std::uint8_t kDeltaDcd = 0x08;
 
 using WireControl = rem::WireControl;
 
-std::uint32_t Wire(WireControl value) { return static_cast<std::uint32_t>(value); }
-
-std::uint8_t LinesOnWire(std::uint32_t status) {
-    std::uint8_t lines = 0;
-    if (status & drv::MS_CTS_ON) lines |= rem::kModemCts;
-    if (status & drv::MS_DSR_ON) lines |= rem::kModemDsr;
-    if (status & drv::MS_RING_ON) lines |= rem::kModemRing;
-    if (status & drv::MS_RLSD_ON) lines |= rem::kModemDcd;
-    return lines;
+template <typename WireValue>
+std::uint32_t Wire(WireValue value) {
+    return static_cast<std::uint32_t>(value);
 }
 
 std::uint8_t Changes(std::uint8_t before, std::uint8_t now) {
@@ -282,7 +277,7 @@ void DemoSession::Pump() {
             std::lock_guard<std::mutex> lock(mutex_);
             // Once the protocol is agreed the client hears the lines, and
             // then each change that its mask asks for.
-            const std::uint8_t lines = LinesOnWire(status);
+            const std::uint8_t lines = rem::ModemLinesOnWire(status);
             const std::uint8_t changes = told ? Changes(*told, lines) : 0;
             if (server_.ComPortAgreed() &&
                 (!told || (((lines ^ *told) | changes) & modemMask_) != 0)) {
@@ -423,24 +418,20 @@ bool DemoSession::Apply(const rem::ComRequest& request) {
             return ChangeSettings(
                 request.command,
                 [&](drv::DCB& dcb) {
-                    if (value >= 1 && value <= 5) dcb.Parity = static_cast<std::uint8_t>(value - 1);
-                    return value >= 1 && value <= 5;
+                    const std::optional<std::uint8_t> parity = rem::ParityFromWire(value);
+                    if (parity) dcb.Parity = *parity;
+                    return parity.has_value();
                 },
-                [](const drv::DCB& dcb) { return dcb.Parity + 1u; });
+                [](const drv::DCB& dcb) { return Wire(rem::ParityOnWire(dcb.Parity)); });
         case C::SetStopSize:
             return ChangeSettings(
                 request.command,
                 [&](drv::DCB& dcb) {
-                    const std::uint8_t stops[] = {drv::ONESTOPBIT, drv::TWOSTOPBITS,
-                                                  drv::ONE5STOPBITS};
-                    if (value >= 1 && value <= 3) dcb.StopBits = stops[value - 1];
-                    return value >= 1 && value <= 3;
+                    const std::optional<std::uint8_t> stopBits = rem::StopBitsFromWire(value);
+                    if (stopBits) dcb.StopBits = *stopBits;
+                    return stopBits.has_value();
                 },
-                [](const drv::DCB& dcb) {
-                    return dcb.StopBits == drv::TWOSTOPBITS    ? 2u
-                           : dcb.StopBits == drv::ONE5STOPBITS ? 3u
-                                                               : 1u;
-                });
+                [](const drv::DCB& dcb) { return Wire(rem::StopSizeOnWire(dcb.StopBits)); });
         case C::SetControl:
             return Control(value);
         case C::SetLineStateMask:

@@ -642,12 +642,10 @@ bool CheckCombination(const Options& o, std::string& error) {
         return false;
     }
     // The combinations that a serial line cannot frame.
-    if (o.line.stopBits == sb1_5Bits && o.line.dataBits != dw5Bits) {
-        error = "--stop 1.5 works only with --data 5; use --stop 1 or 2 with 6 to 8 data bits";
-        return false;
-    }
-    if (o.line.stopBits == sb2Bits && o.line.dataBits == dw5Bits) {
-        error = "--stop 2 cannot be used with --data 5; use --stop 1 or 1.5";
+    if (!IsValidWidthAndStop(o.line.dataBits, o.line.stopBits)) {
+        error = o.line.stopBits == sb1_5Bits
+                    ? "--stop 1.5 works only with --data 5; use --stop 1 or 2 with 6 to 8 data bits"
+                    : "--stop 2 cannot be used with --data 5; use --stop 1 or 1.5";
         return false;
     }
     for (const Step& step : o.steps) {

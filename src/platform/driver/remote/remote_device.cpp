@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "com_port_values.h"
 #include "remote_port_list.h"
 
 namespace tarn::driver {
@@ -47,32 +48,6 @@ constexpr std::size_t kReceiveChunk = 4096;
 bool Fail(std::uint32_t error) {
     SetLastError(error);
     return false;
-}
-
-WireParity ParityOnWire(std::uint8_t parity) {
-    switch (parity) {
-        case ODDPARITY:
-            return WireParity::Odd;
-        case EVENPARITY:
-            return WireParity::Even;
-        case MARKPARITY:
-            return WireParity::Mark;
-        case SPACEPARITY:
-            return WireParity::Space;
-        default:
-            return WireParity::None;
-    }
-}
-
-WireStopSize StopSizeOnWire(std::uint8_t stopBits) {
-    switch (stopBits) {
-        case ONE5STOPBITS:
-            return WireStopSize::OneAndHalf;
-        case TWOSTOPBITS:
-            return WireStopSize::Two;
-        default:
-            return WireStopSize::One;
-    }
 }
 
 // The device control block's flow control as SET-CONTROL says it. The
@@ -402,14 +377,10 @@ bool RemoteDevice::SetCommState(const DCB& dcb) {
     compare(client_.DataSize(), dcb.ByteSize,
             [&](std::uint32_t v) { inForce.ByteSize = static_cast<std::uint8_t>(v); });
     compare(client_.Parity(), static_cast<std::uint32_t>(ParityOnWire(dcb.Parity)),
-            [&](std::uint32_t v) {
-                if (v >= 1 && v <= 5) inForce.Parity = static_cast<std::uint8_t>(v - 1);
-            });
+            [&](std::uint32_t v) { inForce.Parity = ParityFromWire(v).value_or(inForce.Parity); });
     compare(client_.StopSize(), static_cast<std::uint32_t>(StopSizeOnWire(dcb.StopBits)),
             [&](std::uint32_t v) {
-                if (v == 1) inForce.StopBits = ONESTOPBIT;
-                if (v == 2) inForce.StopBits = TWOSTOPBITS;
-                if (v == 3) inForce.StopBits = ONE5STOPBITS;
+                inForce.StopBits = StopBitsFromWire(v).value_or(inForce.StopBits);
             });
     dcb_ = inForce;
     return !refused || Fail(ERROR_INVALID_PARAMETER);
@@ -508,12 +479,7 @@ bool RemoteDevice::GetCommModemStatus(std::uint32_t* status) {
     // Without a notification the lines are unknown, which is not the same
     // as all off.
     if (!modemState_) return Fail(ERROR_NOT_SUPPORTED);
-    std::uint32_t word = 0;
-    if (*modemState_ & kModemCts) word |= MS_CTS_ON;
-    if (*modemState_ & kModemDsr) word |= MS_DSR_ON;
-    if (*modemState_ & kModemRing) word |= MS_RING_ON;
-    if (*modemState_ & kModemDcd) word |= MS_RLSD_ON;
-    if (status != nullptr) *status = word;
+    if (status != nullptr) *status = ModemStatusFromWire(*modemState_);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "com_port_server.h"
+#include "com_port_values.h"
 
 namespace tarn::driver::remote {
 namespace {
@@ -282,6 +283,26 @@ TEST(ComPortClientHostileInput, DropsWhatIsMalformedAndRecovers) {
         EXPECT_EQ(client.ModemState(), 0x11);
         EXPECT_TRUE(client.ComPortAgreed());
     }
+}
+
+// The wire values that a server parses are the ones a client sends for each
+// code, and nothing else maps to a code.
+TEST(ComPortValues, EveryCodeGoesOnTheWireAndComesBack) {
+    for (std::uint8_t parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+        EXPECT_EQ(ParityFromWire(static_cast<std::uint32_t>(ParityOnWire(parity))), parity);
+    }
+    for (std::uint8_t stop = ONESTOPBIT; stop <= TWOSTOPBITS; ++stop) {
+        EXPECT_EQ(StopBitsFromWire(static_cast<std::uint32_t>(StopSizeOnWire(stop))), stop);
+    }
+    for (const std::uint32_t request : {0u, 6u}) {
+        EXPECT_FALSE(ParityFromWire(request));
+        EXPECT_FALSE(StopBitsFromWire(request == 6 ? 4 : request));
+    }
+    const std::uint32_t lines[] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
+    for (const std::uint32_t line : lines) {
+        EXPECT_EQ(ModemStatusFromWire(ModemLinesOnWire(line)), line);
+    }
+    EXPECT_EQ(ModemLinesOnWire(MS_CTS_ON | MS_RLSD_ON), kModemCts | kModemDcd);
 }
 
 }  // namespace
