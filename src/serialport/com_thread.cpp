@@ -35,7 +35,7 @@ TComThread::TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
     SetFreeOnTerminate(true);
     SetPriority(priority);
 
-    const std::string path = "\\\\.\\" + openedName_;
+    const std::string path = drv::DevicePath(openedName_);
     try {
         ComDevice = drv::CreateFileA(path);
     } catch (...) {
@@ -197,16 +197,15 @@ bool TComThread::LookAtLines() {
 bool TComThread::PollOnce(TCycleEnd& end) {
     TTarnSerialPortPrivate& c = *owner();
     const drv::HANDLE handle = ComDevice;
-    drv::COMSTAT stat{};
-    std::uint32_t errors = 0;
     // Taken before the queue is counted: a read that takes bytes between the
     // two then makes the total smaller, never larger, so that bytes already
     // announced are not announced again.
     const std::uint32_t readBytes = c.ReadCount();
     // A failed query counts as an empty queue, which leads to the presence
     // check: a port that answers nothing is as good as silent.
-    const bool queried = drv::ClearCommError(handle, &errors, &stat);
-    const std::uint32_t waiting = queried ? stat.cbInQue : 0;
+    const std::optional<std::uint32_t> queue = drv::InputWaiting(handle);
+    const bool queried = queue.has_value();
+    const std::uint32_t waiting = queue.value_or(0);
     end = TCycleEnd::Idle;
 
     if (!c.ReceiveSettings().autoReceive) {

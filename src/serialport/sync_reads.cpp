@@ -109,9 +109,7 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, const TReadUntil
 
     // The query also clears the port's pending error state. A failed query
     // counts as an empty queue.
-    std::uint32_t errors = 0;
-    drv::COMSTAT stat{};
-    const std::uint32_t waiting = drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+    const std::uint32_t waiting = drv::InputWaiting(handle).value_or(0);
     if (waiting == 0 || !d.PortIsOpen()) return;
 
     std::uint32_t wanted = std::min(waiting, most);
@@ -165,12 +163,10 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
         bool silent = false;
         bool failed = false;
         if (handle != drv::INVALID_HANDLE_VALUE) {
-            std::uint32_t errors = 0;
-            drv::COMSTAT stat{};
-            if (drv::ClearCommError(handle, &errors, &stat)) {
+            if (const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle)) {
                 failedQueries = 0;
-                if (stat.cbInQue > 0 && !d.ReceiveSettings().autoReceive) return true;
-                silent = stat.cbInQue == 0;
+                if (*waiting > 0 && !d.ReceiveSettings().autoReceive) return true;
+                silent = *waiting == 0;
             } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;
             } else {
@@ -372,9 +368,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOut
 std::uint32_t TTarnSerialPort::GetBufferSize() {
     const drv::HANDLE handle = d->PortHandle();
     if (handle == drv::INVALID_HANDLE_VALUE) return 0;
-    std::uint32_t errors = 0;
-    drv::COMSTAT stat{};
-    return drv::ClearCommError(handle, &errors, &stat) ? stat.cbInQue : 0;
+    return drv::InputWaiting(handle).value_or(0);
 }
 
 TTarnSerialPort::UnicodeString TTarnSerialPort::GetLastReadBuffer() const {

@@ -10,6 +10,7 @@
 
 #include "com_port_server.h"
 #include "com_port_values.h"
+#include "comm_state.h"
 #include "serial_driver.h"
 
 namespace tarnterm {
@@ -90,14 +91,11 @@ void SetFlow(drv::DCB& dcb, WireControl flow) {
 // and RTS raised, until the client's settings come. Reads take what waits,
 // at once; the pump does the waiting.
 drv::HANDLE OpenPort(const std::string& name) {
-    const drv::HANDLE port = drv::CreateFileA("\\\\.\\" + name);
+    const drv::HANDLE port = drv::CreateFileA(drv::DevicePath(name));
     if (port == drv::INVALID_HANDLE_VALUE) return port;
-    drv::DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 9600;
-    dcb.ByteSize = 8;
-    dcb.Flags = drv::DCB_fBinary | drv::DTR_CONTROL_ENABLE << drv::DCB_fDtrControlShift |
-                drv::RTS_CONTROL_ENABLE << drv::DCB_fRtsControlShift;
+    drv::DCB dcb = drv::DefaultDcb();
+    dcb.Flags |= drv::DTR_CONTROL_ENABLE << drv::DCB_fDtrControlShift |
+                 drv::RTS_CONTROL_ENABLE << drv::DCB_fRtsControlShift;
     const drv::COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, kWriteWaitMs};
     // What an earlier client left in the port's queues is not this one's.
     if (!drv::SetCommState(port, dcb) || !drv::SetCommTimeouts(port, timeouts) ||
@@ -268,9 +266,9 @@ void DemoSession::Pump() {
         if (!drv::GetCommModemStatus(port_, &status)) break;
         std::uint32_t read = 0;
         if (!suspended) {
-            drv::COMSTAT stat{};
-            if (!drv::ClearCommError(port_, nullptr, &stat)) break;
-            const auto count = std::min<std::uint32_t>(stat.cbInQue, kPieceSize);
+            const std::optional<std::uint32_t> waiting = drv::InputWaiting(port_);
+            if (!waiting) break;
+            const auto count = std::min<std::uint32_t>(*waiting, kPieceSize);
             if (count > 0 && !drv::ReadFile(port_, buffer, count, &read)) break;
         }
         {

@@ -129,4 +129,10 @@ inline constexpr std::uint32_t CE_BREAK = 0x0010;
 // The input queue's size until SetupComm sets one, as a Windows driver's.
 inline constexpr std::uint32_t kDefaultInputQueue = 4096;
 
+// The error of every call on a device that went away (an adapter pulled
+// out, a remote port's connection dropped, a virtual port removed), from
+// the call that finds it gone on: what Windows reports for a pulled USB
+// adapter, and what the component takes for a vanished device.
+inline constexpr std::uint32_t kDeviceGoneError = ERROR_BAD_COMMAND;
+
 }  // namespace tarn::driver

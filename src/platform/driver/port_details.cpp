@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "device_path.h"
 #include "port_details_backend.h"
 #include "port_registry.h"
 #include "virtual_port_directory.h"
@@ -65,7 +66,7 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 PortDetails DescribeVirtualPort(const std::string& name) {
     PortDetails details;
     details.name = name;
-    details.path = "\\\\.\\" + name;
+    details.path = driver::DevicePath(name);
     details.kind = PortKind::Virtual;
     details.description = "Virtual port " + name;
     // A port removed since the list was read keeps the plain record.

@@ -122,6 +122,13 @@ bool ClearCommError(HANDLE handle, std::uint32_t* errors, COMSTAT* stat) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.ClearCommError(errors, stat); });
 }
 
+std::optional<std::uint32_t> InputWaiting(HANDLE handle) {
+    std::uint32_t errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(handle, &errors, &stat)) return std::nullopt;
+    return stat.cbInQue;
+}
+
 bool ReadFile(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* read) {
     if (read) *read = 0;
     return WithDevice(handle, [&](SerialDevice& d) { return d.ReadFile(buffer, count, read); });

@@ -17,9 +17,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "comm_types.h"
+#include "device_path.h"
 #include "host_system_error.h"
 
 namespace tarn::driver {
@@ -31,8 +33,9 @@ using tarn::host::SetLastError;
 using tarn::host::SystemErrorText;
 
 // CreateFileA as the component calls it: GENERIC_READ | GENERIC_WRITE, no
-// sharing, OPEN_EXISTING, no overlapped I/O. `path` is "\\.\" followed by the
-// port name. Returns INVALID_HANDLE_VALUE and sets the last error on failure.
+// sharing, OPEN_EXISTING, no overlapped I/O. `path` is the port's device
+// path (DevicePath). Returns INVALID_HANDLE_VALUE and sets the last error on
+// failure.
 HANDLE CreateFileA(const std::string& path);
 bool CloseHandle(HANDLE handle);
 
@@ -47,6 +50,12 @@ bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t count, std::uint
 bool PurgeComm(HANDLE handle, std::uint32_t flags);
 bool EscapeCommFunction(HANDLE handle, std::uint32_t function);
 bool GetCommModemStatus(HANDLE handle, std::uint32_t* status);
+
+// Not a Win32 function: how many bytes wait in the input queue, as
+// ClearCommError counts them; like it, the query clears the port's error
+// state, whose errors are dropped here. None when the query failed, with the
+// last error set.
+std::optional<std::uint32_t> InputWaiting(HANDLE handle);
 
 // Not a Win32 function: waits at most `milliseconds` for the input queue to
 // hold a byte, without taking it, so that a caller waiting for data sleeps

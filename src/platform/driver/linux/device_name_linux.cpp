@@ -12,8 +12,6 @@
 namespace tarn::driver {
 namespace {
 
-constexpr char kDevicePrefix[] = "\\\\.\\";
-
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
@@ -45,12 +43,6 @@ std::string FindEntryIgnoringCase(const std::string& directory, const std::strin
 }
 
 }  // namespace
-
-std::string StripDevicePrefix(const std::string& path) {
-    const std::string prefix = kDevicePrefix;
-    if (path.compare(0, prefix.size(), prefix) == 0) return path.substr(prefix.size());
-    return path;
-}
 
 std::string DeviceFileForName(const std::string& name) {
     if (!name.empty() && name[0] == '/') return name;

@@ -7,11 +7,9 @@
 
 #include <string>
 
-namespace tarn::driver {
+#include "device_path.h"
 
-// `path` without its leading "\\.\"; a path without that prefix is returned
-// as it stands.
-std::string StripDevicePrefix(const std::string& path);
+namespace tarn::driver {
 
 // The file that a port name stands for: an absolute name is that file,
 // "COMn" (any letter case, n from 1) is /dev/ttyS(n-1), and any other name is

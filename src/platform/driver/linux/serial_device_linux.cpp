@@ -19,6 +19,7 @@
 #include <new>
 #include <utility>
 
+#include "comm_state.h"
 #include "device_holders_linux.h"
 #include "device_name_linux.h"
 #include "errno_to_win32_linux.h"
@@ -72,7 +73,7 @@ int PosixSerialDevice::PollTimeout(const Clock::time_point* deadline) {
 bool PosixSerialDevice::FailWithErrno(int error) {
     if (IsDeviceGoneErrno(error)) {
         MarkGone();
-        return FailWith(kGoneError);
+        return FailWith(kDeviceGoneError);
     }
     return FailWith(Win32ErrorFromErrno(error));
 }
@@ -87,7 +88,7 @@ bool PosixSerialDevice::IsGone() {
         if ((probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkGone();
     }
     if (gone_.load(std::memory_order_relaxed)) {
-        SetLastError(kGoneError);
+        SetLastError(kDeviceGoneError);
         return true;
     }
     return false;
@@ -203,7 +204,8 @@ std::uint32_t StartRaw(int fd, DCB& dcb) {
         dcb.XonChar = 0x11;
         dcb.XoffChar = 0x13;
     }
-    if (dcb.BaudRate == 0) dcb.BaudRate = 9600;
+    // A line at 0 bit/s (hung up) starts at the rate every port starts at.
+    if (dcb.BaudRate == 0) dcb.BaudRate = DefaultDcb().BaudRate;
     if (WriteLineTermios(fd, TermiosForDcb(dcb, current)) != 0) return OpenError(errno);
     return ERROR_SUCCESS;
 }

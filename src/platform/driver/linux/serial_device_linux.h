@@ -103,10 +103,6 @@ public:
     // once, whichever thread waits.
     void CancelCommWaits() override { Signal(releaseWake_); }
 
-    // The error of every call once the terminal is known to be gone: what
-    // Windows reports for a pulled USB adapter.
-    static constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
-
 private:
     static constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
@@ -134,7 +130,7 @@ private:
     void MarkGone() { gone_.store(true, std::memory_order_relaxed); }
 
     // Fails with the Win32 code for `error`; an error that says the device
-    // went away makes this and every later call fail with kGoneError.
+    // went away makes this and every later call fail with kDeviceGoneError.
     bool FailWithErrno(int error);
 
     // True (with the last error set) when the terminal has gone away. Once

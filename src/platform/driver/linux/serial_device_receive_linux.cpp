@@ -169,7 +169,7 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
 bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
     // The poll below sees a hang-up by itself; only one seen before needs
     // answering here.
-    if (gone_.load(std::memory_order_relaxed)) return FailWith(kGoneError);
+    if (gone_.load(std::memory_order_relaxed)) return FailWith(kDeviceGoneError);
     {
         // Bytes read ahead wait already. A part of an error mark that the
         // filter holds needs its rest from the line, so it is waited for.
@@ -185,7 +185,7 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
     // instead of waking again and again.
     if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         MarkGone();
-        return FailWith(kGoneError);
+        return FailWith(kDeviceGoneError);
     }
     aliveTick_.store(CoarseTick().time_since_epoch().count(), std::memory_order_relaxed);
     return true;

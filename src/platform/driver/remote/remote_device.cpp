@@ -7,18 +7,16 @@
 #include <utility>
 
 #include "com_port_values.h"
+#include "comm_state.h"
+#include "device_path.h"
 #include "remote_port_list.h"
 
 namespace tarn::driver {
 
-namespace {
-const std::string kDevicePrefix = "\\\\.\\";
-}  // namespace
-
 std::shared_ptr<SerialDevice> OpenRemoteDevice(const std::string& path, bool& isRemote) {
     isRemote = false;
-    if (path.compare(0, kDevicePrefix.size(), kDevicePrefix) != 0) return nullptr;
-    const std::string name = path.substr(kDevicePrefix.size());
+    if (!HasDevicePrefix(path)) return nullptr;
+    const std::string name = StripDevicePrefix(path);
     if (!remote::HasUrlShape(name)) return nullptr;
     // No port of the system is named like an address, so a name of that
     // shape that spells no address we know is malformed, not missing.
@@ -35,10 +33,6 @@ namespace remote {
 
 namespace {
 
-// A connection that breaks down fails every later call as a pulled USB
-// adapter does on either system's backend, which the component takes for a
-// device that went away.
-constexpr std::uint32_t kGoneError = ERROR_BAD_COMMAND;
 constexpr std::uint8_t kLineErrorBits = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
 constexpr std::uint8_t kModemLineBits = kModemDcd | kModemRing | kModemDsr | kModemCts;
 // The reader's longest wait in one Receive; Cancel ends it sooner.
@@ -58,15 +52,6 @@ WireControl FlowOnWire(const DCB& dcb) {
     }
     if ((dcb.Flags & (DCB_fOutX | DCB_fInX)) != 0) return WireControl::FlowXonXoff;
     return WireControl::FlowNone;
-}
-
-DCB DefaultState() {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = 9600;
-    dcb.ByteSize = 8;
-    dcb.Flags = DCB_fBinary;
-    return dcb;
 }
 
 }  // namespace
@@ -99,7 +84,7 @@ std::shared_ptr<SerialDevice> RemoteDevice::Open(const RemoteAddress& address,
 }
 
 RemoteDevice::RemoteDevice(std::unique_ptr<host::TcpConnection> connection, bool telnet)
-    : connection_(std::move(connection)), telnet_(telnet), dcb_(DefaultState()) {}
+    : connection_(std::move(connection)), telnet_(telnet), dcb_(DefaultDcb()) {}
 
 RemoteDevice::~RemoteDevice() { Released(); }
 
@@ -132,7 +117,7 @@ bool RemoteDevice::Start() {
 bool RemoteDevice::OpeningFailed() {
     std::lock_guard<std::mutex> lock(mutex_);
     // What broke the connection says more to the one opening than "gone".
-    return Fail(dropError_ != ERROR_SUCCESS ? dropError_ : kGoneError);
+    return Fail(dropError_ != ERROR_SUCCESS ? dropError_ : kDeviceGoneError);
 }
 
 void RemoteDevice::ReadLoop() {
@@ -315,7 +300,7 @@ bool RemoteDevice::Acknowledged() const {
 }
 
 bool RemoteDevice::FailUnusable() const {
-    return Fail(released_ ? ERROR_INVALID_HANDLE : kGoneError);
+    return Fail(released_ ? ERROR_INVALID_HANDLE : kDeviceGoneError);
 }
 
 // --- Settings -----------------------------------------------------------------
@@ -332,10 +317,8 @@ bool RemoteDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
 }
 
 bool RemoteDevice::SetCommState(const DCB& dcb) {
-    if (dcb.DCBlength != sizeof(DCB) || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
-        dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
+    // A rate of 0 would ask the server for its rate instead of setting one.
+    if (!IsWellFormedDcb(dcb) || dcb.BaudRate == 0) return Fail(ERROR_INVALID_PARAMETER);
     Lock lock(mutex_);
     if (!Usable()) return FailUnusable();
     if (!ComPortInForce()) {

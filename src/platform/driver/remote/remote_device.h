@@ -26,7 +26,7 @@
 // what is still on its way to the server.
 //
 // A dropped connection (the server closed or reset it, or it failed) makes
-// the device gone: every later call fails with ERROR_BAD_COMMAND, as for a
+// the device gone: every later call fails with kDeviceGoneError, as for a
 // pulled USB adapter, waits end at once, and the port leaves the port list,
 // so that the component's presence check finds it vanished.
 //

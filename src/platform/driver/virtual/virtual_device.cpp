@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "comm_state.h"
+#include "device_path.h"
 #include "serial_device.h"
 #include "virtual_port_directory.h"
 #include "virtual_port_state.h"
@@ -15,8 +17,6 @@
 namespace tarn::driver {
 
 namespace {
-
-const std::string kDevicePrefix = "\\\\.\\";
 
 class VirtualDevice final : public SerialDevice {
 public:
@@ -52,10 +52,7 @@ public:
             state_->refuseNextCommState = false;
             return Fail(ERROR_INVALID_PARAMETER);
         }
-        if (dcb.DCBlength != sizeof(DCB) || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
-            dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) {
-            return Fail(ERROR_INVALID_PARAMETER);
-        }
+        if (!IsWellFormedDcb(dcb)) return Fail(ERROR_INVALID_PARAMETER);
         state_->dcb = dcb;
         state_->appliedStates.push_back(dcb);
         // The line modes of the block drive DTR and RTS as a UART driver
@@ -294,10 +291,10 @@ private:
         SetLastError(error);
         return false;
     }
-    // A pulled adapter answers every request with ERROR_BAD_COMMAND on
-    // Windows; a call that outlived its handle finds the handle invalid.
+    // A removed port is gone as a pulled adapter is; a call that outlived
+    // its handle finds the handle invalid.
     // REQUIRES: state_->mutex held.
-    bool Dead() const { return Fail(released_ ? ERROR_INVALID_HANDLE : ERROR_BAD_COMMAND); }
+    bool Dead() const { return Fail(released_ ? ERROR_INVALID_HANDLE : kDeviceGoneError); }
 
     std::shared_ptr<VirtualPortState> state_;
     const unsigned generation_;
@@ -311,8 +308,8 @@ private:
 
 std::shared_ptr<SerialDevice> OpenVirtualDevice(const std::string& path, bool& isVirtual) {
     isVirtual = false;
-    if (path.compare(0, kDevicePrefix.size(), kDevicePrefix) != 0) return nullptr;
-    std::shared_ptr<VirtualPortState> state = FindListedPort(path.substr(kDevicePrefix.size()));
+    if (!HasDevicePrefix(path)) return nullptr;
+    std::shared_ptr<VirtualPortState> state = FindListedPort(StripDevicePrefix(path));
     if (!state) return nullptr;
     isVirtual = true;
 
@@ -346,11 +343,7 @@ std::shared_ptr<SerialDevice> OpenVirtualDevice(const std::string& path, bool& i
     state->inputLimit = kDefaultInputQueue;
     state->inputOverrun = false;
     // A fresh handle starts with the driver's defaults, not the last user's.
-    state->dcb = DCB{};
-    state->dcb.DCBlength = sizeof(DCB);
-    state->dcb.BaudRate = 9600;
-    state->dcb.ByteSize = 8;
-    state->dcb.Flags = DCB_fBinary;
+    state->dcb = DefaultDcb();
     state->changed.notify_all();
     return std::make_shared<VirtualDevice>(state, state->generation);
 }

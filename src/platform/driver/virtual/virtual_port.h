@@ -163,7 +163,7 @@ public:
     // --- Presence -----------------------------------------------------------
     // Takes the port away as a pulled USB adapter goes: it leaves the list of
     // present ports, and every call on an open handle fails with
-    // ERROR_BAD_COMMAND from now on.
+    // kDeviceGoneError (ERROR_BAD_COMMAND) from now on.
     void Remove();
     // Puts a removed port back; handles opened before stay dead.
     void Plug();

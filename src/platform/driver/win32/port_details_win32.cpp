@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device_path.h"
 #include "port_details_backend.h"
 
 #include "host_windows.h"
@@ -202,7 +203,7 @@ std::vector<PortDetails> DescribeSystemPorts(const std::vector<ListedPort>& list
             record.description = "Serial port " + port.name + " (" + port.device + ")";
         }
         record.name = port.name;
-        record.path = "\\\\.\\" + port.name;
+        record.path = DevicePath(port.name);
         details.push_back(std::move(record));
     }
     return details;
