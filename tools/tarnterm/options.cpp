@@ -74,9 +74,8 @@ std::string UsageLine(const Option& option) {
     return line + "\n";
 }
 
-// The checks between options, made once all are known.
-bool CheckCombination(const Options& o, std::string& error) {
-    if (o.mode == Mode::kHelp || o.mode == Mode::kVersion) return true;
+// The checks of the modes against each other and against a port.
+bool CheckModes(const Options& o, std::string& error) {
     if (o.json && o.mode != Mode::kList) {
         error = "--json goes with --list: tarnterm --list --json";
         return false;
@@ -112,6 +111,11 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "no port given; name one (tarnterm --list shows them) or try tarnterm --demo";
         return false;
     }
+    return true;
+}
+
+// The checks of a session's settings against its steps and its line.
+bool CheckSettings(const Options& o, std::string& error) {
     if (o.timestamps != StampKind::kNone && !o.steps.empty() && o.logFile.empty()) {
         error =
             "--timestamps stamps the lines the terminal shows and those of the log; a script "
@@ -164,6 +168,14 @@ bool CheckCombination(const Options& o, std::string& error) {
         }
     }
     return true;
+}
+
+// The checks between options, made once all are known.
+bool CheckCombination(const Options& o, std::string& error) {
+    if (o.mode == Mode::kHelp || o.mode == Mode::kVersion) return true;
+    if (!CheckModes(o, error)) return false;
+    if (o.mode == Mode::kList || o.mode == Mode::kWatch) return true;
+    return CheckSettings(o, error);
 }
 
 }  // namespace
