@@ -385,6 +385,8 @@ bool DemoSession::Control(std::uint32_t value) {
     return true;  // no such control: left unanswered
 }
 
+// Carries out one request of the client: one case a command, each short,
+// so the switch is as long as the list of commands.
 bool DemoSession::Apply(const rem::ComRequest& request) {
     using C = rem::ComCommand;
     const std::uint32_t value = request.value;

@@ -121,6 +121,8 @@ bool AddTextStep(Options& o, const Argument& arg, Step::Kind kind) {
 
 }  // namespace
 
+// The whole table: as long as the list of options, which is the point of
+// keeping them in one place.
 const std::vector<OptionGroup>& OptionGroups() {
     static const std::vector<OptionGroup> groups = {
         {"Line settings",

@@ -11,6 +11,8 @@
 namespace tarn::host {
 namespace {
 
+// The system's texts of the codes that the library reports, one case a code:
+// a flat table, as long as the list of codes.
 const char* KnownText(std::uint32_t code) {
     switch (code) {
         case ERROR_SUCCESS:
