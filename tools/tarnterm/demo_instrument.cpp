@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "serial_driver.h"
+#include "comm_types.h"
 
 namespace tarnterm {
 namespace {
