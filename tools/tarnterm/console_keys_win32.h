@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host_windows.h"
+#include <windows.h>
 
 namespace tarnterm {
 

@@ -1,7 +1,7 @@
 // The console on Windows: the console input buffer in raw mode, read with
 // ReadConsoleInputW, and an event object that other threads set to end a
 // wait for keys.
-#include "host_windows.h"
+#include <windows.h>
 
 #include <shellapi.h>  // CommandLineToArgvW, which the lean <windows.h> leaves out
 
