@@ -20,9 +20,18 @@ if ((${#missing[@]})); then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
   fi
+  install=("${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q
+           --no-install-recommends)
   "${sudo_cmd[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" || exit 1
+  if ! "${install[@]}" "${missing[@]}"; then
+    # While a mirror syncs, one architecture's index of the security updates
+    # can fail to load; the 32-bit libraries then cannot match the 64-bit
+    # ones that came from it. The release's own versions match on both.
+    echo "== installing again, from the release's own versions"
+    "${sudo_cmd[@]}" apt-get update -q
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    "${install[@]}" -t "$release" "${missing[@]}" || exit 1
+  fi
 fi
 
 presets=(${TARN_PRESETS:-native asan tsan win64 win32})
