@@ -10,7 +10,6 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "demo_instrument.h"
-#include "demo_server.h"
 #include "demo_tour.h"
 #include "exit_status.h"
 #include "host_strings.h"
@@ -19,6 +18,7 @@
 #include "options.h"
 #include "plot_series.h"
 #include "plot_svg.h"
+#include "port_server.h"
 #include "script.h"
 #include "stamps.h"
 #include "terminal.h"
@@ -26,6 +26,8 @@
 
 namespace tarnterm {
 namespace {
+
+using tarn::driver::remote::PortServer;
 
 // The tour streams faster than the interactive demo, where readings are
 // meant to be read.
@@ -47,9 +49,10 @@ std::string HostAndPort(const std::string& host, std::uint16_t port) {
 
 // Starts serving the demo instrument, or says why it cannot: `status` is
 // then the exit status.
-std::unique_ptr<DemoServer> ServeInstrument(const DemoInstrument& demo, const std::string& host,
+std::unique_ptr<PortServer> ServeInstrument(const DemoInstrument& demo, const std::string& host,
                                             std::uint16_t port, Console& console, int& status) {
-    std::unique_ptr<DemoServer> server = DemoServer::Start(demo.PortName(), host, port);
+    std::unique_ptr<PortServer> server =
+        PortServer::Start(demo.PortName(), host, port, "tarnterm demo instrument");
     if (server) return server;
     namespace errors = tarn::host::system_errors;
     const std::uint32_t error = tarn::host::GetLastError();
@@ -74,7 +77,7 @@ std::unique_ptr<DemoServer> ServeInstrument(const DemoInstrument& demo, const st
 int ServeDemo(const Options& options, Console& console) {
     DemoInstrument demo(DemoInstrument::kDefaultPortName, kDemoReadingPeriod);
     int status = kExitOk;
-    const std::unique_ptr<DemoServer> server =
+    const std::unique_ptr<PortServer> server =
         ServeInstrument(demo, options.serveHost, options.servePort, console, status);
     if (!server) return status;
     console.Write(Stream::kOutput, "serving the demo instrument on rfc2217://" +
@@ -282,7 +285,7 @@ int ConnectAndRun(const Options& options, Console& console) {
     }
     const bool script = !options.steps.empty();
     std::unique_ptr<DemoInstrument> demo;
-    std::unique_ptr<DemoServer> server;
+    std::unique_ptr<PortServer> server;
     std::string portName;
     if (options.demo) {
         const bool tour = !script && !console.IsTerminal(Stream::kInput);

@@ -1,8 +1,7 @@
-// The demo server in-process: the component opens rfc2217://127.0.0.1:N
-// that the server offers for the demo instrument or a virtual port, and
-// sees the instrument's answers and lines, its settings applied and
-// answered, one client at a time, and an unplugged instrument as a port
-// that went away.
+// The demo instrument served in-process: the component opens
+// rfc2217://127.0.0.1:N that the server offers for it, and sees the
+// instrument's answers and lines, one client at a time, and an unplugged
+// instrument as a port that went away.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,10 +12,11 @@
 #include "Tarnserialport.h"
 #include "connection.h"
 #include "demo_instrument.h"
-#include "demo_server.h"
 #include "exit_status.h"
 #include "fake_console.h"
 #include "host_socket.h"
+#include "platform/driver/remote/served_client.h"
+#include "port_server.h"
 #include "program.h"
 #include "serial_driver.h"
 #include "serialport/component_test_support.h"
@@ -26,6 +26,9 @@ namespace {
 
 namespace drv = tarn::driver;
 using namespace std::chrono_literals;
+using tarn::driver::remote::PortServer;
+using tarn::test::Client;
+using tarn::test::UrlOf;
 using tarn::test::WaitUntil;
 
 const std::string kIdentityLine = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
@@ -36,36 +39,9 @@ std::string Repeated(const std::string& text, int times) {
     return all;
 }
 
-std::string UrlOf(const tarnterm::DemoServer& server) {
-    return "rfc2217://127.0.0.1:" + std::to_string(server.Port());
-}
-
-// A component on the server's port, with what it received and the modem
-// lines as last reported.
-struct Client {
-    explicit Client(const std::string& url) {
-        port.SetOnReceive([this](TTarnSerialPort*, std::string bytes) { received += bytes; });
-        port.SetOnLineStatusChange([this](TTarnSerialPort*, TLineStatusSet now) { lines = now; });
-        tarn::test::SelectPort(port, url);
-    }
-    bool Answers(const std::string& command, const std::string& expected) {
-        received.clear();
-        port.SendChars(command);
-        return WaitUntil([&] { return received.find(expected) != std::string::npos; });
-    }
-    bool LinesAre(TLineStatusSet expected) {
-        return WaitUntil([&] { return lines == expected; });
-    }
-
-    // Before the port, which may still deliver events as it goes.
-    std::string received;
-    TLineStatusSet lines;
-    TTarnSerialPort port;
-};
-
-TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
+TEST(DemoServing, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
     tarnterm::DemoInstrument instrument("TTDEMOSRV1", 10ms);
-    const auto server = tarnterm::DemoServer::Start(instrument.PortName(), "127.0.0.1", 0);
+    const auto server = PortServer::Start(instrument.PortName(), "127.0.0.1", 0);
     ASSERT_TRUE(server);
     const std::string identity = std::string(tarnterm::DemoInstrument::kIdentity) + "\r\n";
     {
@@ -106,9 +82,9 @@ TEST(DemoServer, ServesTheInstrumentToOneClientAtATimeUntilItIsUnplugged) {
     EXPECT_TRUE(next.Answers("*IDN?\r", identity));
 }
 
-TEST(DemoServer, HoldsBackAClientThatDoesNotReadAndServesTheNextAfresh) {
+TEST(DemoServing, HoldsBackAClientThatDoesNotReadAndServesTheNextAfresh) {
     tarnterm::DemoInstrument instrument("TTDEMOSRV3", 10ms);
-    const auto server = tarnterm::DemoServer::Start(instrument.PortName(), "127.0.0.1", 0);
+    const auto server = PortServer::Start(instrument.PortName(), "127.0.0.1", 0);
     ASSERT_TRUE(server);
     {
         const auto hog = tarn::host::ConnectTcp("127.0.0.1", server->Port(), 5000);
@@ -178,49 +154,7 @@ TEST(DemoInstrument, MeetsEachOpeningFreshAndKeepsAnswersThatTheHostHasNoRoomFor
     drv::CloseHandle(h);
 }
 
-TEST(DemoServer, AppliesTheSettingsAndAnswersWithThoseInForce) {
-    drv::VirtualPort device("TTDEMOSRV2");
-    const auto server = tarnterm::DemoServer::Start(device.Name(), "127.0.0.1", 0);
-    ASSERT_TRUE(server);
-    Client client(UrlOf(*server));
-    client.port.SetBaudRate(br019200);
-    client.port.SetDataWidth(dw7Bits);
-    client.port.SetParity(pbEven);
-    client.port.SetStopBits(sb2Bits);
-    client.port.Open();
-    ASSERT_EQ(client.port.IsConnected(), spCustom);
-    drv::DCB applied = device.AppliedStates().back();
-    EXPECT_EQ(applied.BaudRate, 19200u);
-    EXPECT_EQ(applied.ByteSize, 7);
-    EXPECT_EQ(applied.Parity, drv::EVENPARITY);
-    EXPECT_EQ(applied.StopBits, drv::TWOSTOPBITS);
-
-    EXPECT_TRUE(client.port.SetBreak(true));
-    EXPECT_TRUE(device.BreakOn());
-    EXPECT_TRUE(client.port.SetRTS(false));
-    EXPECT_FALSE(device.Rts());
-    EXPECT_TRUE(device.Dtr());
-    // Data both ways, every byte value.
-    std::string every;
-    for (int i = 0; i < 256; ++i) every += static_cast<char>(i);
-    EXPECT_EQ(client.port.SendData(every.data(), 256), 256u);
-    EXPECT_EQ(device.WaitWritten(256, tarn::test::kEventLimit), every);
-    device.Inject(every);
-    EXPECT_TRUE(WaitUntil([&] { return client.received == every; }));
-
-    // The component clears the input before a new rate, which purges the
-    // port too; the rate is applied, and a refused one is answered with the
-    // rate in force, which the component takes for a refusal.
-    client.port.SetBaudRate(br057600);
-    EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
-    EXPECT_NE(device.Purges().back() & drv::PURGE_RXCLEAR, 0u);
-    device.RefuseNextCommState();
-    client.port.SetBaudRate(br009600);
-    EXPECT_EQ(client.port.IsConnected(), spNone);
-    EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
-}
-
-TEST(DemoServer, ServingSaysWhereAndAPortInUseOrSilentSaysWhyNot) {
+TEST(DemoServing, ServingSaysWhereAndAPortInUseOrSilentSaysWhyNot) {
     auto taken = tarn::host::ListenTcp("127.0.0.1", 0);
     ASSERT_TRUE(taken);
     const std::string where = "127.0.0.1:" + std::to_string(taken->Port());
