@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -101,12 +102,12 @@ public:
     // the count of bytes taken (synchronous reads), so that the receive
     // thread never announces them again; then the last read buffer and,
     // with KeepEntireBuffer, the whole history. On the thread that read.
-    void KeepReadBooks(const AnsiString& bytes, TReader reader);
+    void KeepReadBooks(std::string_view bytes, TReader reader);
     // With LogInput, the log record of one driver read, the last step of
     // every read: a log that cannot be written then does not cost the
     // reader its bytes. Raises ETarnSerialPortException when the log cannot
     // be written. On the thread that read.
-    void LogRead(const AnsiString& bytes, TReader reader);
+    void LogRead(std::string_view bytes, TReader reader);
     // A found line becomes the last read buffer. Any thread.
     void SetLastReadBuffer(const AnsiString& line);
 

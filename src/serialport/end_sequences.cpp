@@ -30,14 +30,19 @@ EndSequences::EndSequences(std::vector<host::AnsiString> entries) : entries_(std
     }
 }
 
-std::size_t EndSequences::FirstEnd(const host::AnsiString& collected,
-                                   const host::AnsiString& arriving) const {
+std::size_t EndSequences::FirstEnd(std::string_view collected, std::string_view arriving) const {
     if (longest_ == 0) return 0;
     const std::size_t overlap = std::min(collected.size(), longest_ - 1);
     // Usually nothing is carried over (a new line), and the bytes that
     // arrive are searched where they are.
-    if (overlap == 0) return FirstEndIn(arriving, 0);
-    return FirstEndIn(collected.substr(collected.size() - overlap) + arriving, overlap);
+    if (overlap == 0) return FirstEndIn(arriving, 0, 1);
+    // Entries that begin in what was collected end within the first
+    // longest_ - 1 bytes that arrive; only those few are joined to it.
+    const std::size_t joined = std::min(arriving.size(), longest_ - 1);
+    host::AnsiString window(collected.substr(collected.size() - overlap));
+    window.append(arriving.data(), joined);
+    if (const std::size_t end = FirstEndIn(window, overlap, overlap + 1)) return end;
+    return FirstEndIn(arriving, 0, joined + 1);
 }
 
 const host::AnsiString* EndSequences::EndOf(const host::AnsiString& collected) const {
@@ -47,8 +52,9 @@ const host::AnsiString* EndSequences::EndOf(const host::AnsiString& collected) c
     return nullptr;
 }
 
-std::size_t EndSequences::FirstEndIn(const host::AnsiString& text, std::size_t overlap) const {
-    for (std::size_t end = overlap + 1; end <= text.size(); ++end) {
+std::size_t EndSequences::FirstEndIn(std::string_view text, std::size_t overlap,
+                                     std::size_t from) const {
+    for (std::size_t end = from; end <= text.size(); ++end) {
         if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
         for (const host::AnsiString& entry : entries_) {
             if (!entry.empty() && entry.size() <= end &&

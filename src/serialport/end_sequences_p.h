@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "host_strings.h"
@@ -30,15 +31,16 @@ public:
     // ends, when `collected` came before them; 0 when none ends there. Of
     // `collected` only the bytes that an entry can still reach are looked
     // at, so that a long line is scanned once, not again for every piece.
-    std::size_t FirstEnd(const host::AnsiString& collected, const host::AnsiString& arriving) const;
+    std::size_t FirstEnd(std::string_view collected, std::string_view arriving) const;
 
     // The first entry in list order that ends `collected`; null when none
     // does.
     const host::AnsiString* EndOf(const host::AnsiString& collected) const;
 
 private:
-    // FirstEnd over `text`, whose first `overlap` bytes were collected.
-    std::size_t FirstEndIn(const host::AnsiString& text, std::size_t overlap) const;
+    // FirstEnd over `text`, whose first `overlap` bytes were collected,
+    // for entries that end at byte `from` (counted from 1) or later.
+    std::size_t FirstEndIn(std::string_view text, std::size_t overlap, std::size_t from) const;
 
     std::vector<host::AnsiString> entries_;
     std::size_t longest_ = 0;

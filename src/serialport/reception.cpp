@@ -8,7 +8,7 @@
 
 #include "Tarnserialport_p.h"
 
-void TTarnSerialPortPrivate::KeepReadBooks(const AnsiString& bytes, TReader reader) {
+void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reader) {
     // The count first, so that the receive thread never announces these
     // bytes again.
     if (reader != TReader::ReceiveThread) FReadBytes += static_cast<std::uint32_t>(bytes.size());
@@ -21,7 +21,7 @@ void TTarnSerialPortPrivate::KeepReadBooks(const AnsiString& bytes, TReader read
     }
     if (!FKeepEntireBuffer) return;
     try {
-        FEntireBuffer += bytes;
+        FEntireBuffer.append(bytes.data(), bytes.size());
     } catch (const std::bad_alloc&) {
         // No memory for the whole history: start it afresh, and release
         // what it held, and still complete the read.
@@ -29,8 +29,8 @@ void TTarnSerialPortPrivate::KeepReadBooks(const AnsiString& bytes, TReader read
     }
 }
 
-void TTarnSerialPortPrivate::LogRead(const AnsiString& bytes, TReader reader) {
-    if (FLogInput) WriteLog(bytes, reader == TReader::ApplicationByBytes);
+void TTarnSerialPortPrivate::LogRead(std::string_view bytes, TReader reader) {
+    if (FLogInput) WriteLog(AnsiString(bytes), reader == TReader::ApplicationByBytes);
 }
 
 void TTarnSerialPortPrivate::SetLastReadBuffer(const AnsiString& line) {

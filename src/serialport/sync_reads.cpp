@@ -6,14 +6,15 @@
 // are not announced again.
 //
 // Each driver read takes as much as waits, up to what the read still needs.
-// A read up to an end sequence looks at the waiting bytes first and takes
-// only those up to the end, so that what follows stays in the driver for
-// the next read, as if the bytes had been taken one at a time.
+// A read up to an end sequence takes only the waiting bytes up to the end,
+// found by the driver where it holds them, so that what follows stays in
+// the driver for the next read, as if the bytes had been taken one at a
+// time; a line that waits whole costs one driver call.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <limits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -90,56 +91,109 @@ private:
 // Reads of the component through its private interface; none of them
 // touches the component otherwise.
 
-// A read takes as many of the waiting bytes as this answers for them (at
-// least one), so that the rest stays in the driver.
-using TReadUntil = std::function<std::size_t(const AnsiString& waiting)>;
+// The driver reads of one application read: the port's handle and whether
+// reads are the application's, and the receiving flag and input lock held
+// around each read, as the receive thread holds them around its own.
+class DriverRead {
+public:
+    explicit DriverRead(TTarnSerialPortPrivate& d) : d_(d) { d_.SetReceiving(true); }
+    ~DriverRead() { d_.SetReceiving(false); }
+    DriverRead(const DriverRead&) = delete;
+    DriverRead& operator=(const DriverRead&) = delete;
+
+    // The open port, or the invalid handle when there is none or the
+    // receive thread takes the bytes (AutoReceive).
+    drv::HANDLE Port() const {
+        if (d_.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
+        return d_.PortHandle();
+    }
+    std::unique_lock<std::mutex> Input() { return d_.TakeInput(); }
+
+private:
+    TTarnSerialPortPrivate& d_;
+};
 
 // One driver read of what waits, at most `most` bytes, with the read
 // bookkeeping, on the calling thread; `result` stays empty when the port is
-// not usable or nothing waits. With `until`, the waiting bytes are looked at
-// first and the read takes as many as `until` answers for them. `reader`
-// says how the books are kept. Exceptions pass, with `result` already
-// holding the bytes read.
-void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, const TReadUntil* until,
-                 TReader reader, AnsiString& result) {
+// not usable or nothing waits. `reader` says how the books are kept.
+// Exceptions pass, with `result` already holding the bytes read.
+void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
+                 AnsiString& result) {
     result.clear();
-    if (d.ReceiveSettings().autoReceive || most == 0) return;
-    const drv::HANDLE handle = d.PortHandle();
+    if (most == 0) return;
+    const DriverRead read(d);
+    const drv::HANDLE handle = read.Port();
     if (handle == drv::INVALID_HANDLE_VALUE) return;
 
     // The query also clears the port's pending error state. A failed query
     // counts as an empty queue.
     const std::uint32_t waiting = drv::InputWaiting(handle).value_or(0);
-    if (waiting == 0 || !d.PortIsOpen()) return;
+    if (waiting == 0) return;
 
-    std::uint32_t wanted = std::min(waiting, most);
+    const std::uint32_t wanted = std::min(waiting, most);
     AnsiString bytes(wanted, '\0');
     std::uint32_t got = 0;
-    d.SetReceiving(true);
-    struct ReceivingDone {
-        TTarnSerialPortPrivate& d;
-        ~ReceivingDone() { d.SetReceiving(false); }
-    } done{d};
     {
         const std::unique_lock<std::mutex> input = d.TakeInput();
-        if (until != nullptr) {
-            std::uint32_t peeked = 0;
-            if (!drv::PeekInput(handle, &bytes[0], wanted, &peeked) || peeked == 0) return;
-            bytes.resize(peeked);
-            const std::size_t take = (*until)(bytes);
-            wanted = static_cast<std::uint32_t>(std::clamp<std::size_t>(take, 1, peeked));
-        }
         // The default read time-outs make this return at once with what the
         // driver holds; a short or failed read keeps whatever came.
         drv::ReadFile(handle, &bytes[0], wanted, &got);
     }
     if (got == 0) return;
-    if (got > wanted) got = wanted;
-    bytes.resize(got);
+    bytes.resize(std::min(got, wanted));
     result = std::move(bytes);
     // The books and the log of every driver read, as for a received chunk.
     d.KeepReadBooks(result, reader);
     d.LogRead(result, reader);
+}
+
+// Where a read up to an end stops in the bytes that wait, given those
+// collected before them.
+class UntilFirstEnd final : public drv::InputEnd {
+public:
+    explicit UntilFirstEnd(const EndSequences& ends) : ends_(ends) {}
+    void CollectedBefore(std::string_view collected) { collected_ = collected; }
+    std::size_t Find(const char* bytes, std::size_t size) override {
+        const std::size_t end = ends_.FirstEnd(collected_, std::string_view(bytes, size));
+        return end != 0 ? end : size;
+    }
+
+private:
+    const EndSequences& ends_;
+    std::string_view collected_;
+};
+
+// One driver read that appends to `collected` the waiting bytes up to the
+// first end, at most `most` of them, so that what follows stays in the
+// driver for the next read; the books and the log as for bytes read one at
+// a time. 0 when the port is not usable or nothing waits. The peek, the
+// look for the end and the read are one call of the driver, made on the
+// read-ahead where it keeps one. Exceptions pass, with the bytes taken off
+// `collected` again: a log that could not be written loses them.
+std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirstEnd& end,
+                        AnsiString& collected) {
+    DriverRead read(d);
+    const drv::HANDLE handle = read.Port();
+    if (handle == drv::INVALID_HANDLE_VALUE || most == 0) return 0;
+    const std::size_t before = collected.size();
+    collected.resize(before + most);
+    end.CollectedBefore(std::string_view(collected.data(), before));
+    std::uint32_t got = 0;
+    {
+        const std::unique_lock<std::mutex> input = read.Input();
+        drv::ReadInputUntil(handle, &collected[before], most, end, &got);
+    }
+    collected.resize(before + std::min(got, most));
+    if (got == 0) return 0;
+    try {
+        const std::string_view bytes(collected.data() + before, collected.size() - before);
+        d.KeepReadBooks(bytes, TReader::ApplicationByBytes);
+        d.LogRead(bytes, TReader::ApplicationByBytes);
+    } catch (...) {
+        collected.resize(before);
+        throw;
+    }
+    return got;
 }
 
 // Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
@@ -242,12 +296,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entri
 
     FinerTimerWhileWaiting timer;
     AnsiString collected;
-    // A read takes the waiting bytes up to the first end, or all it looked
-    // at when none ends there.
-    const TReadUntil untilEnd = [&](const AnsiString& waiting) {
-        const std::size_t end = ends.FirstEnd(collected, waiting);
-        return end != 0 ? end : waiting.size();
-    };
+    UntilFirstEnd untilEnd(ends);
     std::uint32_t look = kFirstLook;
     bool found = false;
     while (!found) {
@@ -255,33 +304,33 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entri
         if (!timeOut.Left(waitMs)) break;
 
         const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
-        AnsiString bytes;
+        std::size_t got = 0;
         try {
-            ReadWaiting(d, ReadLimit(look, maxLength, collected.size()), &untilEnd,
-                        TReader::ApplicationByBytes, bytes);
+            got = ReadUpToEnd(d, ReadLimit(look, maxLength, collected.size()), untilEnd, collected);
         } catch (...) {
             // The bytes are lost (the log could not be written); go on.
             continue;
         }
-        if (bytes.empty()) {
+        if (got == 0) {
             timer.BeginFor(d.PortHandle());
             if (!WaitForInput(d, waitMs)) break;
             continue;
         }
 
         try {
-            collected += bytes;
             // No entry ends before the last byte taken, so a match ends
             // there, and the first entry in list order that ends there
             // decides.
             if (const AnsiString* end = ends.EndOf(collected)) {
                 found = true;
-                result = collected.substr(0, collected.size() - end->size());
+                collected.resize(collected.size() - end->size());
+                result = std::move(collected);
                 d.SetLastReadBuffer(result);
             }
             // Those collected are dropped unless the last byte completed a
             // match.
-            if (maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength)) break;
+            if (!found && maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength))
+                break;
         } catch (...) {
             // Out of memory while collecting: the loop goes on with the
             // next bytes.
@@ -296,8 +345,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entri
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
     AnsiString result;
     try {
-        ReadWaiting(*d, std::numeric_limits<std::uint32_t>::max(), nullptr, TReader::Application,
-                    result);
+        ReadWaiting(*d, std::numeric_limits<std::uint32_t>::max(), TReader::Application, result);
     } catch (...) {
         // The log could not be written, or memory ran out: the bytes read
         // so far are still the caller's.
@@ -307,7 +355,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadBuffer() {
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadChar() {
     AnsiString result;
-    ReadWaiting(*d, 1, nullptr, TReader::ApplicationByBytes, result);
+    ReadWaiting(*d, 1, TReader::ApplicationByBytes, result);
     return result;
 }
 
@@ -325,7 +373,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
         AnsiString bytes;
         try {
             const auto missing = static_cast<std::uint32_t>(noChars - result.size());
-            ReadWaiting(*d, missing, nullptr, TReader::ApplicationByBytes, bytes);
+            ReadWaiting(*d, missing, TReader::ApplicationByBytes, bytes);
         } catch (...) {
             // The bytes have left the driver but are lost to us (the log
             // could not be written); the next ones may already wait.

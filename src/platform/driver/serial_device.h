@@ -31,6 +31,12 @@ public:
     virtual bool GetCommModemStatus(std::uint32_t* status) = 0;
     virtual bool WaitCommInput(std::uint32_t milliseconds) = 0;
     virtual bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) = 0;
+    // A peek, a look for the end and a read of what it found, which is
+    // right for any device whose reads of what waits return at once; a
+    // backend with a read-ahead of its own takes the bytes from it in one
+    // go.
+    virtual bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                                std::uint32_t* read);
     virtual bool DrainCommOutput(std::uint32_t milliseconds) = 0;
     // The COMMWAIT_ bits of what ends WaitCommInput at once; fixed for the
     // life of the device.

@@ -6,6 +6,7 @@
 // the last running call on it has returned.
 #include "serial_driver.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
@@ -158,6 +159,26 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
 bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked) {
     if (peeked) *peeked = 0;
     return WithDevice(handle, [&](SerialDevice& d) { return d.PeekInput(buffer, count, peeked); });
+}
+
+bool ReadInputUntil(HANDLE handle, void* buffer, std::uint32_t count, InputEnd& end,
+                    std::uint32_t* read) {
+    if (read) *read = 0;
+    return WithDevice(handle,
+                      [&](SerialDevice& d) { return d.ReadInputUntil(buffer, count, end, read); });
+}
+
+bool SerialDevice::ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                                  std::uint32_t* read) {
+    if (read) *read = 0;
+    std::uint32_t peeked = 0;
+    if (!PeekInput(buffer, count, &peeked)) return false;
+    if (peeked == 0) return true;
+    const std::size_t take =
+        std::clamp<std::size_t>(end.Find(static_cast<const char*>(buffer), peeked), 1, peeked);
+    // The peeked bytes wait at the front of the queue, so the read returns
+    // with them at once.
+    return ReadFile(buffer, static_cast<std::uint32_t>(take), read);
 }
 
 bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {

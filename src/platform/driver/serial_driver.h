@@ -71,6 +71,27 @@ bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
 // bytes first. It does not wait for input, and may copy fewer bytes than the
 // queue holds. Returns false and sets the last error on failure.
 bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked);
+// Not a Win32 function: where a read up to an end stops. Find is given
+// bytes from the front of the input queue (not always all it holds) and
+// answers how many of them the read takes: up to and including the end it
+// finds, or all of them when none ends there. It runs inside the driver,
+// with the port's input held: it must not call the driver.
+class InputEnd {
+public:
+    virtual std::size_t Find(const char* bytes, std::size_t size) = 0;
+
+protected:
+    ~InputEnd() = default;
+};
+
+// Not a Win32 function: takes, at once and without waiting, at most
+// `count` bytes from the front of the input queue, stopping where `end`
+// says, and leaves the rest queued for the next read: a peek, a look for
+// the end and a read in one call, so that a line costs one call, not
+// three. `read` is 0 when nothing waits. Returns false and sets the last
+// error on failure, with `read` holding what was taken.
+bool ReadInputUntil(HANDLE handle, void* buffer, std::uint32_t count, InputEnd& end,
+                    std::uint32_t* read);
 // Not a Win32 function: waits at most `milliseconds` until everything
 // written has left the output queue and the line, as FlushFileBuffers does
 // without a limit. True once it has. False with ERROR_SEM_TIMEOUT when the

@@ -85,7 +85,11 @@ bool PosixSerialDevice::IsGone() {
             FailWithErrno(errno);
             return true;
         }
-        if ((probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkGone();
+        if ((probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            MarkGone();
+        } else {
+            aliveTick_.store(CoarseTick().time_since_epoch().count(), std::memory_order_relaxed);
+        }
     }
     if (gone_.load(std::memory_order_relaxed)) {
         SetLastError(kDeviceGoneError);

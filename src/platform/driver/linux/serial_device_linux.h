@@ -83,6 +83,8 @@ public:
     bool GetCommModemStatus(std::uint32_t* status) override;
     bool WaitCommInput(std::uint32_t milliseconds) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
+    bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                        std::uint32_t* read) override;
     bool DrainCommOutput(std::uint32_t milliseconds) override;
 
     // A hang-up ends the poll of a wait at once. A pseudo-terminal has no
@@ -172,6 +174,10 @@ private:
 
     // REQUIRES: stateMutex_ held.
     std::size_t ReadAheadHeld() const { return readAhead_.size() - readAheadTaken_; }
+    // Fills the read-ahead from the kernel when it is empty, so that a peek
+    // sees what waits. False with the last error set when the read failed.
+    // REQUIRES: readMutex_ held, stateMutex_ not.
+    bool FillReadAhead();
     // The queues as the kernel last counted them, with what this driver
     // holds besides: a part of an error mark, and bytes read ahead.
     // REQUIRES: stateMutex_ held.
@@ -193,6 +199,15 @@ private:
     bool ReadAheadAnswers() const {
         return ReadAheadHeld() > 0 && !gone_.load(std::memory_order_relaxed) &&
                kernelAnsweredTick_ == CoarseTick();
+    }
+    // True while bytes read ahead wait and the terminal was seen there in
+    // the current clock tick, by the kernel's answer or a look of its own:
+    // a read of those bytes needs no system call, as a hang-up is still
+    // noticed within the tick.
+    // REQUIRES: stateMutex_ held.
+    bool ReadAheadReadable() const {
+        return ReadAheadAnswers() ||
+               (ReadAheadHeld() > 0 && !gone_.load(std::memory_order_relaxed) && AliveThisTick());
     }
 
     const int fd_;

@@ -191,6 +191,17 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
     return true;
 }
 
+bool PosixSerialDevice::FillReadAhead() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (ReadAheadHeld() > 0) return true;
+    }
+    // No room: everything the kernel gives is read ahead.
+    std::uint8_t none = 0;
+    bool rawSeen = false;
+    return ReadQueued(&none, 0, rawSeen) >= 0;
+}
+
 bool PosixSerialDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) {
     if (peeked != nullptr) *peeked = 0;
     // REQUIRES: stateMutex_ held.
@@ -213,19 +224,40 @@ bool PosixSerialDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32
     // kernel is read only when none are held, and a read that is under way
     // has finished taking its bytes before they are looked at.
     std::lock_guard<std::mutex> readLock(readMutex_);
-    bool held = false;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex_);
-        held = ReadAheadHeld() > 0;
-    }
-    if (!held) {
-        // No room: everything the kernel gives is read ahead.
-        std::uint8_t none = 0;
-        bool rawSeen = false;
-        if (ReadQueued(&none, 0, rawSeen) < 0) return false;
-    }
+    if (!FillReadAhead()) return false;
     std::lock_guard<std::mutex> lock(stateMutex_);
     copyHeld();
+    return true;
+}
+
+bool PosixSerialDevice::ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                                       std::uint32_t* read) {
+    *read = 0;
+    // Looks for the end where the bytes are, in the read-ahead, and takes
+    // them from there. REQUIRES: stateMutex_ held.
+    const auto takeHeld = [&] {
+        const std::size_t n = std::min<std::size_t>(ReadAheadHeld(), count);
+        if (n == 0) return;
+        const char* front = readAhead_.data() + readAheadTaken_;
+        const std::size_t take = std::clamp<std::size_t>(end.Find(front, n), 1, n);
+        std::memcpy(buffer, front, take);
+        readAheadTaken_ += take;
+        *read = static_cast<std::uint32_t>(take);
+    };
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (count > 0 && ReadAheadReadable()) {
+            takeHeld();
+            return true;
+        }
+    }
+    if (IsGone()) return false;
+    if (count == 0) return true;
+    // As for a peek: the kernel is read only when nothing is held.
+    std::lock_guard<std::mutex> readLock(readMutex_);
+    if (!FillReadAhead()) return false;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    takeHeld();
     return true;
 }
 

@@ -134,39 +134,29 @@ public:
 
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override {
         std::lock_guard<std::mutex> readLock(readMutex_);
-        bool held = false;
-        {
-            std::lock_guard<std::mutex> lock(aheadMutex_);
-            held = AheadHeld() > 0;
-        }
-        if (!held && count > 0) {
-            // Only what the queue holds is read, so the read returns at once
-            // whatever the time-outs say. The query clears the port's error
-            // state, so its errors are kept for the caller's next query.
-            ::DWORD errors = 0;
-            ::COMSTAT stat;
-            std::memset(&stat, 0, sizeof stat);
-            if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
-            std::string bytes(std::min<::DWORD>(stat.cbInQue, kLongestReadAhead), '\0');
-            ::DWORD done = 0;
-            if (!bytes.empty() &&
-                !Checked(::ReadFile(handle_, &bytes[0], static_cast<::DWORD>(bytes.size()), &done,
-                                    nullptr))) {
-                std::lock_guard<std::mutex> lock(aheadMutex_);
-                peekErrors_ |= errors;
-                return false;
-            }
-            bytes.resize(done);
-            std::lock_guard<std::mutex> lock(aheadMutex_);
-            peekErrors_ |= errors;
-            readAhead_ = std::move(bytes);
-            aheadTaken_ = 0;
-            ++kernelReads_;
-        }
+        if (count > 0 && !FillReadAhead()) return false;
         std::lock_guard<std::mutex> lock(aheadMutex_);
         const std::size_t n = std::min<std::size_t>(AheadHeld(), count);
         if (n > 0) std::memcpy(buffer, readAhead_.data() + aheadTaken_, n);
         if (peeked) *peeked = static_cast<std::uint32_t>(n);
+        return true;
+    }
+
+    // Looks for the end where the bytes are, in the read-ahead, and takes
+    // them from there: no query of the port while bytes are held.
+    bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                        std::uint32_t* read) override {
+        *read = 0;
+        std::lock_guard<std::mutex> readLock(readMutex_);
+        if (count > 0 && !FillReadAhead()) return false;
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        const std::size_t n = std::min<std::size_t>(AheadHeld(), count);
+        if (n == 0) return true;
+        const char* front = readAhead_.data() + aheadTaken_;
+        const std::size_t take = std::clamp<std::size_t>(end.Find(front, n), 1, n);
+        std::memcpy(buffer, front, take);
+        aheadTaken_ += take;
+        *read = static_cast<std::uint32_t>(take);
         return true;
     }
 
@@ -301,6 +291,36 @@ public:
     void CancelCommWaits() override { waitsEnded_.store(true); }
 
 private:
+    // Reads what the port's queue holds into the read-ahead when it is
+    // empty. Only what the queue holds is read, so the read returns at once
+    // whatever the time-outs say. The query clears the port's error state,
+    // so its errors are kept for the caller's next query. False with the
+    // last error set when the port failed.
+    // REQUIRES: readMutex_ held, aheadMutex_ not.
+    bool FillReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(aheadMutex_);
+            if (AheadHeld() > 0) return true;
+        }
+        ::DWORD errors = 0;
+        ::COMSTAT stat;
+        std::memset(&stat, 0, sizeof stat);
+        if (!Checked(::ClearCommError(handle_, &errors, &stat))) return false;
+        std::string bytes(std::min<::DWORD>(stat.cbInQue, kLongestReadAhead), '\0');
+        ::DWORD done = 0;
+        const bool ok = bytes.empty() ||
+                        Checked(::ReadFile(handle_, &bytes[0], static_cast<::DWORD>(bytes.size()),
+                                           &done, nullptr));
+        bytes.resize(ok ? done : 0);
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        peekErrors_ |= errors;
+        if (!ok) return false;
+        readAhead_ = std::move(bytes);
+        aheadTaken_ = 0;
+        ++kernelReads_;
+        return true;
+    }
+
     // When a wait last found input, in ticks of the steady clock.
     std::atomic<std::chrono::steady_clock::rep> lastInputSeen_{0};
     // The most a peek reads ahead in one go.
