@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -285,14 +286,13 @@ std::uint32_t ReadLimit(std::uint32_t look, std::int32_t maxLength, std::size_t 
     return static_cast<std::uint32_t>(std::min<std::size_t>(look, left));
 }
 
-// A read up to the first of `entries` (end sequences as bytes, an empty one
-// never matching), with the time-out of ReadStringUpToEndChars.
-AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, std::vector<AnsiString> entries,
+// A read up to the first of `ends`, with the time-out of
+// ReadStringUpToEndChars.
+AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
                         std::int32_t timeOutSeconds) {
     const ReadTimeOut timeOut(Clock::now(), timeOutSeconds);
     AnsiString result;
     if (d.ReceiveSettings().autoReceive) return result;
-    const EndSequences ends(std::move(entries));
 
     FinerTimerWhileWaiting timer;
     AnsiString collected;
@@ -399,18 +399,30 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
     for (int i = 0; i < endCharsList.Count(); ++i)
         entries.push_back(EndSequenceBytes(endCharsList[i]));
-    return ReadUpToEnds(*d, std::move(entries), timeOutSeconds);
+    return ReadUpToEnds(*d, EndSequences(std::move(entries)), timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
                                                                     std::int32_t timeOutSeconds) {
     if (endChars.empty() || d->ReceiveSettings().autoReceive) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
-    return ReadUpToEnds(*d, {EndSequenceBytes(endChars)}, timeOutSeconds);
+    return ReadUpToEnds(*d, EndSequences({EndSequenceBytes(endChars)}), timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
-    return ReadStringUpToEndChars(host::AnsiToUnicode(GetNewLine()), timeOutSeconds);
+    // The NewLine as an end sequence, made once for the lines that follow
+    // rather than for each, on every thread that reads lines.
+    thread_local AnsiString newLine;
+    thread_local std::optional<EndSequences> ends;
+    const AnsiString current = GetNewLine();
+    if (d->ReceiveSettings().autoReceive) return AnsiString();
+    if (!ends || current != newLine) {
+        const UnicodeString text = host::AnsiToUnicode(current);
+        if (text.empty()) return AnsiString();
+        ends.emplace(std::vector<AnsiString>{EndSequenceBytes(text)});
+        newLine = current;
+    }
+    return ReadUpToEnds(*d, *ends, timeOutSeconds);
 }
 
 std::uint32_t TTarnSerialPort::GetBufferSize() {
