@@ -64,17 +64,13 @@ private:
 
 std::unique_ptr<LogPipe> LogPipe::Create(std::string* whyNot) {
     std::string dir = ::testing::TempDir() + "tarn_log_fifo_XXXXXX";
-    if (::mkdtemp(&dir[0]) == nullptr) {
-        if (whyNot) *whyNot = std::string("mkdtemp failed: ") + std::strerror(errno);
-        return nullptr;
+    const bool made = ::mkdtemp(&dir[0]) != nullptr;
+    if (made && ::mkfifo((dir + "/traffic.log").c_str(), 0600) == 0) {
+        return std::make_unique<Fifo>(dir, dir + "/traffic.log");
     }
-    const std::string path = dir + "/traffic.log";
-    if (::mkfifo(path.c_str(), 0600) != 0) {
-        if (whyNot) *whyNot = std::string("mkfifo failed: ") + std::strerror(errno);
-        ::rmdir(dir.c_str());
-        return nullptr;
-    }
-    return std::make_unique<Fifo>(dir, path);
+    if (whyNot) *whyNot = std::string(made ? "mkfifo" : "mkdtemp") + ": " + std::strerror(errno);
+    if (made) ::rmdir(dir.c_str());
+    return nullptr;
 }
 
 }  // namespace tarn::test
