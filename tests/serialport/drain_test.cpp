@@ -1,5 +1,6 @@
 // Draining: a drain waits until what was sent has left the port, gives up
-// at its time-out, and ends at once when there is no port or it goes away.
+// at its time-out, ends at once when there is no port or it goes away, and
+// leaves nothing behind when the port closes after it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,8 @@
 
 #include "Tarnserialport.h"
 #include "component_test_support.h"
+#include "slow_peer_reader.h"
+#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
@@ -95,5 +98,38 @@ TEST(Drain, EndsAtOnceWithoutAPortAndWhenThePortCloses) {
         EXPECT_FALSE(port.Drain(kLongDrainMs));
     }
 }
+
+// A block much larger than a terminal's buffers, sent while the far end
+// reads slowly, arrives whole and in order when the port is drained and
+// then closed.
+class DrainOnLine : public ::testing::TestWithParam<tarn::test::LineKind> {};
+
+TEST_P(DrainOnLine, EverythingSentArrivesWhenDrainedBeforeClose) {
+    std::string why;
+    auto line = tarn::test::TestLine::Create(GetParam(), "VDRAIN3", &why);
+    ASSERT_NE(line, nullptr) << why;
+    std::string block(256 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 % 251);
+
+    TTarnSerialPort port;
+    SelectPort(port, line->Name());
+    // The write waits for the slow reader, but not for ever.
+    port.SetWriteTotalTimeoutMultiplier(0);
+    port.SetWriteTotalTimeoutConstant(30000);
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+
+    tarn::test::SlowPeerReader reader(*line, block.size());
+    EXPECT_EQ(port.SendChars(block), block.size());
+    EXPECT_TRUE(reader.WaitHolding());
+    EXPECT_TRUE(port.Drain(kLongDrainMs));
+    port.Close();
+    const std::string arrived = reader.Finish();
+    EXPECT_EQ(arrived.size(), block.size());
+    EXPECT_TRUE(arrived == block);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DrainOnLine, tarn::test::kLineKinds,
+                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 }  // namespace

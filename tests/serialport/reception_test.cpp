@@ -239,6 +239,61 @@ TEST_P(Reception, TrafficLogGetsEveryChunk) {
 INSTANTIATE_TEST_SUITE_P(Modes, Reception, tarn::test::kReceiveModes,
                          [](const auto& info) { return tarn::test::ReceiveModeName(info.param); });
 
+// On every kind of line, in both receive modes: on Linux the thread that
+// wakes on data sleeps in poll on a terminal, which the hang-up ends.
+class LineReception : public ::testing::TestWithParam<tarn::test::LineAndMode> {
+protected:
+    void SetUp() override {
+        std::string why;
+        line = tarn::test::TestLine::Create(std::get<0>(GetParam()), "VRECV2", &why);
+        ASSERT_NE(line, nullptr) << why;
+        tarn::test::ApplyReceiveMode(port, std::get<1>(GetParam()));
+        port.SetOnReceive([this](TTarnSerialPort*, std::string buffer) { received += buffer; });
+        SelectPort(port, line->Name());
+    }
+
+    std::unique_ptr<tarn::test::TestLine> line;
+    TTarnSerialPort port;
+    std::string received;
+};
+
+TEST_P(LineReception, ReceivesWhatTheFarEndWritesAndNoticesRemoval) {
+    std::vector<std::string> events;
+    port.SetOnFault([&](TTarnSerialPort*, TCommPort) { events.push_back("fault"); });
+    port.SetOnDisconnect([&](TTarnSerialPort*, TCommPort) { events.push_back("disconnect"); });
+    port.SetBaudRate(br115200);
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+
+    ASSERT_TRUE(line->Inject(std::string("hello\0world", 11)));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() >= 11; }));
+    EXPECT_EQ(received, std::string("hello\0world", 11));
+    // No false verdict of a vanished device while it is there.
+    EXPECT_FALSE(port.GetIsFaulted());
+
+    line->Remove();
+    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+    EXPECT_TRUE(port.GetIsFaulted());
+    EXPECT_EQ(events, (std::vector<std::string>{"fault", "disconnect"}));
+}
+
+TEST_P(LineReception, ReopensAfterClose) {
+    for (int round = 0; round < 3; ++round) {
+        port.Open();
+        ASSERT_NE(port.IsConnected(), spNone) << round;
+        const std::string text = "round " + std::to_string(round);
+        received.clear();
+        ASSERT_TRUE(line->Inject(text));
+        ASSERT_TRUE(WaitUntil([&] { return received.size() >= text.size(); }));
+        EXPECT_EQ(received, text);
+        port.Close();
+        EXPECT_EQ(port.IsConnected(), spNone);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LinesAndModes, LineReception, tarn::test::kLinesAndModes,
+                         tarn::test::LineAndModeName);
+
 // Waking on data, with a poll period far beyond the test's bounds: every
 // chunk comes all the same, and Close ends the thread's wait in the driver
 // instead of waiting out the period.
@@ -272,8 +327,7 @@ TEST_P(WakeOnData, EveryChunkComesAndCloseEndsTheWait) {
     EXPECT_EQ(disconnects, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, WakeOnData,
-                         ::testing::Values(LineKind::Virtual, LineKind::PseudoTerminal),
+INSTANTIATE_TEST_SUITE_P(Lines, WakeOnData, tarn::test::kLineKinds,
                          [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 // Close wakes a thread that waits in the driver: with a minute's poll period

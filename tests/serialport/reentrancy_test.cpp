@@ -94,8 +94,7 @@ TEST_P(RenameWhileOpen, KeepsTheOpenPortUntilTheNextOpen) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, RenameWhileOpen,
-                         ::testing::Values(LineKind::Virtual, LineKind::PseudoTerminal),
+INSTANTIATE_TEST_SUITE_P(Lines, RenameWhileOpen, tarn::test::kLineKinds,
                          [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 TEST(RenameWhileOpen, ASendThatTakesNothingChecksTheOpenedName) {

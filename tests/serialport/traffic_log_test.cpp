@@ -1,7 +1,10 @@
 // Traffic log: records appended to the log file as received, the date and
-// time stamp, the failures, and the names of control characters.
+// time stamp, the failures (a pipe named as the log among them, which fails
+// at once instead of holding a read or the receive thread), and the names
+// of control characters.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +14,7 @@
 #include "Tarnserialport.h"
 #include "component_test_support.h"
 #include "host_datetime.h"
+#include "log_pipe.h"
 #include "serial_port_test_access.h"
 #include "virtual_port.h"
 
@@ -209,6 +213,50 @@ TEST_F(TrafficLogFile, ANameWithANulNamesNothing) {
     std::ofstream(regular, std::ios::binary) << "kept";
     ExpectLogFailure();
     EXPECT_EQ(Contents(regular), "kept");
+}
+
+// The pipe outlives the component, whose teardown the fault would hold.
+class TrafficLogPipe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        pipe_ = tarn::test::LogPipe::Create(&why);
+        ASSERT_NE(pipe_, nullptr) << why;
+        tarn::test::SelectPort(port_, device_.Name());
+        port_.SetLogFile(host::AnsiToUnicode(pipe_->Name()));
+        port_.SetLogInput(true);
+    }
+
+    std::unique_ptr<tarn::test::LogPipe> pipe_;
+    tarn::driver::VirtualPort device_{"VLOGPIPE"};
+    TTarnSerialPort port_;
+};
+
+TEST_F(TrafficLogPipe, ReadRaisesTheLogMessage) {
+    port_.SetAutoReceive(false);
+    port_.Open();
+    device_.Inject("A");
+    try {
+        port_.ReadChar();
+        ADD_FAILURE() << "the read logged into a pipe";
+    } catch (const ETarnSerialPortException& e) {
+        EXPECT_EQ(e.Message(), kLogFailure);
+    }
+    port_.Close();
+    EXPECT_FALSE(pipe_->Disarm()) << "the read reached the pipe";
+}
+
+TEST_F(TrafficLogPipe, ReceptionGoesOnAndCloseReturns) {
+    std::atomic<std::size_t> received{0};
+    port_.SetOnReceive([&](TTarnSerialPort*, std::string data) { received += data.size(); });
+    port_.Open();
+    device_.Inject("AB");
+    ASSERT_TRUE(tarn::test::WaitUntil([&] { return received == 2; }));
+    // Further polls show that the receive thread came back from the log.
+    const std::uint64_t queries = device_.QueueQueries();
+    EXPECT_TRUE(tarn::test::WaitUntil([&] { return device_.QueueQueries() >= queries + 2; }));
+    port_.Close();
+    EXPECT_FALSE(pipe_->Disarm()) << "the receive thread reached the pipe";
 }
 
 TEST(TrafficLogControlNames, EveryByteValue) {

@@ -1,8 +1,8 @@
-// The far end of a pseudo-terminal reading slowly, for tests of what is
-// still in the terminal's buffers when the port closes. It reads in small
-// pieces with a pause after each until only a tail is left, then holds
-// until Finish, so that the tail is certainly in the buffers while the
-// port is drained and closed.
+// The far end of a line reading slowly, for tests of what is still in a
+// terminal's buffers when the port closes. It reads in small pieces with a
+// pause after each until only a tail is left, then holds until Finish, so
+// that the tail is certainly in the buffers while the port is drained and
+// closed. The peer is a PtyPair or a TestLine: anything with their ReadPeer.
 #pragma once
 
 #include <algorithm>
@@ -12,10 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "pty_pair.h"
-
 namespace tarn::test {
 
+template <class Peer>
 class SlowPeerReader {
 public:
     // More than the line discipline's 4 KiB, less than the buffers hold in
@@ -23,7 +22,7 @@ public:
     // pseudo-terminal's own buffer.
     static constexpr std::size_t kTail = 8 * 1024;
 
-    SlowPeerReader(PtyPair& pty, std::size_t expected)
+    SlowPeerReader(Peer& pty, std::size_t expected)
         : pty_(pty), expected_(expected), thread_([this] { Run(); }) {}
     ~SlowPeerReader() { Finish(); }
 
@@ -64,7 +63,7 @@ private:
         holding_ = true;
     }
 
-    PtyPair& pty_;
+    Peer& pty_;
     const std::size_t expected_;
     std::atomic<bool> holding_{false};
     std::atomic<bool> resume_{false};

@@ -15,9 +15,19 @@ public:
         const std::uint64_t target = port_.QueueQueries() + static_cast<std::uint64_t>(cycles);
         return WaitUntil([&] { return port_.QueueQueries() >= target; });
     }
+    std::string ReadPeer(std::size_t count, std::chrono::milliseconds timeout) override {
+        // The port hands over everything written at once; what goes beyond
+        // `count` waits for the next read.
+        if (unread_.size() < count) unread_ += port_.WaitWritten(count - unread_.size(), timeout);
+        const std::string got = unread_.substr(0, count);
+        unread_.erase(0, got.size());
+        return got;
+    }
+    void Remove() override { port_.Remove(); }
 
 private:
     tarn::driver::VirtualPort port_;
+    std::string unread_;  // taken from the port, not yet read
 };
 
 class TerminalLine final : public TestLine {
@@ -33,6 +43,10 @@ public:
         WaitUntil([&] { return std::chrono::steady_clock::now() >= end; });
         return true;
     }
+    std::string ReadPeer(std::size_t count, std::chrono::milliseconds timeout) override {
+        return pty_->ReadPeer(count, timeout);
+    }
+    void Remove() override { pty_->Remove(); }
 
 private:
     std::unique_ptr<PtyPair> pty_;

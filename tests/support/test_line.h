@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,12 @@ public:
     virtual std::string Name() const = 0;
     // Sends bytes from the far end to the component.
     virtual bool Inject(const std::string& bytes) = 0;
+    // Reads what the component sent until `count` bytes have come or
+    // `timeout` has passed; returns what came, never more than `count`.
+    virtual std::string ReadPeer(std::size_t count, std::chrono::milliseconds timeout) = 0;
+    // Takes the line away as a pulled adapter goes: a virtual port is
+    // removed, a terminal hangs up and loses its name.
+    virtual void Remove() = 0;
     // Waits until the receive thread has been through at least `cycles`
     // more poll cycles. A virtual port counts them; a terminal cannot, so
     // there the wait lasts `cycles` poll periods of `delayMs` and more.

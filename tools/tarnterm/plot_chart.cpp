@@ -118,6 +118,130 @@ std::string Legend(const std::vector<PlotRow>& rows, std::size_t first,
     return line + std::string(columns - width, ' ');
 }
 
+// Where the plot goes and what its axis says.
+struct Layout {
+    int gutter = 2;         // the cells left of the plot: the labels and the axis
+    std::size_t first = 0;  // the first row shown
+    // The scale that the axis is labelled with: the values', or with a
+    // scale per series, percent of each range.
+    Scale scale;
+    std::vector<Scale> scales;  // the one each series is drawn on
+    std::string labels[3];      // top, middle and bottom
+    int middle = -1;            // the line of the middle label, or none
+};
+
+// Lays the plot out for `layout.gutter`; the gutter that its labels want.
+int LayOutForGutter(Layout& layout, const std::vector<PlotRow>& rows, int columns, int dotRows,
+                    bool ownScales) {
+    const std::size_t shown = static_cast<std::size_t>(columns - layout.gutter) * kDotsAcross;
+    layout.first = rows.size() > shown ? rows.size() - shown : 0;
+    Scale& scale = layout.scale;
+    scale = Drawn(RangeOf(rows, layout.first, kEverySeries));
+    for (std::size_t s = 0; s < layout.scales.size(); ++s) {
+        layout.scales[s] = ownScales ? Drawn(RangeOf(rows, layout.first, s)) : scale;
+    }
+    if (!scale.any) return layout.gutter;
+    const std::string suffix = ownScales ? "%" : "";
+    if (ownScales) scale = {true, 0, 100};
+    const double middleValue =
+        scale.high - (layout.middle * kDotsDown + 1.5) / (dotRows - 1) * (scale.high - scale.low);
+    layout.labels[0] = ValueText(scale.high) + suffix;
+    layout.labels[1] = layout.middle >= 0 ? ValueText(middleValue) + suffix : "";
+    layout.labels[2] = ValueText(scale.low) + suffix;
+    std::size_t widest = 0;
+    for (const std::string& label : layout.labels) widest = std::max(widest, label.size());
+    return std::min(static_cast<int>(widest) + 2, columns - kNarrowestPlot);
+}
+
+// The labels' width sets the plot's, which sets the rows shown and so the
+// labels: a few rounds settle it, and a label that still does not fit is
+// cut.
+Layout LayOut(const std::vector<PlotRow>& rows, std::size_t seriesCount, int columns, int plotLines,
+              bool ownScales) {
+    Layout layout;
+    layout.scales.resize(seriesCount);
+    layout.middle = plotLines >= 5 ? (plotLines - 1) / 2 : -1;
+    const int dotRows = plotLines * kDotsDown;
+    for (int round = 0; round < 3; ++round) {
+        const int wanted = LayOutForGutter(layout, rows, columns, dotRows, ownScales);
+        if (wanted == layout.gutter) break;
+        layout.gutter = wanted;
+    }
+    LayOutForGutter(layout, rows, columns, dotRows, ownScales);
+    return layout;
+}
+
+// The plot area's braille cells, each with the series that set its last
+// dot.
+struct Dots {
+    Dots(int lines, int columns)
+        : columns(columns),
+          bits(static_cast<std::size_t>(lines * columns), 0),
+          owner(bits.size(), 0) {}
+
+    void Set(int x, int y, std::size_t series) {
+        const std::size_t cell =
+            static_cast<std::size_t>((y / kDotsDown) * columns + x / kDotsAcross);
+        bits[cell] |= kDotBits[x % kDotsAcross][y % kDotsDown];
+        owner[cell] = series;
+    }
+
+    int columns;
+    std::vector<unsigned> bits;
+    std::vector<std::size_t> owner;
+};
+
+// Every series' points from the first row shown, each joined to the point
+// before by a vertical run of dots.
+Dots PlotDots(const std::vector<PlotRow>& rows, std::size_t seriesCount, const Layout& layout,
+              int plotLines, int plotColumns) {
+    Dots dots(plotLines, plotColumns);
+    const int dotRows = plotLines * kDotsDown;
+    for (std::size_t series = 0; series < seriesCount && layout.scale.any; ++series) {
+        bool joined = false;
+        int previousY = 0;
+        for (std::size_t i = layout.first; i < rows.size(); ++i) {
+            double value = 0;
+            if (!ValueOf(rows[i], series, value)) {
+                joined = false;
+                continue;
+            }
+            const int x = static_cast<int>(i - layout.first);
+            const Scale& own = layout.scales[series];
+            const int y = static_cast<int>(
+                std::lround((own.high - value) / (own.high - own.low) * (dotRows - 1)));
+            const int from = joined ? std::min(previousY, y) : y;
+            const int to = joined ? std::max(previousY, y) : y;
+            for (int dot = from; dot <= to; ++dot) dots.Set(x, dot, series);
+            joined = true;
+            previousY = y;
+        }
+    }
+    return dots;
+}
+
+// One line of the plot: its label if it has one, the axis, and the cells.
+std::string PlotLine(const Dots& dots, const Layout& layout, int line, int plotLines, bool color) {
+    const int gutter = layout.gutter;
+    const bool any = layout.scale.any;
+    const int labelled = line == 0 ? 0 : line == plotLines - 1 ? 2 : line == layout.middle ? 1 : -1;
+    std::string label = any && labelled >= 0 ? layout.labels[labelled] : "";
+    label.resize(std::min(label.size(), static_cast<std::size_t>(gutter - 2)));
+    std::string text = std::string(static_cast<std::size_t>(gutter - 2) - label.size(), ' ') +
+                       label + " " + (labelled >= 0 && any ? kLabelledAxis : kAxis);
+    std::size_t inColor = PlotSeries::kMostSeries;
+    for (int column = 0; column < dots.columns; ++column) {
+        const std::size_t cell = static_cast<std::size_t>(line * dots.columns + column);
+        if (color && dots.bits[cell] != 0 && dots.owner[cell] != inColor) {
+            inColor = dots.owner[cell];
+            text += SeriesColor(inColor);
+        }
+        text += Braille(dots.bits[cell]);
+    }
+    if (inColor != PlotSeries::kMostSeries) text += kPlainColor;
+    return text;
+}
+
 }  // namespace
 
 std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
@@ -131,97 +255,13 @@ std::vector<std::string> RenderChart(const std::vector<PlotRow>& rows,
         return out;
     }
     const int plotLines = lines - 1;
-    const int dotRows = plotLines * kDotsDown;
     // One series on a scale of its own is on the shared scale.
     const bool ownScales = scaleKind == PlotScale::kEach && names.size() > 1;
-
-    // The labels' width sets the plot's, which sets the rows shown and so
-    // the labels: a few rounds settle it, and a label that still does not
-    // fit is cut.
-    int gutter = 2;
-    std::size_t first = 0;
-    // The scale that the axis is labelled with: the values', or with a
-    // scale per series, percent of each range.
-    Scale scale;
-    std::vector<Scale> scales(names.size());
-    std::string labels[3];
-    const int middle = plotLines >= 5 ? (plotLines - 1) / 2 : -1;
-    // Lays the plot out for `gutter`; the gutter that its labels want.
-    auto layOut = [&]() {
-        const std::size_t shown = static_cast<std::size_t>(columns - gutter) * kDotsAcross;
-        first = rows.size() > shown ? rows.size() - shown : 0;
-        scale = Drawn(RangeOf(rows, first, kEverySeries));
-        for (std::size_t s = 0; s < scales.size(); ++s) {
-            scales[s] = ownScales ? Drawn(RangeOf(rows, first, s)) : scale;
-        }
-        if (!scale.any) return gutter;
-        const std::string suffix = ownScales ? "%" : "";
-        if (ownScales) scale = {true, 0, 100};
-        const double middleValue =
-            scale.high - (middle * kDotsDown + 1.5) / (dotRows - 1) * (scale.high - scale.low);
-        labels[0] = ValueText(scale.high) + suffix;
-        labels[1] = middle >= 0 ? ValueText(middleValue) + suffix : "";
-        labels[2] = ValueText(scale.low) + suffix;
-        std::size_t widest = 0;
-        for (const std::string& label : labels) widest = std::max(widest, label.size());
-        return std::min(static_cast<int>(widest) + 2, columns - kNarrowestPlot);
-    };
-    for (int round = 0; round < 3; ++round) {
-        const int wanted = layOut();
-        if (wanted == gutter) break;
-        gutter = wanted;
-    }
-    layOut();
-    out.push_back(Legend(rows, first, names, units, columns, color, ownScales));
-    const int plotColumns = columns - gutter;
-
-    std::vector<unsigned> bits(static_cast<std::size_t>(plotLines * plotColumns), 0);
-    std::vector<std::size_t> owner(bits.size(), 0);
-    auto setDot = [&](int x, int y, std::size_t series) {
-        const std::size_t cell =
-            static_cast<std::size_t>((y / kDotsDown) * plotColumns + x / kDotsAcross);
-        bits[cell] |= kDotBits[x % kDotsAcross][y % kDotsDown];
-        owner[cell] = series;
-    };
-    for (std::size_t series = 0; series < names.size() && scale.any; ++series) {
-        bool joined = false;
-        int previousY = 0;
-        for (std::size_t i = first; i < rows.size(); ++i) {
-            double value = 0;
-            if (!ValueOf(rows[i], series, value)) {
-                joined = false;
-                continue;
-            }
-            const int x = static_cast<int>(i - first);
-            const Scale& own = scales[series];
-            const int y = static_cast<int>(
-                std::lround((own.high - value) / (own.high - own.low) * (dotRows - 1)));
-            // A vertical run from the point before makes a line of the dots.
-            const int from = joined ? std::min(previousY, y) : y;
-            const int to = joined ? std::max(previousY, y) : y;
-            for (int dot = from; dot <= to; ++dot) setDot(x, dot, series);
-            joined = true;
-            previousY = y;
-        }
-    }
-
+    const Layout layout = LayOut(rows, names.size(), columns, plotLines, ownScales);
+    out.push_back(Legend(rows, layout.first, names, units, columns, color, ownScales));
+    const Dots dots = PlotDots(rows, names.size(), layout, plotLines, columns - layout.gutter);
     for (int line = 0; line < plotLines; ++line) {
-        const int labelled = line == 0 ? 0 : line == plotLines - 1 ? 2 : line == middle ? 1 : -1;
-        std::string label = scale.any && labelled >= 0 ? labels[labelled] : "";
-        label.resize(std::min(label.size(), static_cast<std::size_t>(gutter - 2)));
-        std::string text = std::string(static_cast<std::size_t>(gutter - 2) - label.size(), ' ') +
-                           label + " " + (labelled >= 0 && scale.any ? kLabelledAxis : kAxis);
-        std::size_t inColor = PlotSeries::kMostSeries;
-        for (int column = 0; column < plotColumns; ++column) {
-            const std::size_t cell = static_cast<std::size_t>(line * plotColumns + column);
-            if (color && bits[cell] != 0 && owner[cell] != inColor) {
-                inColor = owner[cell];
-                text += SeriesColor(inColor);
-            }
-            text += Braille(bits[cell]);
-        }
-        if (inColor != PlotSeries::kMostSeries) text += kPlainColor;
-        out.push_back(std::move(text));
+        out.push_back(PlotLine(dots, layout, line, plotLines, color));
     }
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -112,38 +113,23 @@ std::string XmlEscaped(const std::string& text) {
     return escaped;
 }
 
-std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
-    const std::vector<PlotRow>& rows = series.Session();
-    const std::vector<std::string>& names = series.Names();
-    const std::vector<std::string>& units = series.Units();
-    // One series on a scale of its own is on the shared scale.
-    const bool ownScales = scale == PlotScale::kEach && names.size() > 1;
-    std::string svg =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-        Number(kWidth) + "\" height=\"" + Number(kHeight) + "\" viewBox=\"0 0 " + Number(kWidth) +
-        " " + Number(kHeight) +
-        "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    const std::string frame = "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop) +
-                              "\" width=\"" + Number(kRight - kLeft) + "\" height=\"" +
-                              Number(kBottom - kTop) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-    if (rows.empty()) {
-        return svg + frame + "<text x=\"" + Number((kLeft + kRight) / 2) + "\" y=\"" +
-               Number((kTop + kBottom) / 2) +
-               "\" text-anchor=\"middle\">no lines with numbers were received</text>\n</svg>\n";
-    }
+namespace {
 
-    // With a scale per series, each value is drawn as percent of its
-    // series' range, and the axis is that percent.
-    std::vector<Range> ranges;
-    for (std::size_t s = 0; s < names.size(); ++s) ranges.push_back(RangeOf(rows, s));
-    const Range all = ownScales ? Range{true, 0, 100} : Drawn(RangeOf(rows, std::nullopt));
-    auto plotted = [&](std::size_t s, double value) {
-        if (!ownScales) return value;
-        const Range own = Drawn(ranges[s]);
-        return (value - own.low) / (own.high - own.low) * 100;
-    };
+// The x axis counts the lines with numbers, the y axis the values drawn.
+struct Axes {
+    Axis x;
+    Axis y;
+
+    double ToX(double line) const {
+        return kLeft + (line - x.low) / (x.high - x.low) * (kRight - kLeft);
+    }
+    double ToY(double value) const {
+        return kBottom - (value - y.low) / (y.high - y.low) * (kBottom - kTop);
+    }
+};
+
+// Axes whose ends are whole ticks around `all`, and around the rows' lines.
+Axes AxesFor(const std::vector<PlotRow>& rows, const Range& all) {
     Axis y{all.low, all.high, TickStep(all.high - all.low)};
     y.low = std::floor(y.low / y.step) * y.step;
     y.high = std::ceil(y.high / y.step) * y.step;
@@ -153,35 +139,65 @@ std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
         x.high += 1;
     }
     x.step = std::max(1.0, std::round(TickStep(x.high - x.low)));
-    auto toX = [&](double line) {
-        return kLeft + (line - x.low) / (x.high - x.low) * (kRight - kLeft);
-    };
-    auto toY = [&](double value) {
-        return kBottom - (value - y.low) / (y.high - y.low) * (kBottom - kTop);
-    };
+    return {x, y};
+}
 
-    svg += "<g stroke=\"#e4e4e4\">\n";
+std::string SvgStart() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+           Number(kWidth) + "\" height=\"" + Number(kHeight) + "\" viewBox=\"0 0 " +
+           Number(kWidth) + " " + Number(kHeight) +
+           "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+           "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+}
+
+std::string PlotFrame() {
+    return "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(kTop) + "\" width=\"" +
+           Number(kRight - kLeft) + "\" height=\"" + Number(kBottom - kTop) +
+           "\" fill=\"none\" stroke=\"#888\"/>\n";
+}
+
+// The grid lines at the ticks, under the frame, and the ticks' labels and
+// the x axis' title over it.
+std::string GridAndLabels(const Axes& axes, bool ownScales, std::uint64_t lines) {
+    const Axis& x = axes.x;
+    const Axis& y = axes.y;
+    std::string grid = "<g stroke=\"#e4e4e4\">\n";
     std::string labels = "<g fill=\"#333\">\n";
     for (double tick = std::ceil(y.low / y.step); tick * y.step <= y.high + y.step / 1e6; ++tick) {
-        const double at = toY(tick * y.step);
-        svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(at) + "\" x2=\"" +
-               Number(kRight) + "\" y2=\"" + Number(at) + "\"/>\n";
+        const double at = axes.ToY(tick * y.step);
+        grid += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(at) + "\" x2=\"" +
+                Number(kRight) + "\" y2=\"" + Number(at) + "\"/>\n";
         labels += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(at + 4) +
                   "\" text-anchor=\"end\">" + TickText(tick * y.step) + (ownScales ? "%" : "") +
                   "</text>\n";
     }
     for (double tick = std::ceil(x.low / x.step); tick * x.step <= x.high; ++tick) {
-        const double at = toX(tick * x.step);
-        svg += "<line x1=\"" + Number(at) + "\" y1=\"" + Number(kTop) + "\" x2=\"" + Number(at) +
-               "\" y2=\"" + Number(kBottom) + "\"/>\n";
+        const double at = axes.ToX(tick * x.step);
+        grid += "<line x1=\"" + Number(at) + "\" y1=\"" + Number(kTop) + "\" x2=\"" + Number(at) +
+                "\" y2=\"" + Number(kBottom) + "\"/>\n";
         labels += "<text x=\"" + Number(at) + "\" y=\"" + Number(kBottom + 16) +
                   "\" text-anchor=\"middle\">" + TickText(tick * x.step) + "</text>\n";
     }
     labels += "<text x=\"" + Number((kLeft + kRight) / 2) + "\" y=\"" + Number(kHeight - 10) +
-              "\" text-anchor=\"middle\">line with numbers (" + std::to_string(series.Lines()) +
+              "\" text-anchor=\"middle\">line with numbers (" + std::to_string(lines) +
               " in all)</text>\n</g>\n";
-    svg += "</g>\n" + frame + labels;
+    return grid + "</g>\n" + PlotFrame() + labels;
+}
 
+// Each series' line and its item in the legend above the plot. With a
+// scale per series, each value is drawn as percent of its series' range.
+std::string SeriesLines(const PlotSeries& series, const std::vector<Range>& ranges, bool ownScales,
+                        const Axes& axes) {
+    const std::vector<PlotRow>& rows = series.Session();
+    const std::vector<std::string>& names = series.Names();
+    const std::vector<std::string>& units = series.Units();
+    auto plotted = [&](std::size_t s, double value) {
+        if (!ownScales) return value;
+        const Range own = Drawn(ranges[s]);
+        return (value - own.low) / (own.high - own.low) * 100;
+    };
+    std::string svg;
     double legendX = kLeft;
     for (std::size_t s = 0; s < names.size(); ++s) {
         const char* color = kSeriesColors[s % std::size(kSeriesColors)];
@@ -189,8 +205,8 @@ std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
         for (const PlotRow& row : rows) {
             if (s >= row.values.size()) continue;
             if (!points.empty()) points += ' ';
-            points += Number(toX(static_cast<double>(row.line))) + "," +
-                      Number(toY(plotted(s, row.values[s])));
+            points += Number(axes.ToX(static_cast<double>(row.line))) + "," +
+                      Number(axes.ToY(plotted(s, row.values[s])));
         }
         svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) +
                "\" stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
@@ -203,7 +219,28 @@ std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
                XmlEscaped(label) + "</text>\n";
         legendX += 16 + kCharWidth * static_cast<double>(label.size()) + 20;
     }
-    return svg + "</svg>\n";
+    return svg;
+}
+
+}  // namespace
+
+std::string SessionSvg(const PlotSeries& series, PlotScale scale) {
+    const std::vector<PlotRow>& rows = series.Session();
+    const std::vector<std::string>& names = series.Names();
+    // One series on a scale of its own is on the shared scale.
+    const bool ownScales = scale == PlotScale::kEach && names.size() > 1;
+    if (rows.empty()) {
+        return SvgStart() + PlotFrame() + "<text x=\"" + Number((kLeft + kRight) / 2) + "\" y=\"" +
+               Number((kTop + kBottom) / 2) +
+               "\" text-anchor=\"middle\">no lines with numbers were received</text>\n</svg>\n";
+    }
+    // With a scale per series the axis is percent of each range.
+    std::vector<Range> ranges;
+    for (std::size_t s = 0; s < names.size(); ++s) ranges.push_back(RangeOf(rows, s));
+    const Range all = ownScales ? Range{true, 0, 100} : Drawn(RangeOf(rows, std::nullopt));
+    const Axes axes = AxesFor(rows, all);
+    return SvgStart() + GridAndLabels(axes, ownScales, series.Lines()) +
+           SeriesLines(series, ranges, ownScales, axes) + "</svg>\n";
 }
 
 bool WriteSessionSvg(const std::string& path, const PlotSeries& series, PlotScale scale,

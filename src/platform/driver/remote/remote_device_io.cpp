@@ -2,7 +2,11 @@
 // read time-outs, writes handed to the connection, peeking, input waits,
 // the queue status and purges.
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 #include "read_deadlines.h"
 #include "remote_device.h"
@@ -17,6 +21,55 @@ constexpr std::chrono::milliseconds kAcknowledgementPoll{5};
 bool Fail(std::uint32_t error) {
     SetLastError(error);
     return false;
+}
+
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// When a write of `count` bytes runs out of time by the write time-outs;
+// none when they set no total. Beyond some 24 days the clock's range would
+// be the limit, not the wait.
+Deadline WriteDeadline(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
+    const std::uint64_t totalMs =
+        std::min<std::uint64_t>(std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
+                                    timeouts.WriteTotalTimeoutConstant,
+                                std::uint64_t{1} << 31);
+    if (totalMs == 0) return std::nullopt;
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
+}
+
+// Runs `undo` when it goes out of scope.
+template <typename Undo>
+class AtExit {
+public:
+    explicit AtExit(Undo undo) : undo_(std::move(undo)) {}
+    ~AtExit() { undo_(); }
+    AtExit(const AtExit&) = delete;
+    AtExit& operator=(const AtExit&) = delete;
+
+private:
+    Undo undo_;
+};
+
+// How a write's wait for flow control to let it go ended.
+enum class Release { kGo, kOutOfTime, kAborted, kUnusable };
+
+// Waits on `lock` while `mayGo` does not hold, until it does, a purge has
+// `aborted` the write, the device is no longer `usable` or `deadline`
+// passes.
+template <typename MayGo, typename Aborted, typename Usable>
+Release WaitForRelease(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
+                       Deadline deadline, MayGo mayGo, Aborted aborted, Usable usable) {
+    if (mayGo()) return Release::kGo;
+    const auto ended = [&] { return !usable() || mayGo() || aborted(); };
+    bool inTime = true;
+    if (!deadline) {
+        changed.wait(lock, ended);
+    } else {
+        inTime = changed.wait_until(lock, *deadline, ended);
+    }
+    if (!usable()) return Release::kUnusable;
+    if (aborted()) return Release::kAborted;
+    return inTime ? Release::kGo : Release::kOutOfTime;
 }
 
 }  // namespace
@@ -89,42 +142,25 @@ bool RemoteDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     if (count == 0) return true;
     drained_ = false;
     bytesUnderway_ += count;
-    struct Underway {
-        RemoteDevice& device;
-        std::uint32_t count;
-        ~Underway() {
-            device.bytesUnderway_ -= count;
-            device.changed_.notify_all();
-        }
-    };
     // Declared after the lock, so that it ends while the lock is held.
-    const Underway underway{*this, count};
+    const AtExit underway([this, count] {
+        bytesUnderway_ -= count;
+        changed_.notify_all();
+    });
 
     // While the server asks us to stop sending, or SETXOFF holds this end,
     // the write waits as one held back by flow control does, and while the
     // connection has no room, within the write time-outs; one that runs out
     // before its bytes are taken succeeds with nothing taken.
-    // Beyond some 24 days the clock's range would be the limit, not the wait.
-    const std::uint64_t totalMs =
-        std::min<std::uint64_t>(std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
-                                    timeouts_.WriteTotalTimeoutConstant,
-                                std::uint64_t{1} << 31);
-    const Deadline deadline =
-        totalMs == 0 ? Deadline() : Deadline(Clock::now() + std::chrono::milliseconds(totalMs));
+    const Deadline deadline = WriteDeadline(timeouts_, count);
     const unsigned abortsAtStart = transmitAborts_;
-    const auto mayGo = [&] { return !(telnet_ && client_.SendingSuspended()) && !localXoff_; };
-    if (!mayGo()) {
-        const auto released = [&] { return mayGo() || transmitAborts_ != abortsAtStart; };
-        bool inTime = true;
-        if (!deadline) {
-            changed_.wait(lock, [&] { return !Usable() || released(); });
-        } else {
-            inTime = WaitUntil(lock, *deadline, released);
-        }
-        if (!Usable()) return FailUnusable();
-        if (transmitAborts_ != abortsAtStart) return Fail(ERROR_OPERATION_ABORTED);
-        if (!inTime) return true;
-    }
+    const Release release = WaitForRelease(
+        changed_, lock, deadline,
+        [&] { return !(telnet_ && client_.SendingSuspended()) && !localXoff_; },
+        [&] { return transmitAborts_ != abortsAtStart; }, [&] { return Usable(); });
+    if (release == Release::kUnusable) return FailUnusable();
+    if (release == Release::kAborted) return Fail(ERROR_OPERATION_ABORTED);
+    if (release == Release::kOutOfTime) return true;
     lock.unlock();
 
     SendLock send(sendMutex_, std::defer_lock);
