@@ -10,6 +10,7 @@ std::vector<Scenario> AllScenarios(const Settings& settings) {
     AddIdleScenarios(settings, all);
     AddSendScenarios(settings, all);
     AddRemoteScenarios(settings, all);
+    AddManyPortsScenarios(settings, all);
     if (!settings.goals) {
         for (Scenario& s : all) {
             for (FigureKind& f : s.figures) f.goal.reset();

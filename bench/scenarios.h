@@ -37,6 +37,11 @@ struct Settings {
     // Over the network to ser2net on loopback.
     std::size_t remoteBytes = 0;
     std::size_t remoteTrips = 0;
+    // The counts of ports open at once, and how long they idle before the
+    // burst. None where the pairs are not the process's own (under Wine
+    // each takes a socat process).
+    std::vector<std::size_t> manyPorts;
+    double manyPortsIdleSeconds = 0;
     // Whether figures carry their goals. The goals are set for Linux; under
     // Wine only the ratios to the baseline mean anything.
     bool goals = true;
@@ -73,6 +78,7 @@ void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out)
 void AddIdleScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddSendScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddRemoteScenarios(const Settings& settings, std::vector<Scenario>& out);
+void AddManyPortsScenarios(const Settings& settings, std::vector<Scenario>& out);
 
 // Runs `scenario` `scenario.runs` times, component and baseline in turn
 // (the first of each pair alternating, so that a drift of the machine

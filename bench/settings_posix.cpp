@@ -18,6 +18,8 @@ Settings Settings::Full() {
     s.sendRunsPerRun = 3;
     s.remoteBytes = 4u << 20;
     s.remoteTrips = 1000;
+    s.manyPorts = {64, 256};
+    s.manyPortsIdleSeconds = 2;
     return s;
 }
 
@@ -36,6 +38,8 @@ Settings Settings::Smoke() {
     s.sendRunsPerRun = 1;
     s.remoteBytes = 64u << 10;
     s.remoteTrips = 20;
+    s.manyPorts = {4};
+    s.manyPortsIdleSeconds = 0.2;
     return s;
 }
 

@@ -24,12 +24,26 @@ TEST(AllScenarios, EveryScenarioOnceWithBothSidesAndItsGoals) {
         EXPECT_EQ(s.runs, 1u) << s.name;
         for (const FigureKind& f : s.figures) goals += f.goal ? 1 : 0;
     }
-    EXPECT_EQ(names, (std::set<std::string>{
-                         "bulk_receive_delay1", "bulk_receive_default", "bulk_receive_wake",
-                         "line_reads", "line_reads_wake", "round_trip", "round_trip_wake",
-                         "round_trip_readchars", "round_trip_readchars_polling", "waiting",
-                         "waiting_wake", "idle_default", "idle_delay1", "idle_wake", "send",
-                         "send_wake", "remote_bulk_receive", "remote_round_trip"}));
+    EXPECT_EQ(names, (std::set<std::string>{"bulk_receive_delay1",
+                                            "bulk_receive_default",
+                                            "bulk_receive_wake",
+                                            "line_reads",
+                                            "line_reads_wake",
+                                            "round_trip",
+                                            "round_trip_wake",
+                                            "round_trip_readchars",
+                                            "round_trip_readchars_polling",
+                                            "waiting",
+                                            "waiting_wake",
+                                            "idle_default",
+                                            "idle_delay1",
+                                            "idle_wake",
+                                            "send",
+                                            "send_wake",
+                                            "remote_bulk_receive",
+                                            "remote_round_trip",
+                                            "many_ports_4_wake",
+                                            "many_ports_4_default"}));
     // Bulk receive at Delay 1 and woken by data, both line reads, the three
     // round trips but the polling ReadChars(1) one (the woken ones for time
     // and processor), both waits, idle at the default Delay and woken by

@@ -101,6 +101,11 @@ void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line) {
                                                        : hfNONE);
     port.SetSwFlowControl(line.flow == Flow::kXonXoff ? sfXONXOFF : sfNONE);
     port.SetDelay(line.delayMs);
+    // The receive thread sleeps in the driver until bytes come, so that what
+    // arrives is shown or read at once rather than at the next poll, and an
+    // idle port costs next to nothing; Delay still paces the looks at the
+    // modem lines and at the device's presence.
+    port.SetWakeOnData(true);
 }
 
 bool ModemLinesKnown(TTarnSerialPort& port) {

@@ -19,7 +19,8 @@ namespace tarnterm {
 void SelectPort(TTarnSerialPort& port, const std::string& name);
 
 // Applies the line settings, the poll period and the flow control to the
-// component. The combination of data and stop bits must have been checked.
+// component, which receives in the wake-on-data mode. The combination of
+// data and stop bits must have been checked.
 void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line);
 
 // Sets the line rate, standard or not; on an open port the component

@@ -168,8 +168,9 @@ bool CheckPlotFile(const std::string& path, std::string& error) {
 
 int RunScriptOn(TTarnSerialPort& port, const Options& options, std::string portName,
                 Console& console, StampedLog* log, PlotSeries* plot) {
-    // The script pulls what it needs with the synchronous reads; the
-    // receive thread only announces new bytes, which wakes a waiting step.
+    // Until a step waits for data the bytes stay in the driver, and the
+    // receive thread only announces them; the script's reader then takes
+    // reception over (ReceiveReader).
     port.SetAutoReceive(false);
     port.SetOnReceive([](TTarnSerialPort*, std::string) {});
     // A script stopped by a signal ends its step; the port is closed

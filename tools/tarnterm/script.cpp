@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "connection.h"
 #include "exit_status.h"
@@ -203,31 +204,63 @@ private:
 
 }  // namespace
 
+ReceiveReader::~ReceiveReader() {
+    if (!receiving_) return;
+    // A chunk that the receive thread still delivers goes to the handler
+    // that the component has when the delivery runs: the one given back.
+    port_.SetAutoReceive(previousAutoReceive_);
+    port_.SetOnReceive(previousOnReceive_);
+}
+
+void ReceiveReader::Take(const std::string& chunk) {
+    if (log_ != nullptr) log_->Write(chunk);
+    if (plot_ != nullptr) plot_->AddBytes(chunk);
+    pending_ += chunk;
+    seen_ += chunk;
+    if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
+    arrived_ = true;
+}
+
+void ReceiveReader::TakeOverReception() {
+    if (receiving_) return;
+    receiving_ = true;
+    previousAutoReceive_ = port_.GetAutoReceive();
+    previousOnReceive_ = port_.GetOnReceive();
+    // The handler runs on this thread, from the queue that the waits serve
+    // (and the sends and pulses between them, whose bytes wait here for
+    // the next step). With AutoReceive off it would only be told of bytes,
+    // with an empty string.
+    port_.SetOnReceive([this](TTarnSerialPort*, std::string chunk) {
+        if (!chunk.empty()) Take(chunk);
+    });
+    port_.SetAutoReceive(true);
+}
+
 ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
     if (Clock::now() >= deadline) return Result::kTimeout;
     while (true) {
         // Asked first, so that a device that keeps sending cannot hold it off.
         if (stopped_ && stopped_()) return Result::kStopped;
-        const std::string chunk = port_.ReadBuffer();
-        if (!chunk.empty()) {
-            if (log_ != nullptr) log_->Write(chunk);
-            if (plot_ != nullptr) plot_->AddBytes(chunk);
-            pending_ += chunk;
-            seen_ += chunk;
-            if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
-            return Result::kDone;
+        if (std::exchange(arrived_, false)) return Result::kDone;
+        if (!receiving_) {
+            const std::string chunk = port_.ReadBuffer();
+            if (!chunk.empty()) {
+                Take(chunk);
+                arrived_ = false;
+                return Result::kDone;
+            }
         }
         if (port_.IsConnected() == spNone) return Result::kLost;
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return Result::kTimeout;
-        // The receive thread announces new bytes through the main thread's
-        // queue, which ends this wait early. An announcement can be missed
-        // when a read overlaps the thread's count, so the wait is also
-        // bounded by one poll period.
+        // Nothing waits: from here on the chunks come to Take as they
+        // arrive, and the queue's first call ends this wait. A receive
+        // thread that had just told of bytes, which the read above took,
+        // sleeps one Delay before it reads again: once per reader.
+        TakeOverReception();
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        const auto period =
-            std::chrono::milliseconds(std::clamp<std::uint32_t>(port_.GetDelay(), 5, kStopCheckMs));
-        tarn::host::CheckSynchronize(static_cast<int>(std::min(left, period).count()));
+        tarn::host::CheckSynchronize(
+            static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), kStopCheckMs)));
     }
 }
 

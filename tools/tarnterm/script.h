@@ -1,6 +1,6 @@
 // The steps of a script run without a terminal (--send, --send-file,
-// --expect, --read-line). Received data is pulled with the component's
-// synchronous reads, so nothing is read beyond what a step needs.
+// --expect, --read-line). Nothing is read before the first step that waits
+// for data; from its first wait on, the reader receives what arrives.
 #pragma once
 
 #include <chrono>
@@ -17,10 +17,15 @@
 
 namespace tarnterm {
 
-// Waits for received bytes with the synchronous reads, keeping what a step
-// has read but not used for the next step. The component must have
-// AutoReceive off and an OnReceive handler, so that its announcements of
-// new bytes wake the wait. Main thread only.
+// Waits for received bytes, keeping what a step has read but not used for
+// the next step. It takes what already waits with the synchronous reads
+// (the component must have AutoReceive off); once a wait finds nothing
+// waiting, it takes reception over: AutoReceive on and its own OnReceive,
+// so that each chunk reaches the wait as the receive thread gets it (at
+// once in the wake-on-data mode) rather than at the next look. The
+// destructor hands reception back as it found it. The component's events
+// must come through the main thread's queue (NeedSynchronization, the
+// default). Main thread only.
 class ReceiveReader {
 public:
     using Clock = std::chrono::steady_clock;
@@ -35,6 +40,9 @@ public:
     explicit ReceiveReader(TTarnSerialPort& port, StampedLog* log = nullptr,
                            PlotSeries* plot = nullptr)
         : port_(port), log_(log), plot_(plot) {}
+    ~ReceiveReader();
+    ReceiveReader(const ReceiveReader&) = delete;
+    ReceiveReader& operator=(const ReceiveReader&) = delete;
 
     // Has every wait end with kStopped once `stopped` holds; it is asked
     // at least every kStopCheckMs while a wait lasts.
@@ -58,6 +66,10 @@ private:
     // passed ends it before it reads, so that a device that keeps sending
     // cannot hold a wait beyond its time-out.
     Result Fill(Clock::time_point deadline);
+    // Adds received bytes to pending_ and seen_, the log and the chart.
+    void Take(const std::string& chunk);
+    // Has the receive thread hand each chunk to Take from now on.
+    void TakeOverReception();
 
     TTarnSerialPort& port_;
     StampedLog* log_;
@@ -67,6 +79,12 @@ private:
     std::string seen_;
     // A line ended by CR may be followed by its LF in a later read.
     bool skipLineFeed_ = false;
+    // Set by Take, cleared by the wait that sees it.
+    bool arrived_ = false;
+    // Whether reception is taken over, and what it was before.
+    bool receiving_ = false;
+    bool previousAutoReceive_ = false;
+    TSendReceiveEvent previousOnReceive_;
 };
 
 // Checks that the files to send can be read, before the port is opened.
