@@ -15,6 +15,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "serial_driver.h"
@@ -47,7 +48,8 @@ struct DriverBackend {
     // Makes a new port; null with the reason in `whyNot` when it cannot.
     std::unique_ptr<ContractPort> (*makePort)(std::string* whyNot);
 
-    // The error of a second opening while the port is open.
+    // The error of a second opening while the port is open; 0 where the
+    // port opens again (Wine shares a terminal between its handles).
     std::uint32_t openTwiceError = ERROR_ACCESS_DENIED;
     // The error of every call on a removed port; 0 where only a failure is
     // promised, as the system's own driver gives whatever its device says.
@@ -55,9 +57,12 @@ struct DriverBackend {
     // The settings, the line controls and a purge fail on a removed port
     // too, not only the data and the queue query.
     bool removalFailsEveryCall = true;
-    // The read time-outs that end a read on a quiet line, and the mode that
-    // returns with the first byte, are modelled.
+    // A removal ends a read that waits for bytes.
+    bool removalEndsAWaitingRead = true;
+    // The read time-outs that end a read on a quiet line are modelled, and
+    // the mode that returns with the first byte.
     bool intervalTimeouts = true;
+    bool firstByteReturns = true;
     // SetCommTimeouts refuses the combination that Windows refuses.
     bool refusesForbiddenTimeouts = true;
     // A write that runs out of time says so with ERROR_SEM_TIMEOUT.
@@ -80,6 +85,60 @@ struct DriverBackend {
     bool closeFailsAWaitingInputWait = false;
 };
 
+// The time-outs that the component applies by default: reads return at once
+// with what is queued.
+inline constexpr COMMTIMEOUTS kComponentTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000};
+
+// Upper bound for anything that should happen at once.
+inline constexpr std::chrono::seconds kPrompt{10};
+
+// A zero-filled block with what the component's defaults put into it.
+inline DCB ComponentDcb() {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.Parity = NOPARITY;
+    dcb.Flags = DCB_fBinary | (DTR_CONTROL_ENABLE << DCB_fDtrControlShift) |
+                (RTS_CONTROL_ENABLE << DCB_fRtsControlShift);
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 1024;
+    dcb.XoffLim = 1;
+    return dcb;
+}
+
+// One ReadFile of up to `count` bytes.
+inline std::string ReadAll(HANDLE handle, std::uint32_t count) {
+    std::string bytes(count, '\0');
+    std::uint32_t got = 0;
+    if (!ReadFile(handle, &bytes[0], count, &got)) return "<ReadFile failed>";
+    bytes.resize(got);
+    return bytes;
+}
+
+inline bool Write(HANDLE handle, const std::string& bytes) {
+    std::uint32_t written = 0xDEAD;
+    return WriteFile(handle, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written) &&
+           written == bytes.size();
+}
+
+// Waits until the driver holds at least `count` received bytes; returns the
+// count it last saw.
+inline std::uint32_t WaitForQueued(HANDLE handle, std::uint32_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + kPrompt;
+    COMSTAT stat{};
+    for (;;) {
+        std::uint32_t errors = 0;
+        if (!ClearCommError(handle, &errors, &stat)) return 0;
+        if (stat.cbInQue >= count || std::chrono::steady_clock::now() >= deadline) {
+            return stat.cbInQue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // A port of the terminal backends: a pseudo-terminal pair (pty_pair.h),
 // which is a COM port to a pseudo-terminal under Wine.
 std::unique_ptr<ContractPort> MakeTerminalPort(std::string* whyNot);
@@ -101,15 +160,6 @@ protected:
     const DriverBackend& Backend() const { return GetParam(); }
     HANDLE Open() const;
     void ApplyComponentSettings();
-    // One ReadFile of up to `count` bytes, on a thread of its own: a read
-    // that blocks where it must not fails the test instead of hanging it,
-    // as the port is then removed, which ends the read.
-    std::string Read(std::uint32_t count);
-    bool Write(const std::string& bytes);
-    // Waits until the driver holds at least `count` received bytes; returns
-    // the count it last saw.
-    std::uint32_t WaitForQueued(std::uint32_t count);
-
     // Runs `call` on a thread of its own and waits for it at most `limit`.
     // One still running then fails the test, and is ended by removing the
     // port rather than left to hang the suite.
@@ -121,6 +171,17 @@ protected:
             port_->Remove();
         }
         return running.get();
+    }
+
+    // One ReadFile of up to `count` bytes, on a thread of its own: a read
+    // that blocks where it must not fails the test instead of hanging it,
+    // as the port is then removed, which ends the read.
+    std::string Read(std::uint32_t count) {
+        return Guarded([this, count] { return ReadAll(handle_, count); }, kPrompt);
+    }
+    bool Write(const std::string& bytes) { return contract::Write(handle_, bytes); }
+    std::uint32_t WaitForQueued(std::uint32_t count) {
+        return contract::WaitForQueued(handle_, count);
     }
 
     std::unique_ptr<ContractPort> port_;

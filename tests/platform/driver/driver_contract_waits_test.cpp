@@ -1,10 +1,13 @@
 // The driver contract on what makes calls wait and what ends their waits:
 // the Win32 time-out rules, purges, input waits, and a port that goes away.
+#include <algorithm>
 #include <future>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "driver_contract.h"
+#include "port_registry.h"
 
 namespace tarn::driver::contract {
 namespace {
@@ -12,18 +15,15 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Upper bound for anything that should happen at once.
-constexpr auto kPrompt = 10s;
-
-// The call's result, or its error when it failed, taken on its own thread.
+// 0 for a call that succeeded, else its error, taken on the call's thread.
 std::uint32_t ErrorOf(bool ok) { return ok ? 0u : GetLastError(); }
 
-std::string ReadOnce(HANDLE handle, std::uint32_t count) {
-    std::string bytes(count, '\0');
-    std::uint32_t got = 0;
-    if (!ReadFile(handle, &bytes[0], count, &got)) return "<ReadFile failed>";
-    bytes.resize(got);
-    return bytes;
+bool IsListed(const std::string& name) {
+    const std::u16string wanted(name.begin(), name.end());
+    std::vector<RegistryValue> values;
+    if (!ReadRegistryKey(HKEY_LOCAL_MACHINE, kSerialCommKey, values)) return false;
+    return std::any_of(values.begin(), values.end(),
+                       [&](const RegistryValue& v) { return v.isString && v.data == wanted; });
 }
 
 TEST_P(DriverContractTimeouts, ReadTotalTimeOutWaitsItsTimeAndReturnsNothing) {
@@ -46,7 +46,7 @@ TEST_P(DriverContractTimeouts, ReadWithoutTimeOutsOrWithinItsTotalWaitsForTheWho
         ASSERT_TRUE(SetCommTimeouts(handle_, timeouts));
         const std::string got = Guarded(
             [&] {
-                auto reader = std::async(std::launch::async, [&] { return ReadOnce(handle_, 4); });
+                auto reader = std::async(std::launch::async, [&] { return ReadAll(handle_, 4); });
                 EXPECT_TRUE(port_->WritePeer("ab"));
                 EXPECT_TRUE(port_->WritePeer("cd"));
                 return reader.get();
@@ -56,21 +56,22 @@ TEST_P(DriverContractTimeouts, ReadWithoutTimeOutsOrWithinItsTotalWaitsForTheWho
     }
 }
 
-TEST_P(DriverContractTimeouts, IntervalTimeOutEndsAReadWhenTheLineGoesQuiet) {
+// The interval time-out ends a read when the line goes quiet; the mode that
+// returns with the first byte waits only for its arrival.
+TEST_P(DriverContractTimeouts, ReadsEndWhenTheLineGoesQuietOrWithTheFirstByte) {
     if (!Backend().intervalTimeouts) GTEST_SKIP() << "the backend has no interval time-outs";
     ASSERT_TRUE(SetCommTimeouts(handle_, COMMTIMEOUTS{50, 0, 0, 0, 0}));
     ASSERT_TRUE(port_->WritePeer("abc"));
     ASSERT_EQ(WaitForQueued(3), 3u);
-    const auto start = Clock::now();
+    auto start = Clock::now();
     EXPECT_EQ(Read(100), "abc");
     EXPECT_LT(Clock::now() - start, kPrompt);
-}
+    // Under Wine such a read waits out its whole constant.
+    if (!Backend().firstByteReturns) return;
 
-TEST_P(DriverContractTimeouts, ReturnOnFirstByteModeWaitsOnlyForTheFirstArrival) {
-    if (!Backend().intervalTimeouts) GTEST_SKIP() << "the backend has no interval time-outs";
     ASSERT_TRUE(SetCommTimeouts(handle_, COMMTIMEOUTS{0xFFFFFFFFu, 0xFFFFFFFFu, 60000, 0, 0}));
-    const auto start = Clock::now();
-    auto reader = std::async(std::launch::async, [&] { return ReadOnce(handle_, 100); });
+    start = Clock::now();
+    auto reader = std::async(std::launch::async, [&] { return ReadAll(handle_, 100); });
     ASSERT_TRUE(port_->WritePeer("q"));
     if (reader.wait_for(30s) != std::future_status::ready) port_->Remove();
     EXPECT_EQ(reader.get(), "q");
@@ -237,8 +238,10 @@ void ExpectRemoved(const DriverBackend& backend, bool ok, const char* call) {
     SetLastError(ERROR_SUCCESS);
 }
 
-TEST_P(DriverContractRemoval, ARemovedPortFailsEveryCallAndCannotBeOpenedAgain) {
+TEST_P(DriverContractRemoval, ARemovedPortLeavesTheListFailsEveryCallAndOpensNoMore) {
+    EXPECT_TRUE(IsListed(port_->Name()));
     port_->Remove();
+    EXPECT_FALSE(IsListed(port_->Name()));
     SetLastError(ERROR_SUCCESS);
     std::uint32_t errors = 0;
     COMSTAT stat{};
@@ -253,11 +256,7 @@ TEST_P(DriverContractRemoval, ARemovedPortFailsEveryCallAndCannotBeOpenedAgain) 
     if (Backend().removalFailsEveryCall) {
         DCB dcb{};
         ExpectRemoved(Backend(), GetCommState(handle_, dcb), "GetCommState");
-        dcb.DCBlength = sizeof dcb;
-        dcb.BaudRate = 9600;
-        dcb.ByteSize = 8;
-        dcb.Flags = DCB_fBinary;
-        ExpectRemoved(Backend(), SetCommState(handle_, dcb), "SetCommState");
+        ExpectRemoved(Backend(), SetCommState(handle_, ComponentDcb()), "SetCommState");
         ExpectRemoved(Backend(), PurgeComm(handle_, PURGE_RXCLEAR), "PurgeComm");
         ExpectRemoved(Backend(), EscapeCommFunction(handle_, SETBREAK), "EscapeCommFunction");
     }
@@ -268,6 +267,7 @@ TEST_P(DriverContractRemoval, ARemovedPortFailsEveryCallAndCannotBeOpenedAgain) 
 }
 
 TEST_P(DriverContractRemoval, ARemovalEndsAWaitingRead) {
+    if (!Backend().removalEndsAWaitingRead) GTEST_SKIP() << "a removal ends no read under Wine";
     ASSERT_TRUE(SetCommTimeouts(handle_, COMMTIMEOUTS{0, 0, 0, 0, 0}));
     auto reader = std::async(std::launch::async, [&] {
         char byte;

@@ -9,8 +9,21 @@ namespace {
 
 const DriverBackend kTerminal = [] {
     DriverBackend backend{"Terminal", &MakeTerminalPort};
-    // A pulled terminal fails its calls with whatever error Wine makes of
-    // the terminal's.
+    // Wine shares the terminal between handles, and takes any queue sizes,
+    // time-outs and purge flags.
+    backend.openTwiceError = 0;
+    backend.refusesEmptyQueues = false;
+    backend.refusesForbiddenTimeouts = false;
+    backend.refusesUnknownPurgeFlags = false;
+    // A read that returns with the first byte waits out its constant, and
+    // a write that runs out of time leaves the last error as it was.
+    backend.firstByteReturns = false;
+    backend.writeTimeoutSetsSemTimeout = false;
+    // A read that waits for bytes ends neither by a purge nor by a removal,
+    // and a pulled terminal fails the other calls with whatever error Wine
+    // makes of the terminal's.
+    backend.purgeAbortsWaitingReads = false;
+    backend.removalEndsAWaitingRead = false;
     backend.removedError = 0;
     return backend;
 }();
