@@ -54,8 +54,8 @@ struct DriverBackend {
     // The error of every call on a removed port; 0 where only a failure is
     // promised, as the system's own driver gives whatever its device says.
     std::uint32_t removedError = ERROR_BAD_COMMAND;
-    // The settings, the line controls and a purge fail on a removed port
-    // too, not only the data and the queue query.
+    // A read, the settings, the line controls and a purge fail on a removed
+    // port too, not only a write, a peek and the queue query.
     bool removalFailsEveryCall = true;
     // A removal ends a read that waits for bytes.
     bool removalEndsAWaitingRead = true;

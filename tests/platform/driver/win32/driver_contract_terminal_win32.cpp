@@ -19,11 +19,14 @@ const DriverBackend kTerminal = [] {
     // a write that runs out of time leaves the last error as it was.
     backend.firstByteReturns = false;
     backend.writeTimeoutSetsSemTimeout = false;
-    // A read that waits for bytes ends neither by a purge nor by a removal,
-    // and a pulled terminal fails the other calls with whatever error Wine
-    // makes of the terminal's.
+    // A purge aborts no read or write that waits, and a removal ends no
+    // waiting read. A pulled terminal still reads nothing and purges, and
+    // fails the other calls with whatever error Wine makes of the
+    // terminal's.
     backend.purgeAbortsWaitingReads = false;
+    backend.purgeAbortsWaitingWrites = false;
     backend.removalEndsAWaitingRead = false;
+    backend.removalFailsEveryCall = false;
     backend.removedError = 0;
     return backend;
 }();
