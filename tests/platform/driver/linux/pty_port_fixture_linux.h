@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/driver/driver_contract.h"
 #include "pty_pair.h"
 #include "serial_driver.h"
 
@@ -21,41 +22,12 @@ namespace tarn::driver::test {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The time-outs that the component applies by default.
-inline constexpr COMMTIMEOUTS kComponentTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000};
-
-// Upper bound for anything that should happen "at once".
-inline constexpr auto kPrompt = 5s;
+using contract::kComponentTimeouts;
+using contract::ReadAll;
+using contract::WaitForQueued;
+using contract::Write;
 
 inline HANDLE OpenPort(const std::string& name) { return CreateFileA("\\\\.\\" + name); }
-
-inline std::string ReadAll(HANDLE h, std::uint32_t count) {
-    std::string bytes(count, '\0');
-    std::uint32_t got = 0;
-    if (!ReadFile(h, bytes.data(), count, &got)) return "<ReadFile failed>";
-    bytes.resize(got);
-    return bytes;
-}
-
-inline bool Write(HANDLE h, const std::string& bytes) {
-    std::uint32_t written = 0;
-    return WriteFile(h, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written) &&
-           written == bytes.size();
-}
-
-// Waits until the driver holds `count` received bytes; returns the count it
-// last saw.
-inline std::uint32_t WaitForQueued(HANDLE h, std::uint32_t count) {
-    const auto deadline = Clock::now() + 10s;
-    COMSTAT stat{};
-    while (Clock::now() < deadline) {
-        std::uint32_t errors = 0;
-        if (!ClearCommError(h, &errors, &stat)) return 0;
-        if (stat.cbInQue >= count) break;
-        std::this_thread::sleep_for(1ms);
-    }
-    return stat.cbInQue;
-}
 
 class PtyPortTest : public ::testing::Test {
 protected:
