@@ -20,6 +20,11 @@ rm -rf "$root" "$consumer"
 echo "-- installing into $root"
 cmake --install "$build" --prefix "$root"
 
+echo "-- the installed tarnterm runs from its prefix"
+if [ -x "$root/bin/tarnterm" ]; then
+  "$root/bin/tarnterm" --help >/dev/null
+fi
+
 echo "-- each installed header compiles on its own"
 # A header that needs one that was not installed fails here, by name.
 for header in "$root"/include/TarnSerialPort/*.h; do

@@ -86,6 +86,12 @@ HANDLE OpenPortForClient(const std::string& name) {
     DCB dcb = DefaultDcb();
     dcb.Flags |= DTR_CONTROL_ENABLE << DCB_fDtrControlShift | RTS_CONTROL_ENABLE
                                                                   << DCB_fRtsControlShift;
+    // The usual XON and XOFF, for the client's flow control to come: the
+    // drivers of real ports refuse a block whose two are the same.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = 1024;
+    dcb.XoffLim = 1;
     const COMMTIMEOUTS timeouts{0xFFFFFFFFu, 0, 0, 0, kWriteWaitMs};
     // What an earlier client left in the port's queues is not this one's.
     if (!SetCommState(port, dcb) || !SetCommTimeouts(port, timeouts) ||
@@ -192,7 +198,10 @@ void PortSession::Pump() {
         }
         if (!suspended && !WaitCommInput(port_, kLinesTickMs)) break;
         std::uint32_t status = 0;
-        if (!GetCommModemStatus(port_, &status)) break;
+        // A port without modem lines (a pseudo-terminal) has none to tell,
+        // and its data still goes.
+        const bool hasLines = GetCommModemStatus(port_, &status);
+        if (!hasLines && !PortAlive()) break;
         std::uint32_t read = 0;
         if (!suspended) {
             const std::optional<std::uint32_t> waiting = InputWaiting(port_);
@@ -206,7 +215,7 @@ void PortSession::Pump() {
             // then each change that its mask asks for.
             const std::uint8_t lines = ModemLinesOnWire(status);
             const std::uint8_t changes = told ? Changes(*told, lines) : 0;
-            if (server_.ComPortAgreed() &&
+            if (hasLines && server_.ComPortAgreed() &&
                 (!told || (((lines ^ *told) | changes) & modemMask_) != 0)) {
                 server_.NotifyModemState(static_cast<std::uint8_t>((lines | changes) & modemMask_));
                 told = lines;

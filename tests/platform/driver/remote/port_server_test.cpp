@@ -1,6 +1,6 @@
-// The port server in-process over a virtual port: the component opens
-// rfc2217://127.0.0.1:N that it offers, and its settings, lines and data
-// reach the device, a refused setting included.
+// The port server in-process: the component opens rfc2217://127.0.0.1:N
+// that it offers for a virtual port or a pseudo-terminal, and its settings,
+// lines and data reach the device, a refused setting included.
 #include "port_server.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,8 @@
 
 #include "platform/driver/remote/served_client.h"
 #include "serial_driver.h"
+#include "serialport/component_test_support.h"
+#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
@@ -60,5 +62,34 @@ TEST(PortServer, AppliesTheSettingsAndAnswersWithThoseInForce) {
     EXPECT_EQ(client.port.IsConnected(), spNone);
     EXPECT_EQ(device.AppliedStates().back().BaudRate, 57600u);
 }
+
+// A port of the system's driver as well as a virtual one: the server opens
+// it as a UART's driver would, and each client in turn has the line.
+class ServedLine : public ::testing::TestWithParam<tarn::test::LineKind> {};
+
+TEST_P(ServedLine, CarriesEveryByteBothWaysToEachClientInTurn) {
+    std::string why;
+    const auto line = tarn::test::TestLine::Create(GetParam(), "TTSERVED1", &why);
+    ASSERT_NE(line, nullptr) << why;
+    const auto server = PortServer::Start(line->Name(), "127.0.0.1", 0);
+    ASSERT_TRUE(server);
+    std::string every;
+    for (int i = 0; i < 256; ++i) every += static_cast<char>(i);
+    for (int round = 0; round < 2; ++round) {
+        Client client(UrlOf(*server));
+        client.port.Open();
+        ASSERT_EQ(client.port.IsConnected(), spCustom) << round;
+        EXPECT_EQ(client.port.SendData(every.data(), 256), 256u);
+        EXPECT_EQ(line->ReadPeer(256, tarn::test::kEventLimit), every) << round;
+        ASSERT_TRUE(line->Inject(every));
+        EXPECT_TRUE(WaitUntil([&] { return client.received.size() >= 256; })) << round;
+        EXPECT_EQ(client.received, every) << round;
+        client.port.Close();
+        ASSERT_TRUE(WaitUntil([&] { return !server->Serving(); })) << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ServedLine, tarn::test::kLineKinds,
+                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 }  // namespace
