@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <future>
@@ -17,7 +18,9 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "port_registry.h"
 #include "serial_driver.h"
 
 namespace tarn::driver::contract {
@@ -83,7 +86,25 @@ struct DriverBackend {
     // An input wait that a close on another thread ends fails, as one on an
     // invalid handle.
     bool closeFailsAWaitingInputWait = false;
+    // A write waits once the far end stops taking bytes; not where buffers
+    // on the way (TCP's) take a block of a megabyte at once.
+    bool writesWaitForTheFarEnd = true;
+    // An input wait on a quiet line lasts its time; not where the far end's
+    // notices of its modem lines end it too.
+    bool quietInputWaitLastsItsTime = true;
+    // The error of opening a removed port; 0 where only a failure is
+    // promised.
+    std::uint32_t removedOpenError = ERROR_FILE_NOT_FOUND;
 };
+
+// The port is in the driver's port list.
+inline bool IsListed(const std::string& name) {
+    const std::u16string wanted(name.begin(), name.end());
+    std::vector<RegistryValue> values;
+    if (!ReadRegistryKey(HKEY_LOCAL_MACHINE, kSerialCommKey, values)) return false;
+    return std::any_of(values.begin(), values.end(),
+                       [&](const RegistryValue& v) { return v.isString && v.data == wanted; });
+}
 
 // The time-outs that the component applies by default: reads return at once
 // with what is queued.
@@ -142,6 +163,8 @@ inline std::uint32_t WaitForQueued(HANDLE handle, std::uint32_t count) {
 // A port of the terminal backends: a pseudo-terminal pair (pty_pair.h),
 // which is a COM port to a pseudo-terminal under Wine.
 std::unique_ptr<ContractPort> MakeTerminalPort(std::string* whyNot);
+// A virtual port (virtual_port.h), whose far end is the port object.
+std::unique_ptr<ContractPort> MakeVirtualPort(std::string* whyNot);
 
 inline std::string BackendName(const ::testing::TestParamInfo<DriverBackend>& info) {
     return info.param.name;
