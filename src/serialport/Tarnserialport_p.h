@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@
 #include "serial_driver.h"
 
 class TComThread;
+namespace tarn::serialport {
+class EndSequences;
+}
 
 static_assert(std::is_same_v<TPortHandle, tarn::driver::HANDLE>,
               "the component hands the driver's handles around unchanged");
@@ -110,6 +114,9 @@ public:
     void LogRead(std::string_view bytes, TReader reader);
     // A found line becomes the last read buffer. Any thread.
     void SetLastReadBuffer(const AnsiString& line);
+    // The NewLine as the end sequence of the line reads, made again only
+    // when the NewLine has changed; null for an empty one. Any thread.
+    std::shared_ptr<const tarn::serialport::EndSequences> NewLineEnds();
 
     // The bytes read by the application since the count was last reset
     // (Open, Close, a change of AutoReceive). Any thread.
@@ -328,6 +335,9 @@ private:
     UnicodeString FLogFile;  // guarded by FLock
     std::atomic<bool> FKeepEntireBuffer;
     AnsiString FNewLine;  // guarded by FLock
+    // The end sequence of the NewLine named in FNewLineEndsOf.
+    AnsiString FNewLineEndsOf;                                           // guarded by FLock
+    std::shared_ptr<const tarn::serialport::EndSequences> FNewLineEnds;  // guarded by FLock
     std::atomic<std::int32_t> FMaxLineLength;
     TSendReceiveEvent FOnReceive;          // guarded by FLock
     TSendReceiveEvent FOnSend;             // guarded by FLock

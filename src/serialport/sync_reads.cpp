@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
-#include <optional>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -409,19 +409,28 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const Unicod
     return ReadUpToEnds(*d, EndSequences({EndSequenceBytes(endChars)}), timeOutSeconds);
 }
 
-TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
-    // The NewLine as an end sequence, made once for the lines that follow
-    // rather than for each, on every thread that reads lines.
-    thread_local AnsiString newLine;
-    thread_local std::optional<EndSequences> ends;
-    const AnsiString current = GetNewLine();
-    if (d->ReceiveSettings().autoReceive) return AnsiString();
-    if (!ends || current != newLine) {
-        const UnicodeString text = host::AnsiToUnicode(current);
-        if (text.empty()) return AnsiString();
-        ends.emplace(std::vector<AnsiString>{EndSequenceBytes(text)});
-        newLine = current;
+std::shared_ptr<const EndSequences> TTarnSerialPortPrivate::NewLineEnds() {
+    AnsiString newLine;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FNewLineEnds != nullptr && FNewLineEndsOf == FNewLine) return FNewLineEnds;
+        newLine = FNewLine;
     }
+    const UnicodeString text = host::AnsiToUnicode(newLine);
+    if (text.empty()) return nullptr;
+    auto ends =
+        std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
+    std::lock_guard<std::mutex> lock(FLock);
+    FNewLineEndsOf = newLine;
+    FNewLineEnds = ends;
+    return ends;
+}
+
+TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
+    if (d->ReceiveSettings().autoReceive) return AnsiString();
+    // Made once for the lines that follow rather than for each.
+    const std::shared_ptr<const EndSequences> ends = d->NewLineEnds();
+    if (ends == nullptr) return AnsiString();
     return ReadUpToEnds(*d, *ends, timeOutSeconds);
 }
 
