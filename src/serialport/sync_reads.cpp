@@ -92,23 +92,20 @@ private:
 // Reads of the component through its private interface; none of them
 // touches the component otherwise.
 
-// The driver reads of one application read: the port's handle and whether
-// reads are the application's, and the receiving flag and input lock held
-// around each read, as the receive thread holds them around its own.
-class DriverRead {
-public:
-    explicit DriverRead(TTarnSerialPortPrivate& d) : d_(d) { d_.SetReceiving(true); }
-    ~DriverRead() { d_.SetReceiving(false); }
-    DriverRead(const DriverRead&) = delete;
-    DriverRead& operator=(const DriverRead&) = delete;
+// The open port for the application's reads; none while the receive
+// thread takes the bytes (AutoReceive).
+drv::HANDLE ApplicationPort(const TTarnSerialPortPrivate& d) {
+    if (d.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
+    return d.PortHandle();
+}
 
-    // The open port, or the invalid handle when there is none or the
-    // receive thread takes the bytes (AutoReceive).
-    drv::HANDLE Port() const {
-        if (d_.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
-        return d_.PortHandle();
-    }
-    std::unique_lock<std::mutex> Input() { return d_.TakeInput(); }
+// IsReceiving while a read takes bytes, as the receive thread shows its own.
+class Receiving {
+public:
+    explicit Receiving(TTarnSerialPortPrivate& d) : d_(d) { d_.SetReceiving(true); }
+    ~Receiving() { d_.SetReceiving(false); }
+    Receiving(const Receiving&) = delete;
+    Receiving& operator=(const Receiving&) = delete;
 
 private:
     TTarnSerialPortPrivate& d_;
@@ -122,8 +119,7 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
                  AnsiString& result) {
     result.clear();
     if (most == 0) return;
-    const DriverRead read(d);
-    const drv::HANDLE handle = read.Port();
+    const drv::HANDLE handle = ApplicationPort(d);
     if (handle == drv::INVALID_HANDLE_VALUE) return;
 
     // The query also clears the port's pending error state. A failed query
@@ -134,6 +130,7 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
     const std::uint32_t wanted = std::min(waiting, most);
     AnsiString bytes(wanted, '\0');
     std::uint32_t got = 0;
+    const Receiving receiving(d);
     {
         const std::unique_lock<std::mutex> input = d.TakeInput();
         // The default read time-outs make this return at once with what the
@@ -173,15 +170,17 @@ private:
 // `collected` again: a log that could not be written loses them.
 std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirstEnd& end,
                         AnsiString& collected) {
-    DriverRead read(d);
-    const drv::HANDLE handle = read.Port();
+    const drv::HANDLE handle = ApplicationPort(d);
     if (handle == drv::INVALID_HANDLE_VALUE || most == 0) return 0;
     const std::size_t before = collected.size();
     collected.resize(before + most);
     end.CollectedBefore(std::string_view(collected.data(), before));
     std::uint32_t got = 0;
+    // Without a query first, the mark is on while the driver looks, even
+    // when it finds nothing.
+    const Receiving receiving(d);
     {
-        const std::unique_lock<std::mutex> input = read.Input();
+        const std::unique_lock<std::mutex> input = d.TakeInput();
         drv::ReadInputUntil(handle, &collected[before], most, end, &got);
     }
     collected.resize(before + std::min(got, most));
