@@ -127,6 +127,7 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--timestamps=later"}, "--timestamps=delta"},
         {{"COM1", "--map", "icrnl,crlf"}, "'crlf' is not a rule"},
         {{"COM1", "--color", "blue"}, "auto, always or never"},
+        {{"--demo", "--serve", "::1"}, "such as [::1]:4000"},
         {{"COM1", "--map", "icrnl,igncr"}, "icrnl and igncr both change CR received"},
         {{"COM1", "--map", "igncr", "--send", "x"}, "interactive terminal"},
         {{"COM1", "--timeout", "3"}, "--expect, --read-line"},

@@ -408,6 +408,12 @@ const std::vector<OptionGroup>& OptionGroups() {
                       colon == std::string::npos ? arg.value : arg.value.substr(colon + 1);
                   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
                       host = host.substr(1, host.size() - 2);
+                  } else if (!host.empty() && host.back() == ':') {
+                      // "::1" or "fe80::1" alone: an IPv6 address whose
+                      // last part would be taken for the port.
+                      return arg.Refuse(
+                          "looks like an IPv6 address without a port; give [ADDRESS]:PORT, "
+                          "such as [::1]:4000");
                   }
                   if (host.empty() || !AllDigits(port) || std::atol(port.c_str()) > 65535) {
                       return arg.Refuse(
