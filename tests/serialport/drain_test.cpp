@@ -3,6 +3,8 @@
 // leaves nothing behind when the port closes after it.
 #include <gtest/gtest.h>
 
+#include "pty_pair.h"
+
 #include <chrono>
 #include <functional>
 #include <future>
@@ -105,6 +107,9 @@ TEST(Drain, EndsAtOnceWithoutAPortAndWhenThePortCloses) {
 class DrainOnLine : public ::testing::TestWithParam<tarn::test::LineKind> {};
 
 TEST_P(DrainOnLine, EverythingSentArrivesWhenDrainedBeforeClose) {
+    if (GetParam() == tarn::test::LineKind::PseudoTerminal &&
+        !tarn::test::PtyPair::DrainReachesPeer())
+        GTEST_SKIP() << "a relay between the terminals holds bytes that no drain sees";
     std::string why;
     auto line = tarn::test::TestLine::Create(GetParam(), "VDRAIN3", &why);
     ASSERT_NE(line, nullptr) << why;

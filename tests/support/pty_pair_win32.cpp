@@ -197,4 +197,6 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
     return pair;
 }
 
+bool PtyPair::DrainReachesPeer() { return false; }
+
 }  // namespace tarn::test
