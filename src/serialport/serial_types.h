@@ -381,6 +381,29 @@ private:
 };
 static_assert(sizeof(TLineStatusSet) == 1, "a line set is one byte");
 
+// How received bytes are cut into whole messages (frames) for OnFrame and
+// ReadFrame, and how SendFrame makes one. frNone leaves the bytes as they
+// come.
+enum TFraming : std::uint8_t {
+    frNone,
+    frDelimiter,       // ends with FrameDelimiter, which the frame leaves out
+    frFixedLength,     // FrameLength bytes each
+    frLengthPrefixed,  // a length field (FrameLengthField), then that many bytes
+    frSlip,            // SLIP (END 0xC0, ESC 0xDB)
+    frCobs,            // consistent overhead byte stuffing, ended by 0x00
+    frSilence          // ends when the line has been quiet for FrameGapMs
+};
+// The length field of frLengthPrefixed: its width and byte order. It counts
+// the bytes that follow it, not itself.
+enum TFrameLengthField : std::uint8_t { lf8Bit, lf16BitBE, lf16BitLE, lf32BitBE, lf32BitLE };
+// Why bytes were thrown away instead of making a frame.
+enum TFrameErrorReason : std::uint8_t {
+    feTooLong,        // the frame grew past MaxFrameLength
+    feBadEscape,      // SLIP: ESC followed by a byte other than 0xDC or 0xDD
+    feBadCode,        // COBS: a code byte that points past the frame's end
+    feLengthTooLarge  // length field: a length beyond MaxFrameLength
+};
+
 // The one exception class the component raises, always with a complete
 // message text, and with the system's error code behind it where there is
 // one.
