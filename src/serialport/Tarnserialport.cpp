@@ -65,7 +65,10 @@ TTarnSerialPortPrivate::TTarnSerialPortPrivate(TTarnSerialPort* component)
       FLogFile(kDefaults.LogFile),
       FKeepEntireBuffer(kDefaults.KeepEntireBuffer),
       FNewLine(kDefaults.NewLine),
-      FMaxLineLength(kDefaults.MaxLineLength) {}
+      FMaxLineLength(kDefaults.MaxLineLength),
+      FFrameSettings{kDefaults.Framing, "", kDefaults.FrameLength, kDefaults.FrameLengthField,
+                     kDefaults.MaxFrameLength},
+      FFrameGapMs(kDefaults.FrameGapMs) {}
 
 TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
     : tarn::host::TComponent(AOwner), d(std::make_unique<TTarnSerialPortPrivate>(this)) {}
@@ -73,6 +76,9 @@ TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
 void TTarnSerialPortPrivate::ResetReadCounts() {
     FReadBytes = 0;
     FSignaledBytes = 0;
+    // Where the counts start again, so do the frames: at Open, at Close and
+    // when the reader changes.
+    ++FFramingGeneration;
 }
 
 TTarnSerialPortPrivate::TReceiveSettings TTarnSerialPortPrivate::ReceiveSettings() const {
@@ -158,6 +164,8 @@ TTarnSerialPort::AnsiString TTarnSerialPort::GetNewLine() const {
 void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
     std::lock_guard<std::mutex> lock(d->FLock);
     d->FNewLine = Value;
+    // The NewLine is the frame delimiter while none is set.
+    if (d->FFrameSettings.delimiter.empty()) d->RemakeFramingLocked();
 }
 
 std::int32_t TTarnSerialPort::GetMaxLineLength() const { return d->FMaxLineLength; }

@@ -252,6 +252,57 @@ public:
     UnicodeString GetLastReadBuffer() const;
     UnicodeString GetEntireBuffer() const;
 
+    // --- Frames (public, not stored) -------------------------------------------
+    // Whole messages cut out of the bytes that arrive, in the framing chosen
+    // here; frNone, the default, leaves reception as it is. With AutoReceive
+    // on, OnFrame raises each frame after the OnReceive of the chunk that
+    // completed it, on the same thread; with it off, ReadFrame takes one.
+    // Bytes that cannot make a frame go to OnFrameError. A change of any of
+    // these while a port is open starts afresh at the next chunk, dropping
+    // the unfinished frame; so do Open and Close. A setter raises
+    // ETarnSerialPortException when the framing in force cannot take the
+    // value (SetFraming checks all of them). Any thread.
+    TFraming GetFraming() const;
+    void SetFraming(TFraming Value);
+    // frDelimiter: the bytes that end each frame; empty, the default, for
+    // the NewLine.
+    AnsiString GetFrameDelimiter() const;
+    void SetFrameDelimiter(const AnsiString& Value);
+    // frFixedLength: the bytes of each frame.
+    std::uint32_t GetFrameLength() const;
+    void SetFrameLength(std::uint32_t Value);
+    // frLengthPrefixed: the length field before each frame.
+    TFrameLengthField GetFrameLengthField() const;
+    void SetFrameLengthField(TFrameLengthField Value);
+    // frSilence: how long the line stays quiet to end a frame, in
+    // milliseconds; 0, the default, for 3.5 character times at the line
+    // settings (1.75 ms above 19200 bit/s), rounded up. The receive thread
+    // measures it at its own pace: without WakeOnData, the gap is at least
+    // Delay.
+    std::uint32_t GetFrameGapMs() const;
+    void SetFrameGapMs(std::uint32_t Value);
+    // The longest frame, in payload bytes (default 65536): a frame that
+    // grows past it is thrown away and reported, never collected for ever.
+    std::uint32_t GetMaxFrameLength() const;
+    void SetMaxFrameLength(std::uint32_t Value);
+    TFrameEvent GetOnFrame() const;
+    void SetOnFrame(TFrameEvent Value);
+    TFrameErrorEvent GetOnFrameError() const;
+    void SetOnFrameError(TFrameErrorEvent Value);
+    // With AutoReceive off: one frame, waiting at most `timeOutMs`
+    // milliseconds (0 or less: no limit); the bytes after it stay in the
+    // driver. An unfinished frame at the time-out is kept for the next
+    // ReadFrame. OnFrameError runs on the calling thread. Empty, or false,
+    // when no frame came, AutoReceive is on, no port is open or the
+    // framing is frNone; the second form tells an empty frame from none.
+    AnsiString ReadFrame(std::int32_t timeOutMs);
+    bool ReadFrame(std::int32_t timeOutMs, AnsiString& frame);
+    // Sends `payload` as one frame of the framing in force, in one write
+    // (as SendData: the count the driver took). Raises
+    // ETarnSerialPortException when the payload cannot be one frame (it
+    // holds the delimiter, it has not FrameLength bytes, it is too long).
+    std::uint32_t SendFrame(const AnsiString& payload);
+
     // --- Traffic log ----------------------------------------------------------
     // Each byte 0 to 31 replaced by its name ("<CR>", "<LF>", ...); every
     // other byte copied. Pure; any thread.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Tarnserialport.h"
+#include "frame_cutter_p.h"
 #include "serial_driver.h"
 
 class TComThread;
@@ -149,6 +150,20 @@ public:
     // OnConnect and OnDisconnect are not raised for spNone.
     void DeliverConnectionEvent(TConnectionEvent event, TCommPort port) const;
 
+    // The framing in force (frame_cutter_p.h), made again at every change
+    // of a framing setting (and of the NewLine while it is the delimiter).
+    // Any thread.
+    tarn::serialport::TFramingNow FramingNow() const;
+    // The number of the last such change, or of an Open or Close, each of
+    // which starts the frames afresh. Any thread.
+    std::uint32_t FramingGeneration() const { return FFramingGeneration; }
+    // ReadFrame's cutter. REQUIRES: the input held (TakeInput).
+    tarn::serialport::TFrameCutter& ReadFrameCutter() { return FReadFrames; }
+    // OnFrame or OnFrameError for each of `found`, in order. A handler that
+    // raises does not cost the later ones their event: the first exception
+    // passes once all have run.
+    void DeliverFrames(const std::vector<tarn::serialport::TFoundFrame>& found) const;
+
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least
     // MinCheckDisconnectedInterval) and the port opened as `openedName` is
@@ -210,6 +225,16 @@ private:
     tarn::driver::DCB BuildDCB() const;
     // Re-applies the device control block when a port is open.
     void ReapplyDCB();
+    // The quiet time of frSilence that the line settings give, kept for the
+    // receive thread, which does not read the line settings.
+    void UpdateLineGap();
+    // Stores a framing setting: `change` alters a copy of the settings,
+    // which must then make a usable format while a framing is in force
+    // (the failure is raised otherwise, and nothing changes); then the
+    // format is made again. Any thread.
+    template <typename Change>
+    void ChangeFraming(Change change);
+    void RemakeFramingLocked();
 
     // Ends a connection that is ending (its device has gone, or a Close of
     // it could not wait), and waits for threads that wind down, so that
@@ -345,6 +370,18 @@ private:
     TConnectEvent FOnConnect;              // guarded by FLock
     TConnectEvent FOnDisconnect;           // guarded by FLock
     TConnectEvent FOnFault;                // guarded by FLock
+
+    // Framing: the settings (an empty delimiter stands for the NewLine), the
+    // format they make, the gap of frSilence that the line settings give,
+    // the count of changes, the handlers, and ReadFrame's cutter.
+    tarn::serialport::TFrameFormat FFrameSettings;                       // guarded by FLock
+    std::uint32_t FFrameGapMs;                                           // guarded by FLock
+    std::shared_ptr<const tarn::serialport::TFrameFormat> FFrameFormat;  // guarded by FLock
+    std::atomic<std::uint32_t> FLineGapMicros{0};
+    std::atomic<std::uint32_t> FFramingGeneration{0};
+    TFrameEvent FOnFrame;                        // guarded by FLock
+    TFrameErrorEvent FOnFrameError;              // guarded by FLock
+    tarn::serialport::TFrameCutter FReadFrames;  // guarded by FInputLock
 
     // What the reads leave behind.
     AnsiString FReadBuffer;    // guarded by FLock

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "com_thread_p.h"
@@ -121,13 +122,23 @@ bool TComThread::LookDue(const TTarnSerialPortPrivate::TReceiveSettings& setting
 }
 
 std::uint32_t TComThread::InputWaitMs(std::uint32_t delay) const {
+    const Clock::time_point now = Clock::now();
+    std::uint32_t waitMs = 0;
     const Clock::time_point oldest = std::min(lastLineCheck_, lastPresenceCheck_);
     if (oldest >= cycleStart_ && (waitWakes_ & kWakesForEverything) == kWakesForEverything) {
-        return std::max(delay, kLongestQuietWaitMs);
+        waitMs = std::max(delay, kLongestQuietWaitMs);
+    } else {
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - oldest);
+        if (since.count() < static_cast<std::int64_t>(delay)) {
+            waitMs = delay - static_cast<std::uint32_t>(since.count());
+        }
     }
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - oldest);
-    if (since.count() >= static_cast<std::int64_t>(delay)) return 0;
-    return delay - static_cast<std::uint32_t>(since.count());
+    // A frame that the quiet line ends is delivered when the gap is over.
+    if (const std::optional<Clock::duration> quiet = frames_.QuietIn(now)) {
+        const auto quietMs = std::chrono::ceil<std::chrono::milliseconds>(*quiet).count();
+        waitMs = std::min(waitMs, static_cast<std::uint32_t>(quietMs));
+    }
+    return waitMs;
 }
 
 template <typename Deliver>
@@ -217,7 +228,12 @@ bool TComThread::PollOnce(TCycleEnd& end) {
         return Raise([](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(std::string()); });
     }
 
-    if (Terminated() || waiting == 0) return CheckPresenceWhenDue(!queried);
+    if (Terminated() || waiting == 0) {
+        // A frame that ends with the quiet line ends in a cycle that found
+        // nothing.
+        if (!EndQuietFrame(c)) return false;
+        return CheckPresenceWhenDue(!queried);
+    }
     return ReceiveChunk(c, handle, waiting, end);
 }
 
@@ -247,17 +263,41 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std
 
     // Where the chunk goes, in this order: the books, so that a handler
     // finds it as LastReadBuffer; OnReceive, with the chunk travelling
-    // inside its delivery; and last the log, so that a log that cannot be
-    // written does not cost the handler its bytes. An exception of the
-    // handler or of the log passes to the cycle.
+    // inside its delivery; the log, so that a log that cannot be written
+    // does not cost the handler its bytes; and last OnFrame for the frames
+    // that the chunk completed, which a failing OnReceive or log does not
+    // cost their events. An exception of the handler or of the log passes
+    // to the cycle.
     using TReader = TTarnSerialPortPrivate::TReader;
+    tarn::serialport::TFoundFrames frames;
+    if (FollowFraming(c)) frames_.Take(chunk, Clock::now(), frames);
     c.KeepReadBooks(chunk, TReader::ReceiveThread);
-    // After a false Raise the component may be gone: no look at it.
-    if (!Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); })) {
-        return false;
+    try {
+        // After a false Raise the component may be gone: no look at it.
+        if (!Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); })) {
+            return false;
+        }
+        c.LogRead(chunk, TReader::ReceiveThread);
+    } catch (...) {
+        RaiseFrames(frames);
+        throw;
     }
-    c.LogRead(chunk, TReader::ReceiveThread);
-    return true;
+    return RaiseFrames(frames);
+}
+
+bool TComThread::FollowFraming(const TTarnSerialPortPrivate& c) {
+    return frames_.Follow(c.FramingGeneration(), [&c] { return c.FramingNow(); });
+}
+
+bool TComThread::RaiseFrames(const tarn::serialport::TFoundFrames& frames) {
+    if (frames.found.empty()) return true;
+    return Raise([&frames](TTarnSerialPortPrivate& owner) { owner.DeliverFrames(frames.found); });
+}
+
+bool TComThread::EndQuietFrame(const TTarnSerialPortPrivate& c) {
+    tarn::serialport::TFoundFrames frames;
+    if (FollowFraming(c)) frames_.Quiet(Clock::now(), frames);
+    return RaiseFrames(frames);
 }
 
 void TComThread::Execute() {

@@ -135,6 +135,13 @@ private:
     // OnReceive, the log); false when the component went away.
     bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, std::uint32_t waiting,
                       TCycleEnd& end);
+    // The frames: the cutter follows the component's framing (false while
+    // it is frNone); OnFrame and OnFrameError for what it found; and the end
+    // of a frame of frSilence in a cycle that found nothing. The Raise
+    // functions are false when the component went away.
+    bool FollowFraming(const TTarnSerialPortPrivate& c);
+    bool RaiseFrames(const tarn::serialport::TFoundFrames& frames);
+    bool EndQuietFrame(const TTarnSerialPortPrivate& c);
     // Whether a look at the modem lines or the presence, last taken at
     // `last`, is due in this cycle: always, except in a thread that wakes
     // on data right after a chunk, where it waits until Delay has passed
@@ -176,6 +183,8 @@ private:
     std::chrono::steady_clock::time_point lastLineCheck_{};
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
     TCycleEnd previousEnd_ = TCycleEnd::Idle;
+    // The frames of the chunks, for OnFrame. Receive thread only.
+    tarn::serialport::TFrameCutter frames_;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

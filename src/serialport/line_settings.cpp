@@ -167,10 +167,12 @@ void TTarnSerialPort::SetOutputBuffer(std::uint32_t Value) {
 }
 
 void TTarnSerialPortPrivate::ReapplyDCB() {
+    UpdateLineGap();
     if (CurrentThread() != nullptr) SetDCBState(PortHandle());
 }
 
 std::uint32_t TTarnSerialPortPrivate::ApplySettingsOnOpen(HANDLE handle) {
+    UpdateLineGap();
     if (!SetDCBState(handle)) {
         const std::uint32_t error = drv::GetLastError();
         return error == drv::ERROR_SUCCESS ? drv::ERROR_INVALID_PARAMETER : error;

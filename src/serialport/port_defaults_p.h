@@ -59,6 +59,11 @@ struct TSerialPortDefaults {
     bool NeedSynchronization = true;
     std::uint32_t MinCheckDisconnectedInterval = 50;
     bool WakeOnData = false;
+    TFraming Framing = frNone;
+    std::uint32_t FrameLength = 1;
+    TFrameLengthField FrameLengthField = lf8Bit;
+    std::uint32_t FrameGapMs = 0;
+    std::uint32_t MaxFrameLength = 65536;
 };
 
 inline constexpr TSerialPortDefaults kSerialPortDefaults{};

@@ -15,6 +15,9 @@ using TConnectEvent = tarn::host::TEvent<void(TTarnSerialPort* Sender, TCommPort
 using TSendReceiveEvent = tarn::host::TEvent<void(TTarnSerialPort* Sender, std::string Buffer)>;
 using TLineStatusEvent =
     tarn::host::TEvent<void(TTarnSerialPort* Sender, TLineStatusSet LineStatus)>;
+using TFrameEvent = tarn::host::TEvent<void(TTarnSerialPort* Sender, std::string Frame)>;
+using TFrameErrorEvent =
+    tarn::host::TEvent<void(TTarnSerialPort* Sender, TFrameErrorReason Reason, std::string Bytes)>;
 
 // Binds an object's member function as a handler:
 //   port.SetOnReceive(MethodHandler(&form, &TForm::PortReceive));

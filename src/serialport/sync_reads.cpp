@@ -23,38 +23,22 @@
 #include "Tarnserialport_p.h"
 #include "end_sequences_p.h"
 #include "host_thread.h"
+#include "input_wait_p.h"
 #include "timer_resolution.h"
 
 namespace drv = tarn::driver;
 namespace host = tarn::host;
 using tarn::serialport::EndSequenceBytes;
 using tarn::serialport::EndSequences;
+using tarn::serialport::FinerTimerWhileWaiting;
+using tarn::serialport::Receiving;
+using tarn::serialport::WaitForInput;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using AnsiString = host::AnsiString;
 using TReader = TTarnSerialPortPrivate::TReader;
-
-// A waiting read sleeps in the driver until a byte arrives (the driver
-// decides how: a wait on the device, or short sleeps between looks at its
-// queue), but never longer than this in one go, so that it looks at the port
-// and its own settings now and then even if a wake-up were missed. A Close
-// ends the wait at once.
-constexpr std::uint32_t kLongestDriverWaitMs = 1000;
-
-// The pauses where the driver cannot wait: after a failed queue query, on a
-// closed port, or while bytes wait for the receive thread to take them.
-// Failed queries keep the short pause, so that a vanished device is noticed
-// soon; the others double it up to the longest.
-constexpr std::uint32_t kPollPauseMs = 1;
-constexpr std::uint32_t kLongestPollPauseMs = 4;
-
-// A queue query that fails this many times in a row means that the device
-// has gone: drivers answer a pulled adapter or a hung-up terminal with
-// several different codes, but a port that is there answers every query,
-// and a single failure may be a passing one.
-constexpr int kFailedQueriesMeaningGone = 20;
 
 // How many waiting bytes a read up to an end sequence looks at in one go:
 // enough for a usual line at first, twice as many after each look that
@@ -63,53 +47,8 @@ constexpr int kFailedQueriesMeaningGone = 20;
 constexpr std::uint32_t kFirstLook = 256;
 constexpr std::uint32_t kLongestLook = 64 * 1024;
 
-// Holds the finer system timer while a read sleeps between polls: with the
-// default tick of Windows (15.6 ms) a pause of one millisecond would last a
-// whole tick. Begun at the first pause of a read and ended with the read, so
-// that a line that arrives byte by byte does not bind the timer per byte.
-// A driver whose wait sleeps until the byte comes needs no finer timer, and
-// is spared its cost (where the timer library is missing, every attempt to
-// bind it searches the library path again).
-class FinerTimerWhileWaiting {
-public:
-    FinerTimerWhileWaiting() = default;
-    FinerTimerWhileWaiting(const FinerTimerWhileWaiting&) = delete;
-    FinerTimerWhileWaiting& operator=(const FinerTimerWhileWaiting&) = delete;
-    ~FinerTimerWhileWaiting() {
-        if (begun_) tarn::timer::TimeEndPeriod(1);
-    }
-    void BeginFor(drv::HANDLE handle) {
-        if (begun_ || handle == drv::INVALID_HANDLE_VALUE) return;
-        if ((drv::GetCommWaitWakes(handle) & drv::COMMWAIT_INPUT) != 0) return;
-        tarn::timer::TimeBeginPeriod(1);
-        begun_ = true;
-    }
-
-private:
-    bool begun_ = false;
-};
-
 // Reads of the component through its private interface; none of them
 // touches the component otherwise.
-
-// The open port for the application's reads; none while the receive
-// thread takes the bytes (AutoReceive).
-drv::HANDLE ApplicationPort(const TTarnSerialPortPrivate& d) {
-    if (d.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
-    return d.PortHandle();
-}
-
-// IsReceiving while a read takes bytes, as the receive thread shows its own.
-class Receiving {
-public:
-    explicit Receiving(TTarnSerialPortPrivate& d) : d_(d) { d_.SetReceiving(true); }
-    ~Receiving() { d_.SetReceiving(false); }
-    Receiving(const Receiving&) = delete;
-    Receiving& operator=(const Receiving&) = delete;
-
-private:
-    TTarnSerialPortPrivate& d_;
-};
 
 // One driver read of what waits, at most `most` bytes, with the read
 // bookkeeping, on the calling thread; `result` stays empty when the port is
@@ -119,7 +58,7 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
                  AnsiString& result) {
     result.clear();
     if (most == 0) return;
-    const drv::HANDLE handle = ApplicationPort(d);
+    const drv::HANDLE handle = tarn::serialport::ApplicationPort(d);
     if (handle == drv::INVALID_HANDLE_VALUE) return;
 
     // The query also clears the port's pending error state. A failed query
@@ -170,7 +109,7 @@ private:
 // `collected` again: a log that could not be written loses them.
 std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirstEnd& end,
                         AnsiString& collected) {
-    const drv::HANDLE handle = ApplicationPort(d);
+    const drv::HANDLE handle = tarn::serialport::ApplicationPort(d);
     if (handle == drv::INVALID_HANDLE_VALUE || most == 0) return 0;
     const std::size_t before = collected.size();
     collected.resize(before + most);
@@ -194,59 +133,6 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirs
         throw;
     }
     return got;
-}
-
-// Sleeps until bytes may wait on a usable port or `limitMs` milliseconds
-// have passed; true then, and the caller looks at the queue itself (a wait
-// in the driver may also end early). With a negative `limitMs` there is no
-// limit, and the wait ends with false once the port is closed or its device
-// has gone. Either way it ends with false as soon as a Close of the port has
-// been asked for.
-bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
-    const bool limited = limitMs >= 0;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
-    int failedQueries = 0;
-    std::uint32_t pauseMs = kPollPauseMs;
-    while (true) {
-        // A Close on another thread waits for the receive thread, whose last
-        // event may need this (the main) thread: a read that waited on
-        // would hold both until the Close gave up.
-        if (d.CloseRequested()) return false;
-        const drv::HANDLE handle = d.PortHandle();
-        bool silent = false;
-        bool failed = false;
-        if (handle != drv::INVALID_HANDLE_VALUE) {
-            if (const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle)) {
-                failedQueries = 0;
-                if (*waiting > 0 && !d.ReceiveSettings().autoReceive) return true;
-                silent = *waiting == 0;
-            } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
-                return false;
-            } else {
-                failed = true;
-            }
-        } else if (!limited) {
-            return false;
-        }
-
-        // A read with a time-out waits it out even on a closed port; the
-        // caller sees the time-out at the top of its loop.
-        std::uint32_t waitMs = silent ? kLongestDriverWaitMs : pauseMs;
-        if (limited) {
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline) return true;
-            // The last wait ends with the time-out, not after it.
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            if (left.count() < waitMs) waitMs = static_cast<std::uint32_t>(left.count());
-        }
-        // After a wait the caller's read looks at the queue, so that a byte
-        // is taken with one query, not two. A wait that the device fails is
-        // followed by a query here, which counts the failure.
-        if (silent && drv::WaitCommInput(handle, waitMs)) return true;
-        host::TThread::Sleep(silent ? kPollPauseMs : waitMs);
-        pauseMs = failed ? kPollPauseMs : std::min(pauseMs * 2, kLongestPollPauseMs);
-    }
 }
 
 // The time-out of a read up to an end, in whole seconds, none when 0 or

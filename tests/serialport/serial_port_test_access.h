@@ -40,6 +40,9 @@ public:
         return c.d->FEntireBuffer;
     }
     static void AddReadBytes(TTarnSerialPort& c, std::uint32_t n) { c.d->FReadBytes += n; }
+    static std::int64_t FrameGapMicros(const TTarnSerialPort& c) {
+        return c.d->FramingNow().gap.count();
+    }
     static bool HasThread(const TTarnSerialPort& c) { return c.d->CurrentThread() != nullptr; }
     static void WriteLog(TTarnSerialPort& c, const std::string& d) { c.d->WriteLog(d); }
 };

@@ -1,0 +1,92 @@
+// The wait of the synchronous reads for input, and the port they read.
+#include "input_wait_p.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "host_thread.h"
+
+namespace drv = tarn::driver;
+namespace host = tarn::host;
+
+namespace tarn::serialport {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A waiting read sleeps in the driver until a byte arrives (the driver
+// decides how: a wait on the device, or short sleeps between looks at its
+// queue), but never longer than this in one go, so that it looks at the port
+// and its own settings now and then even if a wake-up were missed. A Close
+// ends the wait at once.
+constexpr std::uint32_t kLongestDriverWaitMs = 1000;
+
+// The pauses where the driver cannot wait: after a failed queue query, on a
+// closed port, or while bytes wait for the receive thread to take them.
+// Failed queries keep the short pause, so that a vanished device is noticed
+// soon; the others double it up to the longest.
+constexpr std::uint32_t kPollPauseMs = 1;
+constexpr std::uint32_t kLongestPollPauseMs = 4;
+
+// A queue query that fails this many times in a row means that the device
+// has gone: drivers answer a pulled adapter or a hung-up terminal with
+// several different codes, but a port that is there answers every query,
+// and a single failure may be a passing one.
+constexpr int kFailedQueriesMeaningGone = 20;
+
+}  // namespace
+
+drv::HANDLE ApplicationPort(const TTarnSerialPortPrivate& d) {
+    if (d.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
+    return d.PortHandle();
+}
+
+bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
+    const bool limited = limitMs >= 0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
+    int failedQueries = 0;
+    std::uint32_t pauseMs = kPollPauseMs;
+    while (true) {
+        // A Close on another thread waits for the receive thread, whose last
+        // event may need this (the main) thread: a read that waited on
+        // would hold both until the Close gave up.
+        if (d.CloseRequested()) return false;
+        const drv::HANDLE handle = d.PortHandle();
+        bool silent = false;
+        bool failed = false;
+        if (handle != drv::INVALID_HANDLE_VALUE) {
+            if (const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle)) {
+                failedQueries = 0;
+                if (*waiting > 0 && !d.ReceiveSettings().autoReceive) return true;
+                silent = *waiting == 0;
+            } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
+                return false;
+            } else {
+                failed = true;
+            }
+        } else if (!limited) {
+            return false;
+        }
+
+        // A read with a time-out waits it out even on a closed port; the
+        // caller sees the time-out at the top of its loop.
+        std::uint32_t waitMs = silent ? kLongestDriverWaitMs : pauseMs;
+        if (limited) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) return true;
+            // The last wait ends with the time-out, not after it.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            if (left.count() < waitMs) waitMs = static_cast<std::uint32_t>(left.count());
+        }
+        // After a wait the caller's read looks at the queue, so that a byte
+        // is taken with one query, not two. A wait that the device fails is
+        // followed by a query here, which counts the failure.
+        if (silent && drv::WaitCommInput(handle, waitMs)) return true;
+        host::TThread::Sleep(silent ? kPollPauseMs : waitMs);
+        pauseMs = failed ? kPollPauseMs : std::min(pauseMs * 2, kLongestPollPauseMs);
+    }
+}
+
+}  // namespace tarn::serialport
