@@ -55,7 +55,7 @@ protected:
 //   frSlip: the bytes between two END bytes, unescaped; no frame for two
 //     ENDs in a row. A bad escape is feBadEscape with the bytes of the frame
 //     so far (raw, as received, the bad pair included); the rest up to the
-//     next END is dropped.
+//     next END is dropped (an END after the ESC ends the frame itself).
 //   frCobs: the bytes before each 0x00, decoded; no frame for an empty
 //     one. A code byte that points past the frame's end is feBadCode with
 //     the frame's raw bytes.
@@ -128,10 +128,10 @@ private:
 
 // The bytes that carry `payload` as one frame: the delimiter appended, the
 // length field put before it, SLIP or COBS encoded; frSilence and frNone
-// send the payload as it is. Empty `problem` on success; otherwise the
-// message text why the payload cannot be one frame (it holds the
-// delimiter, it is not fixedLength long, its length does not fit the field
-// or exceeds maxFrameLength) and an empty result.
+// send the payload as it is (frNone whatever its length). Empty `problem`
+// on success; otherwise the message text why the payload cannot be one
+// frame (it holds the delimiter, it is not fixedLength long, its length
+// does not fit the field or exceeds maxFrameLength) and an empty result.
 std::string EncodeFrame(const TFrameFormat& format, std::string_view payload, std::string& problem);
 
 }  // namespace tarn::serialport

@@ -27,17 +27,15 @@ const char* FieldName(TFrameLengthField field) {
     return "a 32-bit";
 }
 
-// The delimiter must first be found where it is put: not inside the
-// payload, nor begun by the payload's end, as with "a" before "aab", where
-// the frame would end one byte early.
-std::string DelimiterProblem(const std::string& delimiter, std::string_view payload) {
-    std::string framed(payload);
-    framed += delimiter;
+// The delimiter must first be found where it was put: not inside the
+// payload, nor begun by the payload's end, as with "x\r\n" before
+// "\r\n\r\n", where the frame would end two bytes early.
+std::string DelimiterProblem(const std::string& framed, const std::string& delimiter,
+                             std::size_t payloadSize) {
     const std::size_t found = framed.find(delimiter);
-    if (found == payload.size()) return {};
-    if (found + delimiter.size() <= payload.size()) return "The payload holds the frame delimiter";
-    return "The payload ends with the first bytes of the frame delimiter, so the frame would end "
-           "early";
+    if (found == payloadSize) return {};
+    if (found + delimiter.size() <= payloadSize) return "The payload holds the frame delimiter";
+    return "The payload ends with the start of the frame delimiter, which would end it early";
 }
 
 std::string PayloadProblem(const TFrameFormat& format, std::string_view payload) {
@@ -48,8 +46,6 @@ std::string PayloadProblem(const TFrameFormat& format, std::string_view payload)
                Count(format.maxFrameLength, "byte");
     }
     switch (format.framing) {
-        case frDelimiter:
-            return DelimiterProblem(format.delimiter, payload);
         case frFixedLength:
             if (payload.size() == format.fixedLength) return {};
             return "The payload of " + Count(payload.size(), "byte") +
@@ -103,6 +99,8 @@ std::string EncodeFrame(const TFrameFormat& format, std::string_view payload,
             frame.reserve(payload.size() + format.delimiter.size());
             frame.append(payload);
             frame += format.delimiter;
+            problem = DelimiterProblem(frame, format.delimiter, payload.size());
+            if (!problem.empty()) return {};
             break;
         case frLengthPrefixed:
             frame.reserve(payload.size() + 4);
