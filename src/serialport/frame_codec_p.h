@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial_types.h"
 
@@ -54,7 +55,7 @@ protected:
 //   frSlip: the bytes between two END bytes, unescaped; no frame for two
 //     ENDs in a row. A bad escape is feBadEscape with the bytes of the frame
 //     so far (raw, as received, the bad pair included); the rest up to the
-//     next END is dropped.
+//     next END is dropped (an END after the ESC ends the frame itself).
 //   frCobs: the bytes before each 0x00, decoded; no frame for an empty
 //     one. A code byte that points past the frame's end is feBadCode with
 //     the frame's raw bytes.
@@ -85,25 +86,52 @@ public:
 
     const TFrameFormat& Format() const { return format_; }
 
+    // The bytes of the unfinished frame held now; never much above
+    // maxFrameLength.
+    std::size_t HeldBytes() const { return held_.size(); }
+
 private:
+    std::size_t FeedDelimited(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    bool StepDelimiter(char byte, FrameSink& sink);
+    std::size_t FeedFixed(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    std::size_t FeedLengthPrefixed(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    bool EndOfLengthField(FrameSink& sink);
+    std::size_t FeedSlip(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    void SlipEscaped(unsigned char byte, FrameSink& sink);
+    std::size_t FeedCobs(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    void CobsCode(unsigned char code, FrameSink& sink);
+    void CobsTooLong(FrameSink& sink);
+    void EndCobsFrame(FrameSink& sink);
+    std::size_t FeedSilence(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    std::size_t TakeContent(const char* bytes, std::size_t count, FrameSink& sink);
+    void TooLong(FrameSink& sink, std::string bytes);
+    void Deliver(FrameSink& sink, std::string frame);
+    void DeliverError(FrameSink& sink, TFrameErrorReason reason, std::string bytes);
+
     TFrameFormat format_;
-    // The state of the framing in force; the implementation's.
+    // frDelimiter: for each count of delimiter bytes matched, how many are
+    // still matched when the next byte does not continue the match.
+    std::vector<std::uint32_t> fallback_;
+    // The unfinished frame: its content, with the delimiter bytes matched
+    // so far for frDelimiter, after the field's bytes for frLengthPrefixed;
+    // unescaped for frSlip, raw for frCobs. Empty while dropping.
     std::string held_;
-    std::size_t matched_ = 0;   // frDelimiter: delimiter bytes matched
-    std::uint64_t toSkip_ = 0;  // bytes still to drop (length field)
-    std::uint32_t wanted_ = 0;  // bytes still wanted of the current part
-    bool dropping_ = false;     // dropping up to the frame's end
-    bool inPrefix_ = true;      // frLengthPrefixed: reading the field
-    bool escaped_ = false;      // frSlip: ESC seen
-    std::string raw_;           // frSlip, frCobs: raw bytes of the frame
+    std::size_t matched_ = 0;    // frDelimiter: delimiter bytes matched
+    std::uint64_t toSkip_ = 0;   // frLengthPrefixed: announced bytes still to drop
+    std::uint32_t wanted_ = 0;   // bytes still wanted of the body or COBS group
+    std::uint64_t decoded_ = 0;  // frCobs: the frame's decoded length so far
+    bool shortGroup_ = false;    // frCobs: the last group ends with a zero if another follows
+    bool dropping_ = false;      // dropping up to the frame's end
+    bool escaped_ = false;       // frSlip: ESC seen
+    bool delivered_ = false;     // this Feed has told the sink something
 };
 
 // The bytes that carry `payload` as one frame: the delimiter appended, the
 // length field put before it, SLIP or COBS encoded; frSilence and frNone
-// send the payload as it is. Empty `problem` on success; otherwise the
-// message text why the payload cannot be one frame (it holds the
-// delimiter, it is not fixedLength long, its length does not fit the field
-// or exceeds maxFrameLength) and an empty result.
+// send the payload as it is (frNone whatever its length). Empty `problem`
+// on success; otherwise the message text why the payload cannot be one
+// frame (it holds the delimiter, it is not fixedLength long, its length
+// does not fit the field or exceeds maxFrameLength) and an empty result.
 std::string EncodeFrame(const TFrameFormat& format, std::string_view payload, std::string& problem);
 
 }  // namespace tarn::serialport
