@@ -131,7 +131,8 @@ private:
 // send the payload as it is (frNone whatever its length). Empty `problem`
 // on success; otherwise the message text why the payload cannot be one
 // frame (it holds the delimiter, it is not fixedLength long, its length
-// does not fit the field or exceeds maxFrameLength) and an empty result.
+// does not fit the field or exceeds maxFrameLength, it is an empty SLIP
+// frame) and an empty result.
 std::string EncodeFrame(const TFrameFormat& format, std::string_view payload, std::string& problem);
 
 }  // namespace tarn::serialport

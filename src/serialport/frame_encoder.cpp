@@ -51,6 +51,11 @@ std::string PayloadProblem(const TFrameFormat& format, std::string_view payload)
             return "The payload of " + Count(payload.size(), "byte") +
                    " is not as long as a frame of fixed length, " +
                    Count(format.fixedLength, "byte");
+        case frSlip:
+            // The other end takes END END for the gap between two frames,
+            // so it would never see this one.
+            if (!payload.empty()) return {};
+            return "An empty frame cannot be sent with SLIP framing";
         case frLengthPrefixed:
             if (payload.size() <= frame_bytes::LengthFieldLimit(format.lengthField)) return {};
             return "The payload of " + Count(payload.size(), "byte") + " does not fit " +
