@@ -208,6 +208,31 @@ TEST_P(ReadFrame, TakesOneFrameAndLeavesTheRestInTheDriver) {
     EXPECT_EQ(frame, "");
 }
 
+TEST_P(ReadFrame, EveryFramingGivesTheSameFramesWhereverTheReadsSplit) {
+    Open();
+    for (const FramedStream& s : Streams()) {
+        SCOPED_TRACE(s.name);
+        UseFraming(port, s.framing);
+        for (std::size_t split = 0; split < s.stream.size(); ++split) {
+            SCOPED_TRACE(split);
+            std::vector<std::string> got;
+            std::string frame;
+            // The first part is read before the rest comes, as far as it has
+            // arrived; a part that comes late only joins the rest.
+            if (split > 0) {
+                ASSERT_TRUE(line->Inject(s.stream.substr(0, split)));
+            }
+            while (port.ReadFrame(5, frame)) got.push_back(frame);
+            ASSERT_TRUE(line->Inject(s.stream.substr(split)));
+            while (got.size() < s.frames.size() && port.ReadFrame(30000, frame)) {
+                got.push_back(frame);
+            }
+            EXPECT_EQ(got, s.frames);
+        }
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_P(ReadFrame, ReportsErrorsOnTheCallingThreadAndReadsOn) {
     port.SetFraming(frSlip);
     Open();
