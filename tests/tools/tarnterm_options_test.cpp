@@ -142,6 +142,15 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
         {{"COM1", "--plot", "--plot-scale", "log"}, "shared or each"},
         {{"COM1", "--stop", "1.5"}, "only with --data 5"},
         {{"COM1", "--data", "5", "--stop", "2"}, "--stop 1 or 1.5"},
+        {{"COM1", "--frame", "bogus"}, "is not a framing; use delimiter[:TEXT], fixed:N"},
+        {{"COM1", "--frame", "fixed:0"}, "such as fixed:8"},
+        {{"COM1", "--frame", "length:3"}, "length:1, length:2be"},
+        {{"COM1", "--frame", "delimiter:"}, "no delimiter after its colon"},
+        {{"COM1", "--frame", "silence:60001"}, "0 to 60000"},
+        {{"COM1", "--frame", "cobs", "--max-frame", "0"}, "such as 1024"},
+        {{"COM1", "--max-frame", "10"}, "add --frame KIND"},
+        {{"COM1", "--expect-frame"}, "add it, such as --frame cobs"},
+        {{"COM1", "--send-frame", "x"}, "add it, such as --frame cobs"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseCommandLine(c.args);
@@ -157,6 +166,31 @@ TEST(TarntermOptions, RefusesEachMistakeWithAHint) {
     const auto dashed = ParseCommandLine({"--baud", "9600", "--", "-odd-name"});
     ASSERT_TRUE(dashed.ok) << dashed.error;
     EXPECT_EQ(dashed.options.port, "-odd-name");
+}
+
+// Each framing with its argument; frames of the binary framings show in
+// hexadecimal unless --display is given.
+TEST(TarntermOptions, ReadsEachFramingAndShowsBinaryFramesInHex) {
+    using tarnterm::DisplayMode;
+    const auto text = ParseCommandLine({"COM1", "--frame", "delimiter"}).options;
+    EXPECT_EQ(text.frame.framing, frDelimiter);
+    EXPECT_EQ(text.display, DisplayMode::kRaw);
+    EXPECT_EQ(ParseCommandLine({"COM1", "--frame", "cobs"}).options.display, DisplayMode::kHex);
+    const auto given = ParseCommandLine({"COM1", "--display", "raw", "--frame", "fixed:8"}).options;
+    EXPECT_EQ(given.display, DisplayMode::kRaw);
+    EXPECT_EQ(given.frame.length, 8u);
+    EXPECT_EQ(ParseCommandLine({"COM1", "--frame=length:4le"}).options.frame.lengthField,
+              lf32BitLE);
+    EXPECT_EQ(ParseCommandLine({"COM1", "--frame=silence:5"}).options.frame.gapMs, 5u);
+
+    const auto steps = ParseCommandLine({"COM1", "--max-frame", "512", "--frame=delimiter:\\x03;",
+                                         "--send-frame", "", "--expect-frame=\\x06"});
+    ASSERT_TRUE(steps.ok) << steps.error;
+    EXPECT_EQ(steps.options.frame.delimiter, "\x03;");
+    EXPECT_EQ(steps.options.frame.maxLength, 512u);
+    ASSERT_EQ(steps.options.steps.size(), 2u);
+    EXPECT_EQ(steps.options.steps[0].kind, Step::Kind::kSendFrame);
+    EXPECT_EQ(steps.options.steps[1].text, "\x06");
 }
 
 // The usage text and the parser come from one table: every option that the
@@ -188,8 +222,9 @@ TEST(TarntermOptions, EveryOptionOfTheUsageTextIsTakenAsShown) {
         if (optional != std::string::npos) {
             const std::string value =
                 spelling.substr(optional + 2, spelling.find(']') - optional - 2);
-            EXPECT_TRUE(ParseCommandLine({"--demo", name}).ok);
-            EXPECT_TRUE(ParseCommandLine({"--demo", name + "=" + value}).ok);
+            // With a framing, for the frame steps.
+            EXPECT_TRUE(ParseCommandLine({"--demo", "--frame=cobs", name}).ok);
+            EXPECT_TRUE(ParseCommandLine({"--demo", "--frame=cobs", name + "=" + value}).ok);
             continue;
         }
         if (!takesValue) {

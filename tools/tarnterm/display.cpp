@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Tarnserialport.h"
+#include "frames.h"
 #include "host_strings.h"
 
 namespace tarnterm {
@@ -96,6 +97,12 @@ void Display::Data(const std::string& bytes) {
             return;
         }
     }
+}
+
+void Display::Frame(const std::string& frame) {
+    if (!atLineStart_) Emit("\n");
+    hexColumn_ = 0;
+    EmitData(FrameText(mode_, frame, nameControls_) + "\n");
 }
 
 void Display::Text(const std::string& text) {

@@ -36,6 +36,8 @@ public:
 
     // Received bytes, in the current mode.
     void Data(const std::string& bytes);
+    // One frame on a line of its own, in the current mode (FrameText).
+    void Frame(const std::string& frame);
     // Text of the program's own that belongs to the data stream, such as
     // local echo: shown as it is.
     void Text(const std::string& text);

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <iterator>
 
-#include "plot_series.h"
+#include "frames.h"
 
 namespace tarnterm {
 namespace {
@@ -33,86 +33,15 @@ bool Choose(const std::string& value, std::initializer_list<std::pair<const char
     return false;
 }
 
-// The parts of a list separated by commas, empty ones included, so that
-// "1,,3" shows its empty part to the check of each.
-std::vector<std::string> CommaSeparated(const std::string& list) {
-    std::vector<std::string> parts;
-    std::size_t from = 0;
-    while (from <= list.size()) {
-        std::size_t comma = list.find(',', from);
-        if (comma == std::string::npos) comma = list.size();
-        parts.push_back(list.substr(from, comma - from));
-        from = comma + 1;
-    }
-    return parts;
-}
-
-// --map: the comma-separated rules, each of which sets what one byte
-// becomes in one direction; two rules for the same byte are refused.
-bool ReadMap(Options& o, const Argument& arg) {
-    const struct {
-        const char* name;
-        bool in;
-        bool cr;
-        const char* becomes;
-    } kRules[] = {
-        {"icrnl", true, true, "\n"},   {"igncr", true, true, ""},
-        {"inlcr", true, false, "\r"},  {"inlcrlf", true, false, "\r\n"},
-        {"ocrnl", false, true, "\n"},  {"ocrcrlf", false, true, "\r\n"},
-        {"onlcr", false, false, "\r"}, {"onlcrnl", false, false, "\r\n"},
-    };
-    std::string taken[2][2];
-    for (const std::string& name : CommaSeparated(arg.value)) {
-        const auto* rule = std::find_if(std::begin(kRules), std::end(kRules),
-                                        [&](const auto& r) { return name == r.name; });
-        if (rule == std::end(kRules)) {
-            return arg.Fail(arg.name + " '" + name +
-                            "' is not a rule; use icrnl, igncr, inlcr, inlcrlf, ocrnl, ocrcrlf, "
-                            "onlcr or onlcrnl, separated by commas");
-        }
-        std::string& other = taken[rule->in][rule->cr];
-        if (!other.empty() && other != name) {
-            return arg.Fail(arg.name + " " + other + " and " + name + " both change " +
-                            (rule->cr ? "CR" : "LF") + (rule->in ? " received" : " sent") +
-                            "; choose one");
-        }
-        other = name;
-        ByteMap& map = rule->in ? o.map.in : o.map.out;
-        (rule->cr ? map.cr : map.lf) = rule->becomes;
-    }
-    return true;
-}
-
-// --plot-columns: the places of the numbers to chart, such as "1,3",
-// taken in rising order whatever order they are given in.
-bool ReadPlotColumns(Options& o, const Argument& arg) {
-    const std::string hint =
-        "; give the places of the numbers in a line, from 1, separated by commas, such as "
-        "--plot-columns 1,3 (at most " +
-        std::to_string(PlotSeries::kMostSeries) + ")";
-    std::vector<std::size_t> places;
-    for (const std::string& place : CommaSeparated(arg.value)) {
-        const long number = AllDigits(place) ? std::atol(place.c_str()) : 0;
-        if (number < 1) return arg.Refuse("has '" + place + "', which is no place" + hint);
-        if (std::find(places.begin(), places.end(), number) != places.end()) {
-            return arg.Refuse("names " + place + " twice" + hint);
-        }
-        places.push_back(static_cast<std::size_t>(number));
-    }
-    if (places.size() > PlotSeries::kMostSeries) return arg.Refuse("names too many" + hint);
-    std::sort(places.begin(), places.end());
-    o.plotColumns = std::move(places);
-    return true;
-}
-
-// --send and --expect: a step with the bytes of the value, escapes decoded.
-bool AddTextStep(Options& o, const Argument& arg, Step::Kind kind) {
+// --send, --expect and the frame steps: a step with the bytes of the value,
+// escapes decoded. Only a frame may be empty.
+bool AddTextStep(Options& o, const Argument& arg, Step::Kind kind, bool mayBeEmpty = false) {
     std::string bytes;
     std::string why;
     if (!DecodeEscapes(arg.value, bytes, why)) {
         return arg.Fail(arg.name + " '" + arg.value + "': " + why);
     }
-    if (bytes.empty()) {
+    if (bytes.empty() && !mayBeEmpty) {
         return arg.Fail(arg.name + " needs at least one character, such as " + arg.name + " OK");
     }
     o.steps.push_back({kind, bytes});
@@ -201,8 +130,11 @@ const std::vector<OptionGroup>& OptionGroups() {
                          arg.Refuse("is not a line ending; use cr, lf or crlf");
               }},
              {nullptr, "--display", "MODE", "names",
-              "raw, names (control characters as <CR> <LF> ...) or hex",
+              "raw, names (control characters as <CR> <LF> ...) or\n"
+              "hex; frames but --frame delimiter show in hex unless\n"
+              "it is given",
               [](Options& o, const Argument& arg) {
+                  o.displayGiven = true;
                   return Choose(arg.value,
                                 {{"raw", DisplayMode::kRaw},
                                  {"names", DisplayMode::kNames},
@@ -310,6 +242,24 @@ const std::vector<OptionGroup>& OptionGroups() {
               }},
          },
          "Ctrl-T is the menu key: Ctrl-T h lists the menu, Ctrl-T q quits."},
+        {"Frames (received data shown as whole messages, one to a line)",
+         {
+             {nullptr, "--frame", "KIND[:ARG]", "cobs",
+              "delimiter[:TEXT] (default CR LF), fixed:N,\n"
+              "length:1|2be|2le|4be|4le, slip, cobs or\n"
+              "silence[:MS] (default 3.5 character times)",
+              ReadFraming},
+             {nullptr, "--max-frame", "N", "1024",
+              "the longest frame in bytes (default 65536); a\n"
+              "longer one is dropped and reported",
+              [](Options& o, const Argument& arg) {
+                  const long bytes = AllDigits(arg.value) ? std::atol(arg.value.c_str()) : 0;
+                  if (bytes < 1) return arg.Refuse("is not a length; give bytes, such as 1024");
+                  o.frame.maxLength = static_cast<std::uint32_t>(bytes);
+                  return true;
+              }},
+         },
+         nullptr},
         {"Script steps (run in the order given; no terminal needed)",
          {
              {nullptr, "--send", "TEXT", "'hello\\r'",
@@ -349,6 +299,16 @@ const std::vector<OptionGroup>& OptionGroups() {
              {nullptr, "--expect", "TEXT", "OK", "wait until TEXT has been received",
               [](Options& o, const Argument& arg) {
                   return AddTextStep(o, arg, Step::Kind::kExpect);
+              }},
+             {nullptr, "--send-frame", "TEXT", "'hello'",
+              "send TEXT as one frame of --frame (same escapes)",
+              [](Options& o, const Argument& arg) {
+                  return AddTextStep(o, arg, Step::Kind::kSendFrame, true);
+              }},
+             {nullptr, "--expect-frame", "[=TEXT]", nullptr,
+              "wait for a frame equal to TEXT, or print the next",
+              [](Options& o, const Argument& arg) {
+                  return AddTextStep(o, arg, Step::Kind::kExpectFrame, true);
               }},
              {nullptr, "--read-line", nullptr, nullptr, "wait for one line and print it",
               [](Options& o, const Argument&) {

@@ -60,6 +60,11 @@ const std::vector<OptionGroup>& OptionGroups();
 // The option that `spelling` names, long or short; none for an unknown one.
 const Option* FindOption(const std::string& spelling);
 
+// The appliers of the options that take lists separated by commas
+// (option_lists.cpp): --map's rules and --plot-columns' places.
+bool ReadMap(Options& o, const Argument& arg);
+bool ReadPlotColumns(Options& o, const Argument& arg);
+
 // True for 1 to 9 decimal digits and nothing else.
 bool AllDigits(const std::string& text);
 

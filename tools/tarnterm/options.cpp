@@ -124,13 +124,14 @@ bool CheckSettings(const Options& o, std::string& error) {
     }
     bool waits = false;
     for (const Step& step : o.steps) {
-        waits = waits || step.kind == Step::Kind::kExpect || step.kind == Step::Kind::kReadLine;
+        waits = waits || step.kind == Step::Kind::kExpect || step.kind == Step::Kind::kReadLine ||
+                step.kind == Step::Kind::kExpectFrame;
     }
     // A script's --reconnect waits for its port within the time-out too.
     if (o.timeoutGiven && !waits && !(o.reconnect && !o.steps.empty())) {
         error =
-            "--timeout limits --expect, --read-line and a script's --reconnect; add one of them "
-            "or leave it out";
+            "--timeout limits --expect, --read-line, --expect-frame and a script's --reconnect; "
+            "add one of them or leave it out";
         return false;
     }
     if (!o.steps.empty() && !(o.map.in.ChangesNothing() && o.map.out.ChangesNothing())) {
@@ -170,12 +171,30 @@ bool CheckSettings(const Options& o, std::string& error) {
     return true;
 }
 
+// What needs a framing has one.
+bool CheckFrames(const Options& o, std::string& error) {
+    if (o.frame.framing != frNone) return true;
+    for (const Step& step : o.steps) {
+        if (step.kind == Step::Kind::kSendFrame || step.kind == Step::Kind::kExpectFrame) {
+            error = std::string(step.kind == Step::Kind::kSendFrame ? "--send-frame sends"
+                                                                    : "--expect-frame waits for") +
+                    " frames of the kind --frame names; add it, such as --frame cobs";
+            return false;
+        }
+    }
+    if (o.frame.maxLength != 0) {
+        error = "--max-frame limits the frames of --frame; add --frame KIND or leave it out";
+        return false;
+    }
+    return true;
+}
+
 // The checks between options, made once all are known.
 bool CheckCombination(const Options& o, std::string& error) {
     if (o.mode == Mode::kHelp || o.mode == Mode::kVersion) return true;
     if (!CheckModes(o, error)) return false;
     if (o.mode == Mode::kList || o.mode == Mode::kWatch) return true;
-    return CheckSettings(o, error);
+    return CheckSettings(o, error) && CheckFrames(o, error);
 }
 
 }  // namespace
@@ -248,6 +267,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, const Profile
         },
         fromProfile);
     if (!read || !CheckCombination(o, result.error)) return result;
+    // Frames of the binary framings would be noise as text: they show in
+    // hexadecimal unless --display says otherwise.
+    if (o.frame.framing != frNone && !o.frame.IsText() && !o.displayGiven) {
+        o.display = DisplayMode::kHex;
+    }
     result.ok = true;
     return result;
 }

@@ -57,12 +57,43 @@ struct LineSettings {
     std::uint32_t delayMs = 50;
 };
 
+// --frame and --max-frame: how the component cuts received bytes into
+// frames and how --send-frame sends one; frNone for no frames.
+struct FrameSettings {
+    TFraming framing = frNone;
+    // frDelimiter: the bytes that end a frame, escapes decoded; empty for
+    // the NewLine, CR LF.
+    std::string delimiter;
+    // frFixedLength: the bytes of each frame.
+    std::uint32_t length = 0;
+    TFrameLengthField lengthField = lf8Bit;
+    // frSilence: the quiet time that ends a frame; 0 for 3.5 character
+    // times at the line settings.
+    std::uint32_t gapMs = 0;
+    // The longest frame; 0 for the component's own limit.
+    std::uint32_t maxLength = 0;
+    // Frames that are text: shown as --display says. The others show in
+    // hexadecimal unless --display is given.
+    bool IsText() const { return framing == frDelimiter; }
+};
+
 // One step of a script run without a terminal, in command-line order.
 struct Step {
-    enum class Kind { kSend, kSendFile, kExpect, kReadLine, kSendBreak, kPulse };
+    enum class Kind {
+        kSend,
+        kSendFile,
+        kExpect,
+        kReadLine,
+        kSendBreak,
+        kPulse,
+        kSendFrame,
+        kExpectFrame
+    };
     Kind kind;
     // The bytes to send or to wait for (escapes already decoded), the file
     // to send, or the line to pulse ("DTR", "RTS"); nothing for the others.
+    // For kExpectFrame the frame awaited; empty for any frame, which is
+    // printed.
     std::string text;
     // The length of a pulse in milliseconds; 0 for the --pulse-ms.
     std::uint32_t ms = 0;
@@ -87,6 +118,9 @@ struct Options {
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
+    // --display was given; without it, frames that are not text show in
+    // hexadecimal.
+    bool displayGiven = false;
     LineEndMaps map;
     ColorChoice color = ColorChoice::kAuto;
     bool echo = false;
@@ -99,6 +133,7 @@ struct Options {
     // 1, in rising order; empty for the first PlotSeries::kMostSeries.
     std::vector<std::size_t> plotColumns;
     PlotScale plotScale = PlotScale::kShared;
+    FrameSettings frame;
     bool reconnect = false;
     // The length of a timed break (the menu's and --send-break), in
     // milliseconds.

@@ -12,6 +12,7 @@
 #include "demo_instrument.h"
 #include "demo_tour.h"
 #include "exit_status.h"
+#include "frames.h"
 #include "host_strings.h"
 #include "host_synchronize.h"
 #include "host_system_error.h"
@@ -195,6 +196,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     settings.line = options.line;
     settings.enter = options.enter;
     settings.display = options.display;
+    settings.frames = options.frame.framing != frNone;
     settings.map = options.map;
     settings.breakMs = options.breakMs;
     settings.pulseMs = options.pulseMs;
@@ -279,6 +281,25 @@ int PortNameToOpen(const Options& options, std::string& portName, std::string& e
     return kExitOk;
 }
 
+// The line settings and the framing on the component, which has the last
+// word on the settings the command line passed; false with its words in
+// `error`.
+bool SetUpPort(TTarnSerialPort& port, const Options& options, std::string& error) {
+    try {
+        ApplyLineSettings(port, options.line);
+    } catch (const ETarnSerialPortException& e) {
+        error = std::string(e.what()) + " Check the line settings.";
+        return false;
+    }
+    try {
+        ApplyFraming(port, options.frame);
+    } catch (const ETarnSerialPortException& e) {
+        error = std::string(e.what()) + "; check --frame and --max-frame";
+        return false;
+    }
+    return true;
+}
+
 int ConnectAndRun(const Options& options, Console& console) {
     std::string error;
     if (const int status = CheckFiles(options, error); status != kExitOk) {
@@ -311,12 +332,7 @@ int ConnectAndRun(const Options& options, Console& console) {
 
     TTarnSerialPort port;
     if (!portName.empty()) SelectPort(port, portName);
-    try {
-        ApplyLineSettings(port, options.line);
-    } catch (const ETarnSerialPortException& e) {
-        // The command line has been checked; this is the component's word.
-        return Fail(console, kExitUsage, std::string(e.what()) + " Check the line settings.");
-    }
+    if (!SetUpPort(port, options, error)) return Fail(console, kExitUsage, error);
     // Plain, the component keeps the log; stamped, tarnterm does, line by
     // line (StampedLog says why).
     std::unique_ptr<StampedLog> log;

@@ -8,6 +8,7 @@
 
 #include "connection.h"
 #include "exit_status.h"
+#include "frames.h"
 #include "host_synchronize.h"
 #include "transfer.h"
 
@@ -35,6 +36,11 @@ public:
           console_(console),
           reader_(port, log, plot) {
         reader_.StopWhen([this] { return Stopped(); });
+        // A frame error does not end a wait: the frame after it may be the
+        // one awaited.
+        reader_.ReportFrameErrors([this](TFrameErrorReason reason, const std::string& bytes) {
+            console_.Write(Stream::kError, "tarnterm: " + DescribeFrameError(reason, bytes) + "\n");
+        });
     }
 
     int Run() {
@@ -81,8 +87,55 @@ private:
                 }
                 return Finish(result, "no complete line");
             }
+            case Step::Kind::kSendFrame:
+                return SendFrame(step.text);
+            case Step::Kind::kExpectFrame:
+                return ExpectFrame(step.text);
         }
         return kExitOk;
+    }
+
+    // One frame in one write, as the component encodes it for its framing.
+    int SendFrame(const std::string& payload) {
+        if (port_.IsConnected() == spNone) {
+            return Fail(kExitFailure, portName_ + " closed before a frame could be sent to it");
+        }
+        std::uint32_t sent = 0;
+        std::string error;
+        try {
+            sent = port_.SendFrame(payload);
+        } catch (const ETarnSerialPortException& e) {
+            // The port stays open when the framing refuses the payload,
+            // which then is a mistake of the command line.
+            if (port_.IsConnected() != spNone) {
+                return Fail(kExitUsage, "--send-frame '" + port_.ReplaceControlChars(payload) +
+                                            "' cannot be sent as a frame: " + e.what() +
+                                            "; change the text or --frame");
+            }
+            error = e.what();
+        }
+        if (sent == 0) {
+            return Fail(kExitFailure, "the frame did not go out to " + portName_ +
+                                          (error.empty() ? std::string() : ": " + error));
+        }
+        if (Drain(DrainLimitMs(sent, options_.line.baud))) return kExitOk;
+        return Stopped() ? StoppedStatus() : NotDrained();
+    }
+
+    // Without a text, the frame that came is printed as --display shows it.
+    int ExpectFrame(const std::string& wanted) {
+        const bool any = wanted.empty();
+        std::string frame;
+        const ReceiveReader::Result result =
+            reader_.ExpectFrame(any ? nullptr : &wanted, frame, Deadline());
+        if (result == ReceiveReader::Result::kDone && any) {
+            const auto name = [this](const std::string& bytes) {
+                return port_.ReplaceControlChars(bytes);
+            };
+            console_.Write(Stream::kOutput, FrameText(options_.display, frame, name) + "\n");
+        }
+        return Finish(result,
+                      any ? "no frame" : "no frame '" + port_.ReplaceControlChars(wanted) + "'");
     }
 
     // The line is turned from the state it opened in, then back.
@@ -123,7 +176,11 @@ private:
                                           std::to_string(bytes.size()) + " bytes to " + portName_ +
                                           ": " + error);
         }
-        if (drained) return kExitOk;
+        return drained ? kExitOk : NotDrained();
+    }
+
+    // The verdict on bytes that were written but did not leave in time.
+    int NotDrained() {
         if (port_.IsConnected() == spNone) {
             return Fail(kExitFailure, portName_ + " closed while sending; was the device removed?");
         }
@@ -210,14 +267,40 @@ ReceiveReader::~ReceiveReader() {
     // that the component has when the delivery runs: the one given back.
     port_.SetAutoReceive(previousAutoReceive_);
     port_.SetOnReceive(previousOnReceive_);
+    port_.SetOnFrame(previousOnFrame_);
+    port_.SetOnFrameError(previousOnFrameError_);
 }
+
+namespace {
+
+// Keeps the newest `kept` bytes of `bytes` once it holds twice as many.
+void Bound(std::string& bytes, std::size_t kept) {
+    if (bytes.size() > 2 * kept) bytes.erase(0, bytes.size() - kept);
+}
+
+}  // namespace
 
 void ReceiveReader::Take(const std::string& chunk) {
     if (log_ != nullptr) log_->Write(chunk);
     if (plot_ != nullptr) plot_->AddBytes(chunk);
     pending_ += chunk;
     seen_ += chunk;
-    if (seen_.size() > 2 * kSeenKept) seen_.erase(0, seen_.size() - kSeenKept);
+    Bound(seen_, kSeenKept);
+    if (framed_) {
+        sinceFrame_ += chunk;
+        Bound(sinceFrame_, kSeenKept);
+    }
+    arrived_ = true;
+}
+
+void ReceiveReader::TakeFrame(std::string frame) {
+    framesSize_ += frame.size() + 1;
+    frames_.push_back(std::move(frame));
+    // Frames that no step takes go, the oldest first, once they are many.
+    while (framesSize_ > kSeenKept && frames_.size() > 1) {
+        framesSize_ -= frames_.front().size() + 1;
+        frames_.pop_front();
+    }
     arrived_ = true;
 }
 
@@ -233,6 +316,14 @@ void ReceiveReader::TakeOverReception() {
     port_.SetOnReceive([this](TTarnSerialPort*, std::string chunk) {
         if (!chunk.empty()) Take(chunk);
     });
+    framed_ = port_.GetFraming() != frNone;
+    previousOnFrame_ = port_.GetOnFrame();
+    previousOnFrameError_ = port_.GetOnFrameError();
+    // The frames of a chunk come after its OnReceive, on this thread too.
+    port_.SetOnFrame([this](TTarnSerialPort*, std::string frame) { TakeFrame(std::move(frame)); });
+    port_.SetOnFrameError([this](TTarnSerialPort*, TFrameErrorReason reason, std::string bytes) {
+        if (reportFrameError_) reportFrameError_(reason, bytes);
+    });
     port_.SetAutoReceive(true);
 }
 
@@ -242,7 +333,9 @@ ReceiveReader::Result ReceiveReader::Fill(Clock::time_point deadline) {
         // Asked first, so that a device that keeps sending cannot hold it off.
         if (stopped_ && stopped_()) return Result::kStopped;
         if (std::exchange(arrived_, false)) return Result::kDone;
-        if (!receiving_) {
+        // With a framing the bytes stay for the receive thread, so that the
+        // component's framing sees every one of them.
+        if (!receiving_ && port_.GetFraming() == frNone) {
             const std::string chunk = port_.ReadBuffer();
             if (!chunk.empty()) {
                 Take(chunk);
@@ -309,6 +402,28 @@ ReceiveReader::Result ReceiveReader::ReadLine(std::string& line, Clock::time_poi
         scanned = pending_.size();
         const Result filled = Fill(deadline);
         if (filled != Result::kDone) return filled;
+    }
+}
+
+ReceiveReader::Result ReceiveReader::ExpectFrame(const std::string* wanted, std::string& frame,
+                                                 Clock::time_point deadline) {
+    seen_ = sinceFrame_;
+    while (true) {
+        while (!frames_.empty()) {
+            std::string next = std::move(frames_.front());
+            frames_.pop_front();
+            framesSize_ -= next.size() + 1;
+            if (wanted == nullptr || next == *wanted) {
+                frame = std::move(next);
+                sinceFrame_.clear();
+                return Result::kDone;
+            }
+        }
+        const Result filled = Fill(deadline);
+        if (filled != Result::kDone) return filled;
+        // Frame waits use no bytes up; they are kept as far as a later byte
+        // wait may still want them.
+        Bound(pending_, kSeenKept);
     }
 }
 

@@ -1,9 +1,11 @@
 // The steps of a script run without a terminal (--send, --send-file,
-// --expect, --read-line). Nothing is read before the first step that waits
-// for data; from its first wait on, the reader receives what arrives.
+// --expect, --read-line, the frame steps). Nothing is read before the first
+// step that waits for data; from its first wait on, the reader receives
+// what arrives.
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 #include <utility>
@@ -23,7 +25,11 @@ namespace tarnterm {
 // waiting, it takes reception over: AutoReceive on and its own OnReceive,
 // so that each chunk reaches the wait as the receive thread gets it (at
 // once in the wake-on-data mode) rather than at the next look. The
-// destructor hands reception back as it found it. The component's events
+// destructor hands reception back as it found it. With a framing in
+// force it takes reception over at its first wait, since the synchronous
+// reads would take bytes past the component's framing, and its OnFrame
+// queues the frames for the frame waits, beside the bytes; OnFrameError
+// goes to the handler that ReportFrameErrors gives. The component's events
 // must come through the main thread's queue (NeedSynchronization, the
 // default). Main thread only.
 class ReceiveReader {
@@ -47,6 +53,10 @@ public:
     // Has every wait end with kStopped once `stopped` holds; it is asked
     // at least every kStopCheckMs while a wait lasts.
     void StopWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
+    // Has each frame error that arrives told to `report`.
+    void ReportFrameErrors(std::function<void(TFrameErrorReason, const std::string&)> report) {
+        reportFrameError_ = std::move(report);
+    }
 
     // Waits until `pattern` has been received; the bytes up to its end are
     // used up. Each wait ends at its deadline however much keeps arriving.
@@ -55,8 +65,14 @@ public:
     // A line longer than kLongestLine is kTooLong, and what came of it is
     // used up.
     Result ReadLine(std::string& line, Clock::time_point deadline);
+    // Waits for the next frame (`wanted` null) or for one equal to
+    // `*wanted`, which it gives in `frame`; the frames before it are used
+    // up. Frames are taken in the order they came, whatever the byte waits
+    // took meanwhile. The port must have a framing.
+    Result ExpectFrame(const std::string* wanted, std::string& frame, Clock::time_point deadline);
     // What the last wait looked at: the bytes it found waiting and those
-    // that arrived during it (the newest kSeenKept of them).
+    // that arrived during it (the newest kSeenKept of them); for a frame
+    // wait, the bytes since the previous frame wait ended.
     const std::string& Seen() const { return seen_; }
     static constexpr std::size_t kSeenKept = 1024 * 1024;
 
@@ -68,15 +84,25 @@ private:
     Result Fill(Clock::time_point deadline);
     // Adds received bytes to pending_ and seen_, the log and the chart.
     void Take(const std::string& chunk);
-    // Has the receive thread hand each chunk to Take from now on.
+    // Has the receive thread hand each chunk to Take, and each frame to
+    // the queue, from now on.
     void TakeOverReception();
+    void TakeFrame(std::string frame);
 
     TTarnSerialPort& port_;
     StampedLog* log_;
     PlotSeries* plot_;
     std::function<bool()> stopped_;
+    std::function<void(TFrameErrorReason, const std::string&)> reportFrameError_;
     std::string pending_;
     std::string seen_;
+    // With a framing: the frames not yet taken, the bytes they hold (each
+    // counted one more, so that empty frames count too), and the bytes
+    // received since the last frame wait ended.
+    bool framed_ = false;
+    std::deque<std::string> frames_;
+    std::size_t framesSize_ = 0;
+    std::string sinceFrame_;
     // A line ended by CR may be followed by its LF in a later read.
     bool skipLineFeed_ = false;
     // Set by Take, cleared by the wait that sees it.
@@ -85,6 +111,8 @@ private:
     bool receiving_ = false;
     bool previousAutoReceive_ = false;
     TSendReceiveEvent previousOnReceive_;
+    TFrameEvent previousOnFrame_;
+    TFrameErrorEvent previousOnFrameError_;
 };
 
 // Checks that the files to send can be read, before the port is opened.

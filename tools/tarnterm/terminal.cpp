@@ -9,6 +9,7 @@
 
 #include "demo_instrument.h"
 #include "exit_status.h"
+#include "frames.h"
 #include "host_synchronize.h"
 
 namespace tarnterm {
@@ -71,11 +72,9 @@ void Terminal::Attach() {
         }
     });
     port_.SetOnReceive([this](TTarnSerialPort*, std::string bytes) {
-        // The screen shows the bytes mapped; the log and the chart take
-        // them as they came.
-        if (settings_.plotScreen != PlotMode::kOnly || plotScreen_ == nullptr) {
-            display_.Data(ApplyMap(settings_.map.in, bytes));
-        }
+        // The screen shows the bytes mapped, or their frames; the log and
+        // the chart take them as they came.
+        if (!settings_.frames && ShowsText()) display_.Data(ApplyMap(settings_.map.in, bytes));
         if (settings_.log != nullptr) settings_.log->Write(bytes);
         if (settings_.plot != nullptr && settings_.plot->AddBytes(bytes) > 0 && plotScreen_) {
             plotScreen_->Changed();
@@ -85,6 +84,13 @@ void Terminal::Attach() {
         if (received_.size() > 2 * kReceivedKept) {
             received_.erase(0, received_.size() - kReceivedKept);
         }
+    });
+    // The frames of a chunk follow its OnReceive.
+    port_.SetOnFrame([this](TTarnSerialPort*, std::string frame) {
+        if (ShowsText()) display_.Frame(frame);
+    });
+    port_.SetOnFrameError([this](TTarnSerialPort*, TFrameErrorReason reason, std::string bytes) {
+        display_.Status(DescribeFrameError(reason, bytes));
     });
     port_.SetOnLineStatusChange([this](TTarnSerialPort*, TLineStatusSet lines) {
         lineStatus_ = lines;
@@ -102,9 +108,15 @@ void Terminal::Attach() {
     });
 }
 
+bool Terminal::ShowsText() const {
+    return settings_.plotScreen != PlotMode::kOnly || plotScreen_ == nullptr;
+}
+
 void Terminal::Detach() {
     port_.SetOnConnect(nullptr);
     port_.SetOnReceive(nullptr);
+    port_.SetOnFrame(nullptr);
+    port_.SetOnFrameError(nullptr);
     port_.SetOnLineStatusChange(nullptr);
     port_.SetOnFault(nullptr);
     port_.SetOnDisconnect(nullptr);

@@ -34,6 +34,9 @@ struct TerminalSettings {
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;
+    // Received data is shown as the component's frames (--frame), which
+    // --map does not change, rather than as it comes.
+    bool frames = false;
     LineEndMaps map;
     bool color = false;
     bool echo = false;
@@ -111,6 +114,8 @@ public:
 private:
     void Attach();
     void Detach();
+    // Received data, or its frames, are shown: not with the chart alone.
+    bool ShowsText() const;
     void Finish(int status);
     // Runs queued events, waiting up to `waitMs` for one, then tries to
     // reconnect when that is due.
