@@ -297,10 +297,12 @@ public:
     // framing is frNone; the second form tells an empty frame from none.
     AnsiString ReadFrame(std::int32_t timeOutMs);
     bool ReadFrame(std::int32_t timeOutMs, AnsiString& frame);
-    // Sends `payload` as one frame of the framing in force, in one write
-    // (as SendData: the count the driver took). Raises
-    // ETarnSerialPortException when the payload cannot be one frame (it
-    // holds the delimiter, it has not FrameLength bytes, it is too long).
+    // Sends `payload` as one frame of the framing in force, in one write,
+    // and returns the frame's size in bytes. Raises ETarnSerialPortException
+    // when the payload cannot be one frame (it holds the delimiter, it has
+    // not FrameLength bytes, it is too long), as SendData does when no port
+    // is open, and when the driver took only part of the frame (a write
+    // time-out), which leaves the line with a broken frame.
     std::uint32_t SendFrame(const AnsiString& payload);
 
     // --- Traffic log ----------------------------------------------------------

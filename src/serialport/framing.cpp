@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <string>
 #include <utility>
 
 #include "Tarnserialport.h"
@@ -183,5 +184,15 @@ std::uint32_t TTarnSerialPort::SendFrame(const AnsiString& payload) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw ETarnSerialPortException("The frame is too long to send in one write");
     }
-    return SendData(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    const std::uint32_t written = SendData(bytes.data(), size);
+    // The rest of a frame cut short would make the other end's next frame
+    // wrong as well: the caller must learn of it.
+    if (written != size) {
+        throw ETarnSerialPortException(
+            ("The frame was sent only in part: " + std::to_string(written) + " of " +
+             std::to_string(size) + " bytes")
+                .c_str());
+    }
+    return written;
 }

@@ -12,6 +12,7 @@
 #include "Tarnserialport.h"
 #include "component_test_support.h"
 #include "serial_port_test_access.h"
+#include "virtual_port.h"
 
 namespace {
 
@@ -273,6 +274,17 @@ TEST(FramingSettings, AFramingRefusesWhatItCannotTakeAndKeepsWhatItHad) {
     EXPECT_EQ(TTarnSerialPortTestAccess::FrameGapMicros(port), 3646);
     port.SetBaudRate(br115200);
     EXPECT_EQ(TTarnSerialPortTestAccess::FrameGapMicros(port), 1750);
+}
+
+TEST(FramingSend, AFrameSentOnlyInPartIsAFailure) {
+    tarn::driver::VirtualPort device("VFRAME2");
+    TTarnSerialPort port;
+    SelectPort(port, device.Name());
+    port.SetFraming(frDelimiter);
+    port.Open();
+    EXPECT_EQ(port.SendFrame("whole"), 7u);
+    device.LimitNextWrite(3);
+    EXPECT_THROW(port.SendFrame("cut"), ETarnSerialPortException);
 }
 
 }  // namespace
