@@ -1,6 +1,7 @@
 // The shared watch of the port list: its thread, its members, and the order
 // in which the thread starts and ends (see port_list_watch_p.h).
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,31 @@ constexpr std::uint32_t kQuietWaitMs = 60 * 60 * 1000;
 // up; a member whose thread is busy elsewhere takes the change later.
 constexpr std::uint32_t kFirstRewakeMs = 250;
 constexpr std::uint32_t kLongestRewakeMs = 4000;
+
+// Changes come in bursts: an adapter brings several names, a program opens
+// many ports one after another (each open terminal is entered in the list).
+// The members are woken once the list has been quiet this long, or at the
+// latest this long after the first change, not at every change: a wake per
+// member per change would cost a burst of N openings N * N wakes.
+constexpr std::chrono::milliseconds kQuietAfterChange{20};
+constexpr std::chrono::milliseconds kLongestBurst{200};
+
+// Waits out a burst of changes that began with one the signal has just
+// reported. Changed, or Cancelled when the signal was cancelled meanwhile.
+drv::PortChangeSignal::Result SettleAfterChange(drv::PortChangeSignal& signal) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point last = Clock::now() + kLongestBurst;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(last - Clock::now());
+        if (left.count() <= 0) return drv::PortChangeSignal::Result::Changed;
+        const auto wait = std::min(left, kQuietAfterChange);
+        const auto result = signal.Wait(static_cast<std::uint32_t>(wait.count()));
+        if (result == drv::PortChangeSignal::Result::Cancelled) return result;
+        if (result == drv::PortChangeSignal::Result::TimedOut) {
+            return drv::PortChangeSignal::Result::Changed;
+        }
+    }
+}
 
 class TPortListWatch {
 public:
@@ -140,7 +166,8 @@ void TPortListWatch::Run() {
 
     std::uint32_t rewakeMs = 0;  // 0 while every change has been taken
     for (;;) {
-        const auto result = signal->Wait(rewakeMs != 0 ? rewakeMs : kQuietWaitMs);
+        auto result = signal->Wait(rewakeMs != 0 ? rewakeMs : kQuietWaitMs);
+        if (result == drv::PortChangeSignal::Result::Changed) result = SettleAfterChange(*signal);
         if (result == drv::PortChangeSignal::Result::Cancelled) break;
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!WakeMembers(result)) {
