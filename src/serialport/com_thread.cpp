@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <utility>
 
 #include "com_thread_p.h"
 #include "host_synchronize.h"
+#include "port_list_watch_p.h"
 
 namespace drv = tarn::driver;
 
@@ -20,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 // between two wakes. It looks all the same this often, for what no driver
 // reports: the port's name taken off the list while its device stays.
 constexpr std::uint32_t kLongestQuietWaitMs = 1000;
+// Where the watch of the port list wakes it for that too, it waits this
+// long, a bound that nothing needs.
+constexpr std::uint32_t kWatchedQuietWaitMs = 24 * 60 * 60 * 1000;
 constexpr std::uint32_t kWakesForEverything =
     drv::COMMWAIT_INPUT | drv::COMMWAIT_LINES | drv::COMMWAIT_REMOVAL;
 
@@ -57,6 +62,9 @@ TComThread::TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
     waitWakes_ = drv::GetCommWaitWakes(ComDevice);
     opened_ = true;
 }
+
+// Here, where the member of the port list watch is a complete type.
+TComThread::~TComThread() = default;
 
 void TComThread::Connect() { RaiseConnectionEvent(TConnectionEvent::Connect); }
 
@@ -124,9 +132,14 @@ bool TComThread::LookDue(const TTarnSerialPortPrivate::TReceiveSettings& setting
 std::uint32_t TComThread::InputWaitMs(std::uint32_t delay) const {
     const Clock::time_point now = Clock::now();
     std::uint32_t waitMs = 0;
-    const Clock::time_point oldest = std::min(lastLineCheck_, lastPresenceCheck_);
-    if (oldest >= cycleStart_ && (waitWakes_ & kWakesForEverything) == kWakesForEverything) {
-        waitMs = std::max(delay, kLongestQuietWaitMs);
+    const bool wakesForAll = (waitWakes_ & kWakesForEverything) == kWakesForEverything;
+    // A watched port's presence is looked at when the watch says, not on a
+    // period.
+    const bool watched = wakesForAll && listWatch_ != nullptr;
+    const Clock::time_point oldest =
+        watched ? lastLineCheck_ : std::min(lastLineCheck_, lastPresenceCheck_);
+    if (oldest >= cycleStart_ && wakesForAll) {
+        waitMs = watched ? kWatchedQuietWaitMs : std::max(delay, kLongestQuietWaitMs);
     } else {
         const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - oldest);
         if (since.count() < static_cast<std::int64_t>(delay)) {
@@ -186,11 +199,33 @@ bool TComThread::CheckPresence() {
     return true;
 }
 
+bool TComThread::PresenceWatched(const TTarnSerialPortPrivate::TReceiveSettings& settings) {
+    if (!settings.wakeOnData || (waitWakes_ & kWakesForEverything) != kWakesForEverything) {
+        return false;
+    }
+    if (!listWatchJoined_) {
+        listWatchJoined_ = true;
+        try {
+            listWatch_ = std::make_unique<TPortListMember>(ComDevice, openedName_);
+        } catch (...) {
+            // Without the watch the thread looks on its own period.
+        }
+        // A member that the watch does not cover would only cost its wakes.
+        if (listWatch_ && !listWatch_->Covered()) listWatch_.reset();
+    }
+    return listWatch_ != nullptr;
+}
+
 bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
     TTarnSerialPortPrivate* c = owner();
     if (c == nullptr) return false;
+    const TTarnSerialPortPrivate::TReceiveSettings settings = c->ReceiveSettings();
     const Clock::time_point now = Clock::now();
-    if (!queryFailed && !LookDue(c->ReceiveSettings(), lastPresenceCheck_, now)) return true;
+    const bool watched = PresenceWatched(settings);
+    // Taken in every mode, so that the watch stops waking for it.
+    const bool listChanged = listWatch_ != nullptr && listWatch_->TakeChange();
+    const bool due = watched ? listChanged : LookDue(settings, lastPresenceCheck_, now);
+    if (!queryFailed && !due) return true;
     lastPresenceCheck_ = now;
     return CheckPresence();
 }
@@ -303,6 +338,10 @@ bool TComThread::EndQuietFrame(const TTarnSerialPortPrivate& c) {
 void TComThread::Execute() {
     receiveThreadId_ = tarn::host::detail::CurrentOsThreadId();
     bool lastWaitFailed = false;
+    // Joined before the first cycle where the mode asks for it at the
+    // start, so that from the first wait on only a wake of the watch (or
+    // of the driver) leads to a presence check.
+    if (TTarnSerialPortPrivate* c = owner()) PresenceWatched(c->ReceiveSettings());
     while (!Terminated() && ComDevice != drv::INVALID_HANDLE_VALUE) {
         if (owner() == nullptr) break;
 
@@ -333,6 +372,8 @@ void TComThread::Execute() {
         previousEnd_ = end;
         WaitForNextCycle(end, lastWaitFailed);
     }
+    // Left on this thread, which joined it, while the handle is still held.
+    listWatch_.reset();
     TearDown();
 }
 

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -28,6 +29,8 @@
 #include "serial_driver.h"
 #include "serial_types.h"
 
+class TPortListMember;
+
 class TComThread final : public tarn::host::TThread {
 public:
     // Runs the opening steps on the calling thread: opens the port named
@@ -35,6 +38,7 @@ public:
     // until Start. Opened() tells whether the port is open.
     TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
                tarn::host::TThreadPriority priority);
+    ~TComThread() override;
 
     // Any thread.
     tarn::driver::HANDLE GetPortHandle() const { return ComDevice; }
@@ -121,8 +125,16 @@ private:
     // The component's presence check. False when the component went away.
     bool CheckPresence();
     // The presence check of a cycle that found the queue empty, when it is
-    // due (see LookDue) or the queue query failed.
+    // due or the queue query failed. It is due as LookDue says, except
+    // where the watch of the port list covers the port (PresenceWatched):
+    // there only after the watch saw the list change.
     bool CheckPresenceWhenDue(bool queryFailed);
+    // True when the port's presence is left to the shared watch of the port
+    // list (port_list_watch_p.h): in the wake mode, on a driver whose wait
+    // ends at once on input, line changes and removal, for a port whose
+    // list entry the watch covers. Joins the watch at the first call that
+    // finds the mode and the driver so.
+    bool PresenceWatched(const TTarnSerialPortPrivate::TReceiveSettings& settings);
     // The look at the modem lines at the start of a cycle, with
     // OnLineStatusChange when they changed; false when the component went
     // away.
@@ -153,7 +165,10 @@ private:
     // look at the lines and the presence is due, at most Delay after the
     // older of the two. When the driver's wait ends at once on a line change
     // and on removal as well, and this cycle has looked at both, there is
-    // nothing to look for until it ends, and it lasts longer.
+    // nothing to look for until it ends, and it lasts longer: a second,
+    // for the name taken off the list, and without end where the watch of
+    // the port list wakes the wait for that (the presence then counts no
+    // more in the looks due).
     std::uint32_t InputWaitMs(std::uint32_t delay) const;
     // Waits between two cycles, as the component's WakeOnData says.
     // `lastWaitFailed` carries over from one call to the next.
@@ -185,6 +200,11 @@ private:
     TCycleEnd previousEnd_ = TCycleEnd::Idle;
     // The frames of the chunks, for OnFrame. Receive thread only.
     tarn::serialport::TFrameCutter frames_;
+    // This thread's membership of the watch of the port list, kept only
+    // where the watch covers the port; joined at most once, left at the end
+    // of the body. Receive thread only.
+    std::unique_ptr<TPortListMember> listWatch_;
+    bool listWatchJoined_ = false;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

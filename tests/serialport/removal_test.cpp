@@ -14,6 +14,7 @@
 #include "Tarnserialport.h"
 #include "component_test_support.h"
 #include "serial_port_test_access.h"
+#include "test_line.h"
 #include "virtual_port.h"
 
 namespace {
@@ -275,6 +276,40 @@ TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
     EXPECT_FALSE(Access::HasThread(port));
     EXPECT_TRUE(device.WaitOpen(false, tarn::test::kEventLimit));
 }
+
+// A name taken off the port list while its device stays is noticed by a
+// thread that sleeps in the driver, whose wait ends by itself on all else:
+// on a virtual port the watch of the port list wakes it, while a terminal
+// opened by a link that the system's watch does not see keeps looking on a
+// period of its own.
+class Unlisting : public ::testing::TestWithParam<tarn::test::LineKind> {};
+
+TEST_P(Unlisting, NoticedByAThreadWaitingForData) {
+    std::string why;
+    auto line = tarn::test::TestLine::CreateUnlistable(GetParam(), "VUNLIST1", &why);
+    ASSERT_NE(line, nullptr) << why;
+    TTarnSerialPort port;
+    Events events;
+    events.Attach(port);
+    std::atomic<bool> received{false};
+    port.SetOnReceive([&](TTarnSerialPort*, std::string) { received = true; });
+    port.SetWakeOnData(true);
+    tarn::test::SelectPort(port, line->Name());
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+    // Once it has delivered a chunk, the thread sleeps in the driver.
+    ASSERT_TRUE(line->Inject("x"));
+    ASSERT_TRUE(WaitUntil([&] { return received.load(); }));
+
+    ASSERT_TRUE(line->Unlist());
+    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+    EXPECT_TRUE(port.GetIsFaulted());
+    const std::string custom = std::to_string(static_cast<int>(spCustom));
+    EXPECT_EQ(events.list, (std::vector<std::string>{"fault " + custom, "disconnect " + custom}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, Unlisting, tarn::test::kLineKinds,
+                         [](const auto& info) { return tarn::test::LineKindName(info.param); });
 
 const auto kModeName = [](const auto& info) { return tarn::test::ReceiveModeName(info.param); };
 INSTANTIATE_TEST_SUITE_P(Modes, Removal, tarn::test::kReceiveModes, kModeName);

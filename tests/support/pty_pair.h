@@ -13,8 +13,11 @@ namespace tarn::test {
 class PtyPair {
 public:
     // Makes a new pair. On failure returns null and says why in `whyNot`;
-    // callers fail the test with that text rather than skip it.
-    static std::unique_ptr<PtyPair> Create(std::string* whyNot = nullptr);
+    // callers fail the test with that text rather than skip it. With
+    // `portByLink` the port end opens by a name that Unlist can take away:
+    // natively a link in the temporary folder; under Wine its "COMn" name
+    // is one already.
+    static std::unique_ptr<PtyPair> Create(std::string* whyNot = nullptr, bool portByLink = false);
     // Whether a drain of the port end means the bytes reached the peer: not
     // under Wine, where a relay process stands between the two.
     static bool DrainReachesPeer();
@@ -47,6 +50,12 @@ public:
     // Closes the peer end and removes the port end's name, as a pulled
     // adapter would vanish.
     virtual void Remove() = 0;
+
+    // Takes the port end's name off the port list while the terminal stays:
+    // natively the link of a pair made with `portByLink` goes, under Wine
+    // the port's entry in the port list key. False when there is no such
+    // name, or it could not be taken off.
+    virtual bool Unlist() = 0;
 };
 
 }  // namespace tarn::test

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "pty_pair.h"
@@ -31,12 +34,15 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 class PosixPtyPair final : public PtyPair {
 public:
-    PosixPtyPair(int master, std::string slavePath)
-        : master_(master), slavePath_(std::move(slavePath)) {}
+    PosixPtyPair(int master, std::string slavePath, std::string link)
+        : master_(master), slavePath_(std::move(slavePath)), link_(std::move(link)) {}
 
-    ~PosixPtyPair() override { Remove(); }
+    ~PosixPtyPair() override {
+        Remove();
+        Unlist();
+    }
 
-    std::string PortName() const override { return slavePath_; }
+    std::string PortName() const override { return link_.empty() ? slavePath_ : link_; }
     std::string PortPath() const override { return slavePath_; }
     std::string PeerPath() const override { return {}; }
 
@@ -92,10 +98,30 @@ public:
         }
     }
 
+    bool Unlist() override {
+        std::error_code error;
+        return !link_.empty() && std::filesystem::remove(link_, error);
+    }
+
 private:
     std::atomic<int> master_;  // read by the reading and the writing thread
     std::string slavePath_;
+    std::string link_;  // the name the port end opens by, when not its own
 };
+
+// A new link to `target` in the temporary folder, or empty with the reason
+// in `whyNot`.
+std::string LinkTo(const std::string& target, std::string* whyNot) {
+    static std::atomic<int> made{0};
+    std::error_code error;
+    const std::filesystem::path link =
+        std::filesystem::temp_directory_path(error) /
+        ("tarn-pty-" + std::to_string(getpid()) + "-" + std::to_string(++made));
+    if (!error) std::filesystem::create_symlink(target, link, error);
+    if (!error) return link.string();
+    if (whyNot != nullptr) *whyNot = "the link to " + target + " failed: " + error.message();
+    return {};
+}
 
 std::unique_ptr<PtyPair> Fail(int master, const char* step, std::string* whyNot) {
     const int error = errno;
@@ -106,7 +132,7 @@ std::unique_ptr<PtyPair> Fail(int master, const char* step, std::string* whyNot)
 
 }  // namespace
 
-std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
+std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot, bool portByLink) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) return Fail(-1, "posix_openpt", whyNot);
     if (grantpt(master) != 0) return Fail(master, "grantpt", whyNot);
@@ -117,7 +143,12 @@ std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
     if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
         return Fail(master, "fcntl", whyNot);
     }
-    return std::make_unique<PosixPtyPair>(master, path);
+    std::string link;
+    if (portByLink && (link = LinkTo(path, whyNot)).empty()) {
+        close(master);
+        return nullptr;
+    }
+    return std::make_unique<PosixPtyPair>(master, path, std::move(link));
 }
 
 bool PtyPair::DrainReachesPeer() { return true; }

@@ -129,6 +129,8 @@ public:
         while (wine::Exists(dosDir_) && Clock::now() < deadline) ::Sleep(2);
     }
 
+    bool Unlist() override { return DeleteSerialCommValue(valueName_); }
+
 private:
     const std::wstring dosDir_;
     const std::string unixDir_;
@@ -141,7 +143,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot) {
+// The "COMn" name is a link of the prefix already, which Unlist leaves.
+std::unique_ptr<PtyPair> PtyPair::Create(std::string* whyNot, bool) {
     if (!wine::Available()) {
         if (whyNot)
             *whyNot = "pseudo-terminal pairs need Wine (kernel32 lacks its file name calls)";

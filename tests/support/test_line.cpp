@@ -8,7 +8,9 @@ namespace {
 
 class VirtualLine final : public TestLine {
 public:
-    explicit VirtualLine(const std::string& name) : port_(name) {}
+    VirtualLine(const std::string& name, bool wakeOnLines) : port_(name) {
+        port_.WakeWaitsOnLineChanges(wakeOnLines);
+    }
     std::string Name() const override { return port_.Name(); }
     bool Inject(const std::string& bytes) override { return port_.Inject(bytes) == bytes.size(); }
     bool WaitPollCycles(int cycles, std::uint32_t) override {
@@ -24,6 +26,10 @@ public:
         return got;
     }
     void Remove() override { port_.Remove(); }
+    bool Unlist() override {
+        port_.Unlist();
+        return true;
+    }
 
 private:
     tarn::driver::VirtualPort port_;
@@ -47,6 +53,7 @@ public:
         return pty_->ReadPeer(count, timeout);
     }
     void Remove() override { pty_->Remove(); }
+    bool Unlist() override { return pty_->Unlist(); }
 
 private:
     std::unique_ptr<PtyPair> pty_;
@@ -54,12 +61,26 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TestLine> TestLine::Create(LineKind kind, const std::string& virtualName,
-                                           std::string* whyNot) {
-    if (kind == LineKind::Virtual) return std::make_unique<VirtualLine>(virtualName);
-    std::unique_ptr<PtyPair> pty = PtyPair::Create(whyNot);
+namespace {
+
+std::unique_ptr<TestLine> MakeLine(LineKind kind, const std::string& virtualName,
+                                   std::string* whyNot, bool unlistable) {
+    if (kind == LineKind::Virtual) return std::make_unique<VirtualLine>(virtualName, unlistable);
+    std::unique_ptr<PtyPair> pty = PtyPair::Create(whyNot, unlistable);
     if (!pty) return nullptr;
     return std::make_unique<TerminalLine>(std::move(pty));
+}
+
+}  // namespace
+
+std::unique_ptr<TestLine> TestLine::Create(LineKind kind, const std::string& virtualName,
+                                           std::string* whyNot) {
+    return MakeLine(kind, virtualName, whyNot, false);
+}
+
+std::unique_ptr<TestLine> TestLine::CreateUnlistable(LineKind kind, const std::string& virtualName,
+                                                     std::string* whyNot) {
+    return MakeLine(kind, virtualName, whyNot, true);
 }
 
 }  // namespace tarn::test

@@ -25,6 +25,13 @@ public:
     // system cannot make one (the test then fails with that reason).
     static std::unique_ptr<TestLine> Create(LineKind kind, const std::string& virtualName,
                                             std::string* whyNot);
+    // A line whose name Unlist can take off the port list while the device
+    // stays, and whose input wait in the driver ends at once on input, line
+    // changes and removal where the system allows: a virtual port that
+    // wakes its waits on line changes, a terminal that opens by a link of
+    // its own (PtyPair's `portByLink`).
+    static std::unique_ptr<TestLine> CreateUnlistable(LineKind kind, const std::string& virtualName,
+                                                      std::string* whyNot);
 
     virtual ~TestLine() = default;
     virtual std::string Name() const = 0;
@@ -36,6 +43,10 @@ public:
     // Takes the line away as a pulled adapter goes: a virtual port is
     // removed, a terminal hangs up and loses its name.
     virtual void Remove() = 0;
+    // Takes the line's name off the port list while its device stays, as a
+    // system whose list lags behind its devices; false when it cannot (a
+    // terminal's own name).
+    virtual bool Unlist() = 0;
     // Waits until the receive thread has been through at least `cycles`
     // more poll cycles. A virtual port counts them; a terminal cannot, so
     // there the wait lasts `cycles` poll periods of `delayMs` and more.

@@ -7,6 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include "remote_address.h"
+#include "virtual_port_directory.h"
+
 namespace tarn::driver {
 
 namespace {
@@ -46,6 +49,14 @@ PortChangeSignal::~PortChangeSignal() {
 }
 
 bool PortChangeSignal::SystemWatched() const { return system_->Watching(); }
+
+bool PortChangeSignal::Covers(const std::string& name) const {
+    // The driver tells of every change of these lists itself
+    // (NotifyPortListChanged). A remote name is never a port of the system,
+    // and a virtual one hides the system's port of the same name.
+    if (remote::HasUrlShape(name) || FindListedPort(name) != nullptr) return true;
+    return system_->Watching() && system_->Covers(name);
+}
 
 void PortChangeSignal::Wake() {
     changed_.store(true);

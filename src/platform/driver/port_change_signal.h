@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tarn::driver {
 
@@ -47,6 +48,14 @@ public:
     // True when the system's own changes wake Wait. Any thread.
     bool SystemWatched() const;
 
+    // True when Wait wakes on every change of the port list's entry for the
+    // port opened under `name` (the name without the device prefix): its
+    // coming, its going and a change of what it stands for. Always so for
+    // virtual and remote ports, whose lists the driver changes itself; for
+    // a port of the system, when the system watch works and sees where that
+    // entry lives. Any thread; may look at the file system.
+    bool Covers(const std::string& name) const;
+
     // Waits at most `timeoutMs` for a change after the previous Wait
     // returned (or after construction). Several changes before one Wait are
     // reported once. Cancelled from the Cancel on, at every later call.
@@ -67,6 +76,9 @@ public:
         virtual ~SystemWatch() = default;
         // True when the system's own changes end Wait.
         virtual bool Watching() const = 0;
+        // True when a change of the entry of the system's port opened as
+        // `name` ends Wait. Asked only while Watching(). Any thread.
+        virtual bool Covers(const std::string& name) const = 0;
         // Waits until the system reports a change (true), Interrupt is
         // called (false; an Interrupt before the wait counts) or
         // `timeoutMs` passes (false). One thread at a time.

@@ -44,6 +44,9 @@ public:
     // Ends the running input waits and every later one at once; may be
     // called on any thread while another waits.
     virtual void CancelCommWaits() = 0;
+    // Ends the running input wait, or else the next one, once; may be
+    // called on any thread while another waits.
+    virtual void WakeCommWaits() = 0;
 
     // The handle has been closed. Calls that are still running on the
     // device finish, but the port counts as closed from now on, so that it

@@ -201,4 +201,11 @@ bool CancelCommWaits(HANDLE handle) {
     });
 }
 
+bool WakeCommWaits(HANDLE handle) {
+    return WithDevice(handle, [](SerialDevice& d) {
+        d.WakeCommWaits();
+        return true;
+    });
+}
+
 }  // namespace tarn::driver

@@ -113,5 +113,13 @@ std::uint32_t GetCommWaitWakes(HANDLE handle);
 // now rather than at their time-out. Every other call on the handle works
 // as before. Returns false and sets the last error for an invalid handle.
 bool CancelCommWaits(HANDLE handle);
+// Not a Win32 function: ends one WaitCommInput on the handle early, once:
+// the one that runs now or, when none does, the next one, which then returns
+// at once. Unlike CancelCommWaits it leaves later waits as they were, for a
+// thread that tells a waiting one to look again, at something that no wait
+// ends on (the port list). Where several threads wait on the handle at once,
+// one of them ends. Returns false and sets the last error for an invalid
+// handle.
+bool WakeCommWaits(HANDLE handle);
 
 }  // namespace tarn::driver

@@ -31,13 +31,14 @@
 
 namespace tarn::driver {
 
-PosixSerialDevice::PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake,
+PosixSerialDevice::PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, int inputWake,
                                      bool pseudoTerminal, const DCB& dcb,
                                      std::unique_ptr<UucpLock> lockFile)
     : fd_(fd),
       rxWake_(rxWake),
       txWake_(txWake),
       releaseWake_(releaseWake),
+      inputWake_(inputWake),
       pseudoTerminal_(pseudoTerminal),
       lockFile_(std::move(lockFile)),
       dcb_(dcb) {
@@ -54,6 +55,7 @@ PosixSerialDevice::~PosixSerialDevice() {
     close(rxWake_);
     close(txWake_);
     close(releaseWake_);
+    close(inputWake_);
 }
 
 PosixSerialDevice::Clock::time_point PosixSerialDevice::CoarseTick() {
@@ -214,7 +216,8 @@ std::uint32_t StartRaw(int fd, DCB& dcb) {
     return ERROR_SUCCESS;
 }
 
-// The wake-ups of a device: receive abort, transmit abort, release.
+// The wake-ups of a device: receive abort, transmit abort, release, and
+// the one-shot wake of an input wait.
 struct Wakes {
     Wakes() {
         for (int& wake : fds) wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -230,7 +233,7 @@ struct Wakes {
     }
     void HandOver() { std::fill(std::begin(fds), std::end(fds), -1); }
 
-    int fds[3];
+    int fds[4];
 };
 
 }  // namespace
@@ -268,9 +271,9 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     if (!wakes.Made()) return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     std::shared_ptr<SerialDevice> device;
     try {
-        device = std::make_shared<PosixSerialDevice>(fd, wakes.fds[0], wakes.fds[1], wakes.fds[2],
-                                                     IsPseudoTerminalSlave(file, st.st_rdev), dcb,
-                                                     std::move(lockFile));
+        device = std::make_shared<PosixSerialDevice>(
+            fd, wakes.fds[0], wakes.fds[1], wakes.fds[2], wakes.fds[3],
+            IsPseudoTerminalSlave(file, st.st_rdev), dcb, std::move(lockFile));
     } catch (const std::bad_alloc&) {
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     }

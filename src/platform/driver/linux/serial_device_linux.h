@@ -34,10 +34,10 @@ class PosixSerialDevice final : public SerialDevice {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Takes over `fd`, the three wake-up eventfds and the lock file; the
+    // Takes over `fd`, the four wake-up eventfds and the lock file; the
     // destructor closes and removes them.
-    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, bool pseudoTerminal,
-                      const DCB& dcb, std::unique_ptr<UucpLock> lockFile);
+    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, int inputWake,
+                      bool pseudoTerminal, const DCB& dcb, std::unique_ptr<UucpLock> lockFile);
     ~PosixSerialDevice() override;
 
     bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
@@ -104,6 +104,8 @@ public:
     // drained, so the waits running now end and every later one returns at
     // once, whichever thread waits.
     void CancelCommWaits() override { Signal(releaseWake_); }
+    // Its own wake-up, which the input wait that it ends drains.
+    void WakeCommWaits() override { Signal(inputWake_); }
 
 private:
     static constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -215,6 +217,8 @@ private:
     const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
     // Signalled by Released() and CancelCommWaits(), never drained.
     const int releaseWake_;
+    // Signalled by WakeCommWaits(), drained by the input wait it ends.
+    const int inputWake_;
     // A pseudo-terminal has no transmit queue: a write hands its bytes to
     // the peer's input at once.
     const bool pseudoTerminal_;

@@ -177,9 +177,16 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
         if (ReadAheadHeld() > 0) return true;
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}};
-    if (Retrying([&] { return SystemCalls().poll(fds, 2, PollTimeout(&deadline)); }) < 0) {
+    pollfd fds[3] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}, {inputWake_, POLLIN, 0}};
+    if (Retrying([&] { return SystemCalls().poll(fds, 3, PollTimeout(&deadline)); }) < 0) {
         return FailWithErrno(errno);
+    }
+    if ((fds[2].revents & POLLIN) != 0) {
+        // The wake is used up by the wait that it ended; where two threads
+        // waited, the other one waits on.
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t drained =
+            SystemCalls().read(inputWake_, &value, sizeof value);
     }
     // A hang-up polls at once and for good; the caller learns it here
     // instead of waking again and again.

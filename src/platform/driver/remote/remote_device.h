@@ -95,6 +95,7 @@ public:
     bool DrainCommOutput(std::uint32_t milliseconds) override;
     std::uint32_t CommWaitWakes() const override;
     void CancelCommWaits() override;
+    void WakeCommWaits() override;
     void Released() override;
 
 private:
@@ -184,6 +185,7 @@ private:
     bool released_ = false;
     bool readerEnded_ = false;
     bool waitsCancelled_ = false;
+    bool wakeAsked_ = false;  // a WakeCommWaits that no wait has used up yet
     // In the remote port list; set before the reader starts, then fixed.
     unsigned listedNumber_ = 0;
     DCB dcb_{};

@@ -207,14 +207,23 @@ bool RemoteDevice::WaitCommInput(std::uint32_t milliseconds) {
     if (!Usable()) return FailUnusable();
     const unsigned changesAtStart = modemChanges_;
     changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-        return !Usable() || waitsCancelled_ || !input_.empty() || modemChanges_ != changesAtStart;
+        return !Usable() || waitsCancelled_ || wakeAsked_ || !input_.empty() ||
+               modemChanges_ != changesAtStart;
     });
+    // Used up by the first wait that ends after it, whatever ended it.
+    wakeAsked_ = false;
     return Usable() || FailUnusable();
 }
 
 void RemoteDevice::CancelCommWaits() {
     std::lock_guard<std::mutex> lock(mutex_);
     waitsCancelled_ = true;
+    changed_.notify_all();
+}
+
+void RemoteDevice::WakeCommWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakeAsked_ = true;
     changed_.notify_all();
 }
 

@@ -234,9 +234,12 @@ public:
         std::unique_lock<std::mutex> lock(state_->mutex);
         const std::uint32_t linesAtStart = state_->modemStatus;
         state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-            return !Alive() || waitsCancelled_ || !state_->input.empty() ||
+            return !Alive() || waitsCancelled_ || wakeAsked_ || !state_->input.empty() ||
                    (wakeOnLines_ && state_->modemStatus != linesAtStart);
         });
+        // A wake asked for is used up by the first wait that ends after it,
+        // whatever ended it.
+        wakeAsked_ = false;
         if (!Alive()) return Dead();
         return true;
     }
@@ -278,6 +281,12 @@ public:
         state_->changed.notify_all();
     }
 
+    void WakeCommWaits() override {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        wakeAsked_ = true;
+        state_->changed.notify_all();
+    }
+
 private:
     // REQUIRES: state_->mutex held.
     std::uint64_t OutputQueued() const { return state_->heldWriteBytes + state_->lingering.size(); }
@@ -302,6 +311,7 @@ private:
     const bool wakeOnLines_;
     bool released_ = false;        // guarded by state_->mutex
     bool waitsCancelled_ = false;  // guarded by state_->mutex
+    bool wakeAsked_ = false;       // guarded by state_->mutex
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 // subkeys, and the port list key is opened again after every change.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "host_windows.h"
 #include "port_change_signal.h"
@@ -29,6 +30,9 @@ public:
     }
 
     bool Watching() const override { return watchable_; }
+
+    // Every entry of the port list is a value of the watched key.
+    bool Covers(const std::string&) const override { return true; }
 
     bool Wait(std::uint32_t timeoutMs) override {
         // A notification lasts for one change only. It is armed again at

@@ -223,7 +223,7 @@ public:
             coming ? std::min(deadline, start + kLookingWithoutSleep) : start;
         std::uint32_t pause = 1;
         for (;;) {
-            if (released_.load() || waitsEnded_.load()) return true;
+            if (released_.load() || waitsEnded_.load() || wakeAsked_.exchange(false)) return true;
             std::uint32_t errors = 0;
             tarn::driver::COMSTAT stat{};
             if (!ClearCommError(&errors, &stat)) return false;
@@ -289,6 +289,7 @@ public:
         waitsEnded_.store(true);
     }
     void CancelCommWaits() override { waitsEnded_.store(true); }
+    void WakeCommWaits() override { wakeAsked_.store(true); }
 
 private:
     // Reads what the port's queue holds into the read-ahead when it is
@@ -344,6 +345,9 @@ private:
     // Set when the handle is closed or its waits are cancelled; the waiting
     // loop looks at it between its looks at the queue.
     std::atomic<bool> waitsEnded_{false};
+    // Set by WakeCommWaits; the first look of a wait that finds it set ends
+    // the wait and clears it.
+    std::atomic<bool> wakeAsked_{false};
 };
 
 }  // namespace
