@@ -6,6 +6,7 @@ std::vector<Scenario> AllScenarios(const Settings& settings) {
     std::vector<Scenario> all;
     AddReceiveScenarios(settings, all);
     AddLineScenarios(settings, all);
+    AddFrameScenarios(settings, all);
     AddRoundTripScenarios(settings, all);
     AddIdleScenarios(settings, all);
     AddSendScenarios(settings, all);

@@ -26,6 +26,7 @@ struct Settings {
     std::size_t bulkDefaultBytes = 0;  // bulk receive at the default Delay
     std::size_t bulkDefaultRuns = 0;   // at most this many runs of that one
     std::size_t lines = 0;
+    std::size_t frames = 0;  // of each framing and each way of taking them
     std::size_t roundTrips = 0;
     int waitSeconds = 0;
     double idleSeconds = 0;
@@ -74,6 +75,7 @@ std::vector<Scenario> AllScenarios(const Settings& settings);
 // The scenarios of each file, appended to `out`.
 void AddReceiveScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddLineScenarios(const Settings& settings, std::vector<Scenario>& out);
+void AddFrameScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddRoundTripScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddIdleScenarios(const Settings& settings, std::vector<Scenario>& out);
 void AddSendScenarios(const Settings& settings, std::vector<Scenario>& out);

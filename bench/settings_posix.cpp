@@ -8,6 +8,7 @@ Settings Settings::Full() {
     s.bulkDefaultBytes = 16u << 20;
     s.bulkDefaultRuns = 3;  // about seven minutes a run at 16 MiB
     s.lines = 200000;
+    s.frames = 200000;
     s.roundTrips = 2000;
     s.waitSeconds = 3;
     s.idleSeconds = 5;
@@ -31,6 +32,7 @@ Settings Settings::Smoke() {
     s.bulkDefaultBytes = 12u << 10;
     s.bulkDefaultRuns = 1;
     s.lines = 2000;
+    s.frames = 2000;
     s.roundTrips = 50;
     s.waitSeconds = 1;
     s.idleSeconds = 0.3;

@@ -13,6 +13,7 @@ Settings Settings::Full() {
     s.bulkDefaultBytes = 256u << 10;
     s.bulkDefaultRuns = 3;
     s.lines = 100000;
+    s.frames = 100000;
     s.roundTrips = 1000;
     s.waitSeconds = 2;
     s.idleSeconds = 2;
@@ -32,6 +33,7 @@ Settings Settings::Smoke() {
     s.bulkDefaultBytes = 8u << 10;
     s.bulkDefaultRuns = 1;
     s.lines = 200;
+    s.frames = 200;
     s.roundTrips = 20;
     s.waitSeconds = 1;
     s.idleSeconds = 0.3;

@@ -13,6 +13,7 @@ TEST(AllScenarios, EveryScenarioOnceWithBothSidesAndItsGoals) {
     EXPECT_TRUE(smoke.smoke);
     EXPECT_LT(smoke.bulkBytes, full.bulkBytes);
     EXPECT_LT(smoke.lines, full.lines);
+    EXPECT_LT(smoke.frames, full.frames);
     EXPECT_LT(smoke.sendBytes, full.sendBytes);
 
     std::set<std::string> names;
@@ -29,6 +30,10 @@ TEST(AllScenarios, EveryScenarioOnceWithBothSidesAndItsGoals) {
                                             "bulk_receive_wake",
                                             "line_reads",
                                             "line_reads_wake",
+                                            "frames_delimiter_event",
+                                            "frames_delimiter_readframe",
+                                            "frames_cobs_event",
+                                            "frames_cobs_readframe",
                                             "round_trip",
                                             "round_trip_wake",
                                             "round_trip_readchars",

@@ -16,6 +16,7 @@ TEST(AllScenarios, EveryScenarioInBothReceiveModesAndWithoutGoals) {
     EXPECT_TRUE(smoke.smoke);
     EXPECT_LT(smoke.bulkBytes, full.bulkBytes);
     EXPECT_LT(smoke.lines, full.lines);
+    EXPECT_LT(smoke.frames, full.frames);
     EXPECT_LT(smoke.sendBytes, full.sendBytes);
 
     std::set<std::string> names;
@@ -24,12 +25,28 @@ TEST(AllScenarios, EveryScenarioInBothReceiveModesAndWithoutGoals) {
         EXPECT_TRUE(s.component && s.baseline) << s.name;
         for (const FigureKind& f : s.figures) EXPECT_FALSE(f.goal) << s.name << " " << f.name;
     }
-    EXPECT_EQ(names, (std::set<std::string>{
-                         "bulk_receive_delay1", "bulk_receive_default", "bulk_receive_wake",
-                         "line_reads", "line_reads_wake", "round_trip", "round_trip_wake",
-                         "round_trip_readchars", "round_trip_readchars_polling", "waiting",
-                         "waiting_wake", "idle_default", "idle_delay1", "idle_wake", "send",
-                         "send_wake", "remote_bulk_receive", "remote_round_trip"}));
+    EXPECT_EQ(names, (std::set<std::string>{"bulk_receive_delay1",
+                                            "bulk_receive_default",
+                                            "bulk_receive_wake",
+                                            "line_reads",
+                                            "line_reads_wake",
+                                            "frames_delimiter_event",
+                                            "frames_delimiter_readframe",
+                                            "frames_cobs_event",
+                                            "frames_cobs_readframe",
+                                            "round_trip",
+                                            "round_trip_wake",
+                                            "round_trip_readchars",
+                                            "round_trip_readchars_polling",
+                                            "waiting",
+                                            "waiting_wake",
+                                            "idle_default",
+                                            "idle_delay1",
+                                            "idle_wake",
+                                            "send",
+                                            "send_wake",
+                                            "remote_bulk_receive",
+                                            "remote_round_trip"}));
 }
 
 // The Wine line: bytes pass both ways between the peer thread's handle and

@@ -159,10 +159,11 @@ public:
     std::uint32_t FramingGeneration() const { return FFramingGeneration; }
     // ReadFrame's cutter. REQUIRES: the input held (TakeInput).
     tarn::serialport::TFrameCutter& ReadFrameCutter() { return FReadFrames; }
-    // OnFrame or OnFrameError for each of `found`, in order. A handler that
-    // raises does not cost the later ones their event: the first exception
-    // passes once all have run.
-    void DeliverFrames(const std::vector<tarn::serialport::TFoundFrame>& found) const;
+    // OnFrame or OnFrameError for each of `found`, in order, each taking
+    // its bytes (which `found` is left without). A handler that raises does
+    // not cost the later ones their event: the first exception passes once
+    // all have run.
+    void DeliverFrames(std::vector<tarn::serialport::TFoundFrame>& found) const;
 
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least
@@ -379,8 +380,12 @@ private:
     std::shared_ptr<const tarn::serialport::TFrameFormat> FFrameFormat;  // guarded by FLock
     std::atomic<std::uint32_t> FLineGapMicros{0};
     std::atomic<std::uint32_t> FFramingGeneration{0};
-    TFrameEvent FOnFrame;                        // guarded by FLock
-    TFrameErrorEvent FOnFrameError;              // guarded by FLock
+    TFrameEvent FOnFrame;            // guarded by FLock
+    TFrameErrorEvent FOnFrameError;  // guarded by FLock
+    // Counts the changes of the two handlers above, raised under FLock
+    // after each, so that a delivery of many frames fetches them again
+    // only when they have changed.
+    std::atomic<std::uint32_t> FFrameHandlerChanges{0};
     tarn::serialport::TFrameCutter FReadFrames;  // guarded by FInputLock
 
     // What the reads leave behind.

@@ -304,7 +304,8 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std
     // cost their events. An exception of the handler or of the log passes
     // to the cycle.
     using TReader = TTarnSerialPortPrivate::TReader;
-    tarn::serialport::TFoundFrames frames;
+    tarn::serialport::TFoundFrames& frames = chunkFrames_;
+    frames.found.clear();
     if (FollowFraming(c)) frames_.Take(chunk, Clock::now(), frames);
     c.KeepReadBooks(chunk, TReader::ReceiveThread);
     try {
@@ -324,9 +325,13 @@ bool TComThread::FollowFraming(const TTarnSerialPortPrivate& c) {
     return frames_.Follow(c.FramingGeneration(), [&c] { return c.FramingNow(); });
 }
 
-bool TComThread::RaiseFrames(const tarn::serialport::TFoundFrames& frames) {
+bool TComThread::RaiseFrames(tarn::serialport::TFoundFrames& frames) {
     if (frames.found.empty()) return true;
-    return Raise([&frames](TTarnSerialPortPrivate& owner) { owner.DeliverFrames(frames.found); });
+    const bool alive =
+        Raise([&frames](TTarnSerialPortPrivate& owner) { owner.DeliverFrames(frames.found); });
+    // The room stays for the next chunk; frames no handler took go.
+    frames.found.clear();
+    return alive;
 }
 
 bool TComThread::EndQuietFrame(const TTarnSerialPortPrivate& c) {

@@ -152,7 +152,7 @@ private:
     // of a frame of frSilence in a cycle that found nothing. The Raise
     // functions are false when the component went away.
     bool FollowFraming(const TTarnSerialPortPrivate& c);
-    bool RaiseFrames(const tarn::serialport::TFoundFrames& frames);
+    bool RaiseFrames(tarn::serialport::TFoundFrames& frames);
     bool EndQuietFrame(const TTarnSerialPortPrivate& c);
     // Whether a look at the modem lines or the presence, last taken at
     // `last`, is due in this cycle: always, except in a thread that wakes
@@ -198,13 +198,18 @@ private:
     std::chrono::steady_clock::time_point lastLineCheck_{};
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
     TCycleEnd previousEnd_ = TCycleEnd::Idle;
-    // The frames of the chunks, for OnFrame. Receive thread only.
+    // The frames of the chunks, for OnFrame, and the list of those one
+    // chunk completed, kept from chunk to chunk so that its room is not
+    // grown again for each. Receive thread only (the main thread uses the
+    // list while it runs a synchronized OnFrame, for which this thread
+    // waits).
     tarn::serialport::TFrameCutter frames_;
     // This thread's membership of the watch of the port list, kept only
     // where the watch covers the port; joined at most once, left at the end
     // of the body. Receive thread only.
     std::unique_ptr<TPortListMember> listWatch_;
     bool listWatchJoined_ = false;
+    tarn::serialport::TFoundFrames chunkFrames_;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

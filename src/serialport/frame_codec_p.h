@@ -92,6 +92,7 @@ public:
 
 private:
     std::size_t FeedDelimited(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    bool WholeLine(const char* from, std::size_t run, std::size_t left, FrameSink& sink);
     bool StepDelimiter(char byte, FrameSink& sink);
     std::size_t FeedFixed(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
     std::size_t FeedLengthPrefixed(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
@@ -99,6 +100,7 @@ private:
     std::size_t FeedSlip(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
     void SlipEscaped(unsigned char byte, FrameSink& sink);
     std::size_t FeedCobs(std::string_view bytes, FrameSink& sink, bool stopAfterFrame);
+    bool WholeCobsFrame(const char* from, std::size_t left, FrameSink& sink, std::size_t& took);
     void CobsCode(unsigned char code, FrameSink& sink);
     void CobsTooLong(FrameSink& sink);
     void EndCobsFrame(FrameSink& sink);

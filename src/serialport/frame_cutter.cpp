@@ -24,10 +24,9 @@ void TFrameCutter::Take(std::string_view bytes, Clock::time_point at, TFoundFram
     lastByte_ = at;
 }
 
-std::size_t TFrameCutter::TakeUntilFound(std::string_view bytes, Clock::time_point at,
-                                         TFoundFrames& out) {
+std::size_t TFrameCutter::TakeUntilFound(std::string_view bytes, TFoundFrames& out) {
     if (!decoder_ || bytes.empty()) return bytes.size();
-    lastByte_ = at;
+    if (decoder_->Format().framing == frSilence) lastByte_ = Clock::now();
     return decoder_->Feed(bytes, out, true);
 }
 

@@ -61,10 +61,12 @@ public:
     // Takes bytes that arrived at `at`. A frame of frSilence that the quiet
     // line before them ended is ended first.
     void Take(std::string_view bytes, Clock::time_point at, TFoundFrames& out);
-    // The same, but stops after the first frame or error and tells how many
-    // bytes it took (at least one of bytes that are there). The quiet line
-    // is not looked at: the reader calls Quiet before it reads.
-    std::size_t TakeUntilFound(std::string_view bytes, Clock::time_point at, TFoundFrames& out);
+    // The same for bytes that arrived now, but stops after the first frame
+    // or error and tells how many bytes it took (at least one of bytes that
+    // are there). The quiet line is not looked at: the reader calls Quiet
+    // before it reads. The clock is read only for frSilence, as this runs
+    // once for every frame read.
+    std::size_t TakeUntilFound(std::string_view bytes, TFoundFrames& out);
     // frSilence: ends the frame once the line has been quiet for the gap.
     void Quiet(Clock::time_point now, TFoundFrames& out);
     // frSilence with a frame under way: how long until the gap has passed

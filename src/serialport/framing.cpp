@@ -83,17 +83,29 @@ TFramingNow TTarnSerialPortPrivate::FramingNow() const {
     return now;
 }
 
-void TTarnSerialPortPrivate::DeliverFrames(const std::vector<TFoundFrame>& found) const {
+void TTarnSerialPortPrivate::DeliverFrames(std::vector<TFoundFrame>& found) const {
     if (FDestroying || found.empty()) return;
+    // Each frame gets the handler in force as it is delivered, as every
+    // event does; the handlers are copied again only after a change (by a
+    // handler, say), not once for each of the many frames of one chunk.
+    TFrameEvent onFrame;
+    TFrameErrorEvent onError;
+    std::uint32_t fetched = 0;
+    const auto fetch = [&] {
+        std::lock_guard<std::mutex> lock(FLock);
+        onFrame = FOnFrame;
+        onError = FOnFrameError;
+        fetched = FFrameHandlerChanges.load();
+    };
+    fetch();
     std::exception_ptr first;
-    for (const TFoundFrame& item : found) {
+    for (TFoundFrame& item : found) {
+        if (FFrameHandlerChanges.load() != fetched) fetch();
         try {
             if (item.error) {
-                const TFrameErrorEvent handler = Guarded(FOnFrameError);
-                if (handler.Assigned()) handler(q, item.reason, item.bytes);
-            } else {
-                const TFrameEvent handler = Guarded(FOnFrame);
-                if (handler.Assigned()) handler(q, item.bytes);
+                if (onError.Assigned()) onError(q, item.reason, std::move(item.bytes));
+            } else if (onFrame.Assigned()) {
+                onFrame(q, std::move(item.bytes));
             }
         } catch (...) {
             if (!first) first = std::current_exception();
@@ -164,6 +176,7 @@ TFrameEvent TTarnSerialPort::GetOnFrame() const { return d->Guarded(d->FOnFrame)
 void TTarnSerialPort::SetOnFrame(TFrameEvent Value) {
     std::lock_guard<std::mutex> lock(d->FLock);
     d->FOnFrame = std::move(Value);
+    ++d->FFrameHandlerChanges;
 }
 
 TFrameErrorEvent TTarnSerialPort::GetOnFrameError() const { return d->Guarded(d->FOnFrameError); }
@@ -171,6 +184,7 @@ TFrameErrorEvent TTarnSerialPort::GetOnFrameError() const { return d->Guarded(d-
 void TTarnSerialPort::SetOnFrameError(TFrameErrorEvent Value) {
     std::lock_guard<std::mutex> lock(d->FLock);
     d->FOnFrameError = std::move(Value);
+    ++d->FFrameHandlerChanges;
 }
 
 std::uint32_t TTarnSerialPort::SendFrame(const AnsiString& payload) {

@@ -31,7 +31,7 @@ class UntilFrameFound final : public drv::InputEnd {
 public:
     UntilFrameFound(TFrameCutter& cutter, TFoundFrames& found) : cutter_(cutter), found_(found) {}
     std::size_t Find(const char* bytes, std::size_t size) override {
-        taken_ = cutter_.TakeUntilFound(std::string_view(bytes, size), Clock::now(), found_);
+        taken_ = cutter_.TakeUntilFound(std::string_view(bytes, size), found_);
         return taken_;
     }
     std::size_t Taken() const { return taken_; }
@@ -66,8 +66,12 @@ bool LookForFrame(TTarnSerialPortPrivate& d, TFoundFrames& found, std::uint32_t&
         }
         // Bytes that waited continue the frame, whenever they came: the
         // line counts as quiet only from the last look that found some.
-        if (read == 0) cutter.Quiet(Clock::now(), found);
-        quietIn = cutter.QuietIn(Clock::now());
+        // The wait for the quiet line matters only when nothing came.
+        if (read == 0) {
+            const Clock::time_point now = Clock::now();
+            cutter.Quiet(now, found);
+            quietIn = cutter.QuietIn(now);
+        }
     }
     if (read == 0) return true;
     // The books and the log as for bytes read one at a time.

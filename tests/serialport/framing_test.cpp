@@ -132,6 +132,23 @@ TEST_P(Framing, AFrameFollowsTheReceiveOfTheChunkThatCompletedIt) {
     EXPECT_EQ(events, (std::vector<std::string>{"Ra;b", "Fa", "Rc;", "Fbc"}));
 }
 
+// The frames of one chunk are delivered together; a handler set by the
+// first of them still takes the next.
+TEST_P(Framing, AHandlerSetInsideOnFrameTakesTheNextFrame) {
+    port.SetFrameDelimiter(";");
+    port.SetFraming(frDelimiter);
+    port.SetOnReceive(nullptr);  // the events are the second handler's alone
+    port.SetOnFrame([this](TTarnSerialPort* sender, std::string frame) {
+        frames.push_back(frame);
+        sender->SetOnFrame([this](TTarnSerialPort*, std::string next) { events.push_back(next); });
+    });
+    Open();
+    ASSERT_TRUE(line->Inject("a;b;c;"));
+    ASSERT_TRUE(WaitUntil([&] { return events.size() == 2; }));
+    EXPECT_EQ(frames, std::vector<std::string>{"a"});
+    EXPECT_EQ(events, (std::vector<std::string>{"b", "c"}));
+}
+
 TEST_P(Framing, WhatCannotBeAFrameIsReportedAndTheNextFrameIsWhole) {
     port.SetMaxFrameLength(4);
     port.SetFraming(frDelimiter);
