@@ -163,6 +163,12 @@ TTarnSerialPort::AnsiString TTarnSerialPort::GetNewLine() const {
 
 void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
     std::lock_guard<std::mutex> lock(d->FLock);
+    // Framed by the NewLine, an empty one would leave no delimiter at all.
+    if (Value.empty() && d->FFrameSettings.framing == frDelimiter &&
+        d->FFrameSettings.delimiter.empty()) {
+        throw ETarnSerialPortException(
+            "The NewLine is the frame delimiter and cannot be empty while frDelimiter is in force");
+    }
     d->FNewLine = Value;
     // The NewLine is the frame delimiter while none is set.
     if (d->FFrameSettings.delimiter.empty()) d->RemakeFramingLocked();

@@ -98,6 +98,9 @@ void TTarnSerialPortPrivate::DeliverFrames(std::vector<TFoundFrame>& found) cons
         fetched = FFrameHandlerChanges.load();
     };
     fetch();
+    // A Close, an Open or a change of the framing from inside a handler
+    // ends the delivery: the frames left belong to what came before it.
+    const std::uint32_t generation = FFramingGeneration.load();
     std::exception_ptr first;
     for (TFoundFrame& item : found) {
         if (FFrameHandlerChanges.load() != fetched) fetch();
@@ -110,7 +113,7 @@ void TTarnSerialPortPrivate::DeliverFrames(std::vector<TFoundFrame>& found) cons
         } catch (...) {
             if (!first) first = std::current_exception();
         }
-        if (FDestroying) break;
+        if (FDestroying || FFramingGeneration.load() != generation) break;
     }
     if (first) std::rethrow_exception(first);
 }

@@ -164,6 +164,19 @@ TEST_P(Framing, WhatCannotBeAFrameIsReportedAndTheNextFrameIsWhole) {
     EXPECT_EQ(errors, std::vector<std::string>{std::to_string(feTooLong) + ":toolo"});
 }
 
+TEST_P(Framing, AHandlerThatClosesThePortEndsTheFramesOfItsChunk) {
+    port.SetFrameDelimiter(";");
+    port.SetFraming(frDelimiter);
+    port.SetOnFrame([this](TTarnSerialPort* sender, std::string frame) {
+        frames.push_back(frame);
+        sender->Close();
+    });
+    Open();
+    ASSERT_TRUE(line->Inject("a;b;c;"));
+    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+    EXPECT_EQ(frames, std::vector<std::string>{"a"});
+}
+
 TEST_P(Framing, AChangeOfTheFramingWhileOpenStartsAfresh) {
     port.SetFraming(frDelimiter);
     Open();
@@ -285,6 +298,10 @@ TEST(FramingSettings, AFramingRefusesWhatItCannotTakeAndKeepsWhatItHad) {
     port.SetFraming(frFixedLength);
     EXPECT_THROW(port.SetMaxFrameLength(4), ETarnSerialPortException);
     EXPECT_EQ(port.GetMaxFrameLength(), 65536u);
+
+    port.SetFraming(frDelimiter);
+    EXPECT_THROW(port.SetNewLine(""), ETarnSerialPortException);
+    EXPECT_EQ(port.GetNewLine(), "\r\n");
 
     // 3.5 characters of 10 bits at 9600 bit/s; fixed above 19200.
     port.SetBaudRate(br009600);
