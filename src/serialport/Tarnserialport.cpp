@@ -82,8 +82,13 @@ void TTarnSerialPortPrivate::ResetReadCounts() {
 }
 
 TTarnSerialPortPrivate::TReceiveSettings TTarnSerialPortPrivate::ReceiveSettings() const {
-    return {FDelay.load(), FWakeOnData.load(), FAutoReceive.load(), FNeedSynchronization.load(),
-            FMaxLineLength.load()};
+    const std::uint32_t delay = FDelay.load();
+    return {delay,
+            FWakeOnData.load(),
+            FAutoReceive.load(),
+            FNeedSynchronization.load(),
+            FMaxLineLength.load(),
+            delay >= FMinCheckDisconnectedInterval.load()};
 }
 
 TComThread* TTarnSerialPortPrivate::CurrentThread() const {
@@ -193,7 +198,14 @@ void TTarnSerialPort::SetMinCheckDisconnectedInterval(std::uint32_t Value) {
 
 double TTarnSerialPort::GetVersion() const { return kVersion; }
 bool TTarnSerialPort::GetWakeOnData() const { return d->FWakeOnData; }
-void TTarnSerialPort::SetWakeOnData(bool Value) { d->FWakeOnData = Value; }
+void TTarnSerialPort::SetWakeOnData(bool Value) {
+    d->FWakeOnData = Value;
+    // A thread asleep in the driver may wait there without a period: it
+    // looks at the setting now. The handle may be closing meanwhile;
+    // handles are never reused, so the call then fails harmlessly.
+    const drv::HANDLE handle = d->PortHandle();
+    if (handle != drv::INVALID_HANDLE_VALUE) drv::WakeCommWaits(handle);
+}
 
 TCommPort TTarnSerialPort::IsConnected() const { return d->ConnectedTo; }
 

@@ -67,6 +67,9 @@ public:
         bool autoReceive;
         bool needSynchronization;
         std::int32_t maxLineLength;
+        // Delay is at least MinCheckDisconnectedInterval: the presence
+        // check looks at the port list.
+        bool presenceChecked;
     };
     TReceiveSettings ReceiveSettings() const;
 

@@ -203,7 +203,9 @@ bool TComThread::PresenceWatched(const TTarnSerialPortPrivate::TReceiveSettings&
     if (!settings.wakeOnData || (waitWakes_ & kWakesForEverything) != kWakesForEverything) {
         return false;
     }
-    if (!listWatchJoined_) {
+    // With the presence check switched off the watch would have nothing
+    // to wake the thread for; it is joined once the check is on.
+    if (!listWatchJoined_ && settings.presenceChecked) {
         listWatchJoined_ = true;
         try {
             listWatch_ = std::make_unique<TPortListMember>(ComDevice, openedName_);

@@ -133,7 +133,7 @@ private:
     // list (port_list_watch_p.h): in the wake mode, on a driver whose wait
     // ends at once on input, line changes and removal, for a port whose
     // list entry the watch covers. Joins the watch at the first call that
-    // finds the mode and the driver so.
+    // finds the mode and the driver so, with the presence check on.
     bool PresenceWatched(const TTarnSerialPortPrivate::TReceiveSettings& settings);
     // The look at the modem lines at the start of a cycle, with
     // OnLineStatusChange when they changed; false when the component went

@@ -81,7 +81,7 @@ bool TTarnSerialPort::IsExistingCommPort(const UnicodeString& pport) {
 }
 
 bool TTarnSerialPortPrivate::PortHasVanished(const AnsiString& openedName) const {
-    if (FDelay < FMinCheckDisconnectedInterval) return false;
+    if (!ReceiveSettings().presenceChecked) return false;
     // The name of a COMn port is looked up in its plain form, whatever the
     // letter case it was opened in; a custom name as it was opened.
     const TCommPort id = CommPortOfName(openedName);
