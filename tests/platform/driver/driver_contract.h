@@ -95,6 +95,10 @@ struct DriverBackend {
     // The error of opening a removed port; 0 where only a failure is
     // promised.
     std::uint32_t removedOpenError = ERROR_FILE_NOT_FOUND;
+    // A port closed here is free again at once; not where the far end
+    // (a server) lets go of the old connection on its own time and refuses
+    // a new one until then.
+    bool reopensAtOnce = true;
 };
 
 // The port is in the driver's port list.
@@ -182,6 +186,10 @@ protected:
 
     const DriverBackend& Backend() const { return GetParam(); }
     HANDLE Open() const;
+    // Open right after a close of this port: at once, or, where the backend
+    // does not reopen at once, as soon as the far end lets the old
+    // connection go (within the event limit).
+    HANDLE Reopen(const std::string& name) const;
     void ApplyComponentSettings();
     // Runs `call` on a thread of its own and waits for it at most `limit`.
     // One still running then fails the test, and is ended by removing the

@@ -215,7 +215,7 @@ TEST_P(DriverContractInputWait, ClosingTheHandleEndsAnInputWaitOnAnotherThread) 
         EXPECT_EQ(error, ERROR_INVALID_HANDLE);
     }
     // The port is free at once for another opening.
-    handle_ = Open();
+    handle_ = Reopen(port_->Name());
     EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
 }
 

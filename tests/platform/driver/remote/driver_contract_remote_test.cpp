@@ -67,6 +67,9 @@ const DriverBackend kRemote = [] {
     // finds the server, which closes it at once.
     backend.removedError = 0;
     backend.removedOpenError = 0;
+    // The server ends its session with the old connection after the close
+    // has reached it.
+    backend.reopensAtOnce = false;
     return backend;
 }();
 
