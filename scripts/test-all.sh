@@ -134,6 +134,12 @@ fi
 echo
 if ((${#failed_presets[@]})); then
   echo "failed: ${failed_presets[*]}"
+  # The names again at the very end, where a shortened log still shows them.
+  for log in "$logdir"/*-test.log; do
+    [ -e "$log" ] || continue
+    grep -hE '^(\[  FAILED  \] [^0-9]|.*ERROR: (Address|Thread)Sanitizer|.*runtime error:)' "$log" |
+      sort -u | head -n 10 | sed "s|^|[$(basename "$log" -test.log)] |"
+  done
   [ "$total_failed" -gt 0 ] || total_failed=${#failed_presets[@]}
   echo "tests: $total_passed passed, $total_failed failed"
   exit 1
