@@ -315,7 +315,8 @@ public:
     // empty name ends it. The format is one JSON object per line
     // (src/platform/driver/recording/recording_event.h); each event reaches
     // the file as it happens. A file that cannot be created raises
-    // ETarnSerialPortException "Cannot record COM3 to NAME. ...", from
+    // ETarnSerialPortException "Cannot record COM3 to NAME. ..." (with the
+    // error code 0), from
     // Open, which then leaves the port closed, or from this setter while a
     // port is open, which then changes nothing. Unrelated to LogFile. The
     // owner's thread, like Open.

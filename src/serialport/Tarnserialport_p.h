@@ -175,8 +175,7 @@ public:
     bool StartRecordingOnOpen(HANDLE handle, const AnsiString& port);
     // The failure of a record file `path` that cannot be created, for the
     // port opened as `port`.
-    [[noreturn]] static void RaiseRecordFailure(const AnsiString& port, const AnsiString& path,
-                                                std::uint32_t error);
+    [[noreturn]] static void RaiseRecordFailure(const AnsiString& port, const AnsiString& path);
 
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least

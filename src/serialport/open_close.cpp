@@ -142,8 +142,7 @@ void TTarnSerialPort::Open() {
         delete thread;
         Close();
         if (recordingFailed) {
-            TTarnSerialPortPrivate::RaiseRecordFailure(d->RawPort(), d->Guarded(d->FRecordFile),
-                                                       error);
+            TTarnSerialPortPrivate::RaiseRecordFailure(d->RawPort(), d->Guarded(d->FRecordFile));
         }
         throw ETarnSerialPortException(
             tarn::host::Format(u"Cannot connect to %s. %s",

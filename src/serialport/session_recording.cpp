@@ -13,13 +13,14 @@ bool TTarnSerialPortPrivate::StartRecordingOnOpen(HANDLE handle, const AnsiStrin
     return path.empty() || drv::StartRecording(handle, path, port);
 }
 
-void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const AnsiString& path,
-                                                std::uint32_t error) {
-    throw ETarnSerialPortException(
-        tarn::host::Format(
-            u"Cannot record %s to %s. The file cannot be created (%s).",
-            {AnsiToUnicode(port), AnsiToUnicode(path), tarn::host::SysErrorMessage(error)}),
-        error);
+void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const AnsiString& path) {
+    // No system error code: the file's is not the port's, and a caller
+    // that reads ERROR_ACCESS_DENIED as a busy port would be misled, as
+    // for a log file that cannot be written.
+    throw ETarnSerialPortException(tarn::host::Format(
+        u"Cannot record %s to %s. The file cannot be created: check that its folder exists "
+        u"and that it may be written there.",
+        {AnsiToUnicode(port), AnsiToUnicode(path)}));
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::GetRecordFile() const {
@@ -45,7 +46,7 @@ void TTarnSerialPort::SetRecordFile(const AnsiString& Value) {
             Value.empty() ? drv::StopRecording(handle) : drv::StartRecording(handle, Value, port);
         // A handle closed meanwhile has no session left to record.
         if (!started && drv::GetLastError() != drv::ERROR_INVALID_HANDLE) {
-            TTarnSerialPortPrivate::RaiseRecordFailure(port, Value, drv::GetLastError());
+            TTarnSerialPortPrivate::RaiseRecordFailure(port, Value);
         }
     }
     std::lock_guard<std::mutex> lock(d->FLock);
