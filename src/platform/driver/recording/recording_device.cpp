@@ -55,6 +55,9 @@ ModemLines ModemLinesOf(std::uint32_t status) {
     return m;
 }
 
+// For the calls that change nothing worth recording.
+constexpr auto kNothing = [](bool) {};
+
 }  // namespace
 
 RecordingDevice::RecordingDevice(std::shared_ptr<SerialDevice> device)
@@ -75,7 +78,7 @@ void RecordingDevice::Stop() {
 
 template <typename Record>
 bool RecordingDevice::After(bool ok, Record record) {
-    const std::uint32_t error = ok ? ERROR_SUCCESS : GetLastError();
+    const std::uint32_t error = GetLastError();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (writer_.IsOpen()) {
@@ -89,7 +92,7 @@ bool RecordingDevice::After(bool ok, Record record) {
             }
         }
     }
-    if (!ok) SetLastError(error);
+    SetLastError(error);
     return ok;
 }
 
@@ -109,11 +112,6 @@ void RecordingDevice::WriteBytesLocked(EventKind kind, const void* bytes,
     event.data.assign(static_cast<const char*>(bytes), *count);
     WriteLocked(std::move(event));
 }
-
-namespace {
-// For the calls that change nothing worth recording.
-constexpr auto kNothing = [](bool) {};
-}  // namespace
 
 bool RecordingDevice::SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
     return After(device_->SetupComm(inQueue, outQueue), kNothing);
