@@ -305,6 +305,24 @@ public:
     // time-out), which leaves the line with a broken frame.
     std::uint32_t SendFrame(const AnsiString& payload);
 
+    // --- Recording (public, not stored) ------------------------------------------
+    // The file that records the sessions of the port, for a replay or a
+    // look at what went over the line: empty, the default, for none. Each
+    // Open records its session from the start, with its settings, into the
+    // file afresh (it is created, or emptied: a second Open overwrites the
+    // first session). Set while a port is open, a name starts the recording
+    // of the rest of the session at once, into the file afresh, and an
+    // empty name ends it. The format is one JSON object per line
+    // (src/platform/driver/recording/recording_event.h); each event reaches
+    // the file as it happens. A file that cannot be created raises
+    // ETarnSerialPortException "Cannot record COM3 to NAME. ..." (with the
+    // error code 0), from
+    // Open, which then leaves the port closed, or from this setter while a
+    // port is open, which then changes nothing. Unrelated to LogFile. The
+    // owner's thread, like Open.
+    AnsiString GetRecordFile() const;
+    void SetRecordFile(const AnsiString& Value);
+
     // --- Traffic log ----------------------------------------------------------
     // Each byte 0 to 31 replaced by its name ("<CR>", "<LF>", ...); every
     // other byte copied. Pure; any thread.

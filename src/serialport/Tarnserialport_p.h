@@ -168,6 +168,15 @@ public:
     // all have run.
     void DeliverFrames(std::vector<tarn::serialport::TFoundFrame>& found) const;
 
+    // With a RecordFile, records the session of the port just opened as
+    // `port` from now on (RecordFile in the public header); true without
+    // one. False with the driver's error set when the file cannot be
+    // created. On the thread that opens.
+    bool StartRecordingOnOpen(HANDLE handle, const AnsiString& port);
+    // The failure of a record file `path` that cannot be created, for the
+    // port opened as `port`.
+    [[noreturn]] static void RaiseRecordFailure(const AnsiString& port, const AnsiString& path);
+
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least
     // MinCheckDisconnectedInterval) and the port opened as `openedName` is
@@ -362,6 +371,7 @@ private:
     std::atomic<bool> FLogInput;
     std::atomic<bool> FLogDateTime;
     UnicodeString FLogFile;  // guarded by FLock
+    AnsiString FRecordFile;  // guarded by FLock
     std::atomic<bool> FKeepEntireBuffer;
     AnsiString FNewLine;  // guarded by FLock
     // The end sequence of the NewLine named in FNewLineEndsOf.

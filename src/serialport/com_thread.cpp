@@ -52,6 +52,13 @@ TComThread::TComThread(TTarnSerialPortPrivate* AOwner, const std::string& name,
         openError_ = drv::GetLastError();
         return;
     }
+    // The recording starts before the settings are handed over, so that
+    // they are its first event.
+    if (!AOwner->StartRecordingOnOpen(ComDevice, openedName_)) {
+        openError_ = drv::GetLastError();
+        recordingFailed_ = true;
+        return;
+    }
     // A block that the driver refuses makes the opening fail: a port left
     // open with settings nobody asked for would look like a working link.
     openError_ = AOwner->ApplySettingsOnOpen(ComDevice);

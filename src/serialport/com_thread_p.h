@@ -60,6 +60,8 @@ public:
     void SetSerial(std::uint64_t serial) { serial_ = serial; }
     // The driver's error code of a failed opening step.
     std::uint32_t OpenError() const { return openError_; }
+    // True when the failed step was the start of the recording.
+    bool RecordingFailed() const { return recordingFailed_; }
 
     // Raises OnConnect as the last opening step. An exception of the
     // handler leaves this call; the caller then tears the port down with
@@ -178,6 +180,7 @@ private:
     std::atomic<TTarnSerialPortPrivate*> owner_;
     bool opened_ = false;
     std::uint32_t openError_ = 0;
+    bool recordingFailed_ = false;
     TCommPort port_ = spNone;
     std::string openedName_;
     std::uint64_t serial_ = 0;

@@ -137,9 +137,13 @@ void TTarnSerialPort::Open() {
     auto* thread = new TComThread(d.get(), d->RawPort(), d->FPriority);
     if (!thread->Opened()) {
         const std::uint32_t error = thread->OpenError();
+        const bool recordingFailed = thread->RecordingFailed();
         thread->TearDown();
         delete thread;
         Close();
+        if (recordingFailed) {
+            TTarnSerialPortPrivate::RaiseRecordFailure(d->RawPort(), d->Guarded(d->FRecordFile));
+        }
         throw ETarnSerialPortException(
             tarn::host::Format(u"Cannot connect to %s. %s",
                                {AnsiToUnicode(d->RawPort()), tarn::host::SysErrorMessage(error)}),

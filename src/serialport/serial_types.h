@@ -419,7 +419,8 @@ public:
     // not there, ERROR_ACCESS_DENIED for one that is busy, a Windows
     // Sockets code for a port on another machine. 0 where the component
     // refused on its own (a port not open, a combination of settings that
-    // no line takes, a log file that cannot be written). Any thread.
+    // no line takes, a log file that cannot be written, a record file that
+    // cannot be created). Any thread.
     std::uint32_t ErrorCode() const noexcept { return errorCode_; }
 
 private:

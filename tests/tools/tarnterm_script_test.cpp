@@ -316,6 +316,34 @@ TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {
     std::filesystem::remove(stamped);
 }
 
+TEST(TarntermScript, RecordsTheSessionOfTheDemo) {
+    const std::filesystem::path path = TempPath("session.jsonl");
+    FakeConsole console;
+    ASSERT_EQ(tarnterm::RunProgram({"--demo", "--record", path.u8string(), "--send", "*IDN?\\r",
+                                    "--read-line", "--timeout", "30"},
+                                   console),
+              tarnterm::kExitOk)
+        << console.Err();
+    const std::string text = FileText(path);
+    EXPECT_EQ(text.rfind(R"({"format":"tarn-recording","version":1,"port":"TARNDEMO"})"
+                         "\n",
+                         0),
+              0u)
+        << text;
+    // What was read, in as many pieces as the reads took, after what was
+    // sent.
+    const std::size_t sent = text.find(R"("ev":"tx","data":"*IDN?\r"})");
+    ASSERT_NE(sent, std::string::npos) << text;
+    std::string read;
+    const std::regex piece(R"re("ev":"rx","data":"([^"]*)")re");
+    const std::string after = text.substr(sent);
+    for (std::sregex_iterator it(after.begin(), after.end(), piece), end; it != end; ++it) {
+        read += (*it)[1];
+    }
+    EXPECT_EQ(read, std::string(tarnterm::DemoInstrument::kIdentity) + R"(\r\n)") << text;
+    std::filesystem::remove(path);
+}
+
 TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
     const tarnterm::LineSettings line;
     drv::VirtualPort device("TTOPEN1");
@@ -429,6 +457,7 @@ TEST(TarntermProgram, RefusesWhatCannotWorkWithOneLineAndStatus2) {
         {device.Name(), "--send-file", std::filesystem::temp_directory_path().u8string()},
         {"--demo", "--log", missingFolder, "--send", "x"},
         {"--demo", "--plot-out", missingFolder, "--send", "x"},
+        {"--demo", "--record", missingFolder, "--send", "x"},
     };
     for (const auto& args : cases) {
         FakeConsole console;

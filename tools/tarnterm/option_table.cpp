@@ -193,6 +193,18 @@ const std::vector<OptionGroup>& OptionGroups() {
                   o.logFile = arg.value;
                   return true;
               }},
+             {nullptr, "--record", "FILE", "session.jsonl",
+              "record the session to FILE, one JSON line per event\n"
+              "(bytes both ways, settings, lines, purges); each\n"
+              "opening of the port, a --reconnect too, starts it\nafresh",
+              [](Options& o, const Argument& arg) {
+                  if (arg.value.empty()) {
+                      return arg.Fail(arg.name + " needs a file name, such as " + arg.name +
+                                      " session.jsonl");
+                  }
+                  o.recordFile = arg.value;
+                  return true;
+              }},
              {nullptr, "--timestamps", "[=delta]", nullptr,
               "stamp each received line, on the screen and in the\n"
               "log, with the time to the millisecond, or with\n"

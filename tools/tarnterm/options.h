@@ -125,6 +125,8 @@ struct Options {
     ColorChoice color = ColorChoice::kAuto;
     bool echo = false;
     std::string logFile;
+    // --record: the file that records each session of the port, if any.
+    std::string recordFile;
     StampKind timestamps = StampKind::kNone;
     PlotMode plot = PlotMode::kNone;
     // --plot-out: the SVG file of the session's chart, if any.

@@ -151,16 +151,17 @@ bool CheckLogFile(const std::string& path, std::string& error) {
     return false;
 }
 
-// --plot-out names a file that can be made: not a folder, in a folder that
-// exists. It is written only when the session ends.
-bool CheckPlotFile(const std::string& path, std::string& error) {
+// A file that tarnterm makes afresh (--plot-out's chart, --record's
+// recording) is not a folder, in a folder that exists; `what` names it in
+// the message.
+bool CheckNewFile(const std::string& path, const std::string& what, std::string& error) {
     const std::filesystem::path file = std::filesystem::u8path(path);
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
     std::error_code ignored;
     if (std::filesystem::is_directory(file, ignored)) {
-        error = "cannot write the chart to " + path + "; it is a folder, name a file in it";
+        error = "cannot write " + what + " to " + path + "; it is a folder, name a file in it";
     } else if (!std::filesystem::is_directory(folder, ignored)) {
-        error = "cannot write the chart to " + path + "; its folder does not exist";
+        error = "cannot write " + what + " to " + path + "; its folder does not exist";
     } else {
         return true;
     }
@@ -233,12 +234,17 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
 }
 
 // What the command line names that only the system can check: the script's
-// files and the log file. The exit status, with `error` saying why when it
-// is not kExitOk.
+// files and the files the session writes. The exit status, with `error`
+// saying why when it is not kExitOk.
 int CheckFiles(const Options& options, std::string& error) {
     if (!CheckScriptFiles(options, error)) return kExitUsage;
     if (!options.logFile.empty() && !CheckLogFile(options.logFile, error)) return kExitUsage;
-    if (!options.plotOut.empty() && !CheckPlotFile(options.plotOut, error)) return kExitUsage;
+    if (!options.plotOut.empty() && !CheckNewFile(options.plotOut, "the chart", error)) {
+        return kExitUsage;
+    }
+    if (!options.recordFile.empty() && !CheckNewFile(options.recordFile, "the recording", error)) {
+        return kExitUsage;
+    }
     return kExitOk;
 }
 
@@ -342,6 +348,9 @@ int ConnectAndRun(const Options& options, Console& console) {
         port.SetLogFile(tarn::host::Utf8ToUnicode(options.logFile));
         port.SetLogInput(true);
     }
+    // The component records each opening of the port, the demo's too.
+    // The component takes file names in the system's code page.
+    port.SetRecordFile(tarn::host::UnicodeToAnsi(tarn::host::Utf8ToUnicode(options.recordFile)));
     std::unique_ptr<PlotSeries> plot;
     if (options.plot != PlotMode::kNone || !options.plotOut.empty()) {
         plot = std::make_unique<PlotSeries>(options.plotColumns);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "recording_device.h"
 #include "serial_device.h"
 
 namespace tarn::driver {
@@ -42,6 +43,17 @@ public:
         return device;
     }
 
+    // Puts `replacement` in the place of `expected`, when the handle still
+    // maps to it; false otherwise.
+    bool Replace(HANDLE handle, const std::shared_ptr<SerialDevice>& expected,
+                 std::shared_ptr<SerialDevice> replacement) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = devices_.find(handle);
+        if (it == devices_.end() || it->second != expected) return false;
+        it->second = std::move(replacement);
+        return true;
+    }
+
 private:
     mutable std::mutex mutex_;
     HANDLE nextHandle_ = 0x100;
@@ -65,6 +77,27 @@ bool WithDevice(HANDLE handle, Call call) {
         return false;
     }
     return call(*device);
+}
+
+// The port's own device of `device`: the one it records, if it records.
+std::shared_ptr<SerialDevice> PortDevice(const std::shared_ptr<SerialDevice>& device) {
+    auto recording = std::dynamic_pointer_cast<recording::RecordingDevice>(device);
+    return recording ? recording->Recorded() : device;
+}
+
+// Puts `replacement` in the place of the device `current` of `handle`, and
+// ends the recording that `current` made, if any. Calls already running on
+// `current` finish on it.
+bool ReplaceDevice(HANDLE handle, const std::shared_ptr<SerialDevice>& current,
+                   std::shared_ptr<SerialDevice> replacement) {
+    // A close or another swap on another thread came first.
+    if (!Handles().Replace(handle, current, std::move(replacement))) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    auto recording = std::dynamic_pointer_cast<recording::RecordingDevice>(current);
+    if (recording) recording->Stop();
+    return true;
 }
 
 }  // namespace
@@ -97,6 +130,27 @@ bool CloseHandle(HANDLE handle) {
     }
     device->Released();
     return true;
+}
+
+bool StartRecording(HANDLE handle, const std::string& path, const std::string& port) {
+    const std::shared_ptr<SerialDevice> current = Handles().Find(handle);
+    if (!current) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    auto recording = recording::RecordingDevice::Start(PortDevice(current), path, port);
+    if (!recording) return false;
+    return ReplaceDevice(handle, current, std::move(recording));
+}
+
+bool StopRecording(HANDLE handle) {
+    const std::shared_ptr<SerialDevice> current = Handles().Find(handle);
+    if (!current) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    const std::shared_ptr<SerialDevice> device = PortDevice(current);
+    return device == current || ReplaceDevice(handle, current, device);
 }
 
 bool SetupComm(HANDLE handle, std::uint32_t inQueue, std::uint32_t outQueue) {

@@ -122,4 +122,19 @@ bool CancelCommWaits(HANDLE handle);
 // handle.
 bool WakeCommWaits(HANDLE handle);
 
+// Not a Win32 function: records the session of the port behind `handle`
+// into the file `path` (created, or emptied when it exists), in the format
+// of recording/recording_event.h, with `port` as the name in its header:
+// from now on every call on the handle is handed to the port's device and
+// what it did to the line is written down as it happens. A handle that is
+// recorded already moves to the new file. Returns false and sets the last
+// error for an invalid handle and for a file that cannot be created (see
+// recording/recording_writer.h), and the recording, if any, goes on as it
+// was. Closing the handle ends the recording.
+bool StartRecording(HANDLE handle, const std::string& path, const std::string& port);
+// Not a Win32 function: ends the recording of `handle`, if any, and closes
+// its file; the handle goes on working. Returns false and sets the last
+// error for an invalid handle.
+bool StopRecording(HANDLE handle);
+
 }  // namespace tarn::driver

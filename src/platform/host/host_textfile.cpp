@@ -35,6 +35,8 @@ bool TextFile::Write(const AnsiString& bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
 }
 
+bool TextFile::Flush() { return file_ != nullptr && std::fflush(file_) == 0; }
+
 bool TextFile::Close() {
     if (file_ == nullptr) return false;
     const bool flushed = std::fflush(file_) == 0;

@@ -33,6 +33,10 @@ public:
     bool Rewrite();
     // Fails when the file is not open or not every byte was written.
     bool Write(const AnsiString& bytes);
+    // Hands what has been written to the system, so that a program that
+    // dies later leaves it in the file. Fails when the file is not open or
+    // the flush fails.
+    bool Flush();
     // Flushes and closes. Fails when the file is not open or the flush fails.
     bool Close();
 
