@@ -20,8 +20,8 @@
 //   {"t":9500,"ev":"gone","error":22}
 //
 // "data" holds the bytes as a JSON string in which each character stands for
-// one byte: printable ASCII as itself, the rest escaped (\r, \n, \t, \", \\
-// or \u00XX); a character above \u00ff is not a byte and makes the line bad.
+// one byte: printable ASCII as itself, the rest escaped (\r, \n, \t, \",
+// \\ or \u00XX); a character above \u00ff is not a byte and makes the line bad.
 // "rx" is what the application read from the port, "tx" what the port took
 // from it, "gone" the device going away with the system error that said so.
 // The values of "parity" are none, odd, even, mark, space; of "stop" 1,
