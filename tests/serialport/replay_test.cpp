@@ -11,6 +11,7 @@
 #include "Tarnserialport.h"
 #include "component_test_support.h"
 #include "recording_reader.h"
+#include "replay_check.h"
 #include "serial_driver.h"
 
 namespace {
@@ -170,6 +171,18 @@ TEST(ReplayDevice, TimedAtFullSpeedKeepsTheOrder) {
     }
     EXPECT_EQ(got, expected);
     drv::CloseHandle(h);
+}
+
+TEST(ReplayCheck, TellsAConsistentRecordingFromOneThatIsNot) {
+    const RecordingFile good(kConversation);
+    std::string report;
+    EXPECT_TRUE(rec::CheckReplay(good.Name().substr(9), report)) << report;
+    const RecordingFile late(kHeader + "{\"t\":1,\"ev\":\"gone\",\"error\":22}\n" +
+                             "{\"t\":2,\"ev\":\"rx\",\"data\":\"x\"}\n");
+    EXPECT_FALSE(rec::CheckReplay(late.Name().substr(9), report));
+    EXPECT_NE(report.find("line 3: an event after the device went away (line 2)"),
+              std::string::npos)
+        << report;
 }
 
 // A recorded "gone" and the end of a recording replayed with end=remove.
