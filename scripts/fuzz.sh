@@ -39,7 +39,8 @@ build=build/fuzz
 seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
 ((${#targets[@]})) || targets=(stream_value_fuzzer form_reader_fuzzer port_names_fuzzer
-                               line_reads_fuzzer com_port_protocol_fuzzer frame_decoder_fuzzer)
+                               line_reads_fuzzer com_port_protocol_fuzzer frame_decoder_fuzzer
+                               recording_reader_fuzzer)
 
 echo "== fuzz: configure and build ($cxx)"
 log=$build/logs

@@ -24,6 +24,9 @@ enum ExitStatus : int {
     // the time their line time allows: flow control or the device holds
     // them.
     kExitNotDrained = 8,
+    // --replay-check: the recording cannot be read, or does not replay as
+    // it was recorded.
+    kExitReplayInconsistent = 9,
 };
 
 // A stop signal N (hang-up, termination) ended the program, after it had

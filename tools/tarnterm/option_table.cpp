@@ -408,6 +408,14 @@ const std::vector<OptionGroup>& OptionGroups() {
                   o.mode = Mode::kWatch;
                   return true;
               }},
+             {nullptr, "--replay-check", "FILE", "session.jsonl",
+              "replay the recording FILE against itself: send its\nrequests, check its answers",
+              [](Options& o, const Argument& arg) {
+                  if (arg.value.empty()) return arg.Refuse("is no file; name a recording");
+                  o.mode = Mode::kReplayCheck;
+                  o.replayFile = arg.value;
+                  return true;
+              }},
              {nullptr, "--json", nullptr, nullptr, "the list as JSON",
               [](Options& o, const Argument&) {
                   o.json = true;

@@ -80,6 +80,11 @@ bool CheckModes(const Options& o, std::string& error) {
         error = "--json goes with --list: tarnterm --list --json";
         return false;
     }
+    if (o.mode == Mode::kReplayCheck && (!o.port.empty() || o.demo || !o.steps.empty())) {
+        error = "--replay-check takes only its FILE; use tarnterm --replay-check FILE";
+        return false;
+    }
+    if (o.mode == Mode::kReplayCheck) return true;
     if (o.mode == Mode::kList || o.mode == Mode::kWatch) {
         if (!o.port.empty() || o.demo || !o.steps.empty()) {
             error = o.mode == Mode::kList
@@ -193,7 +198,9 @@ bool CheckFrames(const Options& o, std::string& error) {
 bool CheckCombination(const Options& o, std::string& error) {
     if (o.mode == Mode::kHelp || o.mode == Mode::kVersion) return true;
     if (!CheckModes(o, error)) return false;
-    if (o.mode == Mode::kList || o.mode == Mode::kWatch) return true;
+    if (o.mode == Mode::kList || o.mode == Mode::kWatch || o.mode == Mode::kReplayCheck) {
+        return true;
+    }
     return CheckSettings(o, error) && CheckFrames(o, error);
 }
 
@@ -373,11 +380,13 @@ std::string UsageText() {
        tarnterm --demo --serve [HOST:]PORT  the instrument for other programs
        tarnterm --list [--json]             the serial ports present
        tarnterm --watch                     ports as they come and go
+       tarnterm --replay-check FILE         whether a recording replays as recorded
 
 PORT is COM1 to COM254 or a device name or path, such as /dev/ttyUSB0 or
 /dev/serial/by-id/..., or usb:VID:PID[:SERIAL] for the first port whose USB
 ids (in hexadecimal) and serial number match, or rfc2217://HOST:PORT for a
-port on another machine.
+port on another machine, or replay://FILE[?OPTIONS] for a recorded session
+played back (options mode=conversation|timed, speed=N|max, end=quiet|remove).
 
 PROFILE is a [heading] of the configuration file, tarnterm/config in
 $XDG_CONFIG_HOME, %APPDATA% or ~/.config, under which each line is an option
@@ -392,7 +401,8 @@ without its dashes (baud = 9600, timestamps = delta, echo) or port = PORT.
 Exit status: 0 done, 1 connection failed, 2 invalid command line or setting,
 3 time-out, 4 no such port, 5 port busy or access denied, 6 not a serial port,
 7 port could not be opened otherwise, 8 sent bytes did not leave the port in
-time, 128+N stopped by signal N.
+time, 9 the recording of --replay-check is bad or does not replay as
+recorded, 128+N stopped by signal N.
 )";
 }
 

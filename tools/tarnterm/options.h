@@ -99,7 +99,7 @@ struct Step {
     std::uint32_t ms = 0;
 };
 
-enum class Mode { kHelp, kVersion, kList, kWatch, kConnect };
+enum class Mode { kHelp, kVersion, kList, kWatch, kConnect, kReplayCheck };
 
 struct Options {
     Mode mode = Mode::kConnect;
@@ -115,6 +115,8 @@ struct Options {
     std::string serveHost = "127.0.0.1";
     std::uint16_t servePort = 0;
     std::string port;
+    // --replay-check: the recording to replay against itself.
+    std::string replayFile;
     LineSettings line;
     EnterKey enter = EnterKey::kCrLf;
     DisplayMode display = DisplayMode::kRaw;

@@ -20,6 +20,7 @@
 #include "plot_series.h"
 #include "plot_svg.h"
 #include "port_server.h"
+#include "replay_check.h"
 #include "script.h"
 #include "stamps.h"
 #include "terminal.h"
@@ -128,6 +129,15 @@ int ShowVersion(Console& console) {
     std::snprintf(text, sizeof text, "tarnterm, built on TTarnSerialPort %.2f\n",
                   port.GetVersion());
     console.Write(Stream::kOutput, text);
+    return kExitOk;
+}
+
+int CheckReplayFile(const Options& options, Console& console) {
+    std::string report;
+    if (!tarn::driver::recording::CheckReplay(options.replayFile, report)) {
+        return Fail(console, kExitReplayInconsistent, report);
+    }
+    console.Write(Stream::kOutput, report + "\n");
     return kExitOk;
 }
 
@@ -386,6 +396,8 @@ int RunProgram(const std::vector<std::string>& args, Console& console,
             return ListPorts(options, console);
         case Mode::kWatch:
             return WatchPorts(console);
+        case Mode::kReplayCheck:
+            return CheckReplayFile(options, console);
         case Mode::kConnect:
             break;
     }

@@ -71,4 +71,11 @@ std::shared_ptr<SerialDevice> OpenVirtualDevice(const std::string& path, bool& i
 // without touching the last error otherwise (remote/remote_device.cpp).
 std::shared_ptr<SerialDevice> OpenRemoteDevice(const std::string& path, bool& isRemote);
 
+// Replays a recording of a port session when `path` names one,
+// "\\.\replay://FILE[?OPTIONS]"; `isReplay` is then true, also when the
+// opening fails (ERROR_INVALID_NAME for bad options, a described error
+// naming the line for a bad file). Null without touching the last error
+// otherwise (recording/replay_device.cpp).
+std::shared_ptr<SerialDevice> OpenReplayDevice(const std::string& path, bool& isReplay);
+
 }  // namespace tarn::driver

@@ -110,9 +110,17 @@ HANDLE CreateFileA(const std::string& path) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
+    // A recording to replay has a name of the shape of an address, which
+    // the remote ports would refuse, so it is looked at first.
+    bool isReplay = false;
+    std::shared_ptr<SerialDevice> device = OpenReplayDevice(path, isReplay);
+    if (isReplay) {
+        if (!device) return INVALID_HANDLE_VALUE;
+        return Handles().Add(std::move(device));
+    }
     // An address names a port on another machine, never one of this system.
     bool isRemote = false;
-    std::shared_ptr<SerialDevice> device = OpenRemoteDevice(path, isRemote);
+    device = OpenRemoteDevice(path, isRemote);
     bool isVirtual = false;
     if (!isRemote) device = OpenVirtualDevice(path, isVirtual);
     // A virtual port takes precedence over a device of the system with the

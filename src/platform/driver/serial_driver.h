@@ -5,7 +5,8 @@
 // block, COMMTIMEOUTS, COMSTAT, the escape and purge codes, a per-thread
 // last-error code). Behind the seam stand the backends: virtual ports and
 // ports on other machines (remote/, names "rfc2217://HOST:PORT" and
-// "socket://HOST:PORT") in every build, and the operating system's ports,
+// "socket://HOST:PORT") and recorded sessions replayed (recording/,
+// "replay://FILE") in every build, and the operating system's ports,
 // reached through kernel32 on Windows and through termios elsewhere. Which
 // OS backend is present is decided by the build; whether a name is virtual
 // or remote is decided at open time.

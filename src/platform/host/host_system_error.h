@@ -5,6 +5,7 @@
 // that callers and messages read alike everywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -64,7 +65,21 @@ inline constexpr std::uint32_t WSANO_RECOVERY = 11003;
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);
 
-// The system's text for an error code, without a trailing line break.
+// The system's text for an error code, without a trailing line break; for
+// a code from DescribedError, the text it was made with.
 std::string SystemErrorText(std::uint32_t code);
+
+// A new error code that stands for `text`, for a device whose failure says
+// more than any system code does (a replayed port that was sent other bytes
+// than it recorded). The codes have bit 29 set, which Win32 leaves to
+// applications, and are unique in the process, so the code travels through
+// the last error, and into the component's exception, as any other. Only
+// the latest kDescribedErrorsKept texts are kept; an older code reads as an
+// unknown error. Any thread.
+inline constexpr std::uint32_t kDescribedErrorBit = 0x20000000u;
+inline constexpr std::size_t kDescribedErrorsKept = 64;
+std::uint32_t DescribedError(std::string text);
+// The text of a code from DescribedError while it is kept; false otherwise.
+bool DescribedErrorText(std::uint32_t code, std::string& text);
 
 }  // namespace tarn::host

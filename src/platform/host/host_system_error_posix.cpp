@@ -105,6 +105,8 @@ const char* KnownText(std::uint32_t code) {
 }  // namespace
 
 std::string SystemErrorText(std::uint32_t code) {
+    std::string described;
+    if (DescribedErrorText(code, described)) return described;
     if (const char* text = KnownText(code)) return text;
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "Unknown error (0x%x)", static_cast<unsigned>(code));

@@ -10,6 +10,8 @@
 namespace tarn::host {
 
 std::string SystemErrorText(std::uint32_t code) {
+    std::string described;
+    if (DescribedErrorText(code, described)) return described;
     char* buffer = nullptr;
     const DWORD length = ::FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
