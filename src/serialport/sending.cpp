@@ -9,6 +9,7 @@
 #include "Tarnserialport.h"
 #include "Tarnserialport_p.h"
 #include "host_format.h"
+#include "host_system_error.h"
 
 namespace drv = tarn::driver;
 using tarn::host::AnsiToUnicode;
@@ -54,9 +55,12 @@ std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count
     }
 
     FIsSending = true;
+    std::uint32_t refusal = 0;
     try {
         std::uint32_t written = 0;
-        drv::WriteFile(connection.handle, data, count, &written);
+        if (!drv::WriteFile(connection.handle, data, count, &written)) {
+            refusal = drv::GetLastError();
+        }
         FIsSending = false;
 
         // OnSend carries the bytes the driver took, however many.
@@ -64,7 +68,18 @@ std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count
         if (written == 0 || (form == TSendForm::String && !heard)) {
             CheckPresenceAfterSend(connection);
         }
-        return written;
+        // A device that says in words why it took nothing (a replayed port
+        // sent other bytes than it recorded) is heard: a count of 0 alone
+        // would read as a busy line.
+        std::string why;
+        if (written > 0 || (refusal & tarn::host::kDescribedErrorBit) == 0 ||
+            !tarn::host::DescribedErrorText(refusal, why)) {
+            return written;
+        }
+        throw ETarnSerialPortException(AnsiToUnicode(why), refusal);
+    } catch (const ETarnSerialPortException&) {
+        FIsSending = false;
+        if (refusal & tarn::host::kDescribedErrorBit) throw;
     } catch (...) {
         FIsSending = false;
     }

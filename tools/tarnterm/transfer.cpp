@@ -74,8 +74,10 @@ void ChunkedSend::Step() {
     std::uint32_t took = 0;
     try {
         took = port_.SendChars(bytes_.substr(sent_, size));
-    } catch (const ETarnSerialPortException&) {
-        error_ = "the port closed while sending";
+    } catch (const ETarnSerialPortException& e) {
+        // A device that refused in words (a replayed port sent other
+        // bytes) says more than that the port closed.
+        error_ = e.ErrorCode() != 0 ? std::string(e.what()) : "the port closed while sending";
         return;
     }
     sent_ += took;

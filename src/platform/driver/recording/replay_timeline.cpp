@@ -139,8 +139,12 @@ bool ReplayTimeline::Write(std::string_view bytes, Clock::time_point now, std::s
         const std::string_view expected = std::string_view(sent.data).substr(sentMatched_);
         const std::size_t n = std::min(expected.size(), bytes.size());
         if (bytes.substr(0, n) != expected.substr(0, n)) {
+            // The byte named is the first that differs, counted in the
+            // recorded stretch.
+            std::size_t differs = 0;
+            while (bytes[differs] == expected[differs]) ++differs;
             mismatch = "replay of " + options_.path + ", line " + std::to_string(sent.line) +
-                       ", byte " + std::to_string(sentMatched_ + 1) +
+                       ", byte " + std::to_string(sentMatched_ + differs + 1) +
                        " of the sent bytes: expected " + EscapedBytes(expected) + ", got " +
                        EscapedBytes(bytes);
             return false;
