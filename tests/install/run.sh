@@ -48,7 +48,8 @@ cmake --build "$consumer/cmake" -j2
 "$consumer/cmake/tarn_install_check"
 
 echo "-- the README's examples, built against the installed package and run"
-"$consumer/cmake/tarn_readme_examples"
+# In the consumer's folder: the examples write files (a recording).
+(cd "$consumer" && "$consumer/cmake/tarn_readme_examples")
 
 echo "-- building against the installed package with pkg-config"
 pc_file=$(find "$root" -name tarnserialport.pc -print -quit)
