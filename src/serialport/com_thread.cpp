@@ -200,6 +200,7 @@ bool TComThread::CheckPresence() {
     // while it is open does not make the open device vanish.
     if (!c->PortHasVanished(openedName_)) return true;
     c->MarkFaulted();
+    tarn::driver::NoteDeviceGone(ComDevice);
     if (!RaiseConnectionEvent(TConnectionEvent::Fault)) return false;
     // Closes this connection only; a handler may have replaced it.
     c->CloseConnection(serial_);

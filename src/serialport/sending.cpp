@@ -37,6 +37,7 @@ void TTarnSerialPortPrivate::RaiseNotConnected() const {
 void TTarnSerialPortPrivate::CheckPresenceAfterSend(const TOpenConnection& connection) {
     if (connection.serial == 0 || !PortHasVanished(connection.name)) return;
     MarkFaulted();
+    drv::NoteDeviceGone(connection.handle);
     // A component that is being destroyed calls no handler: its owner may
     // be half gone already. It still closes.
     DeliverConnectionEvent(TConnectionEvent::Fault, CommPortOfName(connection.name));

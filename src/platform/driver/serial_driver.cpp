@@ -151,6 +151,11 @@ bool StartRecording(HANDLE handle, const std::string& path, const std::string& p
     return ReplaceDevice(handle, current, std::move(recording));
 }
 
+void NoteDeviceGone(HANDLE handle) {
+    auto recording = std::dynamic_pointer_cast<recording::RecordingDevice>(Handles().Find(handle));
+    if (recording) recording->NoteGone(kDeviceGoneError);
+}
+
 bool StopRecording(HANDLE handle) {
     const std::shared_ptr<SerialDevice> current = Handles().Find(handle);
     if (!current) {

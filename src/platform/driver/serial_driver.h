@@ -137,5 +137,11 @@ bool StartRecording(HANDLE handle, const std::string& path, const std::string& p
 // its file; the handle goes on working. Returns false and sets the last
 // error for an invalid handle.
 bool StopRecording(HANDLE handle);
+// Not a Win32 function: the caller found by other means that the device
+// behind `handle` has gone (its name left the port list, while calls on it
+// still succeed, as on a terminal whose link went); a recording of the
+// handle notes the removal as if a call had failed with
+// kDeviceGoneError. Nothing happens for a handle that is not recorded.
+void NoteDeviceGone(HANDLE handle);
 
 }  // namespace tarn::driver

@@ -81,19 +81,28 @@ bool RecordingDevice::After(bool ok, Record record) {
     const std::uint32_t error = GetLastError();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (writer_.IsOpen()) {
+        // Nothing passes a device once it has gone; a terminal that
+        // still answers after its name went is not the device.
+        if (writer_.IsOpen() && !goneRecorded_) {
             record(ok);
-            if (!ok && error == kDeviceGoneError && !goneRecorded_) {
-                goneRecorded_ = true;
-                Event gone;
-                gone.kind = EventKind::Gone;
-                gone.error = error;
-                WriteLocked(std::move(gone));
-            }
+            if (!ok && error == kDeviceGoneError) WriteGoneLocked(error);
         }
     }
     SetLastError(error);
     return ok;
+}
+
+void RecordingDevice::NoteGone(std::uint32_t error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (writer_.IsOpen()) WriteGoneLocked(error);
+}
+
+void RecordingDevice::WriteGoneLocked(std::uint32_t error) {
+    if (std::exchange(goneRecorded_, true)) return;
+    Event gone;
+    gone.kind = EventKind::Gone;
+    gone.error = error;
+    WriteLocked(std::move(gone));
 }
 
 void RecordingDevice::WriteLocked(Event event) {

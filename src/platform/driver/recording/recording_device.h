@@ -37,6 +37,10 @@ public:
     // Ends the recording: the file is closed and calls still running on
     // this object are handed on without being recorded. Any thread.
     void Stop();
+    // The device went away in a way that no call on it showed (its name
+    // left the port list): noted as a removal, once, as a call failing with
+    // `error` would be.
+    void NoteGone(std::uint32_t error);
 
     bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override;
     bool SetCommState(const DCB& dcb) override;
@@ -72,6 +76,8 @@ private:
     bool After(bool ok, Record record);
     // Writes `event` stamped with the time now. REQUIRES: mutex_ held.
     void WriteLocked(Event event);
+    // REQUIRES: mutex_ held, the writer open.
+    void WriteGoneLocked(std::uint32_t error);
     // The bytes a read or a write moved, when there were any. REQUIRES:
     // mutex_ held.
     void WriteBytesLocked(EventKind kind, const void* bytes, const std::uint32_t* count);
