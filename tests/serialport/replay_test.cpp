@@ -102,6 +102,14 @@ TEST(ReplayDevice, RefusesBadNamesAndFiles) {
     } catch (const ETarnSerialPortException& e) {
         EXPECT_NE(std::string(e.what()).find("line 2: no \"data\""), std::string::npos) << e.what();
     }
+    // A line with no end in sight is refused once it is longer than any
+    // event, not read into memory whole; a folder is no recording.
+    const RecordingFile endless(kHeader + std::string(17u << 20, 'x'));
+    std::string error;
+    EXPECT_FALSE(rec::ReadRecordingFile(endless.Name().substr(9), error));
+    EXPECT_NE(error.find("line 2: longer than any event"), std::string::npos) << error;
+    EXPECT_FALSE(rec::ReadRecordingFile(::testing::TempDir(), error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
 }
 
 TEST(ReplayDevice, ConversationAnswersTheRecordedRequestsOnReceive) {

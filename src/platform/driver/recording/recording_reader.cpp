@@ -2,9 +2,11 @@
 // by its kind; the names of the values are the writer's, one table each.
 #include "recording_reader.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "recording_json.h"
 
@@ -211,16 +213,72 @@ std::optional<Recording> ParseRecording(std::string_view text, std::string& erro
     return recording;
 }
 
+namespace {
+
+// No event of a recording comes near this: reads are recorded as they came,
+// a few kilobytes each. A longer line is no recording (or an endless file),
+// and reading on would only fill the memory.
+constexpr std::size_t kLongestLine = 16u << 20;
+
+}  // namespace
+
 std::optional<Recording> ReadRecordingFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    if (file) text << file.rdbuf();
-    if (!file || file.bad()) {
-        error = "cannot read " + path;
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), ec)) {
+        error = path + " is a folder, not a recording";
         return std::nullopt;
     }
-    std::optional<Recording> recording = ParseRecording(text.str(), error);
-    if (!recording) error = path + ", " + error;
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
+    if (!file) {
+        error = std::filesystem::exists(std::filesystem::u8path(path), ec)
+                    ? path + " cannot be read"
+                    : path + ": there is no such file";
+        return std::nullopt;
+    }
+    // Line by line, so that memory stays within the longest line allowed
+    // and the events read, whatever the file holds.
+    RecordingReader reader;
+    Recording recording;
+    const auto take = [&](const std::string& line, bool cut) {
+        std::optional<Event> event;
+        if (!reader.TakeLine(line, event)) {
+            error = path + ", " + reader.Error();
+            // A writer that died in the middle of a line leaves it so.
+            if (cut) error += " (the recording is truncated: its last line has no end)";
+            return false;
+        }
+        if (event) recording.events.push_back(std::move(*event));
+        return true;
+    };
+    std::string line;
+    std::vector<char> chunk(64 * 1024);
+    while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) ||
+           file.gcount() > 0) {
+        const char* const end = chunk.data() + file.gcount();
+        for (const char* c = chunk.data(); c != end; ++c) {
+            if (*c == '\n') {
+                if (!take(line, false)) return std::nullopt;
+                line.clear();
+            } else if (line.size() >= kLongestLine) {
+                error = path + ", line " + std::to_string(reader.Lines() + 1) +
+                        ": longer than any event of a recording";
+                return std::nullopt;
+            } else {
+                line += *c;
+            }
+        }
+    }
+    if (file.bad()) {
+        error = path + " cannot be read";
+        return std::nullopt;
+    }
+    if (!line.empty() && !take(line, true)) return std::nullopt;
+    if (!reader.HasHeader()) {
+        error = path + ", line 1: not a recording (the file is empty)";
+        return std::nullopt;
+    }
+    recording.port = reader.Port();
+    error.clear();
     return recording;
 }
 

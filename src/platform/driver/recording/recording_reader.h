@@ -30,6 +30,8 @@ public:
     bool TakeLine(std::string_view line, std::optional<Event>& event);
     // Whether the header has been read.
     bool HasHeader() const { return lines_ > 0 && error_.empty(); }
+    // How many lines it has taken.
+    std::uint64_t Lines() const { return lines_; }
     const std::string& Port() const { return port_; }
     // "line N: what is wrong", or empty.
     const std::string& Error() const { return error_; }
