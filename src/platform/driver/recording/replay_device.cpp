@@ -233,9 +233,18 @@ bool ReplayDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     if (!Sync()) return FailUnusable();
     if (writeRefusal_ != 0) return Fail(writeRefusal_);
     std::string mismatch;
+    std::size_t taken = 0;
     if (!timeline_.Write(std::string_view(static_cast<const char*>(buffer), count), Clock::now(),
-                         mismatch)) {
+                         mismatch, taken)) {
+        // What matched was taken, as a line takes the front of a block; the
+        // sender hears of the refusal when it sends the rest.
         writeRefusal_ = host::DescribedError(mismatch + ".");
+        if (taken > 0) {
+            Sync();
+            changed_.notify_all();
+            if (written) *written = static_cast<std::uint32_t>(taken);
+            return true;
+        }
         return Fail(writeRefusal_);
     }
     Sync();

@@ -119,8 +119,13 @@ bool ReplayTimeline::SettingsAllowed(const LineSettings& asked, LineSettings& ex
     return false;
 }
 
-bool ReplayTimeline::Write(std::string_view bytes, Clock::time_point now, std::string& mismatch) {
-    if (options_.mode == ReplayMode::Timed) return true;
+bool ReplayTimeline::Write(std::string_view bytes, Clock::time_point now, std::string& mismatch,
+                           std::size_t& taken) {
+    taken = 0;
+    if (options_.mode == ReplayMode::Timed) {
+        taken = bytes.size();
+        return true;
+    }
     while (!bytes.empty()) {
         Advance(now);
         const bool atSent =
@@ -143,13 +148,17 @@ bool ReplayTimeline::Write(std::string_view bytes, Clock::time_point now, std::s
             // recorded stretch.
             std::size_t differs = 0;
             while (bytes[differs] == expected[differs]) ++differs;
+            // Both strings from the start of the recorded stretch, so that
+            // the byte named counts in both.
+            const std::string got = sent.data.substr(0, sentMatched_) + std::string(bytes);
             mismatch = "replay of " + options_.path + ", line " + std::to_string(sent.line) +
                        ", byte " + std::to_string(sentMatched_ + differs + 1) +
-                       " of the sent bytes: expected " + EscapedBytes(expected) + ", got " +
-                       EscapedBytes(bytes);
+                       " of the sent bytes: expected " + EscapedBytes(sent.data) + ", got " +
+                       EscapedBytes(got);
             return false;
         }
         sentMatched_ += n;
+        taken += n;
         bytes.remove_prefix(n);
     }
     Advance(now);

@@ -60,8 +60,10 @@ public:
     // In a conversation: compares `bytes` with what the recording sent next
     // and passes them. False with `mismatch` saying where and what differs
     // (the line of the file, both byte strings escaped). A timed replay
-    // takes every write.
-    bool Write(std::string_view bytes, Clock::time_point now, std::string& mismatch);
+    // takes every write. `taken` counts the bytes passed, also of a write
+    // whose tail differs.
+    bool Write(std::string_view bytes, Clock::time_point now, std::string& mismatch,
+               std::size_t& taken);
 
 private:
     // Plays the event at the cursor; false when it must wait.
