@@ -57,6 +57,8 @@ std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count
 
     FIsSending = true;
     std::uint32_t refusal = 0;
+    bool refusedInWords = false;
+    std::string why;
     try {
         std::uint32_t written = 0;
         if (!drv::WriteFile(connection.handle, data, count, &written)) {
@@ -72,18 +74,13 @@ std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count
         // A device that says in words why it took nothing (a replayed port
         // sent other bytes than it recorded) is heard: a count of 0 alone
         // would read as a busy line.
-        std::string why;
-        if (written > 0 || (refusal & tarn::host::kDescribedErrorBit) == 0 ||
-            !tarn::host::DescribedErrorText(refusal, why)) {
-            return written;
-        }
-        throw ETarnSerialPortException(AnsiToUnicode(why), refusal);
-    } catch (const ETarnSerialPortException&) {
-        FIsSending = false;
-        if (refusal & tarn::host::kDescribedErrorBit) throw;
+        refusedInWords = written == 0 && (refusal & tarn::host::kDescribedErrorBit) != 0 &&
+                         tarn::host::DescribedErrorText(refusal, why);
+        if (!refusedInWords) return written;
     } catch (...) {
         FIsSending = false;
     }
+    if (refusedInWords) throw ETarnSerialPortException(AnsiToUnicode(why), refusal);
     // Whatever failed (the write, a handler, the closing), the caller learns
     // only that the port cannot be used; a second failure of the check is
     // swallowed as well.
