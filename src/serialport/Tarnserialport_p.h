@@ -136,8 +136,15 @@ public:
     // differ from those it recorded before, and OnLineStatusChange is due.
     // Receive thread.
     bool UpdateLineStatus(TLineStatusSet lines);
-    // IsFaulted: the device of the open port has gone. Any thread.
-    void MarkFaulted() { FIsFaulted = true; }
+    // IsFaulted: the device of the open port has gone. Any thread. True for
+    // the one caller that is to raise OnFault: a send and the receive thread
+    // may both find the device gone, and the fault is raised once. A handler
+    // that throws gives the claim back, so that the next look raises it again.
+    bool ClaimFault() {
+        FIsFaulted = true;
+        return !FFaultClaimed.exchange(true);
+    }
+    void ReleaseFault() { FFaultClaimed = false; }
 
     // The deliveries of the events, on the thread that raises them (the
     // main thread while NeedSynchronization asks for it; a send's own
@@ -413,6 +420,7 @@ private:
     std::atomic<bool> FIsSending{false};
     std::atomic<bool> FIsReceiving{false};
     std::atomic<bool> FIsFaulted{false};
+    std::atomic<bool> FFaultClaimed{false};
     std::atomic<bool> FDestroying{false};
     TComThread* ComThread = nullptr;  // guarded by FLock
     // The receive threads that can still reach the component (the open

@@ -199,9 +199,16 @@ bool TComThread::CheckPresence() {
     // The name that was opened, not the one selected now: renaming the port
     // while it is open does not make the open device vanish.
     if (!c->PortHasVanished(openedName_)) return true;
-    c->MarkFaulted();
+    // A send found it first: it raises the fault and closes this connection.
+    if (!c->ClaimFault()) return true;
     tarn::driver::NoteDeviceGone(ComDevice);
-    if (!RaiseConnectionEvent(TConnectionEvent::Fault)) return false;
+    try {
+        if (!RaiseConnectionEvent(TConnectionEvent::Fault)) return false;
+    } catch (...) {
+        // A handler threw; the component may have gone inside it.
+        if (TTarnSerialPortPrivate* still = owner()) still->ReleaseFault();
+        throw;
+    }
     // Closes this connection only; a handler may have replaced it.
     c->CloseConnection(serial_);
     return true;

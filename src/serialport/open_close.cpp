@@ -163,6 +163,7 @@ void TTarnSerialPortPrivate::BeginConnection(TComThread* thread) {
         ConnectedTo = thread->Port();
     }
     FIsFaulted = false;
+    FFaultClaimed = false;
     // The port was open for a moment but the thread never runs: its closing
     // steps run here, with OnDisconnect unless Close has raised it already.
     const auto endUnstarted = [thread] {

@@ -36,11 +36,17 @@ void TTarnSerialPortPrivate::RaiseNotConnected() const {
 
 void TTarnSerialPortPrivate::CheckPresenceAfterSend(const TOpenConnection& connection) {
     if (connection.serial == 0 || !PortHasVanished(connection.name)) return;
-    MarkFaulted();
+    // The receive thread found it first; it raises the fault and closes.
+    if (!ClaimFault()) return;
     drv::NoteDeviceGone(connection.handle);
     // A component that is being destroyed calls no handler: its owner may
     // be half gone already. It still closes.
-    DeliverConnectionEvent(TConnectionEvent::Fault, CommPortOfName(connection.name));
+    try {
+        DeliverConnectionEvent(TConnectionEvent::Fault, CommPortOfName(connection.name));
+    } catch (...) {
+        ReleaseFault();
+        throw;
+    }
     // The connection written to, not one that the handler may have opened.
     CloseConnection(connection.serial);
 }
