@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Tarnserialport.h"
 #include "component_test_support.h"
+#include "host_system_error.h"
 #include "recording_reader.h"
 #include "replay_check.h"
 #include "serial_driver.h"
@@ -68,6 +70,9 @@ TEST(ReplayReader, RefusesEveryBadFileWithItsLine) {
         {kHeader + rx + "{\"t\":4,\"ev\":\"rx\",\"data\":\"b\"}\n", "line 3: \"t\" goes back"},
         {kHeader + "{\"t\":1,\"t\":2,\"ev\":\"gone\",\"error\":1}\n",
          "line 2: a member named twice"},
+        {kHeader + kSettings.substr(0, kSettings.find("4800")) + "0" +
+             kSettings.substr(kSettings.find("4800") + 4),
+         "line 2: \"baud\" is out of range"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -87,11 +92,19 @@ TEST(ReplayReader, RefusesEveryBadFileWithItsLine) {
 
 TEST(ReplayDevice, RefusesBadNamesAndFiles) {
     const RecordingFile good(kConversation);
-    for (const std::string options :
-         {"?mode=fast", "?speed=10", "?mode=timed&speed=0", "?mode=timed&speed=-1", "?end=never",
-          "?mode=timed&mode=timed"}) {
+    // Each refusal names the option that is wrong.
+    for (const auto& [options, named] : std::vector<std::pair<std::string, std::string>>{
+             {"?mode=fast", "\"fast\""},
+             {"?speed=10", "speed is for mode=timed"},
+             {"?mode=timed&speed=0", "not \"0\""},
+             {"?mode=timed&speed=-1", "not \"-1\""},
+             {"?end=never", "not \"never\""},
+             {"?mode=timed&mode=timed", "mode is given twice"},
+             {"?pace=1", "\"pace\" is not an option"}}) {
         EXPECT_EQ(drv::CreateFileA(drv::DevicePath(good.Name(options))), drv::INVALID_HANDLE_VALUE);
-        EXPECT_EQ(drv::GetLastError(), drv::ERROR_INVALID_NAME) << options;
+        std::string text;
+        EXPECT_TRUE(tarn::host::DescribedErrorText(drv::GetLastError(), text)) << options;
+        EXPECT_NE(text.find(named), std::string::npos) << text;
     }
     const RecordingFile bad(kHeader + "{\"t\":1,\"ev\":\"rx\"}\n");
     TTarnSerialPort port;
@@ -186,10 +199,11 @@ TEST(ReplayCheck, TellsAConsistentRecordingFromOneThatIsNot) {
     const RecordingFile good(kConversation);
     std::string report;
     EXPECT_TRUE(rec::CheckReplay(good.Name().substr(9), report)) << report;
-    const RecordingFile late(kHeader + "{\"t\":1,\"ev\":\"gone\",\"error\":22}\n" +
-                             "{\"t\":2,\"ev\":\"rx\",\"data\":\"x\"}\n");
+    // The settings before the removal are not blamed for it.
+    const RecordingFile late(kHeader + kSettings + "{\"t\":11,\"ev\":\"gone\",\"error\":22}\n" +
+                             "{\"t\":12,\"ev\":\"rx\",\"data\":\"x\"}\n");
     EXPECT_FALSE(rec::CheckReplay(late.Name().substr(9), report));
-    EXPECT_NE(report.find("line 3: an event after the device went away (line 2)"),
+    EXPECT_NE(report.find("line 4: an event after the device went away (line 3)"),
               std::string::npos)
         << report;
 }

@@ -57,10 +57,10 @@ public:
         return value;
     }
 
-    std::uint64_t Integer(const char* name, std::uint64_t most) {
+    std::uint64_t Integer(const char* name, std::uint64_t least, std::uint64_t most) {
         const JsonValue* value = Get(name, JsonValue::Type::Number, "a number");
         if (value == nullptr) return 0;
-        if (!value->integer || *value->integer > most) {
+        if (!value->integer || *value->integer < least || *value->integer > most) {
             Problem(std::string("\"") + name + "\" is out of range");
             return 0;
         }
@@ -108,8 +108,8 @@ void ReadBody(Members& m, Event& event) {
             return;
         case EventKind::Settings: {
             LineSettings& s = event.settings;
-            s.baud = static_cast<std::uint32_t>(m.Integer("baud", UINT32_MAX));
-            s.bits = static_cast<int>(m.Integer("bits", 255));
+            s.baud = static_cast<std::uint32_t>(m.Integer("baud", 1, UINT32_MAX));
+            s.bits = static_cast<int>(m.Integer("bits", 0, 255));
             s.parity = m.OneOf("parity", kParities);
             s.stop = m.OneOf("stop", kStops);
             s.cts = m.Bool("cts");
@@ -130,7 +130,7 @@ void ReadBody(Members& m, Event& event) {
             event.purgeTx = m.Bool("tx");
             return;
         case EventKind::Gone:
-            event.error = static_cast<std::uint32_t>(m.Integer("error", UINT32_MAX));
+            event.error = static_cast<std::uint32_t>(m.Integer("error", 0, UINT32_MAX));
             return;
     }
 }
@@ -176,7 +176,7 @@ bool RecordingReader::TakeLine(std::string_view line, std::optional<Event>& even
     Members m(*object);
     Event read;
     read.line = lines_;
-    read.t = m.Integer("t", UINT64_MAX);
+    read.t = m.Integer("t", 0, UINT64_MAX);
     read.kind = m.OneOf("ev", kKinds);
     if (m.Problem().empty()) ReadBody(m, read);
     if (!m.Problem().empty()) return Fail(m.Problem());

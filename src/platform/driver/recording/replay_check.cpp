@@ -3,6 +3,7 @@
 #include "replay_check.h"
 
 #include <optional>
+#include <vector>
 
 #include "comm_state.h"
 #include "recording_reader.h"
@@ -82,6 +83,16 @@ bool CheckReplay(const std::string& path, std::string& report) {
         report = error;
         return false;
     }
+    // Looked for before anything is played: the replay plays a removal as
+    // soon as it is due, and what comes after it would fail for that.
+    const std::vector<Event>& events = recording->events;
+    for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+        if (events[i].kind != EventKind::Gone) continue;
+        report = path + ", line " + std::to_string(events[i + 1].line) +
+                 ": an event after the device went away (line " + std::to_string(events[i].line) +
+                 ")";
+        return false;
+    }
     const HANDLE h = CreateFileA(DevicePath("replay://" + path));
     if (h == INVALID_HANDLE_VALUE) {
         report = path + ": the replay does not open: " + LastError();
@@ -94,12 +105,6 @@ bool CheckReplay(const std::string& path, std::string& report) {
     bool ok = true;
     for (std::size_t i = 0; i < recording->events.size() && ok; ++i) {
         const Event& e = recording->events[i];
-        if (e.kind == EventKind::Gone && i + 1 < recording->events.size()) {
-            report = path + ", line " + std::to_string(recording->events[i + 1].line) +
-                     ": an event after the device went away (line " + std::to_string(e.line) + ")";
-            ok = false;
-            break;
-        }
         ok = CheckEvent(h, e, report);
         if (!ok) report = path + ", " + report;
         if (e.kind == EventKind::Sent) sent += e.data.size();

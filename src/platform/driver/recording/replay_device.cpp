@@ -18,9 +18,10 @@ std::shared_ptr<SerialDevice> OpenReplayDevice(const std::string& path, bool& is
     const std::string name = StripDevicePrefix(path);
     if (!IsReplayName(name)) return nullptr;
     isReplay = true;
-    const std::optional<ReplayOptions> options = ParseReplayName(name);
+    std::string why;
+    const std::optional<ReplayOptions> options = ParseReplayName(name, why);
     if (!options) {
-        SetLastError(ERROR_INVALID_NAME);
+        SetLastError(host::DescribedError("Cannot replay " + name + ": " + why + "."));
         return nullptr;
     }
     std::string error;

@@ -35,29 +35,43 @@ std::optional<double> PositiveNumber(const std::string& text) {
     return value;
 }
 
-bool TakeOption(const std::string& option, ReplayOptions& options, bool& speedGiven) {
+// Takes one NAME=VALUE option; false with `why` saying what is wrong.
+bool TakeOption(const std::string& option, ReplayOptions& options, bool& speedGiven,
+                std::string& why) {
     const std::size_t equals = option.find('=');
-    if (equals == std::string::npos) return false;
+    if (equals == std::string::npos) {
+        why = "the option \"" + option + "\" is not NAME=VALUE";
+        return false;
+    }
     const std::string name = option.substr(0, equals);
     const std::string value = option.substr(equals + 1);
-    if (name == "mode" && (value == "conversation" || value == "timed")) {
+    if (name == "mode") {
+        if (value != "conversation" && value != "timed") {
+            why = "mode is conversation or timed, not \"" + value + "\"";
+            return false;
+        }
         options.mode = value == "timed" ? ReplayMode::Timed : ReplayMode::Conversation;
         return true;
     }
-    if (name == "end" && (value == "quiet" || value == "remove")) {
+    if (name == "end") {
+        if (value != "quiet" && value != "remove") {
+            why = "end is quiet or remove, not \"" + value + "\"";
+            return false;
+        }
         options.removeAtEnd = value == "remove";
         return true;
     }
     if (name == "speed") {
         speedGiven = true;
-        if (value == "max") {
-            options.speed = 0;
-            return true;
+        const std::optional<double> speed = value == "max" ? 0.0 : PositiveNumber(value);
+        if (!speed) {
+            why = "speed is a number above 0 or max, not \"" + value + "\"";
+            return false;
         }
-        const std::optional<double> speed = PositiveNumber(value);
-        if (speed) options.speed = *speed;
-        return speed.has_value();
+        options.speed = *speed;
+        return true;
     }
+    why = "\"" + name + "\" is not an option (mode, speed, end)";
     return false;
 }
 
@@ -71,13 +85,17 @@ bool IsReplayName(const std::string& name) {
     return true;
 }
 
-std::optional<ReplayOptions> ParseReplayName(const std::string& name) {
+std::optional<ReplayOptions> ParseReplayName(const std::string& name, std::string& why) {
+    why.clear();
     if (!IsReplayName(name)) return std::nullopt;
     const std::string rest = name.substr(kSchemeSize);
     const std::size_t question = rest.find('?');
     ReplayOptions options;
     options.path = rest.substr(0, question);
-    if (options.path.empty()) return std::nullopt;
+    if (options.path.empty()) {
+        why = "the name gives no file";
+        return std::nullopt;
+    }
     if (question == std::string::npos) return options;
 
     std::set<std::string> seen;
@@ -86,13 +104,20 @@ std::optional<ReplayOptions> ParseReplayName(const std::string& name) {
     for (;;) {
         const std::size_t amp = rest.find('&', start);
         const std::string option = rest.substr(start, amp == std::string::npos ? amp : amp - start);
-        if (!seen.insert(option.substr(0, option.find('='))).second) return std::nullopt;
-        if (!TakeOption(option, options, speedGiven)) return std::nullopt;
+        const std::string optionName = option.substr(0, option.find('='));
+        if (!seen.insert(optionName).second) {
+            why = optionName + " is given twice";
+            return std::nullopt;
+        }
+        if (!TakeOption(option, options, speedGiven, why)) return std::nullopt;
         if (amp == std::string::npos) break;
         start = amp + 1;
     }
     // A speed for a conversation would be ignored; it is a mistake to say so.
-    if (speedGiven && options.mode != ReplayMode::Timed) return std::nullopt;
+    if (speedGiven && options.mode != ReplayMode::Timed) {
+        why = "speed is for mode=timed only";
+        return std::nullopt;
+    }
     return options;
 }
 

@@ -31,7 +31,8 @@ struct ReplayOptions {
 bool IsReplayName(const std::string& name);
 
 // The options that `name` spells; empty for a bad one (no path, an unknown
-// option or value, an option given twice, speed without mode=timed).
-std::optional<ReplayOptions> ParseReplayName(const std::string& name);
+// option or value, an option given twice, speed without mode=timed), with
+// `why` saying which option is wrong and how.
+std::optional<ReplayOptions> ParseReplayName(const std::string& name, std::string& why);
 
 }  // namespace tarn::driver::recording
