@@ -145,6 +145,8 @@ public:
         return !FFaultClaimed.exchange(true);
     }
     void ReleaseFault() { FFaultClaimed = false; }
+    // IsFaulted without the claim: the receive thread still raises it.
+    void NoteGone() { FIsFaulted = true; }
 
     // The deliveries of the events, on the thread that raises them (the
     // main thread while NeedSynchronization asks for it; a send's own

@@ -146,7 +146,16 @@ bool TTarnSerialPort::Drain(std::uint32_t timeoutMs) {
         const std::uint32_t stepMs = static_cast<std::uint32_t>(
             std::clamp<std::int64_t>(left.count(), 0, kLongestDrainStepMs));
         if (drv::DrainCommOutput(handle, stepMs)) return true;
-        // A closed handle, a failed or vanished device: nothing more to wait for.
-        if (drv::GetLastError() != drv::ERROR_SEM_TIMEOUT || stepMs == 0) return false;
+        if (drv::GetLastError() == drv::ERROR_SEM_TIMEOUT) {
+            if (stepMs == 0) return false;
+            continue;
+        }
+        // A closed handle, a failed or vanished device: nothing more to wait
+        // for. A device that has gone is marked so at once, so that the
+        // caller can tell it from a line that holds its bytes; the receive
+        // thread raises the fault and closes, as it does for any removal.
+        const TTarnSerialPortPrivate::TOpenConnection connection = d->OpenConnection();
+        if (connection.handle == handle && d->PortHasVanished(connection.name)) d->NoteGone();
+        return false;
     }
 }

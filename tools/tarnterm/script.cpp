@@ -181,7 +181,7 @@ private:
 
     // The verdict on bytes that were written but did not leave in time.
     int NotDrained() {
-        if (port_.IsConnected() == spNone) {
+        if (port_.IsConnected() == spNone || port_.GetIsFaulted()) {
             return Fail(kExitFailure, portName_ + " closed while sending; was the device removed?");
         }
         return Fail(kExitNotDrained,

@@ -141,7 +141,7 @@ void Transfer::Step() {
         static_cast<std::uint32_t>(std::clamp<std::int64_t>(left.count(), 0, kDrainStepMs));
     if (port_.Drain(stepMs)) {
         state_ = State::kDone;
-    } else if (port_.IsConnected() == spNone) {
+    } else if (port_.IsConnected() == spNone || port_.GetIsFaulted()) {
         error_ = "the port closed while sending";
         state_ = State::kFailed;
     } else if (stepMs == 0) {
