@@ -153,7 +153,7 @@ public:
     // thread for OnSend). Each reads its handler as it runs and calls
     // nothing for a component that is being destroyed. Exceptions of the
     // handler pass.
-    void DeliverReceive(const AnsiString& chunk) const;
+    void DeliverReceive(AnsiString chunk) const;
     // OnSend with the `count` bytes at `data` that the driver took. True
     // when a handler is assigned, called or not.
     bool DeliverSend(const char* data, std::uint32_t count) const;

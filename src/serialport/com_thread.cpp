@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "com_thread_p.h"
@@ -114,10 +115,15 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
     if (!settings.wakeOnData || end == TCycleEnd::Pending) return SleepDelay();
     // After a chunk more may wait. A driver that sleeps until input comes
     // is asked at once: a wait on bytes that are there returns at once, and
-    // costs less than a cycle that finds the queue empty. One that looks at
-    // its queue between sleeps might sleep through the next bytes, so there
-    // the next cycle follows at once.
-    if (end == TCycleEnd::Delivered && (waitWakes_ & drv::COMMWAIT_INPUT) == 0) return;
+    // costs less than a cycle that finds the queue empty. After a chunk
+    // that took half the room or more, though, a flood is on and the next
+    // read nearly always finds more, so it follows at once, as it does on a
+    // driver that looks at its queue between sleeps and might sleep through
+    // the next bytes.
+    if (end == TCycleEnd::Delivered &&
+        (chunkWasLarge_ || (waitWakes_ & drv::COMMWAIT_INPUT) == 0)) {
+        return;
+    }
     if (drv::WaitCommInput(ComDevice, InputWaitMs(settings.delay))) {
         lastWaitFailed = false;
         return;
@@ -260,6 +266,9 @@ bool TComThread::LookAtLines() {
 bool TComThread::PollOnce(TCycleEnd& end) {
     TTarnSerialPortPrivate& c = *owner();
     const drv::HANDLE handle = ComDevice;
+    end = TCycleEnd::Idle;
+    if (c.ReceiveSettings().autoReceive) return ReceiveChunk(c, handle, end);
+
     // Taken before the queue is counted: a read that takes bytes between the
     // two then makes the total smaller, never larger, so that bytes already
     // announced are not announced again.
@@ -267,30 +276,55 @@ bool TComThread::PollOnce(TCycleEnd& end) {
     // A failed query counts as an empty queue, which leads to the presence
     // check: a port that answers nothing is as good as silent.
     const std::optional<std::uint32_t> queue = drv::InputWaiting(handle);
-    const bool queried = queue.has_value();
     const std::uint32_t waiting = queue.value_or(0);
-    end = TCycleEnd::Idle;
-
-    if (!c.ReceiveSettings().autoReceive) {
-        if (waiting == 0) return CheckPresenceWhenDue(!queried);
-        // The bytes stay for the application's reads, which an OnReceive
-        // without bytes tells about them.
-        end = TCycleEnd::Pending;
-        if (!c.AnnounceWaiting(readBytes, waiting)) return true;
-        return Raise([](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(std::string()); });
-    }
-
-    if (Terminated() || waiting == 0) {
-        // A frame that ends with the quiet line ends in a cycle that found
-        // nothing.
-        if (!EndQuietFrame(c)) return false;
-        return CheckPresenceWhenDue(!queried);
-    }
-    return ReceiveChunk(c, handle, waiting, end);
+    if (waiting == 0) return CheckPresenceWhenDue(!queue.has_value());
+    // The bytes stay for the application's reads, which an OnReceive
+    // without bytes tells about them.
+    end = TCycleEnd::Pending;
+    if (!c.AnnounceWaiting(readBytes, waiting)) return true;
+    return Raise([](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(std::string()); });
 }
 
-bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std::uint32_t waiting,
-                              TCycleEnd& end) {
+namespace {
+
+// A received chunk has no end to stop at: it is all that waits.
+class WholeChunk final : public drv::InputEnd {
+public:
+    std::size_t Find(const char*, std::size_t size) override { return size; }
+};
+
+}  // namespace
+
+bool TComThread::TakeWaiting(const TTarnSerialPortPrivate& c, drv::HANDLE handle,
+                             std::uint32_t& got) {
+    got = 0;
+    if (room_.size() < roomWanted_) room_.resize(roomWanted_);
+    if (c.ReceiveSettings().wakeOnData) {
+        // Taken in one driver call, without asking first how much: the
+        // wait that ended before this cycle has answered that. A chunk that
+        // filled the room leaves more for a larger room.
+        WholeChunk whole;
+        return drv::ReadInputUntil(handle, room_.data(), static_cast<std::uint32_t>(room_.size()),
+                                   whole, &got);
+    }
+    // A poll cycle comes a Delay later, and takes the whole queue at once.
+    const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle);
+    if (!waiting) return false;
+    if (*waiting == 0) return true;
+    if (room_.size() < *waiting) room_.resize(*waiting);
+    return drv::ReadFile(handle, room_.data(), *waiting, &got);
+}
+
+bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, TCycleEnd& end) {
+    // A frame that ends with the quiet line ends in a cycle that found
+    // nothing, and so does one that was told to stop.
+    const auto quiet = [&](bool failed) {
+        return EndQuietFrame(c) && CheckPresenceWhenDue(failed);
+    };
+    if (Terminated()) return quiet(false);
+
+    // On while the driver looks, even when it finds nothing, and while the
+    // chunk is delivered.
     c.SetReceiving(true);
     struct ReceivingDone {
         TComThread* self;
@@ -299,38 +333,40 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, std
         }
     } done{this};
 
-    std::string chunk(waiting, '\0');
     std::uint32_t got = 0;
     bool read = false;
     {
         const std::unique_lock<std::mutex> input = c.TakeInput();
-        read = drv::ReadFile(handle, &chunk[0], waiting, &got);
+        read = TakeWaiting(c, handle, got);
     }
-    if (!read || got == 0) {
-        end = TCycleEnd::Pending;
-        return CheckPresence();
-    }
-    chunk.resize(got);
+    // A failed read counts as a failed query: the presence check follows.
+    if (!read || got == 0) return quiet(!read);
+    const std::string_view bytes(room_.data(), std::min<std::size_t>(got, room_.size()));
+    std::string chunk(bytes);
+    if (bytes.size() >= roomWanted_) roomWanted_ = std::min(roomWanted_ * 2, kLargestRoom);
+    chunkWasLarge_ = bytes.size() * 2 >= room_.size();
     end = TCycleEnd::Delivered;
 
     // Where the chunk goes, in this order: the books, so that a handler
-    // finds it as LastReadBuffer; OnReceive, with the chunk travelling
-    // inside its delivery; the log, so that a log that cannot be written
-    // does not cost the handler its bytes; and last OnFrame for the frames
-    // that the chunk completed, which a failing OnReceive or log does not
-    // cost their events. An exception of the handler or of the log passes
-    // to the cycle.
+    // finds it as LastReadBuffer; OnReceive, which is handed the chunk
+    // itself; the log, from the room that still holds the bytes, so that a
+    // log that cannot be written does not cost the handler its bytes; and
+    // last OnFrame for the frames that the chunk completed, which a failing
+    // OnReceive or log does not cost their events. An exception of the
+    // handler or of the log passes to the cycle.
     using TReader = TTarnSerialPortPrivate::TReader;
     tarn::serialport::TFoundFrames& frames = chunkFrames_;
     frames.found.clear();
-    if (FollowFraming(c)) frames_.Take(chunk, Clock::now(), frames);
-    c.KeepReadBooks(chunk, TReader::ReceiveThread);
+    if (FollowFraming(c)) frames_.Take(bytes, Clock::now(), frames);
+    c.KeepReadBooks(bytes, TReader::ReceiveThread);
     try {
         // After a false Raise the component may be gone: no look at it.
-        if (!Raise([&chunk](TTarnSerialPortPrivate& owner) { owner.DeliverReceive(chunk); })) {
+        if (!Raise([&chunk](TTarnSerialPortPrivate& owner) {
+                owner.DeliverReceive(std::move(chunk));
+            })) {
             return false;
         }
-        c.LogRead(chunk, TReader::ReceiveThread);
+        c.LogRead(bytes, TReader::ReceiveThread);
     } catch (...) {
         RaiseFrames(frames);
         throw;

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Tarnserialport_p.h"
 #include "host_thread.h"
@@ -144,11 +145,14 @@ private:
     // One poll cycle after the line status; false when the component went
     // away.
     bool PollOnce(TCycleEnd& end);
-    // The part of a cycle with AutoReceive on: reads the `waiting` bytes of
-    // `handle` and takes them where a received chunk goes (the books,
+    // The part of a cycle with AutoReceive on: reads what waits at
+    // `handle` and takes it where a received chunk goes (the books,
     // OnReceive, the log); false when the component went away.
-    bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, std::uint32_t waiting,
-                      TCycleEnd& end);
+    bool ReceiveChunk(TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle, TCycleEnd& end);
+    // Reads what waits at `handle` into room_, `got` bytes of it; false
+    // when the driver failed. REQUIRES: the component's input taken.
+    bool TakeWaiting(const TTarnSerialPortPrivate& c, tarn::driver::HANDLE handle,
+                     std::uint32_t& got);
     // The frames: the cutter follows the component's framing (false while
     // it is frNone); OnFrame and OnFrameError for what it found; and the end
     // of a frame of frSilence in a cycle that found nothing. The Raise
@@ -213,6 +217,15 @@ private:
     std::unique_ptr<TPortListMember> listWatch_;
     bool listWatchJoined_ = false;
     tarn::serialport::TFoundFrames chunkFrames_;
+    // Where a received chunk is read: a few KiB at first, twice as large
+    // after each chunk that filled it, up to a bound, so that an idle port
+    // holds little and a flood is taken in large chunks.
+    static constexpr std::size_t kFirstRoom = 4096;
+    static constexpr std::size_t kLargestRoom = 64 * 1024;
+    std::vector<char> room_;
+    std::size_t roomWanted_ = kFirstRoom;
+    // Whether the last chunk took half its room or more.
+    bool chunkWasLarge_ = false;
 
     std::mutex sleepMutex_;
     std::condition_variable sleepWake_;

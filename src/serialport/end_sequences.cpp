@@ -1,5 +1,6 @@
 // Matching the end sequences of a read up to an end.
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "end_sequences_p.h"
@@ -26,7 +27,10 @@ EndSequences::EndSequences(std::vector<host::AnsiString> entries) : entries_(std
     for (const host::AnsiString& entry : entries_) {
         if (entry.empty()) continue;
         longest_ = std::max(longest_, entry.size());
-        lastBytes_[static_cast<unsigned char>(entry.back())] = true;
+        const auto last = static_cast<unsigned char>(entry.back());
+        if (!lastBytes_[last]) ++lastByteKinds_;
+        lastBytes_[last] = true;
+        onlyLastByte_ = last;
     }
 }
 
@@ -55,7 +59,16 @@ const host::AnsiString* EndSequences::EndOf(const host::AnsiString& collected) c
 std::size_t EndSequences::FirstEndIn(std::string_view text, std::size_t overlap,
                                      std::size_t from) const {
     for (std::size_t end = from; end <= text.size(); ++end) {
-        if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) continue;
+        if (lastByteKinds_ == 1) {
+            // All entries end with the same byte (a new line usually does):
+            // the library's search skips to it.
+            const void* hit =
+                std::memchr(text.data() + end - 1, onlyLastByte_, text.size() - (end - 1));
+            if (hit == nullptr) return 0;
+            end = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + 1;
+        } else if (!lastBytes_[static_cast<unsigned char>(text[end - 1])]) {
+            continue;
+        }
         for (const host::AnsiString& entry : entries_) {
             if (!entry.empty() && entry.size() <= end &&
                 text.compare(end - entry.size(), entry.size(), entry) == 0) {

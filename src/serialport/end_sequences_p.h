@@ -45,6 +45,9 @@ private:
     std::vector<host::AnsiString> entries_;
     std::size_t longest_ = 0;
     std::array<bool, 256> lastBytes_{};
+    // How many different bytes the entries end with, and the last of them.
+    int lastByteKinds_ = 0;
+    unsigned char onlyLastByte_ = 0;
 };
 
 }  // namespace tarn::serialport

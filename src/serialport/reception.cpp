@@ -5,6 +5,7 @@
 // left for the application's reads, and the deliveries of the events, each
 // of which fetches its own handler.
 #include <new>
+#include <utility>
 
 #include "Tarnserialport_p.h"
 
@@ -54,10 +55,10 @@ bool TTarnSerialPortPrivate::UpdateLineStatus(TLineStatusSet lines) {
 // The deliveries read the handler at the moment they run (on the main
 // thread when synchronized), and call nothing for a component that is being
 // destroyed.
-void TTarnSerialPortPrivate::DeliverReceive(const AnsiString& chunk) const {
+void TTarnSerialPortPrivate::DeliverReceive(AnsiString chunk) const {
     if (FDestroying) return;
     const TSendReceiveEvent handler = Guarded(FOnReceive);
-    if (handler.Assigned()) handler(q, chunk);
+    if (handler.Assigned()) handler(q, std::move(chunk));
 }
 
 bool TTarnSerialPortPrivate::DeliverSend(const char* data, std::uint32_t count) const {

@@ -137,26 +137,35 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirs
 
 // The time-out of a read up to an end, in whole seconds, none when 0 or
 // less. A monotonic clock, so that a change of the system time neither cuts
-// a read short nor stretches it.
+// a read short nor stretches it. The clock starts at the first look at it,
+// which a read makes after its first driver call: a line that waits whole
+// costs no clock read, and the microseconds of one call do not count
+// against a time-out of seconds.
 class ReadTimeOut {
 public:
-    ReadTimeOut(Clock::time_point start, std::int32_t seconds)
-        : start_(start), limited_(seconds > 0), timeOut_(limited_ ? seconds : 0) {}
+    explicit ReadTimeOut(std::int32_t seconds)
+        : limited_(seconds > 0), timeOut_(limited_ ? seconds : 0) {}
 
     // False once the time is up. Otherwise `waitMs` is how long a wait for
     // input may last, the time left rounded up, or -1 without a time-out.
-    bool Left(std::int64_t& waitMs) const {
+    bool Left(std::int64_t& waitMs) {
         waitMs = -1;
         if (!limited_) return true;
-        const Clock::duration elapsed = Clock::now() - start_;
+        const Clock::time_point now = Clock::now();
+        if (!started_) {
+            start_ = now;
+            started_ = true;
+        }
+        const Clock::duration elapsed = now - start_;
         if (elapsed > timeOut_) return false;
         waitMs = std::chrono::ceil<std::chrono::milliseconds>(timeOut_ - elapsed).count();
         return true;
     }
 
 private:
-    Clock::time_point start_;
     bool limited_;
+    bool started_ = false;
+    Clock::time_point start_;
     std::chrono::seconds timeOut_;
 };
 
@@ -175,7 +184,7 @@ std::uint32_t ReadLimit(std::uint32_t look, std::int32_t maxLength, std::size_t 
 // ReadStringUpToEndChars.
 AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
                         std::int32_t timeOutSeconds) {
-    const ReadTimeOut timeOut(Clock::now(), timeOutSeconds);
+    ReadTimeOut timeOut(timeOutSeconds);
     AnsiString result;
     if (d.ReceiveSettings().autoReceive) return result;
 
@@ -184,9 +193,12 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
     UntilFirstEnd untilEnd(ends);
     std::uint32_t look = kFirstLook;
     bool found = false;
-    while (!found) {
+    for (bool first = true; !found; first = false) {
+        // The first call is made at once; from then on every call and
+        // every wait keeps to the time-out, so that a flood without an end
+        // ends with it too.
         std::int64_t waitMs = -1;
-        if (!timeOut.Left(waitMs)) break;
+        if (!first && !timeOut.Left(waitMs)) break;
 
         const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
         std::size_t got = 0;
@@ -197,6 +209,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
             continue;
         }
         if (got == 0) {
+            if (first && !timeOut.Left(waitMs)) break;
             timer.BeginFor(d.PortHandle());
             if (!WaitForInput(d, waitMs)) break;
             continue;

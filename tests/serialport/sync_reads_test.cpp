@@ -4,6 +4,7 @@
 // the port goes, and lines over a real terminal.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -217,6 +218,25 @@ TEST_F(SyncReadEndSequences, MaxLineLengthStopsTheReadAndLeavesTheRestInTheDrive
     EXPECT_EQ(port.ReadBuffer(), "456789");
     device.Inject("xyz\n");
     EXPECT_EQ(port.ReadStringUpToEndChars(u"\n", 0), "xyz") << "a match at the limit wins";
+}
+
+TEST_F(SyncReadEndSequences, AFloodWithoutAnEndEndsWithTheTimeOut) {
+    OpenPort();
+    std::atomic<bool> reading{true};
+    // Bytes keep coming, so that every look finds more and none waits.
+    std::thread flood([&] {
+        while (reading) {
+            if (device.InputQueued() < 4096) device.Inject(std::string(256, 'x'));
+            std::this_thread::yield();
+        }
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadStringLine(1), "");
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    reading = false;
+    flood.join();
+    EXPECT_GE(elapsed.count(), 1.0);
+    EXPECT_LT(elapsed.count(), 20.0);
 }
 
 TEST_F(SyncReadEndSequences, TheBytesAfterAMatchStayInTheDriverForTheNextRead) {

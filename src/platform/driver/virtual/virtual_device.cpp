@@ -87,13 +87,7 @@ public:
 
     bool ClearCommError(std::uint32_t* errors, COMSTAT* stat) override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        ++state_->queueQueries;
-        state_->changed.notify_all();
-        if (!Alive()) return Dead();
-        if (state_->failNextQueueQuery) {
-            state_->failNextQueueQuery = false;
-            return Fail(ERROR_GEN_FAILURE);
-        }
+        if (!QueryQueue()) return false;
         // An overrun is told once, as the driver clears its error flags.
         if (errors) *errors = state_->inputOverrun ? CE_RXOVER : 0;
         state_->inputOverrun = false;
@@ -104,6 +98,19 @@ public:
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(OutputQueued(), 0xFFFFFFFFu));
         }
         return true;
+    }
+
+    // As on Windows, where the driver counts the queue before it takes
+    // from it, a read up to an end is a query too: tests count it as a
+    // cycle, and a query set to fail fails it.
+    bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
+                        std::uint32_t* read) override {
+        if (read) *read = 0;
+        {
+            std::lock_guard<std::mutex> lock(state_->mutex);
+            if (!QueryQueue()) return false;
+        }
+        return SerialDevice::ReadInputUntil(buffer, count, end, read);
     }
 
     bool ReadFile(void* buffer, std::uint32_t count, std::uint32_t* read) override {
@@ -303,6 +310,18 @@ private:
     // A removed port is gone as a pulled adapter is; a call that outlived
     // its handle finds the handle invalid.
     // REQUIRES: state_->mutex held.
+    // Counts a look at the input queue. REQUIRES: state_->mutex held.
+    bool QueryQueue() {
+        ++state_->queueQueries;
+        state_->changed.notify_all();
+        if (!Alive()) return Dead();
+        if (state_->failNextQueueQuery) {
+            state_->failNextQueueQuery = false;
+            return Fail(ERROR_GEN_FAILURE);
+        }
+        return true;
+    }
+
     bool Dead() const { return Fail(released_ ? ERROR_INVALID_HANDLE : kDeviceGoneError); }
 
     std::shared_ptr<VirtualPortState> state_;
