@@ -4,6 +4,7 @@
 // from the line settings; and of the port-list lookup behind the presence
 // check, which reads the system's list and so is not pure.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -114,6 +115,74 @@ BENCHMARK_F(OpenTerminal, PresenceLookup)(benchmark::State& state) {
     if (!port.IsExistingCommPort(name)) return state.SkipWithError("the terminal is not listed");
     for (auto _ : state) benchmark::DoNotOptimize(port.IsExistingCommPort(name));
 }
+
+// Lines that wait whole, read one by one: what ReadStringLine costs beyond
+// the terminal's own read, against a plain read of the same bytes split at
+// CR LF. Each iteration writes one batch that the terminal holds whole and
+// reads it back.
+constexpr std::size_t kBatchLines = 40;
+
+class WaitingLines : public benchmark::Fixture {
+public:
+    void SetUp(const benchmark::State&) override {
+        std::string why;
+        pty_ = tarn::bench::PseudoTerminal::Create(&why);
+        batch_ = tarn::bench::PrintableLines(kBatchLines, 78, 3);
+    }
+    void TearDown(const benchmark::State&) override { pty_.reset(); }
+
+protected:
+    std::unique_ptr<tarn::bench::PseudoTerminal> pty_;
+    std::string batch_;
+};
+
+BENCHMARK_DEFINE_F(WaitingLines, ReadStringLine)(benchmark::State& state) {
+    if (!pty_) return state.SkipWithError("no terminal");
+    TTarnSerialPort port;
+    port.SetAutoReceive(false);
+    port.SetWakeOnData(true);
+    port.SetCustomPortName(pty_->SlavePath());
+    port.SetPort(spCustom);
+    port.Open();
+    for (auto _ : state) {
+        if (!tarn::bench::WriteAll(pty_->Master(), batch_.data(), batch_.size()))
+            return state.SkipWithError("the terminal took no lines");
+        for (std::size_t i = 0; i < kBatchLines; ++i) {
+            const std::string line = port.ReadStringLine(5);
+            if (line.size() != 78) return state.SkipWithError("a line came short");
+        }
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatchLines));
+}
+BENCHMARK_REGISTER_F(WaitingLines, ReadStringLine);
+
+BENCHMARK_DEFINE_F(WaitingLines, PlainReadAndSplit)(benchmark::State& state) {
+    if (!pty_) return state.SkipWithError("no terminal");
+    std::string why;
+    const int fd = pty_->OpenSlaveRaw(&why);
+    if (fd < 0) return state.SkipWithError(why.c_str());
+    std::string pending;
+    char buffer[1 << 16];
+    for (auto _ : state) {
+        if (!tarn::bench::WriteAll(pty_->Master(), batch_.data(), batch_.size()))
+            return state.SkipWithError("the terminal took no lines");
+        for (std::size_t lines = 0; lines < kBatchLines;) {
+            const long n = tarn::bench::ReadSome(fd, buffer, sizeof buffer, 5000);
+            if (n <= 0) return state.SkipWithError("the lines did not come");
+            pending.append(buffer, static_cast<std::size_t>(n));
+            std::size_t from = 0;
+            for (std::size_t end; (end = pending.find("\r\n", from)) != pending.npos;
+                 from = end + 2) {
+                benchmark::DoNotOptimize(std::string(pending, from, end - from));
+                ++lines;
+            }
+            pending.erase(0, from);
+        }
+    }
+    close(fd);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatchLines));
+}
+BENCHMARK_REGISTER_F(WaitingLines, PlainReadAndSplit);
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 // byte is verified through a hash of the whole stream.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -54,12 +55,21 @@ RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t se
     port.SetWakeOnData(reception.wakeOnData);
     port.SetNeedSynchronization(!reception.wakeOnData);
     // Runs on the main thread inside ServiceUntil, or on the receive thread;
-    // the main thread reads only the atomic count until the end.
+    // the main thread reads only the atomics until the end. The handler
+    // notes when the last byte came: the main thread looks only every few
+    // milliseconds when the events run on the receive thread, which would
+    // add up to one such period to the time.
     StreamHash got;
     std::atomic<std::uint64_t> count{0};
-    port.SetOnReceive([&got, &count](TTarnSerialPort*, std::string buffer) {
+    std::atomic<Clock::rep> lastByteAt{0};
+    port.SetOnReceive([&got, &count, &lastByteAt, bytes](TTarnSerialPort*, std::string buffer) {
         got.Add(buffer);
-        count += buffer.size();
+        // One handler runs at a time; the time is there before the count
+        // that ends the wait.
+        const std::uint64_t total = count.load() + buffer.size();
+        if (total >= bytes && lastByteAt.load() == 0)
+            lastByteAt = Clock::now().time_since_epoch().count();
+        count = total;
     });
     why = OpenOnLine(port, *pty);
     if (!why.empty()) return Failed(why);
@@ -72,7 +82,9 @@ RunOutcome ComponentRun(std::size_t bytes, Reception reception, std::uint64_t se
     });
     const bool moved =
         ServiceUntil([&] { return count.load() >= bytes; }, [&] { return count.load(); });
-    const double seconds = SecondsSince(start);
+    const Clock::time_point end =
+        moved ? Clock::time_point(Clock::duration(lastByteAt.load())) : Clock::now();
+    const double seconds = std::chrono::duration<double>(end - start).count();
     const std::string peerFailure = peer.Join();
     const double cpu = ProcessCpuSeconds() - cpuAtStart - peer.CpuSeconds();
     const bool faulted = port.GetIsFaulted();

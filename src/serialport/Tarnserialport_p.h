@@ -109,8 +109,11 @@ public:
     // The books of one driver read, alike for every reader, in this order:
     // the count of bytes taken (synchronous reads), so that the receive
     // thread never announces them again; then the last read buffer and,
-    // with KeepEntireBuffer, the whole history. On the thread that read.
-    void KeepReadBooks(std::string_view bytes, TReader reader);
+    // with KeepEntireBuffer, the whole history. A read whose last byte
+    // completes a line leaves the `completed` line as the last read buffer
+    // instead, in the same step. On the thread that read.
+    void KeepReadBooks(std::string_view bytes, TReader reader,
+                       std::optional<std::string_view> completed = std::nullopt);
     // With LogInput, the log record of one driver read, the last step of
     // every read: a log that cannot be written then does not cost the
     // reader its bytes. Raises ETarnSerialPortException when the log cannot

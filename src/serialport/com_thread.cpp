@@ -344,7 +344,7 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, TCy
     const std::string_view bytes(room_.data(), std::min<std::size_t>(got, room_.size()));
     std::string chunk(bytes);
     if (bytes.size() >= roomWanted_) roomWanted_ = std::min(roomWanted_ * 2, kLargestRoom);
-    chunkWasLarge_ = bytes.size() * 2 >= room_.size();
+    chunkWasLarge_ = bytes.size() * 2 >= kFirstRoom;
     end = TCycleEnd::Delivered;
 
     // Where the chunk goes, in this order: the books, so that a handler

@@ -224,7 +224,8 @@ private:
     static constexpr std::size_t kLargestRoom = 64 * 1024;
     std::vector<char> room_;
     std::size_t roomWanted_ = kFirstRoom;
-    // Whether the last chunk took half its room or more.
+    // Whether the last chunk took half the first room or more: about what
+    // one driver read gives in a flood, whatever the room has grown to.
     bool chunkWasLarge_ = false;
 
     std::mutex sleepMutex_;

@@ -9,7 +9,7 @@ namespace tarn::serialport {
 
 namespace {
 
-bool EndsWith(const host::AnsiString& text, const host::AnsiString& tail) {
+bool EndsWith(std::string_view text, std::string_view tail) {
     return !tail.empty() && tail.size() <= text.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -49,7 +49,7 @@ std::size_t EndSequences::FirstEnd(std::string_view collected, std::string_view 
     return FirstEndIn(arriving, 0, joined + 1);
 }
 
-const host::AnsiString* EndSequences::EndOf(const host::AnsiString& collected) const {
+const host::AnsiString* EndSequences::EndOf(std::string_view collected) const {
     for (const host::AnsiString& entry : entries_) {
         if (EndsWith(collected, entry)) return &entry;
     }

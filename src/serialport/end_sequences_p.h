@@ -35,7 +35,7 @@ public:
 
     // The first entry in list order that ends `collected`; null when none
     // does.
-    const host::AnsiString* EndOf(const host::AnsiString& collected) const;
+    const host::AnsiString* EndOf(std::string_view collected) const;
 
 private:
     // FirstEnd over `text`, whose first `overlap` bytes were collected,

@@ -101,37 +101,62 @@ private:
 };
 
 // One driver read that appends to `collected` the waiting bytes up to the
-// first end, at most `most` of them, so that what follows stays in the
-// driver for the next read; the books and the log as for bytes read one at
-// a time. 0 when the port is not usable or nothing waits. The peek, the
-// look for the end and the read are one call of the driver, made on the
-// read-ahead where it keeps one. Exceptions pass, with the bytes taken off
+// first of `ends`, at most `most` of them, so that what follows stays in
+// the driver for the next read; the books and the log as for bytes read
+// one at a time, where a read that completes a line leaves the line as the
+// last read buffer in the same step. Returns how many bytes were taken, 0
+// when the port is not usable or nothing waits, and in `found` the entry
+// that the collected bytes end with now, if any. The peek, the look for
+// the end and the read are one call of the driver, made on the read-ahead
+// where it keeps one. Exceptions pass, with the bytes taken off
 // `collected` again: a log that could not be written loses them.
-std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, UntilFirstEnd& end,
-                        AnsiString& collected) {
+std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const EndSequences& ends,
+                        AnsiString& collected, const AnsiString*& found) {
+    found = nullptr;
     const drv::HANDLE handle = tarn::serialport::ApplicationPort(d);
     if (handle == drv::INVALID_HANDLE_VALUE || most == 0) return 0;
     const std::size_t before = collected.size();
-    collected.resize(before + most);
+    // The first look of a read, which usually holds the whole line, goes
+    // to a buffer of its own, so that the line's string is made as large
+    // as the line, not as the look.
+    char firstLook[kFirstLook];
+    const bool intoFirstLook = before == 0 && most <= kFirstLook;
+    if (!intoFirstLook) collected.resize(before + most);
+    char* const into = intoFirstLook ? firstLook : &collected[before];
+    // After the resize, which may move the bytes collected.
+    UntilFirstEnd end(ends);
     end.CollectedBefore(std::string_view(collected.data(), before));
     std::uint32_t got = 0;
-    // Without a query first, the mark is on while the driver looks, even
-    // when it finds nothing.
-    const Receiving receiving(d);
     {
+        // Without a query first, the mark is on while the driver looks,
+        // even when it finds nothing.
+        const Receiving receiving(d);
         const std::unique_lock<std::mutex> input = d.TakeInput();
-        drv::ReadInputUntil(handle, &collected[before], most, end, &got);
+        drv::ReadInputUntil(handle, into, most, end, &got);
     }
-    collected.resize(before + std::min(got, most));
+    got = std::min(got, most);
+    if (!intoFirstLook) collected.resize(before + got);
     if (got == 0) return 0;
+    const std::string_view bytes(into, got);
+    const std::string_view all = intoFirstLook ? bytes : std::string_view(collected);
+    // No entry ends before the last byte taken, so a match ends there, and
+    // the first entry in list order that ends there decides.
+    const AnsiString* const completes = ends.EndOf(all);
+    std::optional<std::string_view> line;
+    if (completes != nullptr) line = all.substr(0, all.size() - completes->size());
     try {
-        const std::string_view bytes(collected.data() + before, collected.size() - before);
-        d.KeepReadBooks(bytes, TReader::ApplicationByBytes);
+        d.KeepReadBooks(bytes, TReader::ApplicationByBytes, line);
         d.LogRead(bytes, TReader::ApplicationByBytes);
     } catch (...) {
+        // The line that was to be read is lost; the last byte stays the
+        // last read, as for a read that completes nothing.
+        if (line) d.SetLastReadBuffer(AnsiString(1, bytes.back()));
         collected.resize(before);
         throw;
     }
+    // Out of memory here loses the bytes as a failed log does.
+    if (intoFirstLook) collected.assign(bytes.data(), bytes.size());
+    found = completes;
     return got;
 }
 
@@ -190,10 +215,8 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
 
     FinerTimerWhileWaiting timer;
     AnsiString collected;
-    UntilFirstEnd untilEnd(ends);
     std::uint32_t look = kFirstLook;
-    bool found = false;
-    for (bool first = true; !found; first = false) {
+    for (bool first = true;; first = false) {
         // The first call is made at once; from then on every call and
         // every wait keeps to the time-out, so that a flood without an end
         // ends with it too.
@@ -202,8 +225,10 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
 
         const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
         std::size_t got = 0;
+        const AnsiString* end = nullptr;
         try {
-            got = ReadUpToEnd(d, ReadLimit(look, maxLength, collected.size()), untilEnd, collected);
+            got =
+                ReadUpToEnd(d, ReadLimit(look, maxLength, collected.size()), ends, collected, end);
         } catch (...) {
             // The bytes are lost (the log could not be written); go on.
             continue;
@@ -215,24 +240,14 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
             continue;
         }
 
-        try {
-            // No entry ends before the last byte taken, so a match ends
-            // there, and the first entry in list order that ends there
-            // decides.
-            if (const AnsiString* end = ends.EndOf(collected)) {
-                found = true;
-                collected.resize(collected.size() - end->size());
-                result = std::move(collected);
-                d.SetLastReadBuffer(result);
-            }
-            // Those collected are dropped unless the last byte completed a
-            // match.
-            if (!found && maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength))
-                break;
-        } catch (...) {
-            // Out of memory while collecting: the loop goes on with the
-            // next bytes.
+        if (end != nullptr) {
+            collected.resize(collected.size() - end->size());
+            result = std::move(collected);
+            break;
         }
+        // Those collected are dropped unless the last byte completed a
+        // match.
+        if (maxLength > 0 && collected.size() >= static_cast<std::size_t>(maxLength)) break;
         look = std::min(look * 2, kLongestLook);
     }
     return result;
