@@ -91,8 +91,10 @@ public:
     // so that a read that has looked at the waiting bytes takes those very
     // bytes. Never held while the component's lock is taken. Any thread.
     std::unique_lock<std::mutex> TakeInput() { return std::unique_lock<std::mutex>(FInputLock); }
-    // IsReceiving, set by a taker of input around its driver read. Any thread.
-    void SetReceiving(bool receiving) { FIsReceiving = receiving; }
+    // IsReceiving, set by a taker of input around its driver read. Any
+    // thread. A mark to look at, which orders nothing else: a plain store
+    // spares every read the cost of a fence.
+    void SetReceiving(bool receiving) { FIsReceiving.store(receiving, std::memory_order_relaxed); }
 
     // Who took the bytes of a read, which decides how its books are kept.
     enum class TReader {

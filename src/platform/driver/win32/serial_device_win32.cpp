@@ -200,11 +200,14 @@ public:
     // overlapped I/O. A WaitCommEvent on it blocks every other request on
     // the handle, sends included, until an event comes (and Wine does not
     // wait at all: it fails with ERROR_NOT_SUPPORTED or returns an empty
-    // mask). Read time-outs that return with the first byte replace the
-    // time-outs that the synchronous reads and the application's settings
-    // depend on, and a waiting read holds up the sends in the same way
-    // (under Wine such a read has also been seen to wait out its whole
-    // constant with bytes there).
+    // mask). Nor would overlapped I/O save the wake-ups under Wine: its
+    // WaitCommEvent is itself a loop that sleeps a millisecond and looks at
+    // the queue, more often than this one. Read time-outs that return with
+    // the first byte replace the time-outs that the synchronous reads and
+    // the application's settings depend on (time-outs belong to the
+    // handle, not to a call), and a waiting read holds up the sends in the
+    // same way (under Wine such a read has also been seen to wait out its
+    // whole constant with bytes there).
     //
     // While bytes keep coming, the next ones often follow within a fraction
     // of a millisecond (the answer to what was just sent, the rest of a
