@@ -72,6 +72,9 @@ public:
         bool presenceChecked;
     };
     TReceiveSettings ReceiveSettings() const;
+    // The two of them that a synchronous read looks at for every line.
+    bool AutoReceive() const { return FAutoReceive.load(); }
+    std::int32_t MaxLineLength() const { return FMaxLineLength.load(); }
 
     // Hands the settings to a port just opened: the device control block,
     // the time-outs and the queue sizes. The driver's error code when it
@@ -113,9 +116,9 @@ public:
     // thread never announces them again; then the last read buffer and,
     // with KeepEntireBuffer, the whole history. A read whose last byte
     // completes a line leaves the `completed` line as the last read buffer
-    // instead, in the same step. On the thread that read.
+    // instead, in the same step (none when null). On the thread that read.
     void KeepReadBooks(std::string_view bytes, TReader reader,
-                       std::optional<std::string_view> completed = std::nullopt);
+                       const std::string_view* completed = nullptr);
     // With LogInput, the log record of one driver read, the last step of
     // every read: a log that cannot be written then does not cost the
     // reader its bytes. Raises ETarnSerialPortException when the log cannot

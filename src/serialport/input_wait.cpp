@@ -38,7 +38,7 @@ constexpr int kFailedQueriesMeaningGone = 20;
 }  // namespace
 
 drv::HANDLE ApplicationPort(const TTarnSerialPortPrivate& d) {
-    if (d.ReceiveSettings().autoReceive) return drv::INVALID_HANDLE_VALUE;
+    if (d.AutoReceive()) return drv::INVALID_HANDLE_VALUE;
     return d.PortHandle();
 }
 
@@ -59,7 +59,7 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
         if (handle != drv::INVALID_HANDLE_VALUE) {
             if (const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle)) {
                 failedQueries = 0;
-                if (*waiting > 0 && !d.ReceiveSettings().autoReceive) return true;
+                if (*waiting > 0 && !d.AutoReceive()) return true;
                 silent = *waiting == 0;
             } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
                 return false;

@@ -91,7 +91,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadFrame(std::int32_t timeOutMs) {
 
 bool TTarnSerialPort::ReadFrame(std::int32_t timeOutMs, AnsiString& frame) {
     frame.clear();
-    if (d->ReceiveSettings().autoReceive) return false;
+    if (d->AutoReceive()) return false;
     const bool limited = timeOutMs > 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeOutMs);
     tarn::serialport::FinerTimerWhileWaiting timer;

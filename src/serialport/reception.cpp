@@ -10,14 +10,14 @@
 #include "Tarnserialport_p.h"
 
 void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reader,
-                                           std::optional<std::string_view> completed) {
+                                           const std::string_view* completed) {
     // The count first, so that the receive thread never announces these
     // bytes again.
     if (reader != TReader::ReceiveThread) FReadBytes += static_cast<std::uint32_t>(bytes.size());
     std::lock_guard<std::mutex> lock(FLock);
     // A read of single bytes leaves the last one here, or the line that it
     // completed.
-    if (completed) {
+    if (completed != nullptr) {
         FReadBuffer.assign(completed->data(), completed->size());
     } else if (reader == TReader::ApplicationByBytes && !bytes.empty()) {
         FReadBuffer.assign(1, bytes.back());

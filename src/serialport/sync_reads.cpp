@@ -142,20 +142,20 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const End
     // No entry ends before the last byte taken, so a match ends there, and
     // the first entry in list order that ends there decides.
     const AnsiString* const completes = ends.EndOf(all);
-    std::optional<std::string_view> line;
+    std::string_view line;
     if (completes != nullptr) line = all.substr(0, all.size() - completes->size());
     try {
-        d.KeepReadBooks(bytes, TReader::ApplicationByBytes, line);
+        d.KeepReadBooks(bytes, TReader::ApplicationByBytes, completes != nullptr ? &line : nullptr);
         d.LogRead(bytes, TReader::ApplicationByBytes);
     } catch (...) {
         // The line that was to be read is lost; the last byte stays the
         // last read, as for a read that completes nothing.
-        if (line) d.SetLastReadBuffer(AnsiString(1, bytes.back()));
+        if (completes != nullptr) d.SetLastReadBuffer(AnsiString(1, bytes.back()));
         collected.resize(before);
         throw;
     }
     // Out of memory here loses the bytes as a failed log does.
-    if (intoFirstLook) collected.assign(bytes.data(), bytes.size());
+    if (intoFirstLook) collected = AnsiString(bytes);
     found = completes;
     return got;
 }
@@ -211,7 +211,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
                         std::int32_t timeOutSeconds) {
     ReadTimeOut timeOut(timeOutSeconds);
     AnsiString result;
-    if (d.ReceiveSettings().autoReceive) return result;
+    if (d.AutoReceive()) return result;
 
     FinerTimerWhileWaiting timer;
     AnsiString collected;
@@ -223,7 +223,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
         std::int64_t waitMs = -1;
         if (!first && !timeOut.Left(waitMs)) break;
 
-        const std::int32_t maxLength = d.ReceiveSettings().maxLineLength;
+        const std::int32_t maxLength = d.MaxLineLength();
         std::size_t got = 0;
         const AnsiString* end = nullptr;
         try {
@@ -279,7 +279,7 @@ std::uint8_t TTarnSerialPort::ReadByte() {
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
     AnsiString result;
-    if (d->ReceiveSettings().autoReceive || noChars < 1) return result;
+    if (d->AutoReceive() || noChars < 1) return result;
 
     FinerTimerWhileWaiting timer;
     while (result.size() < static_cast<std::size_t>(noChars)) {
@@ -307,7 +307,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     const tarn::host::TStrings& endCharsList, std::int32_t timeOutSeconds) {
-    if (d->ReceiveSettings().autoReceive || endCharsList.Count() == 0) return AnsiString();
+    if (d->AutoReceive() || endCharsList.Count() == 0) return AnsiString();
     std::vector<AnsiString> entries;
     entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
     for (int i = 0; i < endCharsList.Count(); ++i)
@@ -317,7 +317,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
                                                                     std::int32_t timeOutSeconds) {
-    if (endChars.empty() || d->ReceiveSettings().autoReceive) return AnsiString();
+    if (endChars.empty() || d->AutoReceive()) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
     return ReadUpToEnds(*d, EndSequences({EndSequenceBytes(endChars)}), timeOutSeconds);
 }
@@ -340,7 +340,7 @@ std::shared_ptr<const EndSequences> TTarnSerialPortPrivate::NewLineEnds() {
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
-    if (d->ReceiveSettings().autoReceive) return AnsiString();
+    if (d->AutoReceive()) return AnsiString();
     // Made once for the lines that follow rather than for each.
     const std::shared_ptr<const EndSequences> ends = d->NewLineEnds();
     if (ends == nullptr) return AnsiString();

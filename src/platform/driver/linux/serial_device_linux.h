@@ -208,8 +208,12 @@ private:
     // noticed within the tick.
     // REQUIRES: stateMutex_ held.
     bool ReadAheadReadable() const {
-        return ReadAheadAnswers() ||
-               (ReadAheadHeld() > 0 && !gone_.load(std::memory_order_relaxed) && AliveThisTick());
+        if (ReadAheadHeld() == 0 || gone_.load(std::memory_order_relaxed)) return false;
+        // One look at the clock for both answers: a line read asks this for
+        // every line.
+        const Clock::time_point tick = CoarseTick();
+        return kernelAnsweredTick_ == tick ||
+               aliveTick_.load(std::memory_order_relaxed) == tick.time_since_epoch().count();
     }
 
     const int fd_;
