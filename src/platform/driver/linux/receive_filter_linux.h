@@ -26,7 +26,8 @@ public:
 
     // Decodes `size` bytes from `in` into `out`, which must have room for
     // `size` bytes: the output is never longer than the input of the same
-    // call. Returns the number of bytes written.
+    // call. `out` may be `in`: no byte is written before it has been read.
+    // Returns the number of bytes written.
     std::size_t Process(const std::uint8_t* in, std::size_t size, std::uint8_t* out);
 
     // The bytes held from an incomplete mark (0 to 2).

@@ -173,6 +173,18 @@ private:
     // produced, or -1 with the last error set. `rawSeen` tells whether
     // anything came from the line at all.
     long ReadQueued(std::uint8_t* out, std::uint32_t room, bool& rawSeen);
+    // One read of the kernel into `into`, at most `room` bytes, decoded
+    // where they are. The first `give` of them, or with an `end` those up to
+    // where it finds one (at least one), are the caller's; the rest become
+    // the bytes read ahead, in the same step. Returns the caller's count (0
+    // when nothing came), or -1 with the last error set. `rawSeen` as for
+    // ReadQueued.
+    // REQUIRES: readMutex_ held, stateMutex_ not, nothing read ahead.
+    long ReadKernel(std::uint8_t* into, std::size_t room, std::size_t give, InputEnd* end,
+                    bool& rawSeen);
+    // How much one read of the kernel takes at least: a pseudo-terminal
+    // hands over at most this much at a time, a UART's driver not much more.
+    static constexpr std::size_t kKernelRead = 4096;
 
     // REQUIRES: stateMutex_ held.
     std::size_t ReadAheadHeld() const { return readAhead_.size() - readAheadTaken_; }

@@ -82,8 +82,18 @@ long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& 
             return static_cast<long>(n);
         }
     }
-    std::uint8_t raw[4096];
-    const ssize_t got = Retrying([&] { return SystemCalls().read(fd_, raw, sizeof raw); });
+    // A room that holds a whole read of the kernel takes the bytes where
+    // they are to go; a smaller one takes them through a buffer of its own.
+    if (room >= kKernelRead) return ReadKernel(out, room, room, nullptr, rawSeen);
+    std::uint8_t cooked[kKernelRead];
+    const long given = ReadKernel(cooked, sizeof cooked, room, nullptr, rawSeen);
+    if (given > 0) std::memcpy(out, cooked, static_cast<std::size_t>(given));
+    return given;
+}
+
+long PosixSerialDevice::ReadKernel(std::uint8_t* into, std::size_t room, std::size_t give,
+                                   InputEnd* end, bool& rawSeen) {
+    const ssize_t got = Retrying([&] { return SystemCalls().read(fd_, into, room); });
     if (got < 0) {
         if (errno == EAGAIN) return 0;
         FailWithErrno(errno);
@@ -95,12 +105,15 @@ long PosixSerialDevice::ReadQueued(std::uint8_t* out, std::uint32_t room, bool& 
         return IsGone() ? -1 : 0;
     }
     rawSeen = true;
-    std::uint8_t cooked[sizeof raw];
     std::lock_guard<std::mutex> lock(stateMutex_);
-    const std::size_t made = filter_.Process(raw, static_cast<std::size_t>(got), cooked);
-    const std::size_t given = std::min<std::size_t>(made, room);
-    std::memcpy(out, cooked, given);
-    readAhead_.assign(reinterpret_cast<const char*>(cooked) + given, made - given);
+    // The filter never writes a byte before it has read it.
+    const std::size_t made = filter_.Process(into, static_cast<std::size_t>(got), into);
+    std::size_t given = std::min(made, give);
+    if (end != nullptr && given > 0) {
+        given = std::clamp<std::size_t>(end->Find(reinterpret_cast<const char*>(into), given), 1,
+                                        given);
+    }
+    readAhead_.assign(reinterpret_cast<const char*>(into) + given, made - given);
     readAheadTaken_ = 0;
     ++kernelReads_;
     // The kernel's last counts no longer hold.
@@ -262,6 +275,21 @@ bool PosixSerialDevice::ReadInputUntil(void* buffer, std::uint32_t count, InputE
     if (count == 0) return true;
     // As for a peek: the kernel is read only when nothing is held.
     std::lock_guard<std::mutex> readLock(readMutex_);
+    bool nothingHeld = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        nothingHeld = ReadAheadHeld() == 0;
+    }
+    if (nothingHeld && count >= kKernelRead) {
+        // A room as large as a read of the kernel (a receive thread's)
+        // takes the bytes there; the end is looked for where they land.
+        bool rawSeen = false;
+        const long given =
+            ReadKernel(static_cast<std::uint8_t*>(buffer), count, count, &end, rawSeen);
+        if (given < 0) return false;
+        *read = static_cast<std::uint32_t>(given);
+        return true;
+    }
     if (!FillReadAhead()) return false;
     std::lock_guard<std::mutex> lock(stateMutex_);
     takeHeld();
