@@ -182,8 +182,9 @@ private:
     // REQUIRES: readMutex_ held, stateMutex_ not, nothing read ahead.
     long ReadKernel(std::uint8_t* into, std::size_t room, std::size_t give, InputEnd* end,
                     bool& rawSeen);
-    // How much one read of the kernel takes at least: a pseudo-terminal
-    // hands over at most this much at a time, a UART's driver not much more.
+    // The room of a read of the kernel through the driver's own buffer, as
+    // much as a pseudo-terminal hands over at a time. A caller's room at
+    // least as large takes the bytes itself.
     static constexpr std::size_t kKernelRead = 4096;
 
     // REQUIRES: stateMutex_ held.
