@@ -132,10 +132,27 @@ void TTarnSerialPort::SetPriority(tarn::host::TThreadPriority Value) {
     if (d->ComThread) d->ComThread->SetPriority(Value);
 }
 
+namespace {
+
+// A receive thread asleep in the driver may wait there without a period
+// where nothing it looks at can change: after a change of the settings it
+// looks again now. The handle may be closing meanwhile; handles are never
+// reused, so the call then fails harmlessly.
+void WakeWaitsOf(const TTarnSerialPortPrivate& d) {
+    const drv::HANDLE handle = d.PortHandle();
+    if (handle != drv::INVALID_HANDLE_VALUE) drv::WakeCommWaits(handle);
+}
+
+}  // namespace
+
 std::uint32_t TTarnSerialPort::GetDelay() const { return d->FDelay; }
-void TTarnSerialPort::SetDelay(std::uint32_t Value) { d->FDelay = Value; }
+void TTarnSerialPort::SetDelay(std::uint32_t Value) {
+    d->FDelay = Value;
+    // Delay turns the presence check on and off.
+    WakeWaitsOf(*d);
+}
 std::uint32_t TTarnSerialPort::GetInterval() const { return d->FDelay; }
-void TTarnSerialPort::SetInterval(std::uint32_t Value) { d->FDelay = Value; }
+void TTarnSerialPort::SetInterval(std::uint32_t Value) { SetDelay(Value); }
 
 bool TTarnSerialPort::GetLogInput() const { return d->FLogInput; }
 void TTarnSerialPort::SetLogInput(bool Value) { d->FLogInput = Value; }
@@ -194,17 +211,14 @@ std::uint32_t TTarnSerialPort::GetMinCheckDisconnectedInterval() const {
 
 void TTarnSerialPort::SetMinCheckDisconnectedInterval(std::uint32_t Value) {
     d->FMinCheckDisconnectedInterval = Value;
+    WakeWaitsOf(*d);
 }
 
 double TTarnSerialPort::GetVersion() const { return kVersion; }
 bool TTarnSerialPort::GetWakeOnData() const { return d->FWakeOnData; }
 void TTarnSerialPort::SetWakeOnData(bool Value) {
     d->FWakeOnData = Value;
-    // A thread asleep in the driver may wait there without a period: it
-    // looks at the setting now. The handle may be closing meanwhile;
-    // handles are never reused, so the call then fails harmlessly.
-    const drv::HANDLE handle = d->PortHandle();
-    if (handle != drv::INVALID_HANDLE_VALUE) drv::WakeCommWaits(handle);
+    WakeWaitsOf(*d);
 }
 
 TCommPort TTarnSerialPort::IsConnected() const { return d->ConnectedTo; }

@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 // between two wakes. It looks all the same this often, for what no driver
 // reports: the port's name taken off the list while its device stays.
 constexpr std::uint32_t kLongestQuietWaitMs = 1000;
-// Where the watch of the port list wakes it for that too, it waits this
-// long, a bound that nothing needs.
+// Where the watch of the port list wakes it for that too, or the presence
+// check is off, it waits this long, a bound that nothing needs.
 constexpr std::uint32_t kWatchedQuietWaitMs = 24 * 60 * 60 * 1000;
 constexpr std::uint32_t kWakesForEverything =
     drv::COMMWAIT_INPUT | drv::COMMWAIT_LINES | drv::COMMWAIT_REMOVAL;
@@ -124,7 +124,7 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
         (chunkWasLarge_ || (waitWakes_ & drv::COMMWAIT_INPUT) == 0)) {
         return;
     }
-    if (drv::WaitCommInput(ComDevice, InputWaitMs(settings.delay))) {
+    if (drv::WaitCommInput(ComDevice, InputWaitMs(settings))) {
         lastWaitFailed = false;
         return;
     }
@@ -142,13 +142,15 @@ bool TComThread::LookDue(const TTarnSerialPortPrivate::TReceiveSettings& setting
     return now - last >= std::chrono::milliseconds(settings.delay);
 }
 
-std::uint32_t TComThread::InputWaitMs(std::uint32_t delay) const {
+std::uint32_t TComThread::InputWaitMs(
+    const TTarnSerialPortPrivate::TReceiveSettings& settings) const {
+    const std::uint32_t delay = settings.delay;
     const Clock::time_point now = Clock::now();
     std::uint32_t waitMs = 0;
     const bool wakesForAll = (waitWakes_ & kWakesForEverything) == kWakesForEverything;
     // A watched port's presence is looked at when the watch says, not on a
-    // period.
-    const bool watched = wakesForAll && listWatch_ != nullptr;
+    // period; an unchecked one never.
+    const bool watched = wakesForAll && (listWatch_ != nullptr || !settings.presenceChecked);
     const Clock::time_point oldest =
         watched ? lastLineCheck_ : std::min(lastLineCheck_, lastPresenceCheck_);
     if (oldest >= cycleStart_ && wakesForAll) {

@@ -175,7 +175,7 @@ private:
     // for the name taken off the list, and without end where the watch of
     // the port list wakes the wait for that (the presence then counts no
     // more in the looks due).
-    std::uint32_t InputWaitMs(std::uint32_t delay) const;
+    std::uint32_t InputWaitMs(const TTarnSerialPortPrivate::TReceiveSettings& settings) const;
     // Waits between two cycles, as the component's WakeOnData says.
     // `lastWaitFailed` carries over from one call to the next.
     void WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed);

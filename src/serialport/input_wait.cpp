@@ -21,6 +21,17 @@ using Clock = std::chrono::steady_clock;
 // and its own settings now and then even if a wake-up were missed. A Close
 // ends the wait at once.
 constexpr std::uint32_t kLongestDriverWaitMs = 1000;
+// Where the driver's wait ends by itself when a byte comes and when the
+// device goes, there is nothing to look at in between: the read sleeps
+// until its time is up, at most this long in one go.
+constexpr std::uint32_t kLongestWakingWaitMs = 24 * 60 * 60 * 1000;
+constexpr std::uint32_t kWakesForInputAndRemoval = drv::COMMWAIT_INPUT | drv::COMMWAIT_REMOVAL;
+
+std::uint32_t LongestWaitOn(drv::HANDLE handle) {
+    const bool wakes =
+        (drv::GetCommWaitWakes(handle) & kWakesForInputAndRemoval) == kWakesForInputAndRemoval;
+    return wakes ? kLongestWakingWaitMs : kLongestDriverWaitMs;
+}
 
 // The pauses where the driver cannot wait: after a failed queue query, on a
 // closed port, or while bytes wait for the receive thread to take them.
@@ -48,6 +59,9 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
         Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
     int failedQueries = 0;
     std::uint32_t pauseMs = kPollPauseMs;
+    // Asked once per handle, at its first silent look.
+    drv::HANDLE askedHandle = drv::INVALID_HANDLE_VALUE;
+    std::uint32_t longestWaitMs = kLongestDriverWaitMs;
     while (true) {
         // A Close on another thread waits for the receive thread, whose last
         // event may need this (the main) thread: a read that waited on
@@ -72,7 +86,11 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
 
         // A read with a time-out waits it out even on a closed port; the
         // caller sees the time-out at the top of its loop.
-        std::uint32_t waitMs = silent ? kLongestDriverWaitMs : pauseMs;
+        if (silent && handle != askedHandle) {
+            askedHandle = handle;
+            longestWaitMs = LongestWaitOn(handle);
+        }
+        std::uint32_t waitMs = silent ? longestWaitMs : pauseMs;
         if (limited) {
             const Clock::time_point now = Clock::now();
             if (now >= deadline) return true;

@@ -281,33 +281,50 @@ TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
 // thread that sleeps in the driver, whose wait ends by itself on all else:
 // on a virtual port the watch of the port list wakes it, while a terminal
 // opened by a link that the system's watch does not see keeps looking on a
-// period of its own.
-class Unlisting : public ::testing::TestWithParam<tarn::test::LineKind> {};
+// period of its own. With the presence check off the thread has nothing to
+// look at and sleeps without a period; a Delay that switches the check on
+// wakes it.
+class Unlisting : public ::testing::TestWithParam<tarn::test::LineKind> {
+protected:
+    void ExpectNoticed(bool checkSwitchedOnLate) {
+        std::string why;
+        auto line = tarn::test::TestLine::CreateUnlistable(GetParam(), "VUNLIST1", &why);
+        ASSERT_NE(line, nullptr) << why;
+        TTarnSerialPort port;
+        Events events;
+        events.Attach(port);
+        std::atomic<bool> received{false};
+        port.SetOnReceive([&](TTarnSerialPort*, std::string) { received = true; });
+        port.SetWakeOnData(true);
+        const std::uint32_t delay = port.GetDelay();
+        if (checkSwitchedOnLate) port.SetDelay(port.GetMinCheckDisconnectedInterval() - 1);
+        tarn::test::SelectPort(port, line->Name());
+        port.Open();
+        ASSERT_NE(port.IsConnected(), spNone);
+        // A terminal is a numbered COM port under Wine, a custom one elsewhere.
+        const std::string opened = std::to_string(static_cast<int>(port.GetPort()));
+        // Once it has delivered a chunk, the thread sleeps in the driver.
+        ASSERT_TRUE(line->Inject("x"));
+        ASSERT_TRUE(WaitUntil([&] { return received.load(); }));
 
-TEST_P(Unlisting, NoticedByAThreadWaitingForData) {
-    std::string why;
-    auto line = tarn::test::TestLine::CreateUnlistable(GetParam(), "VUNLIST1", &why);
-    ASSERT_NE(line, nullptr) << why;
-    TTarnSerialPort port;
-    Events events;
-    events.Attach(port);
-    std::atomic<bool> received{false};
-    port.SetOnReceive([&](TTarnSerialPort*, std::string) { received = true; });
-    port.SetWakeOnData(true);
-    tarn::test::SelectPort(port, line->Name());
-    port.Open();
-    ASSERT_NE(port.IsConnected(), spNone);
-    // A terminal is a numbered COM port under Wine, a custom one elsewhere.
-    const std::string opened = std::to_string(static_cast<int>(port.GetPort()));
-    // Once it has delivered a chunk, the thread sleeps in the driver.
-    ASSERT_TRUE(line->Inject("x"));
-    ASSERT_TRUE(WaitUntil([&] { return received.load(); }));
+        ASSERT_TRUE(line->Unlist());
+        if (checkSwitchedOnLate) {
+            // Past the look that may follow a chunk, into the thread's sleep
+            // (the change is seen either way; this lets it be missed).
+            const auto asleep =
+                std::chrono::steady_clock::now() + 5 * std::chrono::milliseconds(delay);
+            WaitUntil([&] { return std::chrono::steady_clock::now() >= asleep; });
+            port.SetDelay(delay);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+        EXPECT_TRUE(port.GetIsFaulted());
+        EXPECT_EQ(events.list,
+                  (std::vector<std::string>{"fault " + opened, "disconnect " + opened}));
+    }
+};
 
-    ASSERT_TRUE(line->Unlist());
-    ASSERT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
-    EXPECT_TRUE(port.GetIsFaulted());
-    EXPECT_EQ(events.list, (std::vector<std::string>{"fault " + opened, "disconnect " + opened}));
-}
+TEST_P(Unlisting, NoticedByAThreadWaitingForData) { ExpectNoticed(false); }
+TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckOn) { ExpectNoticed(true); }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Unlisting, tarn::test::kLineKinds,
                          [](const auto& info) { return tarn::test::LineKindName(info.param); });
