@@ -59,8 +59,10 @@ inline constexpr std::uint32_t kConnectTimeoutMs = 5000;
 inline constexpr std::uint32_t kNegotiationTimeoutMs = 2000;
 // How long SetCommState waits for the answers to the line settings.
 inline constexpr std::uint32_t kSettingsAnswerTimeoutMs = 2000;
-// How long an output line's change waits for its answer; a line that does
-// not answer in this time is taken for one the server cannot drive.
+// How long an output line's change, or a purge of the server's receive
+// side, waits for its answer; a line that does not answer in this time is
+// taken for one the server cannot drive, a server that does not answer a
+// purge for one that never does.
 inline constexpr std::uint32_t kLineAnswerTimeoutMs = 1000;
 // How long closing waits for the server to take the last bytes and to end
 // the connection after us, before it drops the connection.
@@ -174,6 +176,7 @@ private:
     unsigned modemChanges_ = 0;
     unsigned readerStalls_ = 0;         // times the reader waited for room in the queue
     bool silentLine_[kLineCount] = {};  // lines that never answered
+    bool silentPurge_ = false;          // a purge went unanswered
     bool localXoff_ = false;            // SETXOFF: our sending held
     unsigned receiveAborts_ = 0;        // PURGE_RXABORT ends running reads
     unsigned transmitAborts_ = 0;       // PURGE_TXABORT ends held writes

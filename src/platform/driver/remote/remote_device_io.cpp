@@ -254,7 +254,25 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     // that write's sender takes the request along when it gets through.
     // Nor for room in the connection: what does not fit now goes first
     // with the next send, or when closing.
-    return FlushOutgoing(false, Clock::now());
+    if (!FlushOutgoing(false, Clock::now())) return false;
+    if (!receive || silentPurge_) return true;
+    // Bytes the server sent before it purged are still on their way here,
+    // and bytes from the line after this call must not fall to its purge:
+    // the call returns with the server's answer, and what came before that
+    // answer goes too.
+    lock.lock();
+    const bool requestSent = unsentBytes_ == 0;
+    const bool answered =
+        WaitUntil(lock, Clock::now() + std::chrono::milliseconds(kLineAnswerTimeoutMs),
+                  [this] { return client_.Purge().answered; });
+    if (!Usable()) return FailUnusable();
+    if (answered) {
+        input_.clear();
+    } else if (requestSent) {
+        // A server that does not answer purges is not waited for again.
+        silentPurge_ = true;
+    }
+    return true;
 }
 
 bool RemoteDevice::DrainCommOutput(std::uint32_t milliseconds) {
