@@ -173,8 +173,8 @@ private:
     // and on removal as well, and this cycle has looked at both, there is
     // nothing to look for until it ends, and it lasts longer: a second,
     // for the name taken off the list, and without end where the watch of
-    // the port list wakes the wait for that (the presence then counts no
-    // more in the looks due).
+    // the port list wakes the wait for that, or the presence check is off
+    // (the presence then counts no more in the looks due).
     std::uint32_t InputWaitMs(const TTarnSerialPortPrivate::TReceiveSettings& settings) const;
     // Waits between two cycles, as the component's WakeOnData says.
     // `lastWaitFailed` carries over from one call to the next.
