@@ -97,10 +97,18 @@ TComThread* TTarnSerialPortPrivate::CurrentThread() const {
 }
 
 TTarnSerialPortPrivate::HANDLE TTarnSerialPortPrivate::PortHandle() const {
-    // The thread unregisters itself under this lock before it ends, so the
-    // object is alive while the lock is held.
-    std::lock_guard<std::mutex> lock(FLock);
-    return ComThread ? ComThread->GetPortHandle() : drv::INVALID_HANDLE_VALUE;
+    return FComHandle.load(std::memory_order_acquire);
+}
+
+void TTarnSerialPortPrivate::ForgetPortHandle(HANDLE handle) {
+    // A port opened again meanwhile has a handle of its own, which stays.
+    FComHandle.compare_exchange_strong(handle, drv::INVALID_HANDLE_VALUE);
+}
+
+void TTarnSerialPortPrivate::SetComThread(TComThread* thread) {
+    ComThread = thread;
+    FComHandle.store(thread != nullptr ? thread->GetPortHandle() : drv::INVALID_HANDLE_VALUE,
+                     std::memory_order_release);
 }
 
 TTarnSerialPortPrivate::TOpenConnection TTarnSerialPortPrivate::OpenConnection() const {

@@ -84,6 +84,9 @@ public:
 
     // The handle of the open port, or the invalid handle value. Any thread.
     HANDLE PortHandle() const;
+    // Called by the receive thread as it closes `handle`, so that the port
+    // no longer counts as open while the thread winds down. Any thread.
+    void ForgetPortHandle(HANDLE handle);
     bool PortIsOpen() const { return PortHandle() != tarn::driver::INVALID_HANDLE_VALUE; }
     // True once a Close of the open port has been asked for, until it has
     // finished. Any thread.
@@ -433,6 +436,12 @@ private:
     std::atomic<bool> FFaultClaimed{false};
     std::atomic<bool> FDestroying{false};
     TComThread* ComThread = nullptr;  // guarded by FLock
+    // The handle of ComThread's port, kept beside it so that the readers,
+    // which ask for it at every driver call, need no lock: a handle that
+    // closes meanwhile is refused by the driver, and none is used twice.
+    std::atomic<HANDLE> FComHandle{tarn::driver::INVALID_HANDLE_VALUE};
+    // Makes `thread` the open port's, or none. REQUIRES: FLock held.
+    void SetComThread(TComThread* thread);
     // The receive threads that can still reach the component (the open
     // port's, and any that wind down after Close), the signal of their
     // ends, and the number of the last connection.

@@ -447,6 +447,7 @@ void TComThread::EndConnection() {
     }
     const drv::HANDLE handle = ComDevice.exchange(drv::INVALID_HANDLE_VALUE);
     if (handle != drv::INVALID_HANDLE_VALUE) {
+        if (TTarnSerialPortPrivate* c = owner()) c->ForgetPortHandle(handle);
         drv::PurgeComm(handle, drv::PURGE_TXABORT | drv::PURGE_RXABORT | drv::PURGE_TXCLEAR |
                                    drv::PURGE_RXCLEAR);
         drv::CloseHandle(handle);

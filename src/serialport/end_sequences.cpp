@@ -9,9 +9,18 @@ namespace tarn::serialport {
 
 namespace {
 
+// Entries are a few bytes long, and are compared where they are rather
+// than by a call of the library's compare for each look.
+bool SameBytes(const char* a, const char* b, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 bool EndsWith(std::string_view text, std::string_view tail) {
     return !tail.empty() && tail.size() <= text.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+           SameBytes(text.data() + text.size() - tail.size(), tail.data(), tail.size());
 }
 
 }  // namespace
@@ -71,7 +80,7 @@ std::size_t EndSequences::FirstEndIn(std::string_view text, std::size_t overlap,
         }
         for (const host::AnsiString& entry : entries_) {
             if (!entry.empty() && entry.size() <= end &&
-                text.compare(end - entry.size(), entry.size(), entry) == 0) {
+                SameBytes(text.data() + end - entry.size(), entry.data(), entry.size())) {
                 return end - overlap;
             }
         }

@@ -71,7 +71,7 @@ bool TTarnSerialPortPrivate::WaitForThreadEnd(bool detachIfStuck) {
             continue;
         }
         thread->DetachOwner();
-        if (ComThread == thread) ComThread = nullptr;
+        if (ComThread == thread) SetComThread(nullptr);
         it = FRunningThreads.erase(it);
     }
     const auto pending = [this] {
@@ -89,7 +89,7 @@ void TTarnSerialPortPrivate::ThreadEnded(TComThread* thread) {
     std::lock_guard<std::mutex> lock(FLock);
     // Only the connection that is still the component's is reported closed:
     // a handler may have opened another one while this thread wound down.
-    if (ComThread == thread) ComThread = nullptr;
+    if (ComThread == thread) SetComThread(nullptr);
     if (ComThread == nullptr) ConnectedTo = spNone;
     FRunningThreads.erase(std::remove(FRunningThreads.begin(), FRunningThreads.end(), thread),
                           FRunningThreads.end());
@@ -158,7 +158,7 @@ void TTarnSerialPortPrivate::BeginConnection(TComThread* thread) {
     {
         std::lock_guard<std::mutex> lock(FLock);
         thread->SetSerial(++FLastConnectionSerial);
-        ComThread = thread;
+        SetComThread(thread);
         FRunningThreads.push_back(thread);
         ConnectedTo = thread->Port();
     }
@@ -219,7 +219,7 @@ void TTarnSerialPortPrivate::CloseConnection(std::uint64_t serial) {
         thread->EndConnection();
         std::lock_guard<std::mutex> lock(FLock);
         if (ComThread == thread) {
-            ComThread = nullptr;
+            SetComThread(nullptr);
             ConnectedTo = spNone;
             FLineStatus = 0;
         }
@@ -235,7 +235,7 @@ void TTarnSerialPortPrivate::CloseConnection(std::uint64_t serial) {
     // that connection stays. The thread itself may be gone: it is known
     // by its number only.
     if (ComThread == nullptr || ComThread->Serial() == serial) {
-        ComThread = nullptr;
+        SetComThread(nullptr);
         FLineStatus = 0;
     }
 }
