@@ -147,16 +147,13 @@ public:
     bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
                         std::uint32_t* read) override {
         *read = 0;
+        // Held bytes are taken without the read mutex: only its holder adds
+        // to them, and only once none are held, so a line that waits whole
+        // costs one lock.
+        if (TakeHeldUntil(buffer, count, end, read)) return true;
         std::lock_guard<std::mutex> readLock(readMutex_);
         if (count > 0 && !FillReadAhead()) return false;
-        std::lock_guard<std::mutex> lock(aheadMutex_);
-        const std::size_t n = std::min<std::size_t>(AheadHeld(), count);
-        if (n == 0) return true;
-        const char* front = readAhead_.data() + aheadTaken_;
-        const std::size_t take = std::clamp<std::size_t>(end.Find(front, n), 1, n);
-        std::memcpy(buffer, front, take);
-        aheadTaken_ += take;
-        *read = static_cast<std::uint32_t>(take);
+        TakeHeldUntil(buffer, count, end, read);
         return true;
     }
 
@@ -295,6 +292,20 @@ public:
     void WakeCommWaits() override { wakeAsked_.store(true); }
 
 private:
+    // Takes the held bytes up to the first end, at most `count` of them;
+    // false when none are held. REQUIRES: aheadMutex_ not held.
+    bool TakeHeldUntil(void* buffer, std::uint32_t count, InputEnd& end, std::uint32_t* read) {
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        const std::size_t n = std::min<std::size_t>(AheadHeld(), count);
+        if (n == 0) return false;
+        const char* front = readAhead_.data() + aheadTaken_;
+        const std::size_t take = std::clamp<std::size_t>(end.Find(front, n), 1, n);
+        std::memcpy(buffer, front, take);
+        aheadTaken_ += take;
+        *read = static_cast<std::uint32_t>(take);
+        return true;
+    }
+
     // Reads what the port's queue holds into the read-ahead when it is
     // empty. Only what the queue holds is read, so the read returns at once
     // whatever the time-outs say. The query clears the port's error state,
