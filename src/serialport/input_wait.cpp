@@ -53,7 +53,7 @@ drv::HANDLE ApplicationPort(const TTarnSerialPortPrivate& d) {
     return d.PortHandle();
 }
 
-bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
+bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs, drv::HANDLE readOn) {
     const bool limited = limitMs >= 0;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(limited ? limitMs : 0);
@@ -68,6 +68,8 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
         // would hold both until the Close gave up.
         if (d.CloseRequested()) return false;
         const drv::HANDLE handle = d.PortHandle();
+        // Handles are never used twice: another one is another connection.
+        if (readOn != drv::INVALID_HANDLE_VALUE && handle != readOn) return false;
         bool silent = false;
         bool failed = false;
         if (handle != drv::INVALID_HANDLE_VALUE) {
@@ -75,7 +77,7 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
                 failedQueries = 0;
                 if (*waiting > 0 && !d.AutoReceive()) return true;
                 silent = *waiting == 0;
-            } else if (++failedQueries >= kFailedQueriesMeaningGone && !limited) {
+            } else if (++failedQueries >= kFailedQueriesMeaningGone) {
                 return false;
             } else {
                 failed = true;
@@ -84,8 +86,8 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs) {
             return false;
         }
 
-        // A read with a time-out waits it out even on a closed port; the
-        // caller sees the time-out at the top of its loop.
+        // A read with a time-out that began on a closed port waits it out;
+        // the caller sees the time-out at the top of its loop.
         if (silent && handle != askedHandle) {
             askedHandle = handle;
             longestWaitMs = LongestWaitOn(handle);

@@ -95,6 +95,7 @@ bool TTarnSerialPort::ReadFrame(std::int32_t timeOutMs, AnsiString& frame) {
     const bool limited = timeOutMs > 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeOutMs);
     tarn::serialport::FinerTimerWhileWaiting timer;
+    const tarn::driver::HANDLE readOn = d->PortHandle();
     while (true) {
         TFoundFrames found;
         std::uint32_t read = 0;
@@ -130,7 +131,10 @@ bool TTarnSerialPort::ReadFrame(std::int32_t timeOutMs, AnsiString& frame) {
             waitMs = waitMs < 0 ? quietMs : std::min<std::int64_t>(waitMs, quietMs);
         }
         timer.BeginFor(d->PortHandle());
-        if (!tarn::serialport::WaitForInput(*d, waitMs) && (!quietIn || d->CloseRequested())) {
+        // A wait that ends for a frame's quiet gap goes on to cut the frame,
+        // unless the port is closing or gone.
+        if (!tarn::serialport::WaitForInput(*d, waitMs, readOn) &&
+            (!quietIn || d->CloseRequested() || d->PortHandle() != readOn)) {
             return false;
         }
     }

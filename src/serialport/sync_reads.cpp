@@ -214,6 +214,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
     if (d.AutoReceive()) return result;
 
     FinerTimerWhileWaiting timer;
+    const drv::HANDLE readOn = d.PortHandle();
     AnsiString collected;
     std::uint32_t look = kFirstLook;
     for (bool first = true;; first = false) {
@@ -236,7 +237,7 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
         if (got == 0) {
             if (first && !timeOut.Left(waitMs)) break;
             timer.BeginFor(d.PortHandle());
-            if (!WaitForInput(d, waitMs)) break;
+            if (!WaitForInput(d, waitMs, readOn)) break;
             continue;
         }
 
@@ -282,6 +283,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
     if (d->AutoReceive() || noChars < 1) return result;
 
     FinerTimerWhileWaiting timer;
+    const drv::HANDLE readOn = d->PortHandle();
     while (result.size() < static_cast<std::size_t>(noChars)) {
         AnsiString bytes;
         try {
@@ -300,7 +302,7 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadChars(std::int32_t noChars) {
         // There is no time-out: only a closed port or a vanished device
         // ends the wait, and what came so far is dropped as a time-out
         // would drop it.
-        if (!WaitForInput(*d, -1)) return AnsiString();
+        if (!WaitForInput(*d, -1, readOn)) return AnsiString();
     }
     return result;
 }

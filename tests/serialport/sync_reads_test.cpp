@@ -104,6 +104,8 @@ using SyncReadWaits = SyncReadInMode;
 
 std::string ReadTenChars(TTarnSerialPort& port) { return port.ReadChars(10); }
 std::string ReadLineWithoutTimeOut(TTarnSerialPort& port) { return port.ReadStringLine(0); }
+// Far longer than any test waits for a read to end.
+std::string ReadLineWithLongTimeOut(TTarnSerialPort& port) { return port.ReadStringLine(600); }
 
 TEST_F(SyncRead, EveryReadIsEmptyWhileTheReceiveThreadOwnsTheInputOrNoPortIsOpen) {
     EXPECT_EQ(port.ReadChars(3), "");  // AutoReceive off, but no port
@@ -389,8 +391,8 @@ TEST_P(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProce
     EXPECT_EQ(Access::RawReadBuffer(port), "b");
 }
 
-TEST_P(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
-    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut}) {
+TEST_P(SyncReadWaits, ClosingThePortEndsAWait) {
+    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut, ReadLineWithLongTimeOut}) {
         OpenPort();
         std::future<std::string> result = StartWaitingRead(read);
         port.Close();
@@ -398,17 +400,28 @@ TEST_P(SyncReadWaits, ClosingThePortEndsAWaitWithoutTimeOut) {
     }
 }
 
-TEST_P(SyncReadWaits, ARemovedDeviceEndsAWaitWithoutTimeOut) {
-    // Below the presence check's threshold the component does not notice
-    // the removal; only the read does.
-    port.SetDelay(20);
-    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut}) {
+TEST_P(SyncReadWaits, ARemovedDeviceEndsAWait) {
+    for (auto read : {ReadTenChars, ReadLineWithoutTimeOut, ReadLineWithLongTimeOut}) {
+        // Below the presence check's threshold the component does not
+        // notice the removal; only the read does.
+        port.SetDelay(20);
         OpenPort();
         std::future<std::string> result = StartWaitingRead(read);
         device.Remove();
         EXPECT_EQ(ResultOf(result), "");
         EXPECT_EQ(port.IsConnected(), spCustom);
         port.Close();
+        device.Plug();
+
+        // Above it, the component closes the port first.
+        port.SetDelay(10);
+        port.SetMinCheckDisconnectedInterval(1);
+        OpenPort();
+        result = StartWaitingRead(read);
+        device.Remove();
+        EXPECT_EQ(ResultOf(result), "");
+        EXPECT_TRUE(WaitUntil([&] { return port.IsConnected() == spNone; }));
+        port.SetMinCheckDisconnectedInterval(TTarnSerialPort().GetMinCheckDisconnectedInterval());
         device.Plug();
     }
 
@@ -465,10 +478,10 @@ TEST_P(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
     EXPECT_EQ(port.ReadBuffer(), "abc");
 }
 
-TEST_P(SyncReadPseudoTerminal, AHungUpTerminalEndsAWaitWithoutTimeOut) {
+TEST_P(SyncReadPseudoTerminal, AHungUpTerminalEndsAWait) {
     // Below the presence check's threshold, so that only the read notices.
     port.SetDelay(20);
-    auto result = std::async(std::launch::async, [this] { return port.ReadStringLine(0); });
+    auto result = std::async(std::launch::async, [this] { return port.ReadStringLine(600); });
     EXPECT_TRUE(pty->WritePeer("ab"));
     EXPECT_TRUE(PollUntil([&] { return port.GetLastReadBuffer() == u"b"; }));
     pty->Remove();
