@@ -26,6 +26,7 @@ std::string_view OneByte(const std::uint8_t& value) {
 ComPortClient::ComPortClient() : telnet_(ComPortSession()) {}
 
 void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t count, std::string& data) {
+    const std::size_t dataAtStart = data.size();
     for (std::size_t i = 0; i < count; ++i) {
         const TelnetParser& parser = telnet_.Parser();
         switch (telnet_.Step(bytes[i])) {
@@ -41,7 +42,11 @@ void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t count, std::s
                 // What the server says of the port counts only once the option
                 // is agreed; sub-negotiations of other options mean nothing here.
                 if (parser.SubnegotiationOption() == kOptionComPort && ComPortAgreed()) {
+                    const bool purgeAwaited = !purge_.answered;
                     OnComPort(parser.SubnegotiationBody());
+                    if (purgeAwaited && purge_.answered) {
+                        dataBeforePurgeAnswer_ = data.size() - dataAtStart;
+                    }
                 }
                 break;
             case TelnetParser::Event::None:

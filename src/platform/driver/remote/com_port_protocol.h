@@ -159,6 +159,9 @@ public:
     Answer Rts() const;
     Answer InboundFlow() const;
     Answer Purge() const;
+    // How many data bytes the Receive that took the purge's answer appended
+    // to its `data` before the answer: the part of its bytes sent before.
+    std::size_t DataBeforePurgeAnswer() const { return dataBeforePurgeAnswer_; }
 
     // True once the server has said DO COM-PORT-OPTION (or WILL, which some
     // servers send instead); false while it has not, and for good once it
@@ -192,6 +195,7 @@ private:
     Answer rts_;
     Answer inboundFlow_;
     Answer purge_;
+    std::size_t dataBeforePurgeAnswer_ = 0;
     bool comPortRefused_ = false;
     std::optional<std::uint8_t> modemState_;
     std::uint8_t lineErrors_ = 0;

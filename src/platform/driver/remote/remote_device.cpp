@@ -177,7 +177,12 @@ void RemoteDevice::TakeFromServer(const std::uint8_t* bytes, std::size_t count) 
     if (!telnet_) {
         input_.append(reinterpret_cast<const char*>(bytes), count);
     } else {
+        const bool purgeAwaited = !client_.Purge().answered;
+        const std::uint64_t inputEnd = inputTaken_ + input_.size();
         client_.Receive(bytes, count, input_);
+        if (purgeAwaited && client_.Purge().answered) {
+            purgeAnswerAt_ = inputEnd + client_.DataBeforePurgeAnswer();
+        }
         lineErrors_ |= client_.TakeLineErrors() & kLineErrorBits;
         const std::optional<std::uint8_t> modem = client_.ModemState();
         // The lower bits say what changed since the last notification;

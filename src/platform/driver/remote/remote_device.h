@@ -158,6 +158,9 @@ private:
     bool ComPortInForce() const { return telnet_ && comPort_; }
     // Fails with the error of a gone or released device. REQUIRES: mutex_.
     bool FailUnusable() const;
+    // Drops the queued input up to `position`, counted as inputTaken_
+    // counts. REQUIRES: mutex_ held.
+    void TakeInputBefore(std::uint64_t position);
 
     const std::unique_ptr<host::TcpConnection> connection_;
     const bool telnet_;  // false for socket://: the bytes are the line's
@@ -170,6 +173,10 @@ private:
     ComPortClient client_;
     bool comPort_ = false;  // the server agreed to COM-PORT-OPTION
     std::string input_;     // the input queue
+    // Bytes that have left the front of input_, read or purged, ever; and
+    // where in that count the server's last purge answer came.
+    std::uint64_t inputTaken_ = 0;
+    std::uint64_t purgeAnswerAt_ = 0;
     std::size_t inputLimit_ = kDefaultInputQueue;
     std::uint8_t lineErrors_ = 0;  // NOTIFY-LINESTATE error bits not yet taken
     std::optional<std::uint8_t> modemState_;

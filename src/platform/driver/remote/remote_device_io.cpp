@@ -114,6 +114,7 @@ bool RemoteDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* re
         if (n > 0) {
             std::memcpy(out + done, input_.data(), n);
             input_.erase(0, n);
+            inputTaken_ += n;
             done += static_cast<std::uint32_t>(n);
             if (read != nullptr) *read = done;
             deadlines.Arrived(Clock::now());
@@ -227,10 +228,18 @@ void RemoteDevice::WakeCommWaits() {
     changed_.notify_all();
 }
 
+void RemoteDevice::TakeInputBefore(std::uint64_t position) {
+    if (position <= inputTaken_) return;
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(position - inputTaken_, input_.size()));
+    input_.erase(0, n);
+    inputTaken_ += n;
+}
+
 bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     Lock lock(mutex_);
     if (!Usable()) return FailUnusable();
-    if (flags & PURGE_RXCLEAR) input_.clear();
+    if (flags & PURGE_RXCLEAR) TakeInputBefore(inputTaken_ + input_.size());
     if (flags & PURGE_RXABORT) ++receiveAborts_;
     // A write that waits for the server to resume ends; one that the
     // connection is taking finishes, as its bytes are on their way.
@@ -259,7 +268,7 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
     // Bytes the server sent before it purged are still on their way here,
     // and bytes from the line after this call must not fall to its purge:
     // the call returns with the server's answer, and what came before that
-    // answer goes too.
+    // answer goes too, while what came after it stays.
     lock.lock();
     const bool requestSent = unsentBytes_ == 0;
     const bool answered =
@@ -267,7 +276,7 @@ bool RemoteDevice::PurgeComm(std::uint32_t flags) {
                   [this] { return client_.Purge().answered; });
     if (!Usable()) return FailUnusable();
     if (answered) {
-        input_.clear();
+        TakeInputBefore(purgeAnswerAt_);
     } else if (requestSent) {
         // A server that does not answer purges is not waited for again.
         silentPurge_ = true;

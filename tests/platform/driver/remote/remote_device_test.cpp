@@ -50,6 +50,9 @@ public:
         bool telnet = true;
         bool answerLines = true;
         std::uint32_t baudInForce = 0;
+        // Answers a purge of its receive side with "old" before the answer
+        // and "new" after it, as bytes from the line arriving meanwhile.
+        bool dataAroundPurge = false;
     };
 
     TestServer() : TestServer(Options()) {}
@@ -219,7 +222,12 @@ private:
         if (request.command == rem::ComCommand::SetBaudRate && options_.baudInForce != 0) {
             value = options_.baudInForce;
         }
+        const bool receivePurge = request.command == rem::ComCommand::PurgeData &&
+                                  (value & static_cast<std::uint32_t>(rem::WirePurge::Receive));
+        const bool around = receivePurge && options_.dataAroundPurge;
+        if (around) server_.SendData(reinterpret_cast<const std::uint8_t*>("old"), 3);
         server_.Answer(request.command, value);
+        if (around) server_.SendData(reinterpret_cast<const std::uint8_t*>("new"), 3);
     }
 
     const Options options_;
@@ -444,6 +452,21 @@ TEST(RemotePurge, BytesADrainSawLeaveAreNotPurgedAtTheServer) {
     ASSERT_EQ(port.SendString("not drained"), 11u);
     port.Close();
     EXPECT_TRUE(WaitUntil([&] { return second.Requested(rem::ComCommand::PurgeData, both); }));
+}
+
+// What the server had before its purge goes; what came after its answer,
+// in the same segment, came from the line after the purge and stays.
+TEST(RemotePurge, ClearingTheInputKeepsWhatCameAfterTheServersAnswer) {
+    TestServer::Options options;
+    options.dataAroundPurge = true;
+    TestServer server(options);
+    TTarnSerialPort port;
+    port.SetAutoReceive(false);
+    SelectPort(port, server.Url());
+    port.Open();
+    port.ClearInputBuffer();
+    ASSERT_TRUE(WaitUntil([&] { return port.GetBufferSize() >= 3; }));
+    EXPECT_EQ(port.ReadBuffer(), "new");
 }
 
 class RemoteClosing : public ::testing::TestWithParam<bool> {};
