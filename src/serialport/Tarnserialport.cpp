@@ -180,7 +180,10 @@ void TTarnSerialPort::SetLogFile(const UnicodeString& Value) {
 bool TTarnSerialPort::GetAutoReceive() const { return d->FAutoReceive; }
 
 void TTarnSerialPort::SetAutoReceive(bool Value) {
-    if (d->FAutoReceive.exchange(Value) != Value) d->ResetReadCounts();
+    if (d->FAutoReceive.exchange(Value) == Value) return;
+    d->ResetReadCounts();
+    // The receive thread's wait depends on it.
+    WakeWaitsOf(*d);
 }
 
 bool TTarnSerialPort::GetKeepEntireBuffer() const { return d->FKeepEntireBuffer; }

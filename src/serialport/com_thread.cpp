@@ -155,6 +155,11 @@ std::uint32_t TComThread::InputWaitMs(
         watched ? lastLineCheck_ : std::min(lastLineCheck_, lastPresenceCheck_);
     if (oldest >= cycleStart_ && wakesForAll) {
         waitMs = watched ? kWatchedQuietWaitMs : std::max(delay, kLongestQuietWaitMs);
+        // With AutoReceive off the application's reads wait on the handle
+        // beside this thread, and the wake that a changed setting or the
+        // watch sends ends one wait only, maybe a read's: the thread then
+        // looks again on the period of a port that is not watched.
+        if (!settings.autoReceive) waitMs = std::min(waitMs, std::max(delay, kLongestQuietWaitMs));
     } else {
         const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - oldest);
         if (since.count() < static_cast<std::int64_t>(delay)) {

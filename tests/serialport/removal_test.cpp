@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -283,10 +284,11 @@ TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
 // opened by a link that the system's watch does not see keeps looking on a
 // period of its own. With the presence check off the thread has nothing to
 // look at and sleeps without a period; a Delay that switches the check on
-// wakes it.
+// wakes it, also when a read waits on the port beside it and may take the
+// wake.
 class Unlisting : public ::testing::TestWithParam<tarn::test::LineKind> {
 protected:
-    void ExpectNoticed(bool checkSwitchedOnLate) {
+    void ExpectNoticed(bool checkSwitchedOnLate, bool readWaits = false) {
         std::string why;
         auto line = tarn::test::TestLine::CreateUnlistable(GetParam(), "VUNLIST1", &why);
         ASSERT_NE(line, nullptr) << why;
@@ -296,6 +298,7 @@ protected:
         std::atomic<bool> received{false};
         port.SetOnReceive([&](TTarnSerialPort*, std::string) { received = true; });
         port.SetWakeOnData(true);
+        port.SetAutoReceive(!readWaits);
         const std::uint32_t delay = port.GetDelay();
         if (checkSwitchedOnLate) port.SetDelay(port.GetMinCheckDisconnectedInterval() - 1);
         tarn::test::SelectPort(port, line->Name());
@@ -303,9 +306,14 @@ protected:
         ASSERT_NE(port.IsConnected(), spNone);
         // A terminal is a numbered COM port under Wine, a custom one elsewhere.
         const std::string opened = std::to_string(static_cast<int>(port.GetPort()));
-        // Once it has delivered a chunk, the thread sleeps in the driver.
+        std::future<std::string> read;
+        if (readWaits)
+            read = std::async(std::launch::async, [&] { return port.ReadStringLine(60); });
+        // Once it has delivered a chunk, or the read has taken it, the
+        // thread sleeps in the driver.
         ASSERT_TRUE(line->Inject("x"));
-        ASSERT_TRUE(WaitUntil([&] { return received.load(); }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return readWaits ? port.GetLastReadBuffer() == u"x" : received.load(); }));
 
         ASSERT_TRUE(line->Unlist());
         if (checkSwitchedOnLate) {
@@ -320,11 +328,16 @@ protected:
         EXPECT_TRUE(port.GetIsFaulted());
         EXPECT_EQ(events.list,
                   (std::vector<std::string>{"fault " + opened, "disconnect " + opened}));
+        if (readWaits) {
+            ASSERT_EQ(read.wait_for(tarn::test::kEventLimit), std::future_status::ready);
+            EXPECT_EQ(read.get(), "");
+        }
     }
 };
 
 TEST_P(Unlisting, NoticedByAThreadWaitingForData) { ExpectNoticed(false); }
 TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckOn) { ExpectNoticed(true); }
+TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckOnWhileAReadWaits) { ExpectNoticed(true, true); }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Unlisting, tarn::test::kLineKinds,
                          [](const auto& info) { return tarn::test::LineKindName(info.param); });
