@@ -26,12 +26,6 @@ constexpr std::uint32_t kLongestQuietWaitMs = 1000;
 // Where the watch of the port list wakes it for that too, or the presence
 // check is off, it waits this long, a bound that nothing needs.
 constexpr std::uint32_t kWatchedQuietWaitMs = 24 * 60 * 60 * 1000;
-// With AutoReceive off the application's reads wait on the handle beside
-// the thread, and the wake that a changed setting or the watch sends ends
-// one wait only, maybe a read's. A thread that has nothing to look at looks
-// all the same this often then, so that such a wake is not lost for long,
-// while a read of a few seconds costs it no look.
-constexpr std::uint32_t kSharedWaitLookMs = 5000;
 constexpr std::uint32_t kWakesForEverything =
     drv::COMMWAIT_INPUT | drv::COMMWAIT_LINES | drv::COMMWAIT_REMOVAL;
 
@@ -130,7 +124,7 @@ void TComThread::WaitForNextCycle(TCycleEnd end, bool& lastWaitFailed) {
         (chunkWasLarge_ || (waitWakes_ & drv::COMMWAIT_INPUT) == 0)) {
         return;
     }
-    if (drv::WaitCommInput(ComDevice, InputWaitMs(settings))) {
+    if (drv::WaitCommInput(ComDevice, InputWaitMs(settings), wakesSeen_)) {
         lastWaitFailed = false;
         return;
     }
@@ -161,7 +155,6 @@ std::uint32_t TComThread::InputWaitMs(
         watched ? lastLineCheck_ : std::min(lastLineCheck_, lastPresenceCheck_);
     if (oldest >= cycleStart_ && wakesForAll) {
         waitMs = watched ? kWatchedQuietWaitMs : std::max(delay, kLongestQuietWaitMs);
-        if (!settings.autoReceive) waitMs = std::min(waitMs, std::max(delay, kSharedWaitLookMs));
     } else {
         const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - oldest);
         if (since.count() < static_cast<std::int64_t>(delay)) {
@@ -413,6 +406,10 @@ void TComThread::Execute() {
         if (owner() == nullptr) break;
 
         cycleStart_ = Clock::now();
+        // Before anything that a wake tells the thread to look at again: a
+        // setting changed or a wake of the watch after this ends the wait
+        // at the cycle's end, whichever wait of a read took it meanwhile.
+        wakesSeen_ = drv::CommWakesAsked(ComDevice);
         try {
             if (!LookAtLines()) break;
         } catch (...) {

@@ -29,7 +29,9 @@ public:
     virtual bool PurgeComm(std::uint32_t flags) = 0;
     virtual bool EscapeCommFunction(std::uint32_t function) = 0;
     virtual bool GetCommModemStatus(std::uint32_t* status) = 0;
-    virtual bool WaitCommInput(std::uint32_t milliseconds) = 0;
+    // Ends at once, too, on a wake asked for since CommWakesAsked gave
+    // `wakesSeen`.
+    virtual bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) = 0;
     virtual bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) = 0;
     // A peek, a look for the end and a read of what it found, which is
     // right for any device whose reads of what waits return at once; a
@@ -44,9 +46,10 @@ public:
     // Ends the running input waits and every later one at once; may be
     // called on any thread while another waits.
     virtual void CancelCommWaits() = 0;
-    // Ends the running input wait, or else the next one, once; may be
-    // called on any thread while another waits.
+    // Ends every input wait given a count of wakes from before the call
+    // (comm_wakes.h); may be called on any thread while others wait.
     virtual void WakeCommWaits() = 0;
+    virtual std::uint64_t CommWakesAsked() const = 0;
 
     // The handle has been closed. Calls that are still running on the
     // device finish, but the port counts as closed from now on, so that it

@@ -220,7 +220,13 @@ bool GetCommModemStatus(HANDLE handle, std::uint32_t* status) {
 }
 
 bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds) {
-    return WithDevice(handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds); });
+    return WithDevice(
+        handle, [&](SerialDevice& d) { return d.WaitCommInput(milliseconds, d.CommWakesAsked()); });
+}
+
+bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds, std::uint64_t wakesSeen) {
+    return WithDevice(handle,
+                      [&](SerialDevice& d) { return d.WaitCommInput(milliseconds, wakesSeen); });
 }
 
 bool PeekInput(HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* peeked) {
@@ -273,6 +279,15 @@ bool WakeCommWaits(HANDLE handle) {
         d.WakeCommWaits();
         return true;
     });
+}
+
+std::uint64_t CommWakesAsked(HANDLE handle) {
+    std::uint64_t asked = 0;
+    WithDevice(handle, [&](SerialDevice& d) {
+        asked = d.CommWakesAsked();
+        return true;
+    });
+    return asked;
 }
 
 }  // namespace tarn::driver

@@ -65,6 +65,9 @@ std::optional<std::uint32_t> InputWaiting(HANDLE handle);
 // queue itself. Returns false and sets the last error when the device has
 // failed or gone.
 bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds);
+// The same wait, which ends at once, too, on a wake asked for since
+// CommWakesAsked gave `wakesSeen`.
+bool WaitCommInput(HANDLE handle, std::uint32_t milliseconds, std::uint64_t wakesSeen);
 
 // Not a Win32 function: copies up to `count` bytes from the front of the
 // input queue into `buffer` without taking them, so that a reader can find
@@ -114,14 +117,19 @@ std::uint32_t GetCommWaitWakes(HANDLE handle);
 // now rather than at their time-out. Every other call on the handle works
 // as before. Returns false and sets the last error for an invalid handle.
 bool CancelCommWaits(HANDLE handle);
-// Not a Win32 function: ends one WaitCommInput on the handle early, once:
-// the one that runs now or, when none does, the next one, which then returns
-// at once. Unlike CancelCommWaits it leaves later waits as they were, for a
-// thread that tells a waiting one to look again, at something that no wait
-// ends on (the port list). Where several threads wait on the handle at once,
-// one of them ends. Returns false and sets the last error for an invalid
-// handle.
+// Not a Win32 function: ends early every WaitCommInput on the handle that
+// runs now, and every later one given a count of wakes from before this
+// call, for a thread that tells a waiting one to look again, at something
+// that no wait ends on (the port list). Unlike CancelCommWaits it leaves
+// other later waits as they were. Every waiter ends, so that a wake meant
+// for one thread is not used up by another that waits on the same handle.
+// Returns false and sets the last error for an invalid handle.
 bool WakeCommWaits(HANDLE handle);
+// Not a Win32 function: the count of the wakes asked of the handle's waits
+// so far, 0 for an invalid handle. A thread that takes it before it looks
+// at what a wake would tell it to look at again, and gives it to its next
+// wait, misses no wake that comes in between.
+std::uint64_t CommWakesAsked(HANDLE handle);
 
 // Not a Win32 function: records the session of the port behind `handle`
 // into the file `path` (created, or emptied when it exists), in the format

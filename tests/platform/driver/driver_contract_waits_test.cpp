@@ -193,6 +193,26 @@ TEST_P(DriverContractInputWait, ACancelEndsTheInputWaitsAndLeavesTheHandleUsable
     handle_ = INVALID_HANDLE_VALUE;
 }
 
+TEST_P(DriverContractInputWait, AWakeEndsEveryWaitGivenACountFromBeforeIt) {
+    // Whether a waiter has begun its wait when the wake comes or not, it
+    // ends: two threads that wait on one handle both need the wake.
+    const std::uint64_t seen = CommWakesAsked(handle_);
+    const auto wait = [&] { return WaitCommInput(handle_, 600000, seen); };
+    std::vector<std::future<bool>> waiters;
+    for (int i = 0; i < 2; ++i) waiters.push_back(std::async(std::launch::async, wait));
+    ASSERT_TRUE(WakeCommWaits(handle_));
+    for (std::future<bool>& waiter : waiters) {
+        if (waiter.wait_for(kPrompt) != std::future_status::ready) port_->Remove();
+        EXPECT_TRUE(waiter.get());
+    }
+    // A wait counted from after the wake waits on.
+    const auto start = Clock::now();
+    EXPECT_TRUE(WaitCommInput(handle_, 50, CommWakesAsked(handle_)));
+    if (Backend().quietInputWaitLastsItsTime) {
+        EXPECT_GE(Clock::now() - start, 50ms);
+    }
+}
+
 TEST_P(DriverContractInputWait, BytesReadAheadEndAnInputWaitAtOnce) {
     // A read of one byte may take the system's whole queue and keep the rest.
     ASSERT_TRUE(port_->WritePeer("abc"));

@@ -31,19 +31,20 @@
 
 namespace tarn::driver {
 
-PosixSerialDevice::PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, int inputWake,
+PosixSerialDevice::PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake,
                                      bool pseudoTerminal, const DCB& dcb,
                                      std::unique_ptr<UucpLock> lockFile)
     : fd_(fd),
       rxWake_(rxWake),
       txWake_(txWake),
       releaseWake_(releaseWake),
-      inputWake_(inputWake),
       pseudoTerminal_(pseudoTerminal),
       lockFile_(std::move(lockFile)),
       dcb_(dcb) {
     haveCounts_ = Ioctl(TIOCGICOUNT, &counts_) == 0;
     ConfigureFilter(dcb_);
+    // The receive thread and a read of the application's; more allocate.
+    inputWaiters_.reserve(2);
 }
 
 PosixSerialDevice::~PosixSerialDevice() {
@@ -55,7 +56,6 @@ PosixSerialDevice::~PosixSerialDevice() {
     close(rxWake_);
     close(txWake_);
     close(releaseWake_);
-    close(inputWake_);
 }
 
 PosixSerialDevice::Clock::time_point PosixSerialDevice::CoarseTick() {
@@ -216,8 +216,7 @@ std::uint32_t StartRaw(int fd, DCB& dcb) {
     return ERROR_SUCCESS;
 }
 
-// The wake-ups of a device: receive abort, transmit abort, release, and
-// the one-shot wake of an input wait.
+// The wake-ups of a device: receive abort, transmit abort and release.
 struct Wakes {
     Wakes() {
         for (int& wake : fds) wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -233,7 +232,7 @@ struct Wakes {
     }
     void HandOver() { std::fill(std::begin(fds), std::end(fds), -1); }
 
-    int fds[4];
+    int fds[3];
 };
 
 }  // namespace
@@ -271,9 +270,9 @@ std::shared_ptr<SerialDevice> OpenOsDevice(const std::string& path) {
     if (!wakes.Made()) return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     std::shared_ptr<SerialDevice> device;
     try {
-        device = std::make_shared<PosixSerialDevice>(
-            fd, wakes.fds[0], wakes.fds[1], wakes.fds[2], wakes.fds[3],
-            IsPseudoTerminalSlave(file, st.st_rdev), dcb, std::move(lockFile));
+        device = std::make_shared<PosixSerialDevice>(fd, wakes.fds[0], wakes.fds[1], wakes.fds[2],
+                                                     IsPseudoTerminalSlave(file, st.st_rdev), dcb,
+                                                     std::move(lockFile));
     } catch (const std::bad_alloc&) {
         return RefuseOpen(fd, ERROR_NOT_ENOUGH_MEMORY);
     }

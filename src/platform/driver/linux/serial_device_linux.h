@@ -22,7 +22,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "comm_wakes.h"
 #include "receive_filter_linux.h"
 #include "serial_device.h"
 #include "system_calls_linux.h"
@@ -34,10 +36,10 @@ class PosixSerialDevice final : public SerialDevice {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Takes over `fd`, the four wake-up eventfds and the lock file; the
+    // Takes over `fd`, the three wake-up eventfds and the lock file; the
     // destructor closes and removes them.
-    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, int inputWake,
-                      bool pseudoTerminal, const DCB& dcb, std::unique_ptr<UucpLock> lockFile);
+    PosixSerialDevice(int fd, int rxWake, int txWake, int releaseWake, bool pseudoTerminal,
+                      const DCB& dcb, std::unique_ptr<UucpLock> lockFile);
     ~PosixSerialDevice() override;
 
     bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
@@ -81,7 +83,7 @@ public:
     bool PurgeComm(std::uint32_t flags) override;
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
-    bool WaitCommInput(std::uint32_t milliseconds) override;
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
     bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
                         std::uint32_t* read) override;
@@ -104,8 +106,8 @@ public:
     // drained, so the waits running now end and every later one returns at
     // once, whichever thread waits.
     void CancelCommWaits() override { Signal(releaseWake_); }
-    // Its own wake-up, which the input wait that it ends drains.
-    void WakeCommWaits() override { Signal(inputWake_); }
+    void WakeCommWaits() override;
+    std::uint64_t CommWakesAsked() const override { return wakes_.Asked(); }
 
 private:
     static constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -234,8 +236,6 @@ private:
     const int txWake_;  // signalled by PurgeComm(PURGE_TXABORT)
     // Signalled by Released() and CancelCommWaits(), never drained.
     const int releaseWake_;
-    // Signalled by WakeCommWaits(), drained by the input wait it ends.
-    const int inputWake_;
     // A pseudo-terminal has no transmit queue: a write hands its bytes to
     // the peer's input at once.
     const bool pseudoTerminal_;
@@ -274,6 +274,14 @@ private:
     Clock::time_point kernelAnsweredTick_{};  // guarded by stateMutex_
     std::uint32_t kernelInQueue_ = 0;         // guarded by stateMutex_
     std::uint32_t kernelOutQueue_ = 0;        // guarded by stateMutex_
+
+    // The input waits running now, each with the wake-up descriptor of its
+    // thread, which WakeCommWaits signals. One descriptor for the device
+    // would be drained by the first wait that a wake ends, maybe before
+    // another wait that it woke as well has looked at it again.
+    struct InputWaiter;
+    std::vector<InputWaiter*> inputWaiters_;  // guarded by stateMutex_
+    CommWakes wakes_;
 };
 
 }  // namespace tarn::driver

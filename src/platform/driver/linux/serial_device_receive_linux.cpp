@@ -4,12 +4,16 @@
 #include "serial_device_linux.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
+#include <utility>
 
 #include "read_deadlines.h"
 #include "system_calls_linux.h"
@@ -179,28 +183,56 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
     return true;
 }
 
-bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
+// A thread's wake-up descriptor for its input waits, made at its first
+// wait and closed when the thread ends. A thread waits on one device at a
+// time, whose state mutex guards `signalled`.
+struct PosixSerialDevice::InputWaiter {
+    InputWaiter() : wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~InputWaiter() {
+        if (wake >= 0) close(wake);
+    }
+    InputWaiter(const InputWaiter&) = delete;
+    InputWaiter& operator=(const InputWaiter&) = delete;
+
+    const int wake;
+    bool signalled = false;
+};
+
+bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) {
     // The poll below sees a hang-up by itself; only one seen before needs
     // answering here.
     if (gone_.load(std::memory_order_relaxed)) return FailWith(kDeviceGoneError);
+    thread_local InputWaiter waiter;
+    if (waiter.wake < 0) return FailWith(ERROR_NOT_ENOUGH_MEMORY);
     {
         // Bytes read ahead wait already. A part of an error mark that the
         // filter holds needs its rest from the line, so it is waited for.
         std::lock_guard<std::mutex> lock(stateMutex_);
         if (ReadAheadHeld() > 0) return true;
+        // Asked for under this lock, as the waits to signal are listed.
+        if (wakes_.Since(wakesSeen)) return true;
+        try {
+            inputWaiters_.push_back(&waiter);
+        } catch (const std::bad_alloc&) {
+            return FailWith(ERROR_NOT_ENOUGH_MEMORY);
+        }
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    pollfd fds[3] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}, {inputWake_, POLLIN, 0}};
-    if (Retrying([&] { return SystemCalls().poll(fds, 3, PollTimeout(&deadline)); }) < 0) {
-        return FailWithErrno(errno);
+    pollfd fds[3] = {{fd_, POLLIN, 0}, {releaseWake_, POLLIN, 0}, {waiter.wake, POLLIN, 0}};
+    const int polled = Retrying([&] { return SystemCalls().poll(fds, 3, PollTimeout(&deadline)); });
+    const int pollError = errno;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        inputWaiters_.erase(std::find(inputWaiters_.begin(), inputWaiters_.end(), &waiter));
+        if (std::exchange(waiter.signalled, false)) {
+            // Drained also when the wait ended for input before the wake
+            // came, so that the thread's next wait does not end at once.
+            std::uint64_t value = 0;
+            [[maybe_unused]] const ssize_t drained =
+                SystemCalls().read(waiter.wake, &value, sizeof value);
+        }
     }
-    if ((fds[2].revents & POLLIN) != 0) {
-        // The wake is used up by the wait that it ended; where two threads
-        // waited, the other one waits on.
-        std::uint64_t value = 0;
-        [[maybe_unused]] const ssize_t drained =
-            SystemCalls().read(inputWake_, &value, sizeof value);
-    }
+    if (polled < 0) return FailWithErrno(pollError);
     // A hang-up polls at once and for good; the caller learns it here
     // instead of waking again and again.
     if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -209,6 +241,14 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds) {
     }
     aliveTick_.store(CoarseTick().time_since_epoch().count(), std::memory_order_relaxed);
     return true;
+}
+
+void PosixSerialDevice::WakeCommWaits() {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    wakes_.Ask();
+    for (InputWaiter* waiter : inputWaiters_) {
+        if (!std::exchange(waiter->signalled, true)) Signal(waiter->wake);
+    }
 }
 
 bool PosixSerialDevice::FillReadAhead() {

@@ -203,8 +203,8 @@ bool RecordingDevice::GetCommModemStatus(std::uint32_t* status) {
     });
 }
 
-bool RecordingDevice::WaitCommInput(std::uint32_t milliseconds) {
-    return After(device_->WaitCommInput(milliseconds), kNothing);
+bool RecordingDevice::WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) {
+    return After(device_->WaitCommInput(milliseconds, wakesSeen), kNothing);
 }
 
 bool RecordingDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) {
@@ -228,6 +228,8 @@ std::uint32_t RecordingDevice::CommWaitWakes() const { return device_->CommWaitW
 void RecordingDevice::CancelCommWaits() { device_->CancelCommWaits(); }
 
 void RecordingDevice::WakeCommWaits() { device_->WakeCommWaits(); }
+
+std::uint64_t RecordingDevice::CommWakesAsked() const { return device_->CommWakesAsked(); }
 
 void RecordingDevice::Released() {
     device_->Released();

@@ -53,7 +53,7 @@ public:
     bool PurgeComm(std::uint32_t flags) override;
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
-    bool WaitCommInput(std::uint32_t milliseconds) override;
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
     bool ReadInputUntil(void* buffer, std::uint32_t count, InputEnd& end,
                         std::uint32_t* read) override;
@@ -61,6 +61,7 @@ public:
     std::uint32_t CommWaitWakes() const override;
     void CancelCommWaits() override;
     void WakeCommWaits() override;
+    std::uint64_t CommWakesAsked() const override;
     // The handle is closed: the device is told, and the recording ends.
     void Released() override;
 

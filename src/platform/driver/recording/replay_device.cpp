@@ -280,15 +280,13 @@ bool ReplayDevice::GetCommModemStatus(std::uint32_t* status) {
     return true;
 }
 
-bool ReplayDevice::WaitCommInput(std::uint32_t milliseconds) {
+bool ReplayDevice::WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) {
     Lock lock(mutex_);
     const unsigned linesAtStart = timeline_.ModemChanges();
     WaitFor(lock, Clock::now() + std::chrono::milliseconds(milliseconds), [&] {
-        return waitsCancelled_ || wakeAsked_ || !timeline_.Input().empty() ||
+        return waitsCancelled_ || wakes_.Since(wakesSeen) || !timeline_.Input().empty() ||
                timeline_.ModemChanges() != linesAtStart;
     });
-    // A wake asked for is used up by the first wait that ends after it.
-    wakeAsked_ = false;
     if (released_ || timeline_.GoneError()) return FailUnusable();
     return true;
 }
@@ -322,9 +320,11 @@ void ReplayDevice::CancelCommWaits() {
 
 void ReplayDevice::WakeCommWaits() {
     std::lock_guard<std::mutex> lock(mutex_);
-    wakeAsked_ = true;
+    wakes_.Ask();
     changed_.notify_all();
 }
+
+std::uint64_t ReplayDevice::CommWakesAsked() const { return wakes_.Asked(); }
 
 }  // namespace recording
 }  // namespace tarn::driver

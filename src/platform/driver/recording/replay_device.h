@@ -36,6 +36,7 @@
 #include <mutex>
 #include <string>
 
+#include "comm_wakes.h"
 #include "recording_reader.h"
 #include "replay_options.h"
 #include "replay_timeline.h"
@@ -63,12 +64,13 @@ public:
     bool PurgeComm(std::uint32_t flags) override;
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
-    bool WaitCommInput(std::uint32_t milliseconds) override;
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
     bool DrainCommOutput(std::uint32_t milliseconds) override;
     std::uint32_t CommWaitWakes() const override;
     void CancelCommWaits() override;
     void WakeCommWaits() override;
+    std::uint64_t CommWakesAsked() const override;
     void Released() override;
 
 private:
@@ -98,7 +100,7 @@ private:
     bool released_ = false;           // guarded by mutex_
     bool listed_ = true;              // guarded by mutex_
     bool waitsCancelled_ = false;     // guarded by mutex_
-    bool wakeAsked_ = false;          // guarded by mutex_
+    CommWakes wakes_;
 };
 
 }  // namespace tarn::driver::recording

@@ -45,6 +45,7 @@
 #include <thread>
 
 #include "com_port_protocol.h"
+#include "comm_wakes.h"
 #include "host_socket.h"
 #include "remote_address.h"
 #include "send_turn.h"
@@ -92,12 +93,13 @@ public:
     bool PurgeComm(std::uint32_t flags) override;
     bool EscapeCommFunction(std::uint32_t function) override;
     bool GetCommModemStatus(std::uint32_t* status) override;
-    bool WaitCommInput(std::uint32_t milliseconds) override;
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override;
     bool PeekInput(void* buffer, std::uint32_t count, std::uint32_t* peeked) override;
     bool DrainCommOutput(std::uint32_t milliseconds) override;
     std::uint32_t CommWaitWakes() const override;
     void CancelCommWaits() override;
     void WakeCommWaits() override;
+    std::uint64_t CommWakesAsked() const override;
     void Released() override;
 
 private:
@@ -195,7 +197,7 @@ private:
     bool released_ = false;
     bool readerEnded_ = false;
     bool waitsCancelled_ = false;
-    bool wakeAsked_ = false;  // a WakeCommWaits that no wait has used up yet
+    CommWakes wakes_;
     // In the remote port list; set before the reader starts, then fixed.
     unsigned listedNumber_ = 0;
     DCB dcb_{};

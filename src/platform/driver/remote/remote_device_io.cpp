@@ -203,16 +203,14 @@ bool RemoteDevice::PeekInput(void* buffer, std::uint32_t count, std::uint32_t* p
     return true;
 }
 
-bool RemoteDevice::WaitCommInput(std::uint32_t milliseconds) {
+bool RemoteDevice::WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) {
     Lock lock(mutex_);
     if (!Usable()) return FailUnusable();
     const unsigned changesAtStart = modemChanges_;
     changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-        return !Usable() || waitsCancelled_ || wakeAsked_ || !input_.empty() ||
+        return !Usable() || waitsCancelled_ || wakes_.Since(wakesSeen) || !input_.empty() ||
                modemChanges_ != changesAtStart;
     });
-    // Used up by the first wait that ends after it, whatever ended it.
-    wakeAsked_ = false;
     return Usable() || FailUnusable();
 }
 
@@ -224,9 +222,11 @@ void RemoteDevice::CancelCommWaits() {
 
 void RemoteDevice::WakeCommWaits() {
     std::lock_guard<std::mutex> lock(mutex_);
-    wakeAsked_ = true;
+    wakes_.Ask();
     changed_.notify_all();
 }
+
+std::uint64_t RemoteDevice::CommWakesAsked() const { return wakes_.Asked(); }
 
 void RemoteDevice::TakeInputBefore(std::uint64_t position) {
     if (position <= inputTaken_) return;

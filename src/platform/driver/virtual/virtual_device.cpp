@@ -9,6 +9,7 @@
 #include <string>
 
 #include "comm_state.h"
+#include "comm_wakes.h"
 #include "device_path.h"
 #include "serial_device.h"
 #include "virtual_port_directory.h"
@@ -237,16 +238,13 @@ public:
         return true;
     }
 
-    bool WaitCommInput(std::uint32_t milliseconds) override {
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override {
         std::unique_lock<std::mutex> lock(state_->mutex);
         const std::uint32_t linesAtStart = state_->modemStatus;
         state_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-            return !Alive() || waitsCancelled_ || wakeAsked_ || !state_->input.empty() ||
-                   (wakeOnLines_ && state_->modemStatus != linesAtStart);
+            return !Alive() || waitsCancelled_ || wakes_.Since(wakesSeen) ||
+                   !state_->input.empty() || (wakeOnLines_ && state_->modemStatus != linesAtStart);
         });
-        // A wake asked for is used up by the first wait that ends after it,
-        // whatever ended it.
-        wakeAsked_ = false;
         if (!Alive()) return Dead();
         return true;
     }
@@ -290,9 +288,11 @@ public:
 
     void WakeCommWaits() override {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        wakeAsked_ = true;
+        wakes_.Ask();
         state_->changed.notify_all();
     }
+
+    std::uint64_t CommWakesAsked() const override { return wakes_.Asked(); }
 
 private:
     // REQUIRES: state_->mutex held.
@@ -330,7 +330,7 @@ private:
     const bool wakeOnLines_;
     bool released_ = false;        // guarded by state_->mutex
     bool waitsCancelled_ = false;  // guarded by state_->mutex
-    bool wakeAsked_ = false;       // guarded by state_->mutex
+    CommWakes wakes_;
 };
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "comm_wakes.h"
 #include "serial_device.h"
 #include "serial_driver.h"
 
@@ -211,7 +212,7 @@ public:
     // burst), and the shortest sleep lasts a millisecond or more: then the
     // queue is looked at for a moment with only the processor given away in
     // between, before the sleeps. A quiet port goes straight to the sleeps.
-    bool WaitCommInput(std::uint32_t milliseconds) override {
+    bool WaitCommInput(std::uint32_t milliseconds, std::uint64_t wakesSeen) override {
         using Clock = std::chrono::steady_clock;
         constexpr auto kLookingWithoutSleep = std::chrono::microseconds(200);
         constexpr auto kStillComing = std::chrono::milliseconds(20);
@@ -223,7 +224,7 @@ public:
             coming ? std::min(deadline, start + kLookingWithoutSleep) : start;
         std::uint32_t pause = 1;
         for (;;) {
-            if (released_.load() || waitsEnded_.load() || wakeAsked_.exchange(false)) return true;
+            if (released_.load() || waitsEnded_.load() || wakes_.Since(wakesSeen)) return true;
             std::uint32_t errors = 0;
             tarn::driver::COMSTAT stat{};
             if (!ClearCommError(&errors, &stat)) return false;
@@ -289,7 +290,8 @@ public:
         waitsEnded_.store(true);
     }
     void CancelCommWaits() override { waitsEnded_.store(true); }
-    void WakeCommWaits() override { wakeAsked_.store(true); }
+    void WakeCommWaits() override { wakes_.Ask(); }
+    std::uint64_t CommWakesAsked() const override { return wakes_.Asked(); }
 
 private:
     // Takes the held bytes up to the first end, at most `count` of them;
@@ -359,9 +361,7 @@ private:
     // Set when the handle is closed or its waits are cancelled; the waiting
     // loop looks at it between its looks at the queue.
     std::atomic<bool> waitsEnded_{false};
-    // Set by WakeCommWaits; the first look of a wait that finds it set ends
-    // the wait and clears it.
-    std::atomic<bool> wakeAsked_{false};
+    CommWakes wakes_;
 };
 
 }  // namespace
