@@ -33,8 +33,8 @@ std::uint32_t LongestWaitOn(drv::HANDLE handle) {
     return wakes ? kLongestWakingWaitMs : kLongestDriverWaitMs;
 }
 
-// The pauses where the driver cannot wait: after a failed queue query, on a
-// closed port, or while bytes wait for the receive thread to take them.
+// The pauses where the driver cannot wait: after a failed queue query, or
+// on a closed port.
 // Failed queries keep the short pause, so that a vanished device is noticed
 // soon; the others double it up to the longest.
 constexpr std::uint32_t kPollPauseMs = 1;
@@ -68,6 +68,14 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs, drv::HA
         // would hold both until the Close gave up.
         if (d.CloseRequested()) return false;
         const drv::HANDLE handle = d.PortHandle();
+        // Taken before AutoReceive is looked at, so that switching it on
+        // ends the driver's wait below, which its wake would otherwise
+        // miss if it came in between.
+        const std::uint64_t wakesSeen =
+            handle != drv::INVALID_HANDLE_VALUE ? drv::CommWakesAsked(handle) : 0;
+        // From now on the receive thread takes the bytes; the read ends as
+        // it would at its time-out.
+        if (d.AutoReceive()) return false;
         // Handles are never used twice: another one is another connection.
         if (readOn != drv::INVALID_HANDLE_VALUE && handle != readOn) return false;
         bool silent = false;
@@ -75,7 +83,7 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs, drv::HA
         if (handle != drv::INVALID_HANDLE_VALUE) {
             if (const std::optional<std::uint32_t> waiting = drv::InputWaiting(handle)) {
                 failedQueries = 0;
-                if (*waiting > 0 && !d.AutoReceive()) return true;
+                if (*waiting > 0) return true;
                 silent = *waiting == 0;
             } else if (++failedQueries >= kFailedQueriesMeaningGone) {
                 return false;
@@ -103,7 +111,7 @@ bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs, drv::HA
         // After a wait the caller's read looks at the queue, so that a byte
         // is taken with one query, not two. A wait that the device fails is
         // followed by a query here, which counts the failure.
-        if (silent && drv::WaitCommInput(handle, waitMs)) return true;
+        if (silent && drv::WaitCommInput(handle, waitMs, wakesSeen)) return true;
         host::TThread::Sleep(silent ? kPollPauseMs : waitMs);
         pauseMs = failed ? kPollPauseMs : std::min(pauseMs * 2, kLongestPollPauseMs);
     }

@@ -56,9 +56,9 @@ private:
 // have passed; true then, and the caller looks at the queue itself (a wait
 // in the driver may also end early). With a negative `limitMs` there is no
 // limit. The wait ends with false as soon as a Close of the port has been
-// asked for, once its device has gone, and once the connection `readOn`
-// that the read began on has ended, so that nothing waits on for a port
-// that is no more. A read begun on a closed port (`readOn` invalid) waits
+// asked for, once AutoReceive is on, once its device has gone, and once the
+// connection `readOn` that the read began on has ended, so that nothing
+// waits on for a port that is no more. A read begun on a closed port (`readOn` invalid) waits
 // out its limit, for a port that may open meanwhile; without a limit it
 // ends at once.
 bool WaitForInput(const TTarnSerialPortPrivate& d, std::int64_t limitMs,

@@ -134,7 +134,7 @@ bool TTarnSerialPort::ReadFrame(std::int32_t timeOutMs, AnsiString& frame) {
         // A wait that ends for a frame's quiet gap goes on to cut the frame,
         // unless the port is closing or gone.
         if (!tarn::serialport::WaitForInput(*d, waitMs, readOn) &&
-            (!quietIn || d->CloseRequested() ||
+            (!quietIn || d->CloseRequested() || d->AutoReceive() ||
              (readOn != tarn::driver::INVALID_HANDLE_VALUE && d->PortHandle() != readOn))) {
             return false;
         }

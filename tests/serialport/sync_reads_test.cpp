@@ -391,12 +391,20 @@ TEST_P(SyncReadWaits, ATimeOutEndsEmptyAfterItsSecondsAndTheWaitCostsLittleProce
     EXPECT_EQ(Access::RawReadBuffer(port), "b");
 }
 
-TEST_P(SyncReadWaits, ClosingThePortEndsAWait) {
+TEST_P(SyncReadWaits, ClosingThePortOrSwitchingAutoReceiveOnEndsAWait) {
     for (auto read : {ReadTenChars, ReadLineWithoutTimeOut, ReadLineWithLongTimeOut}) {
         OpenPort();
         std::future<std::string> result = StartWaitingRead(read);
         port.Close();
         EXPECT_EQ(ResultOf(result), "");
+
+        // The receive thread takes the bytes from then on.
+        OpenPort();
+        result = StartWaitingRead(read);
+        port.SetAutoReceive(true);
+        EXPECT_EQ(ResultOf(result), "");
+        port.SetAutoReceive(false);
+        port.Close();
     }
 }
 
