@@ -345,7 +345,8 @@ std::shared_ptr<const EndSequences> TTarnSerialPortPrivate::NewLineEnds() {
     const UnicodeString text = host::AnsiToUnicode(newLine);
     std::shared_ptr<const EndSequences> ends;
     if (!text.empty()) {
-        ends = std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
+        ends =
+            std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
     }
     made.ends = ends;
     made.component = FNumber;
