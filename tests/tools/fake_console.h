@@ -45,6 +45,13 @@ public:
     // The input ends as a stop signal ends it, once the keys typed so far
     // are used up.
     void StopWithSignal(int signal) { stopSignal_ = signal; }
+    // A stop signal that comes while a step runs; any thread.
+    void SignalNow(int signal) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopSignal_ = signal;
+        stopped_ = true;
+        woken_.notify_all();
+    }
 
     bool IsTerminal(tarnterm::Stream stream) const override {
         if (stream == tarnterm::Stream::kInput) return inputTerminal_;
@@ -116,7 +123,7 @@ private:
     const bool errorTerminal_;
     bool raw_ = false;
     bool gaveUp_ = false;
-    int stopSignal_ = 0;
+    int stopSignal_ = 0;  // guarded by mutex_ once SignalNow is used
     int columns_ = 0;
     int rows_ = 0;
     mutable std::mutex mutex_;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -290,6 +292,36 @@ TEST(TarntermScript, ASendWhoseBytesStayQueuedFailsWithItsOwnStatus) {
             << console.Err();
     }
     std::filesystem::remove(path);
+}
+
+// A write to a device that takes nothing waits out tarnterm's own write
+// time-out, about twice the line time of its bytes, not the component's of
+// a tenth of a second a byte (two minutes for one write at this rate), so
+// that a stop signal ends the step soon.
+TEST(TarntermScript, AStopSignalEndsASendThatTheDeviceDoesNotTake) {
+    drv::VirtualPort device("TTSEND3");
+    TTarnSerialPort port;
+    tarnterm::Options options;
+    options.line.baud = 115200;  // 1152-byte writes
+    tarnterm::ApplyLineSettings(port, options.line);
+    OpenForScript(port, device.Name());
+    device.HoldWrites(true);
+    options.steps = {{tarnterm::Step::Kind::kSend, std::string(100000, 's')}};
+    FakeConsole console;
+    std::atomic<std::chrono::steady_clock::rep> stoppedAt{0};
+    std::thread stopper([&] {
+        EXPECT_TRUE(device.WaitHeldWrites(1, tarn::test::kEventLimit));
+        stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+        console.SignalNow(SIGTERM);
+    });
+    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), console),
+              tarnterm::kExitSignalBase + SIGTERM);
+    const auto returnedAt = std::chrono::steady_clock::now();
+    stopper.join();
+    EXPECT_LT(returnedAt - std::chrono::steady_clock::time_point(
+                               std::chrono::steady_clock::duration(stoppedAt.load())),
+              30s);
+    device.HoldWrites(false);
 }
 
 TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {

@@ -15,6 +15,7 @@
 #include "host_strings.h"
 #include "host_synchronize.h"
 #include "host_system_error.h"
+#include "transfer.h"
 
 namespace tarnterm {
 namespace {
@@ -101,6 +102,8 @@ void ApplyLineSettings(TTarnSerialPort& port, const LineSettings& line) {
                                                        : hfNONE);
     port.SetSwFlowControl(line.flow == Flow::kXonXoff ? sfXONXOFF : sfNONE);
     port.SetDelay(line.delayMs);
+    port.SetWriteTotalTimeoutMultiplier(WriteTimeOutPerByteMs(line.baud));
+    port.SetWriteTotalTimeoutConstant(kWriteTimeOutConstantMs);
     // The receive thread sleeps in the driver until bytes come, so that what
     // arrives is shown or read at once rather than at the next poll, and an
     // idle port costs next to nothing; Delay still paces the looks at the

@@ -15,7 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPatienceWrites = 3;
+// How long the writes may take nothing before a send gives up.
+constexpr std::chrono::seconds kPatience{5};
 // Progress is redrawn at most this often.
 constexpr std::chrono::milliseconds kProgressPeriod{100};
 // The longest one step of a transfer's drain blocks the caller.
@@ -54,6 +55,13 @@ std::size_t ChunkSizeFor(std::int32_t baud) {
     return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 16, 4096);
 }
 
+std::uint32_t WriteTimeOutPerByteMs(std::int32_t baud) {
+    constexpr std::uint64_t kBitsPerCharacter = 12;
+    const std::uint64_t rate = static_cast<std::uint64_t>(std::max<std::int32_t>(baud, 1));
+    const std::uint64_t twiceLineTime = (2 * kBitsPerCharacter * 1000 + rate - 1) / rate;
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(twiceLineTime, 1, 1000));
+}
+
 // At most 12 bits a character, and no more than 64 KiB, more than drivers
 // are known to queue.
 std::uint32_t DrainLimitMs(std::size_t size, std::int32_t baud) {
@@ -66,7 +74,10 @@ std::uint32_t DrainLimitMs(std::size_t size, std::int32_t baud) {
 }
 
 ChunkedSend::ChunkedSend(TTarnSerialPort& port, std::string bytes, std::size_t chunkSize)
-    : port_(port), bytes_(std::move(bytes)), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {}
+    : port_(port),
+      bytes_(std::move(bytes)),
+      chunkSize_(std::max<std::size_t>(chunkSize, 1)),
+      lastTaken_(Clock::now()) {}
 
 void ChunkedSend::Step() {
     if (Finished()) return;
@@ -83,8 +94,8 @@ void ChunkedSend::Step() {
     sent_ += took;
     tarn::host::CheckSynchronize(0);
     if (took > 0) {
-        idleWrites_ = 0;
-    } else if (++idleWrites_ >= kPatienceWrites) {
+        lastTaken_ = Clock::now();
+    } else if (Clock::now() - lastTaken_ >= kPatience) {
         error_ = "the device took no data for several seconds; is flow control holding it?";
     }
 }

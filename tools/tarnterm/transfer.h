@@ -23,6 +23,14 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 // smoothly and a stalled device is noticed soon.
 std::size_t ChunkSizeFor(std::int32_t baud);
 
+// The write time-outs that tarnterm opens its ports with: a write waits for
+// the device twice the line time of its bytes (at least a millisecond a
+// byte) and a quarter of a second more. With the component's own (a tenth
+// of a second a byte) one write to a device that takes nothing would last
+// minutes, and neither a stop signal nor a key would end it sooner.
+std::uint32_t WriteTimeOutPerByteMs(std::int32_t baud);
+constexpr std::uint32_t kWriteTimeOutConstantMs = 250;
+
 // The longest a send waits for its last bytes to leave the port: the line
 // time of what a driver can still queue after the last write, and 2 s for
 // the driver's own delays.
@@ -35,9 +43,8 @@ public:
     ChunkedSend(TTarnSerialPort& port, std::string bytes, std::size_t chunkSize);
 
     // One write, and then the main thread's queued events, which the
-    // receive thread's events wait for. Gives up when three writes in a row
-    // take nothing (each waits out the driver's write time-out first), or
-    // when the port closes.
+    // receive thread's events wait for. Gives up when the writes have taken
+    // nothing for several seconds, or when the port closes.
     void Step();
     // All sent, or given up.
     bool Finished() const { return Complete() || !error_.empty(); }
@@ -52,7 +59,7 @@ private:
     const std::string bytes_;
     const std::size_t chunkSize_;
     std::size_t sent_ = 0;
-    int idleWrites_ = 0;
+    std::chrono::steady_clock::time_point lastTaken_;
     std::string error_;
 };
 
