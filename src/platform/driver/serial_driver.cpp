@@ -7,6 +7,9 @@
 #include "serial_driver.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <unordered_map>
 
@@ -20,26 +23,29 @@ namespace {
 class HandleTable {
 public:
     HANDLE Add(std::shared_ptr<SerialDevice> device) {
-        std::lock_guard<std::mutex> lock(mutex_);
         // Multiples of four starting well above zero look like the handles
         // the system hands out, and never collide with the invalid value.
-        nextHandle_ += 4;
-        devices_.emplace(nextHandle_, std::move(device));
-        return nextHandle_;
+        const HANDLE handle = nextHandle_.fetch_add(4) + 4;
+        Part& part = PartOf(handle);
+        std::lock_guard<std::mutex> lock(part.mutex);
+        part.devices.emplace(handle, std::move(device));
+        return handle;
     }
 
     std::shared_ptr<SerialDevice> Find(HANDLE handle) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = devices_.find(handle);
-        return it == devices_.end() ? nullptr : it->second;
+        const Part& part = PartOf(handle);
+        std::lock_guard<std::mutex> lock(part.mutex);
+        auto it = part.devices.find(handle);
+        return it == part.devices.end() ? nullptr : it->second;
     }
 
     std::shared_ptr<SerialDevice> Remove(HANDLE handle) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = devices_.find(handle);
-        if (it == devices_.end()) return nullptr;
+        Part& part = PartOf(handle);
+        std::lock_guard<std::mutex> lock(part.mutex);
+        auto it = part.devices.find(handle);
+        if (it == part.devices.end()) return nullptr;
         auto device = std::move(it->second);
-        devices_.erase(it);
+        part.devices.erase(it);
         return device;
     }
 
@@ -47,17 +53,28 @@ public:
     // maps to it; false otherwise.
     bool Replace(HANDLE handle, const std::shared_ptr<SerialDevice>& expected,
                  std::shared_ptr<SerialDevice> replacement) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = devices_.find(handle);
-        if (it == devices_.end() || it->second != expected) return false;
+        Part& part = PartOf(handle);
+        std::lock_guard<std::mutex> lock(part.mutex);
+        auto it = part.devices.find(handle);
+        if (it == part.devices.end() || it->second != expected) return false;
         it->second = std::move(replacement);
         return true;
     }
 
 private:
-    mutable std::mutex mutex_;
-    HANDLE nextHandle_ = 0x100;
-    std::unordered_map<HANDLE, std::shared_ptr<SerialDevice>> devices_;
+    // Every call on a port looks its handle up, so that with many ports
+    // open their threads would queue at one lock: handles that follow one
+    // another fall into different parts, each with a lock of its own.
+    static constexpr std::size_t kParts = 16;
+    struct Part {
+        mutable std::mutex mutex;
+        std::unordered_map<HANDLE, std::shared_ptr<SerialDevice>> devices;  // guarded by mutex
+    };
+    Part& PartOf(HANDLE handle) { return parts_[(handle / 4) % kParts]; }
+    const Part& PartOf(HANDLE handle) const { return parts_[(handle / 4) % kParts]; }
+
+    std::atomic<HANDLE> nextHandle_{0x100};
+    std::array<Part, kParts> parts_;
 };
 
 HandleTable& Handles() {
