@@ -18,12 +18,6 @@ constexpr double kVersion = sizeof(void*) == 4 ? 1.68 : 1.67;
 constexpr const TSerialPortDefaults& kDefaults = kSerialPortDefaults;
 // The port is kept as its name, and no port has the empty one.
 static_assert(kDefaults.Port == spNone, "the default port is stored as the empty name");
-
-// Never 0, which stands for no component.
-std::uint64_t NextComponentNumber() {
-    static std::atomic<std::uint64_t> last{0};
-    return ++last;
-}
 }  // namespace
 
 // The fields hold the line settings as the driver counts them; the table
@@ -71,7 +65,6 @@ TTarnSerialPortPrivate::TTarnSerialPortPrivate(TTarnSerialPort* component)
       FLogFile(kDefaults.LogFile),
       FKeepEntireBuffer(kDefaults.KeepEntireBuffer),
       FNewLine(kDefaults.NewLine),
-      FNumber(NextComponentNumber()),
       FMaxLineLength(kDefaults.MaxLineLength),
       FFrameSettings{kDefaults.Framing, "", kDefaults.FrameLength, kDefaults.FrameLengthField,
                      kDefaults.MaxFrameLength},
@@ -210,7 +203,6 @@ void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
             "The NewLine is the frame delimiter and cannot be empty while frDelimiter is in force");
     }
     d->FNewLine = Value;
-    ++d->FNewLineChanges;
     // The NewLine is the frame delimiter while none is set.
     if (d->FFrameSettings.delimiter.empty()) d->RemakeFramingLocked();
 }

@@ -394,11 +394,9 @@ private:
     AnsiString FRecordFile;  // guarded by FLock
     std::atomic<bool> FKeepEntireBuffer;
     AnsiString FNewLine;  // guarded by FLock
-    // Counts the changes of FNewLine (made with FLock held), so that a
-    // thread that made its end sequence before knows without the lock
-    // whether it still holds; FNumber tells this component from others.
-    std::atomic<std::uint32_t> FNewLineChanges{0};
-    const std::uint64_t FNumber;
+    // The end sequence of the NewLine named in FNewLineEndsOf.
+    AnsiString FNewLineEndsOf;                                           // guarded by FLock
+    std::shared_ptr<const tarn::serialport::EndSequences> FNewLineEnds;  // guarded by FLock
     std::atomic<std::int32_t> FMaxLineLength;
     TSendReceiveEvent FOnReceive;          // guarded by FLock
     TSendReceiveEvent FOnSend;             // guarded by FLock

@@ -325,32 +325,19 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const Unicod
 }
 
 std::shared_ptr<const EndSequences> TTarnSerialPortPrivate::NewLineEnds() {
-    // The end sequence that this thread made last, and of which NewLine;
-    // a thread that reads line after line looks at no lock for it.
-    struct TMade {
-        std::uint64_t component = 0;
-        std::uint32_t changes = 0;
-        std::shared_ptr<const EndSequences> ends;
-    };
-    thread_local TMade made;
-    // Before the NewLine is read: a change in between makes the next call
-    // make it again.
-    const std::uint32_t changes = FNewLineChanges.load();
-    if (made.component == FNumber && made.changes == changes) return made.ends;
     AnsiString newLine;
     {
         std::lock_guard<std::mutex> lock(FLock);
+        if (FNewLineEnds != nullptr && FNewLineEndsOf == FNewLine) return FNewLineEnds;
         newLine = FNewLine;
     }
     const UnicodeString text = host::AnsiToUnicode(newLine);
-    std::shared_ptr<const EndSequences> ends;
-    if (!text.empty()) {
-        ends =
-            std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
-    }
-    made.ends = ends;
-    made.component = FNumber;
-    made.changes = changes;
+    if (text.empty()) return nullptr;
+    auto ends =
+        std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
+    std::lock_guard<std::mutex> lock(FLock);
+    FNewLineEndsOf = newLine;
+    FNewLineEnds = ends;
     return ends;
 }
 
