@@ -249,7 +249,12 @@ bool TComThread::CheckPresenceWhenDue(bool queryFailed) {
     const bool watched = PresenceWatched(settings);
     // Taken in every mode, so that the watch stops waking for it.
     const bool listChanged = listWatch_ != nullptr && listWatch_->TakeChange();
-    const bool due = watched ? listChanged : LookDue(settings, lastPresenceCheck_, now);
+    // A change taken while the check was off may have been this port's
+    // own: the check looks once when it is switched on again.
+    const bool switchedOn = settings.presenceChecked && !presenceCheckedBefore_;
+    presenceCheckedBefore_ = settings.presenceChecked;
+    const bool due =
+        switchedOn || (watched ? listChanged : LookDue(settings, lastPresenceCheck_, now));
     if (!queryFailed && !due) return true;
     lastPresenceCheck_ = now;
     return CheckPresence();

@@ -202,7 +202,8 @@ private:
     // last looked at, and how the cycle before the current one ended.
     // Receive thread only.
     std::chrono::steady_clock::time_point cycleStart_{};
-    std::uint64_t wakesSeen_ = 0;  // the driver's count of wakes at cycleStart_
+    std::uint64_t wakesSeen_ = 0;        // the driver's count of wakes at cycleStart_
+    bool presenceCheckedBefore_ = true;  // the presence check's switch at the last look
     std::chrono::steady_clock::time_point lastLineCheck_{};
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
     TCycleEnd previousEnd_ = TCycleEnd::Idle;

@@ -288,7 +288,8 @@ TEST_P(Stress, OpenReceiveRemoveCloseWhileOthersControlThePort) {
 // wake.
 class Unlisting : public ::testing::TestWithParam<tarn::test::LineKind> {
 protected:
-    void ExpectNoticed(bool checkSwitchedOnLate, bool readWaits = false) {
+    void ExpectNoticed(bool checkSwitchedOnLate, bool readWaits = false,
+                       bool checkOnAtOpen = false) {
         std::string why;
         auto line = tarn::test::TestLine::CreateUnlistable(GetParam(), "VUNLIST1", &why);
         ASSERT_NE(line, nullptr) << why;
@@ -300,7 +301,8 @@ protected:
         port.SetWakeOnData(true);
         port.SetAutoReceive(!readWaits);
         const std::uint32_t delay = port.GetDelay();
-        if (checkSwitchedOnLate) port.SetDelay(port.GetMinCheckDisconnectedInterval() - 1);
+        const std::uint32_t unchecked = port.GetMinCheckDisconnectedInterval() - 1;
+        if (checkSwitchedOnLate && !checkOnAtOpen) port.SetDelay(unchecked);
         tarn::test::SelectPort(port, line->Name());
         port.Open();
         ASSERT_NE(port.IsConnected(), spNone);
@@ -315,6 +317,9 @@ protected:
         ASSERT_TRUE(WaitUntil(
             [&] { return readWaits ? port.GetLastReadBuffer() == u"x" : received.load(); }));
 
+        // The list's change comes while the check is off, and must still
+        // count once it is on again.
+        if (checkSwitchedOnLate && checkOnAtOpen) port.SetDelay(unchecked);
         ASSERT_TRUE(line->Unlist());
         if (checkSwitchedOnLate) {
             // Past the look that may follow a chunk, into the thread's sleep
@@ -338,6 +343,7 @@ protected:
 TEST_P(Unlisting, NoticedByAThreadWaitingForData) { ExpectNoticed(false); }
 TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckOn) { ExpectNoticed(true); }
 TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckOnWhileAReadWaits) { ExpectNoticed(true, true); }
+TEST_P(Unlisting, NoticedOnceADelaySwitchesTheCheckBackOn) { ExpectNoticed(true, true, true); }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Unlisting, tarn::test::kLineKinds,
                          [](const auto& info) { return tarn::test::LineKindName(info.param); });

@@ -295,14 +295,14 @@ TEST(TarntermScript, ASendWhoseBytesStayQueuedFailsWithItsOwnStatus) {
 }
 
 // A write to a device that takes nothing waits out tarnterm's own write
-// time-out, about twice the line time of its bytes, not the component's of
-// a tenth of a second a byte (two minutes for one write at this rate), so
-// that a stop signal ends the step soon.
+// time-out (half a second for one write at this rate), not the component's
+// of a tenth of a second a byte (27 s), so that a stop signal ends the step
+// soon.
 TEST(TarntermScript, AStopSignalEndsASendThatTheDeviceDoesNotTake) {
     drv::VirtualPort device("TTSEND3");
     TTarnSerialPort port;
     tarnterm::Options options;
-    options.line.baud = 115200;  // 1152-byte writes
+    options.line.baud = 115200;  // 256-byte writes
     tarnterm::ApplyLineSettings(port, options.line);
     OpenForScript(port, device.Name());
     device.HoldWrites(true);
@@ -320,7 +320,7 @@ TEST(TarntermScript, AStopSignalEndsASendThatTheDeviceDoesNotTake) {
     stopper.join();
     EXPECT_LT(returnedAt - std::chrono::steady_clock::time_point(
                                std::chrono::steady_clock::duration(stoppedAt.load())),
-              30s);
+              20s);
     device.HoldWrites(false);
 }
 

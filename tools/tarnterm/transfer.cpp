@@ -15,6 +15,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// At fast rates the write time-out of a millisecond a byte, the least that
+// can be set, is what bounds one write to a device that takes nothing.
+constexpr std::size_t kLargestChunk = 256;
 // How long the writes may take nothing before a send gives up.
 constexpr std::chrono::seconds kPatience{5};
 // Progress is redrawn at most this often.
@@ -52,7 +55,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 std::size_t ChunkSizeFor(std::int32_t baud) {
-    return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 16, 4096);
+    return std::clamp<std::size_t>(static_cast<std::size_t>(baud) / 100, 1, kLargestChunk);
 }
 
 std::uint32_t WriteTimeOutPerByteMs(std::int32_t baud) {

@@ -20,7 +20,9 @@ std::string UnreadableFile(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
 // About a tenth of a second of line time per write, so that progress moves
-// smoothly and a stalled device is noticed soon.
+// smoothly and a stalled device is noticed soon, and at most 256 bytes, so
+// that no write waits much more than half a second for one (with the write
+// time-outs below).
 std::size_t ChunkSizeFor(std::int32_t baud);
 
 // The write time-outs that tarnterm opens its ports with: a write waits for

@@ -184,7 +184,8 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
 }
 
 // A thread's wake-up descriptor for its input waits, made at its first
-// wait and closed when the thread ends. A thread waits on one device at a
+// wait (again at a later one where descriptors had run out) and closed when
+// the thread ends. A thread waits on one device at a
 // time, whose state mutex guards `signalled`.
 struct PosixSerialDevice::InputWaiter {
     InputWaiter() : wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -194,7 +195,7 @@ struct PosixSerialDevice::InputWaiter {
     InputWaiter(const InputWaiter&) = delete;
     InputWaiter& operator=(const InputWaiter&) = delete;
 
-    const int wake;
+    int wake;
     bool signalled = false;
 };
 
@@ -203,6 +204,7 @@ bool PosixSerialDevice::WaitCommInput(std::uint32_t milliseconds, std::uint64_t 
     // answering here.
     if (gone_.load(std::memory_order_relaxed)) return FailWith(kDeviceGoneError);
     thread_local InputWaiter waiter;
+    if (waiter.wake < 0) waiter.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (waiter.wake < 0) return FailWith(ERROR_NOT_ENOUGH_MEMORY);
     {
         // Bytes read ahead wait already. A part of an error mark that the
