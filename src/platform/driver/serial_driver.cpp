@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "recording_device.h"
 #include "serial_device.h"
@@ -94,6 +95,18 @@ bool WithDevice(HANDLE handle, Call call) {
         return false;
     }
     return call(*device);
+}
+
+// What `get` reads off the device behind `handle`, or 0 (with the last
+// error set) when there is none.
+template <typename Get>
+auto ValueOfDevice(HANDLE handle, Get get) {
+    decltype(get(std::declval<const SerialDevice&>())) value{};
+    WithDevice(handle, [&](const SerialDevice& d) {
+        value = get(d);
+        return true;
+    });
+    return value;
 }
 
 // The port's own device of `device`: the one it records, if it records.
@@ -276,12 +289,7 @@ bool DrainCommOutput(HANDLE handle, std::uint32_t milliseconds) {
 }
 
 std::uint32_t GetCommWaitWakes(HANDLE handle) {
-    std::uint32_t wakes = 0;
-    WithDevice(handle, [&](SerialDevice& d) {
-        wakes = d.CommWaitWakes();
-        return true;
-    });
-    return wakes;
+    return ValueOfDevice(handle, [](const SerialDevice& d) { return d.CommWaitWakes(); });
 }
 
 bool CancelCommWaits(HANDLE handle) {
@@ -299,12 +307,7 @@ bool WakeCommWaits(HANDLE handle) {
 }
 
 std::uint64_t CommWakesAsked(HANDLE handle) {
-    std::uint64_t asked = 0;
-    WithDevice(handle, [&](SerialDevice& d) {
-        asked = d.CommWakesAsked();
-        return true;
-    });
-    return asked;
+    return ValueOfDevice(handle, [](const SerialDevice& d) { return d.CommWakesAsked(); });
 }
 
 }  // namespace tarn::driver

@@ -185,8 +185,8 @@ bool PosixSerialDevice::ReadFile(void* buffer, std::uint32_t count, std::uint32_
 
 // A thread's wake-up descriptor for its input waits, made at its first
 // wait (again at a later one where descriptors had run out) and closed when
-// the thread ends. A thread waits on one device at a
-// time, whose state mutex guards `signalled`.
+// the thread ends. A thread waits on one device at a time, whose state
+// mutex guards `signalled`.
 struct PosixSerialDevice::InputWaiter {
     InputWaiter() : wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~InputWaiter() {
