@@ -20,12 +20,15 @@ struct Request {
     std::function<void()> fn;
     std::exception_ptr error;  // written by the main thread before `done`
     bool done = false;         // guarded by Queue::mutex
+    // The queuing thread waits here alone: with one wait for all, every
+    // call that finished would wake every thread still waiting, and many
+    // threads queuing at once would cost each other a wake per call.
+    std::condition_variable completed;
 };
 
 struct Queue {
     std::mutex mutex;
-    std::condition_variable arrived;    // the main thread waits here
-    std::condition_variable completed;  // queuing threads wait here
+    std::condition_variable arrived;  // the main thread waits here
     std::deque<std::shared_ptr<Request>> calls;
     std::thread::id mainThread = std::this_thread::get_id();
     std::function<void()> wake;
@@ -62,12 +65,13 @@ bool RunOne(Queue& q) {
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         request->done = true;
+        // Under the mutex, while this reference keeps the request alive.
+        request->completed.notify_one();
         // Dropped under the mutex, so the caller's reference is the last
         // and the captured exception dies on the caller's thread, after the
         // caller has handled it.
         request.reset();
     }
-    q.completed.notify_all();
     return true;
 }
 
@@ -104,7 +108,7 @@ void Synchronize(std::function<void()> fn) {
     if (wake) wake();
     {
         std::unique_lock<std::mutex> lock(q.mutex);
-        q.completed.wait(lock, [&] { return request->done; });
+        request->completed.wait(lock, [&] { return request->done; });
     }
     if (request->error) std::rethrow_exception(request->error);
 }
