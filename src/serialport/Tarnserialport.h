@@ -304,6 +304,10 @@ public:
     // is open, and when the driver took only part of the frame (a write
     // time-out), which leaves the line with a broken frame.
     std::uint32_t SendFrame(const AnsiString& payload);
+    // The bytes that SendFrame would write for `payload`, for a caller that
+    // sends them in pieces of its own; raises ETarnSerialPortException as
+    // SendFrame does when the payload cannot be one frame.
+    AnsiString EncodeFrame(const AnsiString& payload) const;
 
     // --- Recording (public, not stored) ------------------------------------------
     // The file that records the sessions of the port, for a replay or a

@@ -190,12 +190,17 @@ void TTarnSerialPort::SetOnFrameError(TFrameErrorEvent Value) {
     ++d->FFrameHandlerChanges;
 }
 
-std::uint32_t TTarnSerialPort::SendFrame(const AnsiString& payload) {
+TTarnSerialPort::AnsiString TTarnSerialPort::EncodeFrame(const AnsiString& payload) const {
     const TFramingNow now = d->FramingNow();
     const TFrameFormat format = now.format != nullptr ? *now.format : TFrameFormat{frNone};
     std::string problem;
-    const std::string bytes = tarn::serialport::EncodeFrame(format, payload, problem);
+    std::string bytes = tarn::serialport::EncodeFrame(format, payload, problem);
     if (!problem.empty()) throw ETarnSerialPortException(problem.c_str());
+    return bytes;
+}
+
+std::uint32_t TTarnSerialPort::SendFrame(const AnsiString& payload) {
+    const std::string bytes = EncodeFrame(payload);
     // As SendChars: no bytes are no send at all.
     if (bytes.empty()) return 0;
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {

@@ -297,31 +297,36 @@ TEST(TarntermScript, ASendWhoseBytesStayQueuedFailsWithItsOwnStatus) {
 // A write to a device that takes nothing waits out tarnterm's own write
 // time-out (half a second for one write at this rate), not the component's
 // of a tenth of a second a byte (27 s), so that a stop signal ends the step
-// soon.
+// soon: a frame as well, which goes out in the same pieces.
 TEST(TarntermScript, AStopSignalEndsASendThatTheDeviceDoesNotTake) {
-    drv::VirtualPort device("TTSEND3");
-    TTarnSerialPort port;
-    tarnterm::Options options;
-    options.line.baud = 115200;  // 256-byte writes
-    tarnterm::ApplyLineSettings(port, options.line);
-    OpenForScript(port, device.Name());
-    device.HoldWrites(true);
-    options.steps = {{tarnterm::Step::Kind::kSend, std::string(100000, 's')}};
-    FakeConsole console;
-    std::atomic<std::chrono::steady_clock::rep> stoppedAt{0};
-    std::thread stopper([&] {
-        EXPECT_TRUE(device.WaitHeldWrites(1, tarn::test::kEventLimit));
-        stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
-        console.SignalNow(SIGTERM);
-    });
-    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), console),
-              tarnterm::kExitSignalBase + SIGTERM);
-    const auto returnedAt = std::chrono::steady_clock::now();
-    stopper.join();
-    EXPECT_LT(returnedAt - std::chrono::steady_clock::time_point(
-                               std::chrono::steady_clock::duration(stoppedAt.load())),
-              20s);
-    device.HoldWrites(false);
+    for (const tarnterm::Step::Kind kind :
+         {tarnterm::Step::Kind::kSend, tarnterm::Step::Kind::kSendFrame}) {
+        drv::VirtualPort device("TTSEND3");
+        TTarnSerialPort port;
+        tarnterm::Options options;
+        options.line.baud = 115200;  // 256-byte writes
+        tarnterm::ApplyLineSettings(port, options.line);
+        port.SetFraming(frCobs);
+        OpenForScript(port, device.Name());
+        device.HoldWrites(true);
+        options.steps = {{kind, std::string(60000, 's')}};
+        FakeConsole console;
+        std::atomic<std::chrono::steady_clock::rep> stoppedAt{0};
+        std::thread stopper([&] {
+            EXPECT_TRUE(device.WaitHeldWrites(1, tarn::test::kEventLimit));
+            stoppedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+            console.SignalNow(SIGTERM);
+        });
+        EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), console),
+                  tarnterm::kExitSignalBase + SIGTERM)
+            << console.Err();
+        const auto returnedAt = std::chrono::steady_clock::now();
+        stopper.join();
+        EXPECT_LT(returnedAt - std::chrono::steady_clock::time_point(
+                                   std::chrono::steady_clock::duration(stoppedAt.load())),
+                  20s);
+        device.HoldWrites(false);
+    }
 }
 
 TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {

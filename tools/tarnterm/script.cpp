@@ -95,31 +95,25 @@ private:
         return kExitOk;
     }
 
-    // One frame in one write, as the component encodes it for its framing.
+    // One frame as the component encodes it for its framing, sent as any
+    // other bytes are: in pieces that a stop signal can end between, and
+    // a frame cut short is a failed send, not a mistake of the command line.
     int SendFrame(const std::string& payload) {
         if (port_.IsConnected() == spNone) {
             return Fail(kExitFailure, portName_ + " closed before a frame could be sent to it");
         }
-        std::uint32_t sent = 0;
-        std::string error;
+        std::string frame;
         try {
-            sent = port_.SendFrame(payload);
+            frame = port_.EncodeFrame(payload);
         } catch (const ETarnSerialPortException& e) {
-            // The port stays open when the framing refuses the payload,
-            // which then is a mistake of the command line.
-            if (port_.IsConnected() != spNone) {
-                return Fail(kExitUsage, "--send-frame '" + port_.ReplaceControlChars(payload) +
-                                            "' cannot be sent as a frame: " + e.what() +
-                                            "; change the text or --frame");
-            }
-            error = e.what();
+            return Fail(kExitUsage, "--send-frame '" + port_.ReplaceControlChars(payload) +
+                                        "' cannot be sent as a frame: " + e.what() +
+                                        "; change the text or --frame");
         }
-        if (sent == 0) {
-            return Fail(kExitFailure, "the frame did not go out to " + portName_ +
-                                          (error.empty() ? std::string() : ": " + error));
+        if (frame.empty()) {
+            return Fail(kExitFailure, "the frame did not go out to " + portName_);
         }
-        if (Drain(DrainLimitMs(sent, options_.line.baud))) return kExitOk;
-        return Stopped() ? StoppedStatus() : NotDrained();
+        return Send(frame, false);
     }
 
     // Without a text, the frame that came is printed as --display shows it.
