@@ -329,6 +329,25 @@ TEST(TarntermScript, AStopSignalEndsASendThatTheDeviceDoesNotTake) {
     }
 }
 
+// A frame that the device took only part of is a failed send, and says
+// what the other end now holds.
+TEST(TarntermScript, AFrameCutShortFailsTheSend) {
+    drv::VirtualPort device("TTSEND4");
+    TTarnSerialPort port;
+    tarnterm::Options options;
+    options.line.baud = 115200;
+    tarnterm::ApplyLineSettings(port, options.line);
+    port.SetFraming(frCobs);
+    OpenForScript(port, device.Name());
+    device.HoldWrites(true);
+    options.steps = {{tarnterm::Step::Kind::kSendFrame, std::string(2000, 'f')}};
+    FakeConsole console;
+    EXPECT_EQ(tarnterm::RunScript(port, options, device.Name(), console), tarnterm::kExitFailure);
+    EXPECT_NE(console.Err().find("the device holds a broken frame"), std::string::npos)
+        << console.Err();
+    device.HoldWrites(false);
+}
+
 TEST(TarntermScript, TrafficLogWithAndWithoutStamps) {
     const std::filesystem::path plain = TempPath("plain.log");
     const std::filesystem::path stamped = TempPath("stamped.log");

@@ -103,17 +103,25 @@ private:
             return Fail(kExitFailure, portName_ + " closed before a frame could be sent to it");
         }
         std::string frame;
+        std::string problem;
         try {
             frame = port_.EncodeFrame(payload);
         } catch (const ETarnSerialPortException& e) {
-            return Fail(kExitUsage, "--send-frame '" + port_.ReplaceControlChars(payload) +
-                                        "' cannot be sent as a frame: " + e.what() +
-                                        "; change the text or --frame");
+            problem = e.what();
         }
-        if (frame.empty()) {
-            return Fail(kExitFailure, "the frame did not go out to " + portName_);
+        // A framing that adds nothing to the payload has no frame without
+        // a byte.
+        if (problem.empty() && frame.empty()) problem = "a frame of this framing needs a byte";
+        if (!problem.empty()) {
+            const std::string shown =
+                payload.size() <= kTailShown
+                    ? "'" + port_.ReplaceControlChars(payload) + "'"
+                    : "'" + port_.ReplaceControlChars(payload.substr(0, kTailShown)) + "...' (" +
+                          std::to_string(payload.size()) + " bytes)";
+            return Fail(kExitUsage, "--send-frame " + shown + " cannot be sent as a frame: " +
+                                        problem + "; change the text or --frame");
         }
-        return Send(frame, false);
+        return Send(frame, false, "; the device holds a broken frame");
     }
 
     // Without a text, the frame that came is printed as --display shows it.
@@ -146,7 +154,8 @@ private:
                     "could not pulse " + step.text + " on " + portName_ + ": " + error);
     }
 
-    int Send(const std::string& bytes, bool showProgress) {
+    // `cutShort` is said after the count of a send that did not go out whole.
+    int Send(const std::string& bytes, bool showProgress, const std::string& cutShort = "") {
         ProgressPace pace(bytes.size());
         std::function<void(std::size_t)> progress;
         if (showProgress) {
@@ -168,7 +177,7 @@ private:
         if (sent < bytes.size()) {
             return Fail(kExitFailure, "sent " + std::to_string(sent) + " of " +
                                           std::to_string(bytes.size()) + " bytes to " + portName_ +
-                                          ": " + error);
+                                          ": " + error + cutShort);
         }
         return drained ? kExitOk : NotDrained();
     }
