@@ -486,6 +486,22 @@ TEST_P(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
     EXPECT_EQ(port.ReadBuffer(), "abc");
 }
 
+// Read time-outs that would hold a read for a minute do not hold the
+// synchronous reads, which take only what waits.
+TEST_P(SyncReadPseudoTerminal, ReadsTakeWhatWaitsWhateverTheReadTimeOuts) {
+    port.Close();
+    port.SetReadIntervalTimeout(0);
+    port.SetReadTotalTimeoutConstant(60000);
+    port.Open();
+    ASSERT_NE(port.IsConnected(), spNone);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(pty->WritePeer("one\r\ntwo"));
+    EXPECT_EQ(port.ReadStringLine(10), "one");
+    ASSERT_TRUE(WaitUntil([&] { return port.GetBufferSize() == 3; }));
+    EXPECT_EQ(port.ReadBuffer(), "two");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
 TEST_P(SyncReadPseudoTerminal, AHungUpTerminalEndsAWait) {
     // Below the presence check's threshold, so that only the read notices.
     port.SetDelay(20);
