@@ -82,15 +82,7 @@ public:
     bool SetCommTimeouts(const tarn::driver::COMMTIMEOUTS& timeouts) override {
         ::COMMTIMEOUTS native;
         std::memcpy(&native, &timeouts, sizeof native);
-        const bool atOnce = native.ReadIntervalTimeout == MAXDWORD &&
-                            native.ReadTotalTimeoutMultiplier == 0 &&
-                            native.ReadTotalTimeoutConstant == 0;
-        // Cleared before the change and set after it, so that a fill never
-        // relies on time-outs that are not yet, or no longer, in force.
-        if (!atOnce) readsReturnAtOnce_.store(false);
-        if (!Checked(::SetCommTimeouts(handle_, &native))) return false;
-        if (atOnce) readsReturnAtOnce_.store(true);
-        return true;
+        return Checked(::SetCommTimeouts(handle_, &native));
     }
 
     bool GetCommTimeouts(tarn::driver::COMMTIMEOUTS& timeouts) override {
@@ -317,24 +309,16 @@ private:
     }
 
     // Reads what the port's queue holds into the read-ahead when it is
-    // empty. With time-outs that make a read return at once with what the
-    // queue holds (the component's own), one read does it: a query first
-    // would double the calls, and under Wine each call is a trip to its
-    // server. Otherwise only as many bytes as the queue holds are read, so
-    // that the read returns at once whatever the time-outs say; that query
-    // clears the port's error state, so its errors are kept for the
-    // caller's next query. A read that fails or finds nothing goes the
-    // second way too: its query clears what a port that aborts on errors
-    // needs cleared, and fails for a removed device, whose reads Wine
-    // answers with nothing. False with the last error set when the port
-    // failed.
+    // empty. Only what the queue holds is read, so the read returns at once
+    // whatever the time-outs say. The query clears the port's error state,
+    // so its errors are kept for the caller's next query. False with the
+    // last error set when the port failed.
     // REQUIRES: readMutex_ held, aheadMutex_ not.
     bool FillReadAhead() {
         {
             std::lock_guard<std::mutex> lock(aheadMutex_);
             if (AheadHeld() > 0) return true;
         }
-        if (readsReturnAtOnce_.load() && ReadAheadAtOnce()) return true;
         ::DWORD errors = 0;
         ::COMSTAT stat;
         std::memset(&stat, 0, sizeof stat);
@@ -348,23 +332,6 @@ private:
         std::lock_guard<std::mutex> lock(aheadMutex_);
         peekErrors_ |= errors;
         if (!ok) return false;
-        readAhead_ = std::move(bytes);
-        aheadTaken_ = 0;
-        ++kernelReads_;
-        return true;
-    }
-
-    // One read of what the queue holds, at most kLongestReadAhead bytes,
-    // into the empty read-ahead; false when the read failed or found none.
-    // REQUIRES: readMutex_ held, aheadMutex_ not.
-    bool ReadAheadAtOnce() {
-        std::string bytes(kLongestReadAhead, '\0');
-        ::DWORD done = 0;
-        if (!::ReadFile(handle_, &bytes[0], kLongestReadAhead, &done, nullptr) || done == 0) {
-            return false;
-        }
-        bytes.resize(std::min<::DWORD>(done, kLongestReadAhead));
-        std::lock_guard<std::mutex> lock(aheadMutex_);
         readAhead_ = std::move(bytes);
         aheadTaken_ = 0;
         ++kernelReads_;
@@ -391,8 +358,6 @@ private:
     std::uint32_t peekErrors_ = 0;               // guarded by aheadMutex_
     std::atomic<std::uint32_t> kernelReads_{0};  // changed with aheadMutex_ held
     std::atomic<std::uint32_t> txAborts_{0};
-    // Whether the read time-outs last set make a read return at once.
-    std::atomic<bool> readsReturnAtOnce_{false};
     // Set when the handle is closed or its waits are cancelled; the waiting
     // loop looks at it between its looks at the queue.
     std::atomic<bool> waitsEnded_{false};
