@@ -1,5 +1,6 @@
 #include "host_synchronize.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -28,10 +29,15 @@ struct Request {
 
 struct Queue {
     std::mutex mutex;
-    std::condition_variable arrived;  // the main thread waits here
-    std::deque<std::shared_ptr<Request>> calls;
-    std::thread::id mainThread = std::this_thread::get_id();
-    std::function<void()> wake;
+    std::condition_variable arrived;             // the main thread waits here
+    std::deque<std::shared_ptr<Request>> calls;  // guarded by mutex
+    // The size of `calls`, written under the mutex: a message loop that
+    // looks for calls after every step of its own (a line read, a key)
+    // finds none nearly always, and then takes no lock.
+    std::atomic<std::size_t> queued{0};
+    // Looked at by every event that a receive thread raises, without a lock.
+    std::atomic<std::thread::id> mainThread{std::this_thread::get_id()};
+    std::function<void()> wake;  // guarded by mutex
 };
 
 // Never destroyed: a thread may still queue a call while the process exits,
@@ -53,6 +59,7 @@ bool RunOne(Queue& q) {
         if (q.calls.empty()) return false;
         request = std::move(q.calls.front());
         q.calls.pop_front();
+        q.queued.store(q.calls.size());
     }
     try {
         request->fn();
@@ -77,17 +84,9 @@ bool RunOne(Queue& q) {
 
 }  // namespace
 
-bool IsMainThread() {
-    Queue& q = TheQueue();
-    std::lock_guard<std::mutex> lock(q.mutex);
-    return q.mainThread == std::this_thread::get_id();
-}
+bool IsMainThread() { return TheQueue().mainThread.load() == std::this_thread::get_id(); }
 
-void SetMainThread() {
-    Queue& q = TheQueue();
-    std::lock_guard<std::mutex> lock(q.mutex);
-    q.mainThread = std::this_thread::get_id();
-}
+void SetMainThread() { TheQueue().mainThread.store(std::this_thread::get_id()); }
 
 void Synchronize(std::function<void()> fn) {
     if (!fn) return;
@@ -102,6 +101,7 @@ void Synchronize(std::function<void()> fn) {
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         q.calls.push_back(request);
+        q.queued.store(q.calls.size());
         wake = q.wake;
     }
     q.arrived.notify_all();
@@ -118,6 +118,7 @@ bool CheckSynchronize(int timeoutMs) {
         throw EThreadError(u"CheckSynchronize called from a thread that is not the main thread");
     }
     Queue& q = TheQueue();
+    if (timeoutMs <= 0 && q.queued.load() == 0) return false;
     std::size_t pending = 0;
     {
         std::unique_lock<std::mutex> lock(q.mutex);
