@@ -77,10 +77,11 @@ std::uint32_t TTarnSerialPortPrivate::Send(const char* data, std::uint32_t count
         if (written == 0 || (form == TSendForm::String && !heard)) {
             CheckPresenceAfterSend(connection);
         }
-        // A device that says in words why it took nothing (a replayed port
-        // sent other bytes than it recorded) is heard: a count of 0 alone
-        // would read as a busy line.
-        refusedInWords = written == 0 && (refusal & tarn::host::kDescribedErrorBit) != 0 &&
+        // A device that says in words why it refused the write (a replayed
+        // port sent other bytes than it recorded) is heard, even when it
+        // took the bytes before the difference: a count alone would read
+        // as a busy line, and the next send would be blamed.
+        refusedInWords = (refusal & tarn::host::kDescribedErrorBit) != 0 &&
                          tarn::host::DescribedErrorText(refusal, why);
         if (!refusedInWords) return written;
     } catch (...) {

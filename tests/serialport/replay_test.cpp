@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "component_test_support.h"
 #include "host_system_error.h"
 #include "recording_reader.h"
+#include "recording_writer.h"
 #include "replay_check.h"
 #include "serial_driver.h"
 
@@ -122,7 +124,28 @@ TEST(ReplayDevice, RefusesBadNamesAndFiles) {
     EXPECT_FALSE(rec::ReadRecordingFile(endless.Name().substr(9), error));
     EXPECT_NE(error.find("line 2: longer than any event"), std::string::npos) << error;
     EXPECT_FALSE(rec::ReadRecordingFile(::testing::TempDir(), error));
-    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_NE(error.find(": a folder, not a recording"), std::string::npos) << error;
+}
+
+TEST(ReplayReader, ReadsBackTheLongestTransferThatARecordingHolds) {
+    // Every byte takes six to write, so that one event in one line would
+    // be longer than any line that a reader takes.
+    const std::string sent(3u << 20, '\xff');
+    const RecordingFile file("");
+    const std::string path = file.Name().substr(9);
+    rec::RecordingWriter writer;
+    ASSERT_TRUE(writer.Open(path, "COM3"));
+    rec::Event event;
+    event.kind = rec::EventKind::Sent;
+    event.data = sent;
+    ASSERT_TRUE(writer.Write(event));
+    writer.Close();
+    std::string error;
+    const std::optional<rec::Recording> recording = rec::ReadRecordingFile(path, error);
+    ASSERT_TRUE(recording) << error;
+    std::string joined;
+    for (const rec::Event& e : recording->events) joined += e.data;
+    EXPECT_EQ(joined, sent);
 }
 
 TEST(ReplayDevice, ConversationAnswersTheRecordedRequestsOnReceive) {
@@ -146,10 +169,9 @@ TEST(ReplayDevice, ConversationRefusesAChangedRequestWithItsLine) {
     port.SetAutoReceive(false);
     tarn::test::SelectPort(port, file.Name());
     port.Open();
-    EXPECT_EQ(port.SendString("*IDN?\r\n"), 7u);
-    EXPECT_EQ(port.ReadStringLine(30), "TARN,DEMO,1");
-    // The send raises the refusal in words, and every later one, right or
-    // not, the same.
+    // The send that holds the difference raises the refusal in words, even
+    // after a request that matched, and every later one, right or not, the
+    // same.
     const auto refusal = [&](const char* text) {
         try {
             port.SendString(text);
@@ -158,7 +180,8 @@ TEST(ReplayDevice, ConversationRefusesAChangedRequestWithItsLine) {
         }
         return std::string("no refusal");
     };
-    const std::string message = refusal("VOLT!");
+    const std::string message = refusal("*IDN?\r\nVOLT!");
+    EXPECT_EQ(port.ReadStringLine(30), "TARN,DEMO,1") << "the matched request is answered";
     EXPECT_NE(message.find("line 5, byte 5 of the sent bytes: expected \"VOLT?\\r\\n\", got "
                            "\"VOLT!\""),
               std::string::npos)

@@ -225,13 +225,13 @@ constexpr std::size_t kLongestLine = 16u << 20;
 std::optional<Recording> ReadRecordingFile(const std::string& path, std::string& error) {
     std::error_code ec;
     if (std::filesystem::is_directory(std::filesystem::u8path(path), ec)) {
-        error = path + " is a folder, not a recording";
+        error = path + ": a folder, not a recording";
         return std::nullopt;
     }
     std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
     if (!file) {
         error = std::filesystem::exists(std::filesystem::u8path(path), ec)
-                    ? path + " cannot be read"
+                    ? path + ": the file cannot be read"
                     : path + ": there is no such file";
         return std::nullopt;
     }

@@ -186,7 +186,22 @@ bool RecordingWriter::Open(const std::string& path, const std::string& port) {
     return true;
 }
 
-bool RecordingWriter::Write(const Event& event) { return WriteLine(EventLine(event)); }
+bool RecordingWriter::Write(const Event& event) {
+    // A reader takes lines of some MiB, and a byte may take six to write:
+    // a long transfer becomes events of this many bytes at the same time,
+    // which a replay joins again.
+    constexpr std::size_t kLongestData = 1u << 20;
+    const bool bytes = event.kind == EventKind::Received || event.kind == EventKind::Sent;
+    if (!bytes || event.data.size() <= kLongestData) return WriteLine(EventLine(event));
+    Event piece;
+    piece.t = event.t;
+    piece.kind = event.kind;
+    for (std::size_t at = 0; at < event.data.size(); at += kLongestData) {
+        piece.data.assign(event.data, at, kLongestData);
+        if (!WriteLine(EventLine(piece))) return false;
+    }
+    return true;
+}
 
 bool RecordingWriter::WriteLine(std::string line) {
     if (!file_.IsOpen()) return false;

@@ -237,14 +237,14 @@ bool ReplayDevice::WriteFile(const void* buffer, std::uint32_t count, std::uint3
     std::size_t taken = 0;
     if (!timeline_.Write(std::string_view(static_cast<const char*>(buffer), count), Clock::now(),
                          mismatch, taken)) {
-        // What matched was taken, as a line takes the front of a block; the
-        // sender hears of the refusal when it sends the rest.
+        // What matched was taken, as a line takes the front of a block, and
+        // its answer follows; the write itself fails, so that the sender
+        // hears of the difference from the write that holds it.
         writeRefusal_ = host::DescribedError(mismatch + ".");
         if (taken > 0) {
             Sync();
             changed_.notify_all();
             if (written) *written = static_cast<std::uint32_t>(taken);
-            return true;
         }
         return Fail(writeRefusal_);
     }
