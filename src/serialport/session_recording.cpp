@@ -10,7 +10,7 @@ using tarn::host::AnsiToUnicode;
 
 bool TTarnSerialPortPrivate::StartRecordingOnOpen(HANDLE handle, const AnsiString& port) {
     const AnsiString path = Guarded(FRecordFile);
-    return path.empty() || drv::StartRecording(handle, path, port);
+    return path.empty() || drv::StartRecording(handle, path, port, drv::RecordingFrom::Opening);
 }
 
 void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const AnsiString& path) {
@@ -43,7 +43,8 @@ void TTarnSerialPort::SetRecordFile(const AnsiString& Value) {
         // A new file takes over from the old one only once it is there: a
         // name that fails leaves the recording as it was.
         const bool started =
-            Value.empty() ? drv::StopRecording(handle) : drv::StartRecording(handle, Value, port);
+            Value.empty() ? drv::StopRecording(handle)
+                          : drv::StartRecording(handle, Value, port, drv::RecordingFrom::Now);
         // A handle closed meanwhile has no session left to record.
         if (!started && drv::GetLastError() != drv::ERROR_INVALID_HANDLE) {
             TTarnSerialPortPrivate::RaiseRecordFailure(port, Value);

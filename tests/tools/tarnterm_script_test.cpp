@@ -23,6 +23,7 @@
 #include "host_exception.h"
 #include "host_socket.h"
 #include "host_strings.h"
+#include "host_system_error.h"
 #include "program.h"
 #include "script.h"
 #include "serial_driver.h"
@@ -435,6 +436,7 @@ TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
     outcome = tarnterm::OpenPort(port, device.Name(), line);
     EXPECT_EQ(outcome.status, tarnterm::kExitOpenFailed);
     EXPECT_NE(outcome.message.find("Cannot connect to TTOPEN1."), std::string::npos);
+    EXPECT_NE(outcome.message.find(". Check the device and try again."), std::string::npos);
     device.RefuseOpens(drv::ERROR_SUCCESS);
 
     tarnterm::SelectPort(port, "TTNOSUCHPORT");
@@ -454,6 +456,13 @@ TEST(TarntermOpen, SaysWhyAPortDidNotOpen) {
     outcome = tarnterm::ExplainOpenFailure(std::filesystem::temp_directory_path().u8string(),
                                            drv::ERROR_ACCESS_DENIED, "Cannot connect to x.", line);
     EXPECT_EQ(outcome.status, tarnterm::kExitNotSerial);
+    // A refusal in words says what to try; the hint about the device would
+    // send the user the wrong way.
+    const std::string words = "Cannot replay gone.jsonl: there is no such file.";
+    outcome = tarnterm::ExplainOpenFailure("replay://gone.jsonl",
+                                           tarn::host::kDescribedErrorBit | 1u, words, line);
+    EXPECT_EQ(outcome.status, tarnterm::kExitOpenFailed);
+    EXPECT_EQ(outcome.message, words);
 }
 
 TEST(TarntermProgram, ListsThePortsForPeopleAndScripts) {

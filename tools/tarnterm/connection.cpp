@@ -188,7 +188,12 @@ OpenOutcome ExplainOpenFailure(const std::string& name, std::uint32_t code,
                       "; try another --baud, --data, --parity, --stop or --flow";
     } else {
         out.status = kExitOpenFailed;
-        out.message = componentMessage + " Check the device and try again.";
+        // A refusal in words (a record file that cannot be made, a
+        // recording that cannot be replayed) says what to try; only a code
+        // of the device's wants the hint.
+        const bool inWords = code == 0 || (code & tarn::host::kDescribedErrorBit) != 0;
+        out.message =
+            inWords ? componentMessage : componentMessage + " Check the device and try again.";
     }
     return out;
 }

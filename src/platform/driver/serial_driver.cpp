@@ -170,13 +170,15 @@ bool CloseHandle(HANDLE handle) {
     return true;
 }
 
-bool StartRecording(HANDLE handle, const std::string& path, const std::string& port) {
+bool StartRecording(HANDLE handle, const std::string& path, const std::string& port,
+                    RecordingFrom from) {
     const std::shared_ptr<SerialDevice> current = Handles().Find(handle);
     if (!current) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    auto recording = recording::RecordingDevice::Start(PortDevice(current), path, port);
+    auto recording = recording::RecordingDevice::Start(PortDevice(current), path, port,
+                                                       from == RecordingFrom::Now);
     if (!recording) return false;
     return ReplaceDevice(handle, current, std::move(recording));
 }

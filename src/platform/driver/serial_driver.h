@@ -139,8 +139,12 @@ std::uint64_t CommWakesAsked(HANDLE handle);
 // recorded already moves to the new file. Returns false and sets the last
 // error for an invalid handle and for a file that cannot be created (see
 // recording/recording_writer.h), and the recording, if any, goes on as it
-// was. Closing the handle ends the recording.
-bool StartRecording(HANDLE handle, const std::string& path, const std::string& port);
+// was. Closing the handle ends the recording. A recording that starts on a
+// port in use begins with the settings that the port has (`Now`); one that
+// starts with the opening records those that the opener hands over.
+enum class RecordingFrom { Opening, Now };
+bool StartRecording(HANDLE handle, const std::string& path, const std::string& port,
+                    RecordingFrom from);
 // Not a Win32 function: ends the recording of `handle`, if any, and closes
 // its file; the handle goes on working. Returns false and sets the last
 // error for an invalid handle.

@@ -65,9 +65,19 @@ RecordingDevice::RecordingDevice(std::shared_ptr<SerialDevice> device)
 
 std::shared_ptr<RecordingDevice> RecordingDevice::Start(std::shared_ptr<SerialDevice> device,
                                                         const std::string& path,
-                                                        const std::string& port) {
+                                                        const std::string& port,
+                                                        bool settingsFirst) {
     auto recording = std::make_shared<RecordingDevice>(std::move(device));
     if (!recording->writer_.Open(path, port)) return nullptr;
+    DCB dcb{};
+    if (settingsFirst && recording->device_->GetCommState(dcb)) {
+        std::lock_guard<std::mutex> lock(recording->mutex_);
+        recording->lastLines_ = LineSettingsOf(dcb);
+        Event event;
+        event.kind = EventKind::Settings;
+        event.settings = *recording->lastLines_;
+        recording->WriteLocked(std::move(event));
+    }
     return recording;
 }
 

@@ -28,9 +28,12 @@ class RecordingDevice final : public SerialDevice {
 public:
     // Records the session of `device`, the port opened as `port`, into
     // `path`, which is created or emptied. Null with the last error set
-    // when the file cannot be created (RecordingWriter::Open).
+    // when the file cannot be created (RecordingWriter::Open). With
+    // `settingsFirst` the first event is the settings that `device` has:
+    // a replay of a session recorded from its middle checks them too.
     static std::shared_ptr<RecordingDevice> Start(std::shared_ptr<SerialDevice> device,
-                                                  const std::string& path, const std::string& port);
+                                                  const std::string& path, const std::string& port,
+                                                  bool settingsFirst);
 
     // The device whose calls this one records.
     const std::shared_ptr<SerialDevice>& Recorded() const { return device_; }

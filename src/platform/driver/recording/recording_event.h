@@ -7,8 +7,9 @@
 //
 //   {"format":"tarn-recording","version":1,"port":"COM3"}
 //
-// Every later line is one event, with the microseconds since the port was
-// opened in "t" (never decreasing) and its kind in "ev":
+// Every later line is one event, with the microseconds since the recording
+// began (with the opening of the port, or later on the open port) in "t"
+// (never decreasing) and its kind in "ev":
 //
 //   {"t":1520,"ev":"tx","data":"*IDN?\r\n"}
 //   {"t":9031,"ev":"rx","data":"TARN,DEMO,1\r\n"}
@@ -79,7 +80,7 @@ struct ModemLines {
 };
 
 struct Event {
-    std::uint64_t t = 0;  // microseconds since the port was opened
+    std::uint64_t t = 0;  // microseconds since the recording began
     EventKind kind = EventKind::Received;
     std::string data;         // Received, Sent
     LineSettings settings;    // Settings
