@@ -320,12 +320,18 @@ public:
     // (src/platform/driver/recording/recording_event.h); each event reaches
     // the file as it happens. A file that cannot be created raises
     // ETarnSerialPortException "Cannot record COM3 to NAME. ..." (with the
-    // error code 0), from
-    // Open, which then leaves the port closed, or from this setter while a
-    // port is open, which then changes nothing. Unrelated to LogFile. The
-    // owner's thread, like Open.
+    // error code 0), and so does a file that another port of the process
+    // records ("Cannot record COM4 to NAME: the session of COM3 is recorded
+    // there. ..."), from Open, which then leaves the port closed, or from
+    // this setter while a port is open, which then changes nothing.
+    // Unrelated to LogFile. The owner's thread, like Open.
     AnsiString GetRecordFile() const;
     void SetRecordFile(const AnsiString& Value);
+    // True while the session of the open port is being written to
+    // RecordFile. A write of the file that fails (a full disk) ends the
+    // recording and the port goes on working: this is how an application
+    // learns that its recording stopped short. Any thread.
+    bool IsRecording() const;
 
     // --- Traffic log ----------------------------------------------------------
     // Each byte 0 to 31 replaced by its name ("<CR>", "<LF>", ...); every

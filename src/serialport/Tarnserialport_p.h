@@ -195,7 +195,9 @@ public:
     bool StartRecordingOnOpen(HANDLE handle, const AnsiString& port);
     // The failure of a record file `path` that cannot be created, for the
     // port opened as `port`.
-    [[noreturn]] static void RaiseRecordFailure(const AnsiString& port, const AnsiString& path);
+    // `error` is the driver's: a refusal in words is raised in them.
+    [[noreturn]] static void RaiseRecordFailure(const AnsiString& port, const AnsiString& path,
+                                                std::uint32_t error);
 
     // The presence check that the receive thread and the sends share: true
     // when the check is switched on (Delay at least

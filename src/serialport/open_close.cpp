@@ -142,7 +142,8 @@ void TTarnSerialPort::Open() {
         delete thread;
         Close();
         if (recordingFailed) {
-            TTarnSerialPortPrivate::RaiseRecordFailure(d->RawPort(), d->Guarded(d->FRecordFile));
+            TTarnSerialPortPrivate::RaiseRecordFailure(d->RawPort(), d->Guarded(d->FRecordFile),
+                                                       error);
         }
         throw ETarnSerialPortException(
             tarn::host::Format(u"Cannot connect to %s. %s",

@@ -4,6 +4,7 @@
 #include "Tarnserialport_p.h"
 #include "com_thread_p.h"
 #include "host_format.h"
+#include "host_system_error.h"
 
 namespace drv = tarn::driver;
 using tarn::host::AnsiToUnicode;
@@ -13,10 +14,16 @@ bool TTarnSerialPortPrivate::StartRecordingOnOpen(HANDLE handle, const AnsiStrin
     return path.empty() || drv::StartRecording(handle, path, port, drv::RecordingFrom::Opening);
 }
 
-void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const AnsiString& path) {
+void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const AnsiString& path,
+                                                std::uint32_t error) {
     // No system error code: the file's is not the port's, and a caller
     // that reads ERROR_ACCESS_DENIED as a busy port would be misled, as
     // for a log file that cannot be written.
+    std::string why;
+    if ((error & tarn::host::kDescribedErrorBit) != 0 &&
+        tarn::host::DescribedErrorText(error, why)) {
+        throw ETarnSerialPortException(AnsiToUnicode(why));
+    }
     throw ETarnSerialPortException(tarn::host::Format(
         u"Cannot record %s to %s. The file cannot be created: check that its folder exists "
         u"and that it may be written there.",
@@ -41,15 +48,18 @@ void TTarnSerialPort::SetRecordFile(const AnsiString& Value) {
     }
     if (handle != drv::INVALID_HANDLE_VALUE) {
         // A new file takes over from the old one only once it is there: a
-        // name that fails leaves the recording as it was.
+        // name that fails leaves the recording as it was, unless it names
+        // the file of the recording itself, which is given up first.
         const bool started =
             Value.empty() ? drv::StopRecording(handle)
                           : drv::StartRecording(handle, Value, port, drv::RecordingFrom::Now);
         // A handle closed meanwhile has no session left to record.
         if (!started && drv::GetLastError() != drv::ERROR_INVALID_HANDLE) {
-            TTarnSerialPortPrivate::RaiseRecordFailure(port, Value);
+            TTarnSerialPortPrivate::RaiseRecordFailure(port, Value, drv::GetLastError());
         }
     }
     std::lock_guard<std::mutex> lock(d->FLock);
     d->FRecordFile = Value;
 }
+
+bool TTarnSerialPort::IsRecording() const { return drv::IsRecording(d->PortHandle()); }

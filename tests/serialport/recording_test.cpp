@@ -3,6 +3,7 @@
 // ends and fails as the setter says.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -168,6 +169,63 @@ TEST_P(Recording, StartsAndStopsWhileOpenAndRefusesAFileThatCannotBeMade) {
         << events[0];
     EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.end()),
               (std::vector<std::string>{R"("tx","data":"during")", R"("tx","data":"still")"}));
+}
+
+// Two sessions in one file would replay as neither: a file is one port's
+// at a time, however it is spelled, and free again once that port closes,
+// from inside its own events too.
+TEST_P(Recording, AFileBelongsToOnePortsSessionAtATime) {
+    const fs::path file = dir_ / "session.jsonl";
+    port_.SetRecordFile(file.string());
+    port_.Open();
+    std::string why;
+    const auto other = tarn::test::TestLine::Create(GetParam(), "VREC2", &why);
+    ASSERT_NE(other, nullptr) << why;
+    TTarnSerialPort second;
+    SelectPort(second, other->Name());
+    second.SetRecordFile((dir_ / "." / "session.jsonl").string());
+    try {
+        second.Open();
+        ADD_FAILURE() << "two ports recorded into one file";
+    } catch (const ETarnSerialPortException& e) {
+        EXPECT_EQ(e.ErrorCode(), 0u);
+        EXPECT_NE(std::string(e.what()).find("the session of " + line_->Name() + " is recorded"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(second.IsConnected(), spNone);
+    second.SetRecordFile("");
+    second.Open();
+    EXPECT_THROW(second.SetRecordFile(file.string()), ETarnSerialPortException);
+    EXPECT_FALSE(second.IsRecording());
+    EXPECT_TRUE(port_.IsRecording());
+    port_.SendString("first");
+    // The port's own recording may start the file afresh.
+    port_.SetRecordFile(file.string());
+    port_.SendString("again");
+    std::vector<std::string> events = Events(Lines(file));
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1], R"("tx","data":"again")");
+
+    port_.Close();
+    EXPECT_FALSE(port_.IsRecording());
+    std::atomic<int> reopened{0};
+    // From the receive thread, inside the last event of the closing
+    // connection.
+    second.SetNeedSynchronization(false);
+    second.SetOnDisconnect([&](TTarnSerialPort* sender, TCommPort) {
+        if (reopened++ == 0) sender->Open();
+    });
+    second.SetRecordFile(file.string());
+    second.Close();
+    ASSERT_TRUE(WaitUntil([&] { return reopened.load() == 1 && second.IsConnected() != spNone; }));
+    EXPECT_TRUE(second.IsRecording());
+    second.SendString("second");
+    second.Close();
+    // The settings of the Open, the send, and the purge of the Close.
+    events = Events(Lines(file));
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1], R"("tx","data":"second")");
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Recording, tarn::test::kLineKinds,

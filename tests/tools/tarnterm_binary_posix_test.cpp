@@ -23,6 +23,7 @@
 
 #include "Tarnserialport.h"
 #include "connection.h"
+#include "file_size_limit.h"
 #include "pty_pair.h"
 #include "serialport/component_test_support.h"
 #include "slow_peer_reader.h"
@@ -315,6 +316,30 @@ TEST(TarntermBinary, ScriptStepsOnAPseudoTerminalPort) {
         RunWithoutTerminal({device->PortName(), "--expect", "never", "--timeout", "0.2"});
     EXPECT_EQ(late.status, 3);
     EXPECT_NE(late.err.find("no 'never'"), std::string::npos) << late.err;
+}
+
+// Every step of the script went through, but its recording could not be
+// written to the end (a full disk): the script fails, and says why.
+TEST(TarntermBinary, AScriptWhoseRecordingStoppedShortFails) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    const std::string answer(8192, 'a');
+    std::thread instrument([&] {
+        if (device->ReadPeer(5, kLimit) == "DUMP\r") device->WritePeer(answer + " END\r\n");
+    });
+    const std::string file = ::testing::TempDir() + "tarnterm_full_disk.jsonl";
+    Outcome done;
+    {
+        const tarn::test::FileSizeLimit limit(4096);
+        done = RunWithoutTerminal({device->PortName(), "--record", file, "--send", "DUMP\\r",
+                                   "--expect", " END", "--timeout", "30"});
+    }
+    instrument.join();
+    std::remove(file.c_str());
+    EXPECT_EQ(done.status, 1) << done.err;
+    EXPECT_NE(done.err.find("the recording to " + file + " stopped early"), std::string::npos)
+        << done.err;
 }
 
 TEST(TarntermBinary, SendFileDeliversEveryByteToASlowReader) {

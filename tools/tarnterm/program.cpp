@@ -192,7 +192,17 @@ int RunScriptOn(TTarnSerialPort& port, const Options& options, std::string portN
     // A signal while waiting for the port ends the wait without a verdict.
     if (const int signal = console.StopSignal(); signal != 0) return kExitSignalBase + signal;
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
-    const int status = RunScript(port, options, portName, console, log, plot);
+    int status = RunScript(port, options, portName, console, log, plot);
+    // Every step went through, but the recording that was asked for ended
+    // before the session did (a full disk): the script did not do all it
+    // was told.
+    if (status == kExitOk && !options.recordFile.empty() && port.IsConnected() != spNone &&
+        !port.IsRecording()) {
+        status = Fail(console, kExitFailure,
+                      "the recording to " + options.recordFile +
+                          " stopped early: the file could not be written; free some space on "
+                          "its disk, or record elsewhere");
+    }
     port.Close();
     port.SetOnReceive(nullptr);
     return status;

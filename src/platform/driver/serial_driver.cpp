@@ -198,6 +198,11 @@ bool StopRecording(HANDLE handle) {
     return device == current || ReplaceDevice(handle, current, device);
 }
 
+bool IsRecording(HANDLE handle) {
+    auto recording = std::dynamic_pointer_cast<recording::RecordingDevice>(Handles().Find(handle));
+    return recording != nullptr && recording->IsWriting();
+}
+
 bool SetupComm(HANDLE handle, std::uint32_t inQueue, std::uint32_t outQueue) {
     return WithDevice(handle, [&](SerialDevice& d) { return d.SetupComm(inQueue, outQueue); });
 }

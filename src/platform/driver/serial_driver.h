@@ -137,9 +137,10 @@ std::uint64_t CommWakesAsked(HANDLE handle);
 // from now on every call on the handle is handed to the port's device and
 // what it did to the line is written down as it happens. A handle that is
 // recorded already moves to the new file. Returns false and sets the last
-// error for an invalid handle and for a file that cannot be created (see
-// recording/recording_writer.h), and the recording, if any, goes on as it
-// was. Closing the handle ends the recording. A recording that starts on a
+// error for an invalid handle, for a file that cannot be created (see
+// recording/recording_writer.h), and for one that another port's session
+// records (recording/record_file_claims.h), and the recording, if any,
+// goes on as it was. Closing the handle ends the recording. A recording that starts on a
 // port in use begins with the settings that the port has (`Now`); one that
 // starts with the opening records those that the opener hands over.
 enum class RecordingFrom { Opening, Now };
@@ -149,6 +150,11 @@ bool StartRecording(HANDLE handle, const std::string& path, const std::string& p
 // its file; the handle goes on working. Returns false and sets the last
 // error for an invalid handle.
 bool StopRecording(HANDLE handle);
+// Not a Win32 function: whether the session of `handle` is being
+// recorded, which ends with StopRecording, with the handle, and with a
+// write of the file that failed (a full disk). False for a handle that is
+// not recorded or not open.
+bool IsRecording(HANDLE handle);
 // Not a Win32 function: the caller found by other means that the device
 // behind `handle` has gone (its name left the port list, while calls on it
 // still succeed, as on a terminal whose link went); a recording of the

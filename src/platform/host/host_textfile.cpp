@@ -1,5 +1,7 @@
 #include "host_textfile.h"
 
+#include <utility>
+
 namespace tarn::host {
 
 TextFile::~TextFile() {
@@ -45,9 +47,20 @@ bool TextFile::Close() {
     return flushed && closed;
 }
 
+bool TextFile::CloseCutTo(std::uint64_t size) {
+    if (file_ == nullptr) return false;
+    std::FILE* const file = std::exchange(file_, nullptr);
+    return detail::CloseCutTo(file, size);
+}
+
 bool FileExists(const UnicodeString& name) {
     if (name.empty() || name.find(u'\0') != UnicodeString::npos) return false;
     return detail::AnsiPathIsFile(UnicodeToAnsi(name));
+}
+
+std::optional<FileIdentity> IdentityOfFile(const UnicodeString& name) {
+    if (name.empty() || name.find(u'\0') != UnicodeString::npos) return std::nullopt;
+    return detail::AnsiPathIdentity(UnicodeToAnsi(name));
 }
 
 }  // namespace tarn::host

@@ -10,7 +10,9 @@
 // belongs to one thread at a time.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "host_strings.h"
 
@@ -39,6 +41,11 @@ public:
     bool Flush();
     // Flushes and closes. Fails when the file is not open or the flush fails.
     bool Close();
+    // Closes the file cut back to its first `size` bytes, whatever the
+    // stream still held: after a write that failed halfway (a full disk),
+    // so that nothing of it stays. Fails when the file is not open or the
+    // cut fails.
+    bool CloseCutTo(std::uint64_t size);
 
     bool IsOpen() const { return file_ != nullptr; }
 
@@ -54,11 +61,32 @@ private:
 // thread.
 bool FileExists(const UnicodeString& name);
 
+// Which file a name stands for, following symbolic links: two names with
+// equal identities name one file, however they are spelled, and a file
+// keeps its identity when it is renamed.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && index == other.index;
+    }
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+// None when nothing is there, and for an empty name or one with a NUL.
+// Safe on any thread.
+std::optional<FileIdentity> IdentityOfFile(const UnicodeString& name);
+
 namespace detail {
+
+// The platform's identity of a path already in the ANSI code page.
+std::optional<FileIdentity> AnsiPathIdentity(const AnsiString& path);
 
 // The platform's test on a path already in the ANSI code page
 // (host_textfile_win32.cpp, host_textfile_posix.cpp).
 bool AnsiPathIsFile(const AnsiString& path);
+
+// Closes `file`, then cuts what it wrote back to `size` bytes.
+bool CloseCutTo(std::FILE* file, std::uint64_t size);
 
 // Opens `path` for writing if it is a regular file, without blocking: at its
 // end when `append` (never creating it), else created or emptied. Null for

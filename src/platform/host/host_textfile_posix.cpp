@@ -14,6 +14,27 @@ bool AnsiPathIsFile(const AnsiString& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+std::optional<FileIdentity> AnsiPathIdentity(const AnsiString& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool CloseCutTo(std::FILE* file, std::uint64_t size) {
+    // What the stream still holds may reach the file as it closes; the cut
+    // comes after that, on a descriptor of its own.
+    const int fd = ::fcntl(::fileno(file), F_DUPFD_CLOEXEC, 0);
+    std::fclose(file);
+    if (fd < 0) return false;
+    int status = 0;
+    do {
+        status = ::ftruncate(fd, static_cast<off_t>(size));
+    } while (status != 0 && errno == EINTR);
+    ::close(fd);
+    return status == 0;
+}
+
 std::FILE* OpenRegularFile(const AnsiString& path, bool append) {
     // Without O_NONBLOCK, opening a FIFO that has no reader for writing
     // waits for one for good, and a terminal may wait for its carrier.

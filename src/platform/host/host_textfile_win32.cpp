@@ -27,6 +27,39 @@ bool AnsiPathIsFile(const AnsiString& path) {
     return known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::optional<FileIdentity> AnsiPathIdentity(const AnsiString& path) {
+    if (path.empty()) return std::nullopt;
+    // Opened for no access at all, which no other opening's share mode
+    // refuses.
+    const HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return std::nullopt;
+    return FileIdentity{
+        info.dwVolumeSerialNumber,
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+bool CloseCutTo(std::FILE* file, std::uint64_t size) {
+    // What the stream still holds may reach the file as it closes; the cut
+    // comes after that, on a descriptor of its own.
+    const int fd = _dup(_fileno(file));
+    std::fclose(file);
+    if (fd < 0) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    const bool cut = handle != INVALID_HANDLE_VALUE &&
+                     SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) != 0 &&
+                     SetEndOfFile(handle) != 0;
+    _close(fd);
+    return cut;
+}
+
 std::FILE* OpenRegularFile(const AnsiString& path, bool append) {
     // The share mode is the one the C runtime's fopen uses. Opening never
     // waits: a pipe without a free instance fails at once, and a directory

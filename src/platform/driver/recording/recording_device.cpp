@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "record_file_claims.h"
+
 namespace tarn::driver::recording {
 
 namespace {
@@ -68,15 +70,17 @@ std::shared_ptr<RecordingDevice> RecordingDevice::Start(std::shared_ptr<SerialDe
                                                         const std::string& port,
                                                         bool settingsFirst) {
     auto recording = std::make_shared<RecordingDevice>(std::move(device));
-    if (!recording->writer_.Open(path, port)) return nullptr;
+    // No other thread knows the recording yet.
+    const bool opened = ClaimRecordFile(path, port, recording, [&] {
+        if (!recording->writer_.Open(path, port)) return false;
+        recording->writing_.store(true);
+        return true;
+    });
+    if (!opened) return nullptr;
     DCB dcb{};
     if (settingsFirst && recording->device_->GetCommState(dcb)) {
         std::lock_guard<std::mutex> lock(recording->mutex_);
-        recording->lastLines_ = LineSettingsOf(dcb);
-        Event event;
-        event.kind = EventKind::Settings;
-        event.settings = *recording->lastLines_;
-        recording->WriteLocked(std::move(event));
+        recording->WriteSettingsLocked(LineSettingsOf(dcb));
     }
     return recording;
 }
@@ -84,6 +88,7 @@ std::shared_ptr<RecordingDevice> RecordingDevice::Start(std::shared_ptr<SerialDe
 void RecordingDevice::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     writer_.Close();
+    writing_.store(false);
 }
 
 template <typename Record>
@@ -120,7 +125,15 @@ void RecordingDevice::WriteLocked(Event event) {
     event.t = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(since).count());
     // A recording that cannot be written ends; the port goes on working.
-    writer_.Write(event);
+    if (!writer_.Write(event)) writing_.store(false);
+}
+
+void RecordingDevice::WriteSettingsLocked(const LineSettings& lines) {
+    lastLines_ = lines;
+    Event event;
+    event.kind = EventKind::Settings;
+    event.settings = lines;
+    WriteLocked(std::move(event));
 }
 
 void RecordingDevice::WriteBytesLocked(EventKind kind, const void* bytes,
@@ -142,12 +155,7 @@ bool RecordingDevice::SetCommState(const DCB& dcb) {
         // The component hands the whole block again for any change, most
         // of which (queue limits, special characters) the format does not
         // hold.
-        if (!ok || lastLines_ == lines) return;
-        lastLines_ = lines;
-        Event event;
-        event.kind = EventKind::Settings;
-        event.settings = lines;
-        WriteLocked(std::move(event));
+        if (ok && lastLines_ != lines) WriteSettingsLocked(lines);
     });
 }
 

@@ -12,6 +12,7 @@
 // Taking the time under that lock keeps the times in the file in order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -28,7 +29,8 @@ class RecordingDevice final : public SerialDevice {
 public:
     // Records the session of `device`, the port opened as `port`, into
     // `path`, which is created or emptied. Null with the last error set
-    // when the file cannot be created (RecordingWriter::Open). With
+    // when the file cannot be created (RecordingWriter::Open), or when
+    // another port's session writes it (record_file_claims.h). With
     // `settingsFirst` the first event is the settings that `device` has:
     // a replay of a session recorded from its middle checks them too.
     static std::shared_ptr<RecordingDevice> Start(std::shared_ptr<SerialDevice> device,
@@ -40,6 +42,9 @@ public:
     // Ends the recording: the file is closed and calls still running on
     // this object are handed on without being recorded. Any thread.
     void Stop();
+    // True until the recording ends: by Stop, by the handle's release, or
+    // by a write of the file that failed (a full disk). Any thread.
+    bool IsWriting() const { return writing_.load(); }
     // The device went away in a way that no call on it showed (its name
     // left the port list): noted as a removal, once, as a call failing with
     // `error` would be.
@@ -80,6 +85,8 @@ private:
     bool After(bool ok, Record record);
     // Writes `event` stamped with the time now. REQUIRES: mutex_ held.
     void WriteLocked(Event event);
+    // The settings, noted as the last ones. REQUIRES: mutex_ held.
+    void WriteSettingsLocked(const LineSettings& lines);
     // REQUIRES: mutex_ held, the writer open.
     void WriteGoneLocked(std::uint32_t error);
     // The bytes a read or a write moved, when there were any. REQUIRES:
@@ -93,6 +100,9 @@ private:
     std::optional<LineSettings> lastLines_;  // guarded by mutex_
     std::optional<ModemLines> lastModem_;    // guarded by mutex_
     bool goneRecorded_ = false;              // guarded by mutex_
+    // Whether writer_ is open, readable without mutex_; changed with it
+    // held.
+    std::atomic<bool> writing_{false};
 };
 
 }  // namespace tarn::driver::recording

@@ -178,6 +178,7 @@ bool RecordingWriter::Open(const std::string& path, const std::string& port) {
     }
     // The host opens only regular files, and never blocks on a FIFO; it
     // does not say why a file would not open, so every cause is one error.
+    written_ = 0;
     if (!file_.Rewrite() || !WriteLine(HeaderLine(port))) {
         Close();
         tarn::host::SetLastError(tarn::host::system_errors::ERROR_ACCESS_DENIED);
@@ -206,8 +207,13 @@ bool RecordingWriter::Write(const Event& event) {
 bool RecordingWriter::WriteLine(std::string line) {
     if (!file_.IsOpen()) return false;
     line += '\n';
-    if (file_.Write(line) && file_.Flush()) return true;
-    Close();
+    if (file_.Write(line) && file_.Flush()) {
+        written_ += line.size();
+        return true;
+    }
+    // Whatever part of the line reached the file goes again, so that the
+    // file still reads up to its last whole event.
+    file_.CloseCutTo(written_);
     return false;
 }
 

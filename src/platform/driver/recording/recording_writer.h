@@ -3,6 +3,7 @@
 // program that dies leaves a file that reads up to its last event.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "host_textfile.h"
@@ -27,8 +28,9 @@ public:
     // to write there, a name that is not a regular file).
     bool Open(const std::string& path, const std::string& port);
     // One event, as one line in one write, flushed. False when the file is
-    // not open or the write failed; a failed write closes the file, so
-    // that a full disk costs one failure, not one per event.
+    // not open or the write failed; a failed write closes the file, cut
+    // back to the events before it, so that a full disk costs one failure,
+    // not one per event, and leaves a file that reads to its last event.
     bool Write(const Event& event);
     // Closes the file; later writes fail. Does nothing when none is open.
     void Close();
@@ -38,6 +40,8 @@ private:
     bool WriteLine(std::string line);
 
     tarn::host::TextFile file_;
+    // The bytes of the whole lines in the file.
+    std::uint64_t written_ = 0;
 };
 
 }  // namespace tarn::driver::recording
