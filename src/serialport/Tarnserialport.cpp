@@ -127,7 +127,7 @@ TTarnSerialPortPrivate::AnsiString TTarnSerialPortPrivate::RawPort() const {
 }
 
 TTarnSerialPortPrivate::AnsiString TTarnSerialPortPrivate::LastReadBuffer() const {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::mutex> lock(FInputLock);
     return FReadBuffer;
 }
 

@@ -119,7 +119,9 @@ public:
     // thread never announces them again; then the last read buffer and,
     // with KeepEntireBuffer, the whole history. A read whose last byte
     // completes a line leaves the `completed` line as the last read buffer
-    // instead, in the same step (none when null). On the thread that read.
+    // instead, in the same step (none when null). On the thread that read,
+    // in the same hold of the input as the read itself, so that the books
+    // cost no lock of their own. REQUIRES: the input held (TakeInput).
     void KeepReadBooks(std::string_view bytes, TReader reader,
                        const std::string_view* completed = nullptr);
     // With LogInput, the log record of one driver read, the last step of
@@ -127,7 +129,8 @@ public:
     // reader its bytes. Raises ETarnSerialPortException when the log cannot
     // be written. On the thread that read.
     void LogRead(std::string_view bytes, TReader reader);
-    // A found line becomes the last read buffer. Any thread.
+    // A found line becomes the last read buffer. Any thread; REQUIRES: the
+    // input not held.
     void SetLastReadBuffer(const AnsiString& line);
     // The NewLine as the end sequence of the line reads, made again only
     // when the NewLine has changed; null for an empty one. Any thread.
@@ -344,8 +347,8 @@ private:
     // Guards the byte strings, the log file name and the handlers, which the
     // receive and sender threads read while the application may write them.
     mutable std::mutex FLock;
-    // See TakeInput.
-    std::mutex FInputLock;
+    // See TakeInput; also guards what the reads leave behind.
+    mutable std::mutex FInputLock;
 
     // The port that the next Open opens, as its name.
     AnsiString FPort;            // guarded by FLock
@@ -424,8 +427,8 @@ private:
     tarn::serialport::TFrameCutter FReadFrames;  // guarded by FInputLock
 
     // What the reads leave behind.
-    AnsiString FReadBuffer;    // guarded by FLock
-    AnsiString FEntireBuffer;  // guarded by FLock
+    AnsiString FReadBuffer;    // guarded by FInputLock
+    AnsiString FEntireBuffer;  // guarded by FInputLock
     std::atomic<std::uint32_t> FReadBytes{0};
     std::atomic<std::uint32_t> FSignaledBytes{0};  // receive thread, and resets
     std::atomic<std::uint8_t> FLineStatus{0};      // TLineStatusSet bits

@@ -340,32 +340,36 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, TCy
         }
     } done{this};
 
+    using TReader = TTarnSerialPortPrivate::TReader;
     std::uint32_t got = 0;
     bool read = false;
     {
         const std::unique_lock<std::mutex> input = c.TakeInput();
         read = TakeWaiting(c, handle, got);
+        // The books first, in the same hold of the input, so that a handler
+        // finds the chunk as LastReadBuffer.
+        got = std::min<std::uint32_t>(got, static_cast<std::uint32_t>(room_.size()));
+        if (read && got > 0) {
+            c.KeepReadBooks(std::string_view(room_.data(), got), TReader::ReceiveThread);
+        }
     }
     // A failed read counts as a failed query: the presence check follows.
     if (!read || got == 0) return quiet(!read);
-    const std::string_view bytes(room_.data(), std::min<std::size_t>(got, room_.size()));
+    const std::string_view bytes(room_.data(), got);
     std::string chunk(bytes);
     if (bytes.size() >= roomWanted_) roomWanted_ = std::min(roomWanted_ * 2, kLargestRoom);
     chunkWasLarge_ = bytes.size() * 2 >= kFirstRoom;
     end = TCycleEnd::Delivered;
 
-    // Where the chunk goes, in this order: the books, so that a handler
-    // finds it as LastReadBuffer; OnReceive, which is handed the chunk
-    // itself; the log, from the room that still holds the bytes, so that a
-    // log that cannot be written does not cost the handler its bytes; and
-    // last OnFrame for the frames that the chunk completed, which a failing
+    // Where the chunk goes after the books, in this order: OnReceive,
+    // which is handed the chunk itself; the log, from the room that still
+    // holds the bytes, so that a log that cannot be written does not cost
+    // the handler its bytes; and last OnFrame for the frames that the chunk completed, which a failing
     // OnReceive or log does not cost their events. An exception of the
     // handler or of the log passes to the cycle.
-    using TReader = TTarnSerialPortPrivate::TReader;
     tarn::serialport::TFoundFrames& frames = chunkFrames_;
     frames.found.clear();
     if (FollowFraming(c)) frames_.Take(bytes, Clock::now(), frames);
-    c.KeepReadBooks(bytes, TReader::ReceiveThread);
     try {
         // After a false Raise the component may be gone: no look at it.
         if (!Raise([&chunk](TTarnSerialPortPrivate& owner) {

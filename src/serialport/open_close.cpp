@@ -130,7 +130,7 @@ void TTarnSerialPort::Open() {
     }
     d->ResetReadCounts();
     {
-        std::lock_guard<std::mutex> lock(d->FLock);
+        std::lock_guard<std::mutex> lock(d->FInputLock);
         d->FEntireBuffer.clear();
     }
 

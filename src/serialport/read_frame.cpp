@@ -71,13 +71,12 @@ bool LookForFrame(TTarnSerialPortPrivate& d, TFoundFrames& found, std::uint32_t&
             const Clock::time_point now = Clock::now();
             cutter.Quiet(now, found);
             quietIn = cutter.QuietIn(now);
+            return true;
         }
+        // The books and the log as for bytes read one at a time.
+        d.KeepReadBooks(std::string_view(bytes, read), TReader::ApplicationByBytes);
     }
-    if (read == 0) return true;
-    // The books and the log as for bytes read one at a time.
-    const std::string_view taken(bytes, read);
-    d.KeepReadBooks(taken, TReader::ApplicationByBytes);
-    d.LogRead(taken, TReader::ApplicationByBytes);
+    d.LogRead(std::string_view(bytes, read), TReader::ApplicationByBytes);
     return true;
 }
 

@@ -14,7 +14,6 @@ void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reade
     // The count first, so that the receive thread never announces these
     // bytes again.
     if (reader != TReader::ReceiveThread) FReadBytes += static_cast<std::uint32_t>(bytes.size());
-    std::lock_guard<std::mutex> lock(FLock);
     // A read of single bytes leaves the last one here, or the line that it
     // completed.
     if (completed != nullptr) {
@@ -39,7 +38,7 @@ void TTarnSerialPortPrivate::LogRead(std::string_view bytes, TReader reader) {
 }
 
 void TTarnSerialPortPrivate::SetLastReadBuffer(const AnsiString& line) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::mutex> lock(FInputLock);
     FReadBuffer = line;
 }
 

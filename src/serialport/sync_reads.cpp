@@ -75,12 +75,12 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
         // The default read time-outs make this return at once with what the
         // driver holds; a short or failed read keeps whatever came.
         drv::ReadFile(handle, &bytes[0], wanted, &got);
+        if (got == 0) return;
+        bytes.resize(std::min(got, wanted));
+        // The books of every driver read, as for a received chunk.
+        d.KeepReadBooks(bytes, reader);
     }
-    if (got == 0) return;
-    bytes.resize(std::min(got, wanted));
     result = std::move(bytes);
-    // The books and the log of every driver read, as for a received chunk.
-    d.KeepReadBooks(result, reader);
     d.LogRead(result, reader);
 }
 
@@ -127,25 +127,35 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const End
     UntilFirstEnd end(ends);
     end.CollectedBefore(std::string_view(collected.data(), before));
     std::uint32_t got = 0;
-    {
+    const AnsiString* completes = nullptr;
+    try {
         // Without a query first, the mark is on while the driver looks,
         // even when it finds nothing.
         const Receiving receiving(d);
         const std::unique_lock<std::mutex> input = d.TakeInput();
         drv::ReadInputUntil(handle, into, most, end, &got);
+        got = std::min(got, most);
+        if (got > 0) {
+            const std::string_view all(intoFirstLook ? into : collected.data(),
+                                       intoFirstLook ? got : before + got);
+            // No entry ends before the last byte taken, so a match ends
+            // there, and the first entry in list order that ends there
+            // decides.
+            completes = ends.EndOf(all);
+            std::string_view line;
+            if (completes != nullptr) line = all.substr(0, all.size() - completes->size());
+            d.KeepReadBooks(std::string_view(into, got), TReader::ApplicationByBytes,
+                            completes != nullptr ? &line : nullptr);
+        }
+    } catch (...) {
+        // Out of memory for the books: the bytes are lost.
+        collected.resize(before);
+        throw;
     }
-    got = std::min(got, most);
     if (!intoFirstLook) collected.resize(before + got);
     if (got == 0) return 0;
     const std::string_view bytes(into, got);
-    const std::string_view all = intoFirstLook ? bytes : std::string_view(collected);
-    // No entry ends before the last byte taken, so a match ends there, and
-    // the first entry in list order that ends there decides.
-    const AnsiString* const completes = ends.EndOf(all);
-    std::string_view line;
-    if (completes != nullptr) line = all.substr(0, all.size() - completes->size());
     try {
-        d.KeepReadBooks(bytes, TReader::ApplicationByBytes, completes != nullptr ? &line : nullptr);
         d.LogRead(bytes, TReader::ApplicationByBytes);
     } catch (...) {
         // The line that was to be read is lost; the last byte stays the
@@ -360,6 +370,6 @@ TTarnSerialPort::UnicodeString TTarnSerialPort::GetLastReadBuffer() const {
 }
 
 TTarnSerialPort::UnicodeString TTarnSerialPort::GetEntireBuffer() const {
-    std::lock_guard<std::mutex> lock(d->FLock);
+    std::lock_guard<std::mutex> lock(d->FInputLock);
     return host::AnsiToUnicode(d->FEntireBuffer);
 }
