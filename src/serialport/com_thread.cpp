@@ -364,9 +364,10 @@ bool TComThread::ReceiveChunk(TTarnSerialPortPrivate& c, drv::HANDLE handle, TCy
     // Where the chunk goes after the books, in this order: OnReceive,
     // which is handed the chunk itself; the log, from the room that still
     // holds the bytes, so that a log that cannot be written does not cost
-    // the handler its bytes; and last OnFrame for the frames that the chunk completed, which a failing
-    // OnReceive or log does not cost their events. An exception of the
-    // handler or of the log passes to the cycle.
+    // the handler its bytes; and last OnFrame for the frames that the
+    // chunk completed, which a failing OnReceive or log does not cost their
+    // events. An exception of the handler or of the log passes to the
+    // cycle.
     tarn::serialport::TFoundFrames& frames = chunkFrames_;
     frames.found.clear();
     if (FollowFraming(c)) frames_.Take(bytes, Clock::now(), frames);
