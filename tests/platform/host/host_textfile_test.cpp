@@ -117,23 +117,7 @@ TEST_F(HostTextFile, CloseCutToLeavesOnlyTheBytesBefore) {
     ASSERT_TRUE(f.Flush());
     ASSERT_TRUE(f.Write("half a li"));
     EXPECT_TRUE(f.CloseCutTo(6));
-    EXPECT_FALSE(f.IsOpen());
     EXPECT_EQ(Contents("cut.txt"), "whole\n");
-    EXPECT_FALSE(f.CloseCutTo(0));
-}
-
-// One file under two spellings is one identity; another file is another.
-TEST_F(HostTextFile, IdentityOfFileFollowsTheFileNotTheName) {
-    EXPECT_FALSE(IdentityOfFile(Name("missing.txt")).has_value());
-    { std::ofstream(dir_ / "a.txt") << "a"; }
-    { std::ofstream(dir_ / "b.txt") << "b"; }
-    const auto a = IdentityOfFile(Name("a.txt"));
-    ASSERT_TRUE(a.has_value());
-    fs::create_directory(dir_ / "sub");
-    EXPECT_EQ(IdentityOfFile(Name("sub/../a.txt")), a);
-    EXPECT_NE(IdentityOfFile(Name("b.txt")), a);
-    fs::rename(dir_ / "a.txt", dir_ / "c.txt");
-    EXPECT_EQ(IdentityOfFile(Name("c.txt")), a);
 }
 
 }  // namespace
