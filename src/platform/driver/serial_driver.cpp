@@ -11,8 +11,10 @@
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "recording_device.h"
 #include "serial_device.h"
@@ -170,6 +172,48 @@ bool CloseHandle(HANDLE handle) {
     return true;
 }
 
+namespace {
+
+// The handles whose recording moves to a new one (StartRecording on a
+// recorded handle): the old recording stops before, or just after, the new
+// one takes its place, and a look at IsRecording from another thread in
+// between must not read a recording that goes on as one that stopped.
+class RestartedRecordings {
+public:
+    explicit RestartedRecordings(HANDLE handle) : handle_(handle) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Handles().push_back(handle_);
+    }
+    ~RestartedRecordings() {
+        std::lock_guard<std::mutex> lock(Mutex());
+        auto& handles = Handles();
+        handles.erase(std::find(handles.begin(), handles.end(), handle_));
+    }
+    RestartedRecordings(const RestartedRecordings&) = delete;
+    RestartedRecordings& operator=(const RestartedRecordings&) = delete;
+
+    static bool Includes(HANDLE handle) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        const auto& handles = Handles();
+        return std::find(handles.begin(), handles.end(), handle) != handles.end();
+    }
+
+private:
+    // Never destroyed, as the handle table.
+    static std::mutex& Mutex() {
+        static auto* mutex = new std::mutex;
+        return *mutex;
+    }
+    static std::vector<HANDLE>& Handles() {
+        static auto* handles = new std::vector<HANDLE>;
+        return *handles;
+    }
+
+    const HANDLE handle_;
+};
+
+}  // namespace
+
 bool StartRecording(HANDLE handle, const std::string& path, const std::string& port,
                     RecordingFrom from) {
     const std::shared_ptr<SerialDevice> current = Handles().Find(handle);
@@ -177,6 +221,8 @@ bool StartRecording(HANDLE handle, const std::string& path, const std::string& p
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
+    std::optional<RestartedRecordings> restarted;
+    if (PortDevice(current) != current) restarted.emplace(handle);
     auto recording = recording::RecordingDevice::Start(PortDevice(current), path, port,
                                                        from == RecordingFrom::Now);
     if (!recording) return false;
@@ -200,7 +246,8 @@ bool StopRecording(HANDLE handle) {
 
 bool IsRecording(HANDLE handle) {
     auto recording = std::dynamic_pointer_cast<recording::RecordingDevice>(Handles().Find(handle));
-    return recording != nullptr && recording->IsWriting();
+    if (recording == nullptr) return false;
+    return recording->IsWriting() || RestartedRecordings::Includes(handle);
 }
 
 bool SetupComm(HANDLE handle, std::uint32_t inQueue, std::uint32_t outQueue) {
