@@ -51,8 +51,9 @@ pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err, bool
     const pid_t pid = fork();
     if (pid == 0) {
         // The stop signals are the program's to catch, even where the
-        // shell that started the tests ignores one.
-        for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
+        // shell that started the tests ignores one; so is the signal of a
+        // write beyond a file-size limit, which a test may ignore itself.
+        for (const int signal : {SIGHUP, SIGINT, SIGTERM, SIGXFSZ}) std::signal(signal, SIG_DFL);
         if (newSession) setsid();
         dup2(in, 0);
         dup2(out, 1);

@@ -53,6 +53,11 @@ void WriteAll(int fd, const std::string& bytes) {
 class PosixConsole final : public Console {
 public:
     PosixConsole() {
+        // Beyond a file-size limit (ulimit -f) a write of the record file,
+        // the log or a redirected screen then fails, which the program
+        // reports and survives; the signal's default would end it mid-line
+        // with nothing said.
+        std::signal(SIGXFSZ, SIG_IGN);
         int fds[2];
         if (pipe(fds) == 0) {
             for (int fd : fds) {
