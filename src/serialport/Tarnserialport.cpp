@@ -7,9 +7,11 @@
 
 #include "Tarnserialport_p.h"
 #include "com_thread_p.h"
+#include "end_sequences_p.h"
 #include "port_defaults_p.h"
 
 namespace drv = tarn::driver;
+using tarn::serialport::EndSequences;
 
 namespace {
 // The 32-bit build carries its own version number.
@@ -18,6 +20,14 @@ constexpr double kVersion = sizeof(void*) == 4 ? 1.68 : 1.67;
 constexpr const TSerialPortDefaults& kDefaults = kSerialPortDefaults;
 // The port is kept as its name, and no port has the empty one.
 static_assert(kDefaults.Port == spNone, "the default port is stored as the empty name");
+
+// The end sequence of the line reads for `newLine`; null for an empty one.
+std::shared_ptr<const EndSequences> LineEndsOf(const TTarnSerialPort::AnsiString& newLine) {
+    TTarnSerialPort::AnsiString bytes =
+        tarn::serialport::EndSequenceBytes(tarn::host::AnsiToUnicode(newLine));
+    if (bytes.empty()) return nullptr;
+    return std::make_shared<const EndSequences>(std::vector<TTarnSerialPort::AnsiString>{bytes});
+}
 }  // namespace
 
 // The fields hold the line settings as the driver counts them; the table
@@ -68,13 +78,18 @@ TTarnSerialPortPrivate::TTarnSerialPortPrivate(TTarnSerialPort* component)
       FMaxLineLength(kDefaults.MaxLineLength),
       FFrameSettings{kDefaults.Framing, "", kDefaults.FrameLength, kDefaults.FrameLengthField,
                      kDefaults.MaxFrameLength},
-      FFrameGapMs(kDefaults.FrameGapMs) {}
+      FFrameGapMs(kDefaults.FrameGapMs),
+      FLineEnds(LineEndsOf(FNewLine)) {}
 
 TTarnSerialPort::TTarnSerialPort(tarn::host::TComponent* AOwner)
     : tarn::host::TComponent(AOwner), d(std::make_unique<TTarnSerialPortPrivate>(this)) {}
 
 void TTarnSerialPortPrivate::ResetReadCounts() {
-    FReadBytes = 0;
+    {
+        // The reads add to the count in their hold of the input.
+        std::lock_guard<std::mutex> input(FInputLock);
+        FReadBytes = 0;
+    }
     FSignaledBytes = 0;
     // Where the counts start again, so do the frames: at Open, at Close and
     // when the reader changes.
@@ -195,16 +210,30 @@ TTarnSerialPort::AnsiString TTarnSerialPort::GetNewLine() const {
 }
 
 void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
-    std::lock_guard<std::mutex> lock(d->FLock);
-    // Framed by the NewLine, an empty one would leave no delimiter at all.
-    if (Value.empty() && d->FFrameSettings.framing == frDelimiter &&
-        d->FFrameSettings.delimiter.empty()) {
-        throw ETarnSerialPortException(
-            "The NewLine is the frame delimiter and cannot be empty while frDelimiter is in force");
+    // Made before anything changes, so that running out of memory changes
+    // nothing.
+    std::shared_ptr<const EndSequences> ends = LineEndsOf(Value);
+    std::uint64_t change = 0;
+    {
+        std::lock_guard<std::mutex> lock(d->FLock);
+        // Framed by the NewLine, an empty one would leave no delimiter at all.
+        if (Value.empty() && d->FFrameSettings.framing == frDelimiter &&
+            d->FFrameSettings.delimiter.empty()) {
+            throw ETarnSerialPortException(
+                "The NewLine is the frame delimiter and cannot be empty while frDelimiter is in "
+                "force");
+        }
+        d->FNewLine = Value;
+        change = ++d->FNewLineChanges;
+        // The NewLine is the frame delimiter while none is set.
+        if (d->FFrameSettings.delimiter.empty()) d->RemakeFramingLocked();
     }
-    d->FNewLine = Value;
-    // The NewLine is the frame delimiter while none is set.
-    if (d->FFrameSettings.delimiter.empty()) d->RemakeFramingLocked();
+    // The line reads look the ends up in their hold of the input, which is
+    // never taken while the component's lock is held.
+    std::lock_guard<std::mutex> input(d->FInputLock);
+    if (change <= d->FLineEndsOf) return;
+    d->FLineEnds = std::move(ends);
+    d->FLineEndsOf = change;
 }
 
 std::int32_t TTarnSerialPort::GetMaxLineLength() const { return d->FMaxLineLength; }

@@ -132,9 +132,10 @@ public:
     // A found line becomes the last read buffer. Any thread; REQUIRES: the
     // input not held.
     void SetLastReadBuffer(const AnsiString& line);
-    // The NewLine as the end sequence of the line reads, made again only
-    // when the NewLine has changed; null for an empty one. Any thread.
-    std::shared_ptr<const tarn::serialport::EndSequences> NewLineEnds();
+    // The NewLine as the end sequence of the line reads; null for an empty
+    // one. Looked up in the read's own hold of the input, so that a line
+    // read takes no other lock for it. REQUIRES: the input held.
+    const tarn::serialport::EndSequences* LineEndsHeld() const { return FLineEnds.get(); }
 
     // The bytes read by the application since the count was last reset
     // (Open, Close, a change of AutoReceive). Any thread.
@@ -399,9 +400,9 @@ private:
     AnsiString FRecordFile;  // guarded by FLock
     std::atomic<bool> FKeepEntireBuffer;
     AnsiString FNewLine;  // guarded by FLock
-    // The end sequence of the NewLine named in FNewLineEndsOf.
-    AnsiString FNewLineEndsOf;                                           // guarded by FLock
-    std::shared_ptr<const tarn::serialport::EndSequences> FNewLineEnds;  // guarded by FLock
+    // Counts the changes of the NewLine, so that of two setters that race
+    // the later one leaves its line ends.
+    std::uint64_t FNewLineChanges = 0;  // guarded by FLock
     std::atomic<std::int32_t> FMaxLineLength;
     TSendReceiveEvent FOnReceive;          // guarded by FLock
     TSendReceiveEvent FOnSend;             // guarded by FLock
@@ -429,7 +430,10 @@ private:
     // What the reads leave behind.
     AnsiString FReadBuffer;    // guarded by FInputLock
     AnsiString FEntireBuffer;  // guarded by FInputLock
-    std::atomic<std::uint32_t> FReadBytes{0};
+    // The NewLine's end sequence, as of its change number FLineEndsOf.
+    std::shared_ptr<const tarn::serialport::EndSequences> FLineEnds;  // guarded by FInputLock
+    std::uint64_t FLineEndsOf = 0;                                    // guarded by FInputLock
+    std::atomic<std::uint32_t> FReadBytes{0};      // changed only with FInputLock held
     std::atomic<std::uint32_t> FSignaledBytes{0};  // receive thread, and resets
     std::atomic<std::uint8_t> FLineStatus{0};      // TLineStatusSet bits
 

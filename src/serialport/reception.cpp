@@ -12,8 +12,13 @@
 void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reader,
                                            const std::string_view* completed) {
     // The count first, so that the receive thread never announces these
-    // bytes again.
-    if (reader != TReader::ReceiveThread) FReadBytes += static_cast<std::uint32_t>(bytes.size());
+    // bytes again. It changes only in a hold of the input, so a store that
+    // publishes it does, without the cost of an atomic addition.
+    if (reader != TReader::ReceiveThread) {
+        FReadBytes.store(
+            FReadBytes.load(std::memory_order_relaxed) + static_cast<std::uint32_t>(bytes.size()),
+            std::memory_order_release);
+    }
     // A read of single bytes leaves the last one here, or the line that it
     // completed.
     if (completed != nullptr) {

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -88,8 +87,8 @@ void ReadWaiting(TTarnSerialPortPrivate& d, std::uint32_t most, TReader reader,
 // collected before them.
 class UntilFirstEnd final : public drv::InputEnd {
 public:
-    explicit UntilFirstEnd(const EndSequences& ends) : ends_(ends) {}
-    void CollectedBefore(std::string_view collected) { collected_ = collected; }
+    UntilFirstEnd(const EndSequences& ends, std::string_view collected)
+        : ends_(ends), collected_(collected) {}
     std::size_t Find(const char* bytes, std::size_t size) override {
         const std::size_t end = ends_.FirstEnd(collected_, std::string_view(bytes, size));
         return end != 0 ? end : size;
@@ -100,21 +99,41 @@ private:
     std::string_view collected_;
 };
 
+// What one driver read up to an end came to.
+struct UpToEnd {
+    // How many bytes it took: 0 when the port is not usable, nothing
+    // waits, or there is nothing to end at.
+    std::size_t got = 0;
+    // The size of the entry that the collected bytes end with now; 0 when
+    // none does.
+    std::size_t endSize = 0;
+    // False when there are no end sequences: the NewLine is empty.
+    bool hasEnds = true;
+};
+
 // One driver read that appends to `collected` the waiting bytes up to the
-// first of `ends`, at most `most` of them, so that what follows stays in
-// the driver for the next read; the books and the log as for bytes read
-// one at a time, where a read that completes a line leaves the line as the
-// last read buffer in the same step. Returns how many bytes were taken, 0
-// when the port is not usable or nothing waits, and in `found` the entry
-// that the collected bytes end with now, if any. The peek, the look for
-// the end and the read are one call of the driver, made on the read-ahead
-// where it keeps one. Exceptions pass, with the bytes taken off
-// `collected` again: a log that could not be written loses them.
-std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const EndSequences& ends,
-                        AnsiString& collected, const AnsiString*& found) {
-    found = nullptr;
+// first of the end sequences, `given` or (when null) the NewLine's, at
+// most `most` bytes, so that what follows stays in the driver for the next
+// read; the books and the log as for bytes read one at a time, where a
+// read that completes a line leaves the line as the last read buffer in
+// the same step. The peek, the look for the end and the read are one call
+// of the driver, made on the read-ahead where it keeps one; the NewLine's
+// ends are looked up in the same hold of the input, so that a NewLine set
+// while a line read waits applies from its next look on. Exceptions pass,
+// with the bytes taken off `collected` again: a log that could not be
+// written loses them.
+UpToEnd ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const EndSequences* given,
+                    AnsiString& collected) {
+    UpToEnd result;
     const drv::HANDLE handle = tarn::serialport::ApplicationPort(d);
-    if (handle == drv::INVALID_HANDLE_VALUE || most == 0) return 0;
+    if (handle == drv::INVALID_HANDLE_VALUE || most == 0) {
+        // A closed port is waited for, an empty NewLine is not.
+        if (given == nullptr) {
+            const std::unique_lock<std::mutex> input = d.TakeInput();
+            result.hasEnds = d.LineEndsHeld() != nullptr;
+        }
+        return result;
+    }
     const std::size_t before = collected.size();
     // The first look of a read, which usually holds the whole line, goes
     // to a buffer of its own, so that the line's string is made as large
@@ -123,27 +142,33 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const End
     const bool intoFirstLook = before == 0 && most <= kFirstLook;
     if (!intoFirstLook) collected.resize(before + most);
     char* const into = intoFirstLook ? firstLook : &collected[before];
-    // After the resize, which may move the bytes collected.
-    UntilFirstEnd end(ends);
-    end.CollectedBefore(std::string_view(collected.data(), before));
     std::uint32_t got = 0;
-    const AnsiString* completes = nullptr;
     try {
         // Without a query first, the mark is on while the driver looks,
         // even when it finds nothing.
         const Receiving receiving(d);
         const std::unique_lock<std::mutex> input = d.TakeInput();
-        drv::ReadInputUntil(handle, into, most, end, &got);
-        got = std::min(got, most);
+        const EndSequences* const ends = given != nullptr ? given : d.LineEndsHeld();
+        if (ends == nullptr) {
+            result.hasEnds = false;
+        } else {
+            // After the resize, which may move the bytes collected.
+            UntilFirstEnd end(*ends, std::string_view(collected.data(), before));
+            drv::ReadInputUntil(handle, into, most, end, &got);
+            got = std::min(got, most);
+        }
         if (got > 0) {
             const std::string_view all(intoFirstLook ? into : collected.data(),
                                        intoFirstLook ? got : before + got);
             // No entry ends before the last byte taken, so a match ends
             // there, and the first entry in list order that ends there
             // decides.
-            completes = ends.EndOf(all);
+            const AnsiString* const completes = ends->EndOf(all);
             std::string_view line;
-            if (completes != nullptr) line = all.substr(0, all.size() - completes->size());
+            if (completes != nullptr) {
+                result.endSize = completes->size();
+                line = all.substr(0, all.size() - result.endSize);
+            }
             d.KeepReadBooks(std::string_view(into, got), TReader::ApplicationByBytes,
                             completes != nullptr ? &line : nullptr);
         }
@@ -153,21 +178,21 @@ std::size_t ReadUpToEnd(TTarnSerialPortPrivate& d, std::uint32_t most, const End
         throw;
     }
     if (!intoFirstLook) collected.resize(before + got);
-    if (got == 0) return 0;
+    if (got == 0) return result;
     const std::string_view bytes(into, got);
     try {
         d.LogRead(bytes, TReader::ApplicationByBytes);
     } catch (...) {
         // The line that was to be read is lost; the last byte stays the
         // last read, as for a read that completes nothing.
-        if (completes != nullptr) d.SetLastReadBuffer(AnsiString(1, bytes.back()));
+        if (result.endSize != 0) d.SetLastReadBuffer(AnsiString(1, bytes.back()));
         collected.resize(before);
         throw;
     }
     // Out of memory here loses the bytes as a failed log does.
     if (intoFirstLook) collected = AnsiString(bytes);
-    found = completes;
-    return got;
+    result.got = got;
+    return result;
 }
 
 // The time-out of a read up to an end, in whole seconds, none when 0 or
@@ -215,9 +240,9 @@ std::uint32_t ReadLimit(std::uint32_t look, std::int32_t maxLength, std::size_t 
     return static_cast<std::uint32_t>(std::min<std::size_t>(look, left));
 }
 
-// A read up to the first of `ends`, with the time-out of
-// ReadStringUpToEndChars.
-AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
+// A read up to the first of the end sequences, `given` or (when null) the
+// NewLine's, with the time-out of ReadStringUpToEndChars.
+AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences* given,
                         std::int32_t timeOutSeconds) {
     ReadTimeOut timeOut(timeOutSeconds);
     AnsiString result;
@@ -235,24 +260,25 @@ AnsiString ReadUpToEnds(TTarnSerialPortPrivate& d, const EndSequences& ends,
         if (!first && !timeOut.Left(waitMs)) break;
 
         const std::int32_t maxLength = d.MaxLineLength();
-        std::size_t got = 0;
-        const AnsiString* end = nullptr;
+        UpToEnd read;
         try {
-            got =
-                ReadUpToEnd(d, ReadLimit(look, maxLength, collected.size()), ends, collected, end);
+            read = ReadUpToEnd(d, ReadLimit(look, maxLength, collected.size()), given, collected);
         } catch (...) {
             // The bytes are lost (the log could not be written); go on.
             continue;
         }
-        if (got == 0) {
+        // Nothing to end at: what was collected is dropped, as at a
+        // time-out.
+        if (!read.hasEnds) break;
+        if (read.got == 0) {
             if (first && !timeOut.Left(waitMs)) break;
             timer.BeginFor(d.PortHandle());
             if (!WaitForInput(d, waitMs, readOn)) break;
             continue;
         }
 
-        if (end != nullptr) {
-            collected.resize(collected.size() - end->size());
+        if (read.endSize != 0) {
+            collected.resize(collected.size() - read.endSize);
             result = std::move(collected);
             break;
         }
@@ -324,39 +350,20 @@ TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(
     entries.reserve(static_cast<std::size_t>(endCharsList.Count()));
     for (int i = 0; i < endCharsList.Count(); ++i)
         entries.push_back(EndSequenceBytes(endCharsList[i]));
-    return ReadUpToEnds(*d, EndSequences(std::move(entries)), timeOutSeconds);
+    const EndSequences ends(std::move(entries));
+    return ReadUpToEnds(*d, &ends, timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringUpToEndChars(const UnicodeString& endChars,
                                                                     std::int32_t timeOutSeconds) {
     if (endChars.empty() || d->AutoReceive()) return AnsiString();
     // One sequence as a whole, not a set of alternative characters.
-    return ReadUpToEnds(*d, EndSequences({EndSequenceBytes(endChars)}), timeOutSeconds);
-}
-
-std::shared_ptr<const EndSequences> TTarnSerialPortPrivate::NewLineEnds() {
-    AnsiString newLine;
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (FNewLineEnds != nullptr && FNewLineEndsOf == FNewLine) return FNewLineEnds;
-        newLine = FNewLine;
-    }
-    const UnicodeString text = host::AnsiToUnicode(newLine);
-    if (text.empty()) return nullptr;
-    auto ends =
-        std::make_shared<const EndSequences>(std::vector<AnsiString>{EndSequenceBytes(text)});
-    std::lock_guard<std::mutex> lock(FLock);
-    FNewLineEndsOf = newLine;
-    FNewLineEnds = ends;
-    return ends;
+    const EndSequences ends({EndSequenceBytes(endChars)});
+    return ReadUpToEnds(*d, &ends, timeOutSeconds);
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::ReadStringLine(std::int32_t timeOutSeconds) {
-    if (d->AutoReceive()) return AnsiString();
-    // Made once for the lines that follow rather than for each.
-    const std::shared_ptr<const EndSequences> ends = d->NewLineEnds();
-    if (ends == nullptr) return AnsiString();
-    return ReadUpToEnds(*d, *ends, timeOutSeconds);
+    return ReadUpToEnds(*d, nullptr, timeOutSeconds);
 }
 
 std::uint32_t TTarnSerialPort::GetBufferSize() {

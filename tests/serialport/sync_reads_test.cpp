@@ -191,7 +191,31 @@ TEST_F(SyncReadEndSequences, ReturnTheBytesBeforeTheSequenceAndLeaveTheRest) {
     device.Inject("rest\r\n");
     EXPECT_EQ(port.ReadStringUpToEndChars(u"", 0), "");
     EXPECT_EQ(port.ReadStringUpToEndChars(tarn::host::TStringList(), 0), "");
+    // Nor does a line read wait for a NewLine that nothing can end, on an
+    // open port or a closed one.
+    port.SetNewLine("");
+    EXPECT_EQ(port.ReadStringLine(0), "");
     EXPECT_EQ(device.InputQueued(), 6u);
+    port.Close();
+    EXPECT_EQ(port.ReadStringLine(0), "");
+}
+
+TEST_F(SyncReadEndSequences, ANewLineSetOnAnotherThreadEndsEachLineAtTheOldOrTheNew) {
+    OpenPort();
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; !done; ++i) port.SetNewLine(i % 2 == 0 ? "\n" : "\r\n");
+    });
+    std::string wrong;
+    for (int i = 0; i < 2000 && wrong.empty(); ++i) {
+        device.Inject("line\r\n");
+        const std::string line = port.ReadStringLine(5);
+        if (line != "line" && line != "line\r") wrong = std::to_string(i) + ": " + line;
+    }
+    done = true;
+    setter.join();
+    EXPECT_EQ(wrong, "");
+    EXPECT_EQ(device.InputQueued(), 0u);
 }
 
 TEST_F(SyncReadEndSequences, TheFirstEntryInListOrderDecides) {
