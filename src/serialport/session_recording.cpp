@@ -5,6 +5,7 @@
 #include "com_thread_p.h"
 #include "host_format.h"
 #include "host_system_error.h"
+#include "host_textfile.h"
 
 namespace drv = tarn::driver;
 using tarn::host::AnsiToUnicode;
@@ -24,10 +25,20 @@ void TTarnSerialPortPrivate::RaiseRecordFailure(const AnsiString& port, const An
         tarn::host::DescribedErrorText(error, why)) {
         throw ETarnSerialPortException(AnsiToUnicode(why));
     }
-    throw ETarnSerialPortException(tarn::host::Format(
+    // The advice fits what the name stands for: only a regular file is
+    // recorded into.
+    const tarn::host::UnicodeString name = AnsiToUnicode(path);
+    const char16_t* format =
         u"Cannot record %s to %s. The file cannot be created: check that its folder exists "
-        u"and that it may be written there.",
-        {AnsiToUnicode(port), AnsiToUnicode(path)}));
+        u"and that it may be written there.";
+    if (tarn::host::FileExists(name)) {
+        format =
+            u"Cannot record %s to %s. The file cannot be written: check that it is a plain "
+            u"file, not a device or a pipe, and that it may be written.";
+    } else if (tarn::host::IdentityOfFile(name)) {
+        format = u"Cannot record %s to %s. It is a folder: name a file in it.";
+    }
+    throw ETarnSerialPortException(tarn::host::Format(format, {AnsiToUnicode(port), name}));
 }
 
 TTarnSerialPort::AnsiString TTarnSerialPort::GetRecordFile() const {

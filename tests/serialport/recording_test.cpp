@@ -152,8 +152,15 @@ TEST_P(Recording, StartsAndStopsWhileOpenAndRefusesAFileThatCannotBeMade) {
     const fs::path file = dir_ / "late.jsonl";
     port_.SetRecordFile(file.string());
     port_.SendString("during");
-    // A file that fails while open keeps the recording as it was.
+    // A file that fails while open keeps the recording as it was. The
+    // refusal says what is wrong with the name.
     EXPECT_THROW(port_.SetRecordFile(missing.string()), ETarnSerialPortException);
+    try {
+        port_.SetRecordFile(dir_.string());
+        ADD_FAILURE() << "recorded into a folder";
+    } catch (const ETarnSerialPortException& e) {
+        EXPECT_NE(std::string(e.what()).find("It is a folder"), std::string::npos) << e.what();
+    }
     EXPECT_EQ(port_.GetRecordFile(), file.string());
     port_.SendString("still");
     port_.SetRecordFile("");
