@@ -331,16 +331,27 @@ TEST(TarntermBinary, AScriptWhoseRecordingStoppedShortFails) {
     });
     const std::string file = ::testing::TempDir() + "tarnterm_full_disk.jsonl";
     Outcome done;
+    Outcome tooLong;
     {
         const tarn::test::FileSizeLimit limit(4096);
         done = RunWithoutTerminal({device->PortName(), "--record", file, "--send", "DUMP\\r",
                                    "--expect", " END", "--timeout", "30"});
+        instrument.join();
+        // A script that fails for its own reason (a line longer than a read
+        // of a line takes) says that as well, and keeps its status.
+        std::thread second([&] {
+            if (device->ReadPeer(5, kLimit) == "DUMP\r") device->WritePeer(std::string(66000, 'b'));
+        });
+        tooLong = RunWithoutTerminal(
+            {device->PortName(), "--record", file, "--send", "DUMP\\r", "--read-line"});
+        second.join();
     }
-    instrument.join();
     std::remove(file.c_str());
     EXPECT_EQ(done.status, 1) << done.err;
     EXPECT_NE(done.err.find("the recording to " + file + " stopped early"), std::string::npos)
         << done.err;
+    EXPECT_EQ(tooLong.status, 3) << tooLong.err;
+    EXPECT_NE(tooLong.err.find("stopped early"), std::string::npos) << tooLong.err;
 }
 
 TEST(TarntermBinary, SendFileDeliversEveryByteToASlowReader) {

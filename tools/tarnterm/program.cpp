@@ -193,15 +193,15 @@ int RunScriptOn(TTarnSerialPort& port, const Options& options, std::string portN
     if (const int signal = console.StopSignal(); signal != 0) return kExitSignalBase + signal;
     if (opened.status != kExitOk) return Fail(console, opened.status, opened.message);
     int status = RunScript(port, options, portName, console, log, plot);
-    // Every step went through, but the recording that was asked for ended
-    // before the session did (a full disk): the script did not do all it
-    // was told.
-    if (status == kExitOk && !options.recordFile.empty() && port.IsConnected() != spNone &&
-        !port.IsRecording()) {
-        status = Fail(console, kExitFailure,
-                      "the recording to " + options.recordFile +
-                          " stopped early: the file could not be written; free some space on "
-                          "its disk, or record elsewhere");
+    // The recording that was asked for ended before the session did (a full
+    // disk): a script whose steps all went through did not do all it was
+    // told; one that failed keeps its own status, and says this as well.
+    if (!options.recordFile.empty() && port.IsConnected() != spNone && !port.IsRecording()) {
+        const int failed = Fail(console, kExitFailure,
+                                "the recording to " + options.recordFile +
+                                    " stopped early: the file could not be written; free some "
+                                    "space on its disk, or record elsewhere");
+        if (status == kExitOk) status = failed;
     }
     port.Close();
     port.SetOnReceive(nullptr);
