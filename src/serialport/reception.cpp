@@ -4,10 +4,27 @@
 // synchronous reads in their ReadWaiting. Also the announcements of bytes
 // left for the application's reads, and the deliveries of the events, each
 // of which fetches its own handler.
+#include <cstring>
 #include <new>
 #include <utility>
 
 #include "Tarnserialport_p.h"
+
+namespace {
+
+// `to` := `bytes`, which lie elsewhere. The last read buffer is replaced
+// on every read, mostly by as many bytes as it held (lines of one length,
+// chunks of one size): then only the bytes are copied.
+void Replace(std::string& to, std::string_view bytes) {
+    if (bytes.size() > to.capacity()) {
+        to.assign(bytes.data(), bytes.size());
+        return;
+    }
+    to.resize(bytes.size());
+    if (!bytes.empty()) std::memcpy(&to[0], bytes.data(), bytes.size());
+}
+
+}  // namespace
 
 void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reader,
                                            const std::string_view* completed) {
@@ -22,11 +39,11 @@ void TTarnSerialPortPrivate::KeepReadBooks(std::string_view bytes, TReader reade
     // A read of single bytes leaves the last one here, or the line that it
     // completed.
     if (completed != nullptr) {
-        FReadBuffer.assign(completed->data(), completed->size());
+        Replace(FReadBuffer, *completed);
     } else if (reader == TReader::ApplicationByBytes && !bytes.empty()) {
-        FReadBuffer.assign(1, bytes.back());
+        Replace(FReadBuffer, bytes.substr(bytes.size() - 1));
     } else {
-        FReadBuffer = bytes;
+        Replace(FReadBuffer, bytes);
     }
     if (!FKeepEntireBuffer) return;
     try {
