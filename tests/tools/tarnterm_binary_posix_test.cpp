@@ -354,6 +354,25 @@ TEST(TarntermBinary, AScriptWhoseRecordingStoppedShortFails) {
     EXPECT_NE(tooLong.err.find("stopped early"), std::string::npos) << tooLong.err;
 }
 
+TEST(TarntermBinary, TheTerminalTellsOfARecordingThatStoppedShort) {
+    std::string why;
+    auto device = tarn::test::PtyPair::Create(&why);
+    ASSERT_NE(device, nullptr) << why;
+    const std::string file = ::testing::TempDir() + "tarnterm_terminal_full_disk.jsonl";
+    int status = -1;
+    {
+        const tarn::test::FileSizeLimit limit(4096);
+        Screen screen({device->PortName(), "--record", file});
+        ASSERT_TRUE(screen.Shows("Ctrl-T q to quit")) << screen.Text();
+        ASSERT_TRUE(device->WritePeer(std::string(8192, 'a')));
+        EXPECT_TRUE(screen.Shows("the recording to " + file + " stopped early")) << screen.Text();
+        screen.Type("\x14q");
+        status = screen.Exit();
+    }
+    std::remove(file.c_str());
+    EXPECT_EQ(status, 1);
+}
+
 TEST(TarntermBinary, SendFileDeliversEveryByteToASlowReader) {
     std::string why;
     auto device = tarn::test::PtyPair::Create(&why);

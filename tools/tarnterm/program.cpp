@@ -197,10 +197,7 @@ int RunScriptOn(TTarnSerialPort& port, const Options& options, std::string portN
     // disk): a script whose steps all went through did not do all it was
     // told; one that failed keeps its own status, and says this as well.
     if (!options.recordFile.empty() && port.IsConnected() != spNone && !port.IsRecording()) {
-        const int failed = Fail(console, kExitFailure,
-                                "the recording to " + options.recordFile +
-                                    " stopped early: the file could not be written; free some "
-                                    "space on its disk, or record elsewhere");
+        const int failed = Fail(console, kExitFailure, RecordingStoppedEarly(options.recordFile));
         if (status == kExitOk) status = failed;
     }
     port.Close();
@@ -226,6 +223,7 @@ int RunTerminalOn(TTarnSerialPort& port, const Options& options, const std::stri
     // The instrument does not echo; in the demo the screen does.
     settings.echo = options.echo || demo != nullptr;
     settings.reconnect = options.reconnect || demo != nullptr;
+    settings.recordFile = options.recordFile;
 
     ConsoleMode mode(console, !tour);
     // Only the interactive session, where the console is set up for it,

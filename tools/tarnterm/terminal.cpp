@@ -23,6 +23,12 @@ constexpr std::size_t kReceivedKept = 64 * 1024;
 
 }  // namespace
 
+std::string RecordingStoppedEarly(const std::string& file) {
+    return "the recording to " + file +
+           " stopped early: the file could not be written; free some space on its disk, or "
+           "record elsewhere";
+}
+
 Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings settings,
                    DemoInstrument* demo)
     : port_(port),
@@ -59,6 +65,8 @@ void Terminal::Attach() {
         // DTR and RTS open as the user left them (SetLine); a break does
         // not outlive its connection.
         break_ = false;
+        removed_ = false;
+        recordingTold_ = false;
         linesKnown_ = ModemLinesKnown(port_);
         warnedOffline_ = false;
         connectedAt_ = Clock::now();
@@ -97,6 +105,7 @@ void Terminal::Attach() {
         display_.Status("modem lines " + DescribeModemLines(lines));
     });
     port_.SetOnFault([this](TTarnSerialPort*, TCommPort) {
+        removed_ = true;
         display_.Status(settings_.portName + " was removed");
     });
     port_.SetOnDisconnect([this](TTarnSerialPort*, TCommPort) {
@@ -180,6 +189,20 @@ void Terminal::Service(int waitMs) {
     if (fileSend_) ContinueFileSend();
     TryReconnect();
     if (plotScreen_) plotScreen_->Service();
+    WatchRecording();
+}
+
+void Terminal::WatchRecording() {
+    // A port that closes, or goes away, ends its recording as well; its
+    // events have run by then, and said why.
+    if (settings_.recordFile.empty() || recordingTold_ || removed_ || closing_ || waiting_ ||
+        changingRate_ || finished_) {
+        return;
+    }
+    if (port_.IsConnected() == spNone || port_.IsRecording()) return;
+    recordingTold_ = true;
+    recordingStopped_ = true;
+    display_.Status(RecordingStoppedEarly(settings_.recordFile));
 }
 
 void Terminal::ShowBanner() {
@@ -214,6 +237,8 @@ int Terminal::Run() {
         }
     }
     Close();
+    // As a script's: the session was not all recorded, as it was told.
+    if (exitStatus_ == kExitOk && recordingStopped_) exitStatus_ = kExitFailure;
     return exitStatus_;
 }
 

@@ -58,7 +58,12 @@ struct TerminalSettings {
     PlotMode plotScreen = PlotMode::kNone;
     // One scale for the chart's series, or one each.
     PlotScale plotScale = PlotScale::kShared;
+    // The --record file, when the session is recorded.
+    std::string recordFile;
 };
+
+// What is said when the recording to `file` ended before its session did.
+std::string RecordingStoppedEarly(const std::string& file);
 
 class Terminal {
 public:
@@ -121,6 +126,9 @@ private:
     // reconnect when that is due.
     void Service(int waitMs);
     void TryReconnect();
+    // Tells once for each connection that its recording ended while the
+    // port stayed open (a full disk).
+    void WatchRecording();
     // The port as it was named, for messages about waiting for it.
     const std::string& Wanted() const;
     void ConnectionLost();
@@ -189,6 +197,10 @@ private:
 
     bool finished_ = false;
     int exitStatus_ = 0;
+    // The recording stopped early in this connection, and in any; see
+    // WatchRecording.
+    bool recordingTold_ = false;
+    bool recordingStopped_ = false;
     bool menuPending_ = false;
     Entry entry_ = Entry::kNone;
     std::string entryText_;
@@ -216,6 +228,7 @@ private:
     bool closing_ = false;
     bool changingRate_ = false;
     bool waiting_ = false;
+    bool removed_ = false;
     bool reconnecting_ = false;
     bool warnedOffline_ = false;
     std::chrono::steady_clock::time_point nextAttempt_;
