@@ -348,7 +348,8 @@ private:
     // Guards the byte strings, the log file name and the handlers, which the
     // receive and sender threads read while the application may write them.
     mutable std::mutex FLock;
-    // See TakeInput; also guards what the reads leave behind.
+    // See TakeInput; also guards what the reads leave behind, and the
+    // NewLine's ends that the line reads look up.
     mutable std::mutex FInputLock;
 
     // The port that the next Open opens, as its name.
