@@ -22,11 +22,13 @@ constexpr const TSerialPortDefaults& kDefaults = kSerialPortDefaults;
 static_assert(kDefaults.Port == spNone, "the default port is stored as the empty name");
 
 // The end sequence of the line reads for `newLine`; null for an empty one.
+// One whose text no bytes stand for never matches: the reads run to their
+// time-out, as for an end sequence given to them.
 std::shared_ptr<const EndSequences> LineEndsOf(const TTarnSerialPort::AnsiString& newLine) {
-    TTarnSerialPort::AnsiString bytes =
-        tarn::serialport::EndSequenceBytes(tarn::host::AnsiToUnicode(newLine));
-    if (bytes.empty()) return nullptr;
-    return std::make_shared<const EndSequences>(std::vector<TTarnSerialPort::AnsiString>{bytes});
+    const tarn::host::UnicodeString text = tarn::host::AnsiToUnicode(newLine);
+    if (text.empty()) return nullptr;
+    return std::make_shared<const EndSequences>(
+        std::vector<TTarnSerialPort::AnsiString>{tarn::serialport::EndSequenceBytes(text)});
 }
 }  // namespace
 

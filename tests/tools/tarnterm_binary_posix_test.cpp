@@ -92,14 +92,15 @@ struct Outcome {
     std::string err;
 };
 
-// Runs tarnterm without a terminal: input from /dev/null, output to pipes.
-Outcome RunWithoutTerminal(const std::vector<std::string>& args) {
+// Runs tarnterm without a terminal: input from /dev/null, output to pipes,
+// or standard output to `screen` where one is given.
+Outcome RunWithoutTerminal(const std::vector<std::string>& args, int screen = -1) {
     int outPipe[2];
     int errPipe[2];
     Outcome outcome;
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return outcome;
     const int devNull = open("/dev/null", O_RDONLY);
-    const pid_t pid = Spawn(args, devNull, outPipe[1], errPipe[1], false);
+    const pid_t pid = Spawn(args, devNull, screen >= 0 ? screen : outPipe[1], errPipe[1], false);
     close(devNull);
     close(outPipe[1]);
     close(errPipe[1]);
@@ -330,8 +331,10 @@ TEST(TarntermBinary, AScriptWhoseRecordingStoppedShortFails) {
         if (device->ReadPeer(5, kLimit) == "DUMP\r") device->WritePeer(answer + " END\r\n");
     });
     const std::string file = ::testing::TempDir() + "tarnterm_full_disk.jsonl";
+    const std::string screenFile = ::testing::TempDir() + "tarnterm_full_screen.txt";
     Outcome done;
     Outcome tooLong;
+    Outcome cutScreen;
     {
         const tarn::test::FileSizeLimit limit(4096);
         done = RunWithoutTerminal({device->PortName(), "--record", file, "--send", "DUMP\\r",
@@ -345,8 +348,20 @@ TEST(TarntermBinary, AScriptWhoseRecordingStoppedShortFails) {
         tooLong = RunWithoutTerminal(
             {device->PortName(), "--record", file, "--send", "DUMP\\r", "--read-line"});
         second.join();
+        // So does a screen redirected to a file that reaches the limit.
+        std::thread third([&] {
+            if (device->ReadPeer(5, kLimit) == "DUMP\r") device->WritePeer(answer + "\r\n");
+        });
+        const int screen = open(screenFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        cutScreen =
+            RunWithoutTerminal({device->PortName(), "--send", "DUMP\\r", "--read-line"}, screen);
+        close(screen);
+        third.join();
     }
     std::remove(file.c_str());
+    std::remove(screenFile.c_str());
+    EXPECT_EQ(cutScreen.status, 1) << cutScreen.err;
+    EXPECT_NE(cutScreen.err.find("cut short"), std::string::npos) << cutScreen.err;
     EXPECT_EQ(done.status, 1) << done.err;
     EXPECT_NE(done.err.find("the recording to " + file + " stopped early"), std::string::npos)
         << done.err;

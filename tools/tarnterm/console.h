@@ -56,6 +56,12 @@ public:
     // Writes bytes to standard output or standard error, unchanged.
     virtual void Write(Stream stream, const std::string& bytes) = 0;
 
+    // A write of the program (to a file it records or logs to, or to a
+    // redirected output) went beyond the system's limit on the size of a
+    // file and failed: that file is cut short. Only POSIX systems have
+    // such a limit.
+    virtual bool FileLimitReached() const { return false; }
+
     // The size of the screen that standard output shows, in character
     // cells; false when it is no terminal or the system does not say.
     virtual bool ScreenSize(int& columns, int& rows) const = 0;

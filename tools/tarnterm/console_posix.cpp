@@ -21,6 +21,9 @@ namespace {
 // The write end of the self-pipe, for the signal handlers.
 std::atomic<int> gWakeWriteFd{-1};
 volatile std::sig_atomic_t gStopSignal = 0;
+volatile std::sig_atomic_t gFileLimitReached = 0;
+
+void OnFileLimit(int) { gFileLimitReached = 1; }
 
 void OnStopSignal(int signal) {
     gStopSignal = signal;
@@ -54,10 +57,13 @@ class PosixConsole final : public Console {
 public:
     PosixConsole() {
         // Beyond a file-size limit (ulimit -f) a write of the record file,
-        // the log or a redirected screen then fails, which the program
-        // reports and survives; the signal's default would end it mid-line
-        // with nothing said.
-        std::signal(SIGXFSZ, SIG_IGN);
+        // the log or a redirected screen then fails, and the program says
+        // so at its end; the signal's default would end it mid-line with
+        // nothing said.
+        struct sigaction fileLimit {};
+        fileLimit.sa_handler = OnFileLimit;
+        sigemptyset(&fileLimit.sa_mask);
+        sigaction(SIGXFSZ, &fileLimit, nullptr);
         int fds[2];
         if (pipe(fds) == 0) {
             for (int fd : fds) {
@@ -166,6 +172,8 @@ public:
     }
 
     int StopSignal() const override { return gStopSignal; }
+
+    bool FileLimitReached() const override { return gFileLimitReached != 0; }
 
     void Write(Stream stream, const std::string& bytes) override { WriteAll(FdOf(stream), bytes); }
 

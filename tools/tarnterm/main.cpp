@@ -14,8 +14,15 @@ int main(int argc, char** argv) {
     try {
         const std::string config = tarnterm::ConfigFilePath(
             [](const char* name) -> const char* { return std::getenv(name); });
-        const int status =
-            tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console, config);
+        int status = tarnterm::RunProgram(tarnterm::ProgramArguments(argc, argv), *console, config);
+        // What was written there is not all that the program was told to
+        // write.
+        if (console->FileLimitReached()) {
+            console->Write(tarnterm::Stream::kError,
+                           "tarnterm: a file reached the system's limit on file size (ulimit -f) "
+                           "and is cut short\n");
+            if (status == tarnterm::kExitOk) status = tarnterm::kExitFailure;
+        }
         if (const int signal = console->StopSignal(); signal != 0) {
             // The console's mode and signal handlers go back first.
             console.reset();

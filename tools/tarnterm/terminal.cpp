@@ -25,8 +25,8 @@ constexpr std::size_t kReceivedKept = 64 * 1024;
 
 std::string RecordingStoppedEarly(const std::string& file) {
     return "the recording to " + file +
-           " stopped early: the file could not be written; free some space on its disk, or "
-           "record elsewhere";
+           " stopped early: the file could not be written (a full disk, or a limit on file "
+           "size); make room, or record elsewhere";
 }
 
 Terminal::Terminal(TTarnSerialPort& port, Console& console, TerminalSettings settings,
