@@ -232,10 +232,14 @@ void TTarnSerialPort::SetNewLine(const AnsiString& Value) {
     }
     // The line reads look the ends up in their hold of the input, which is
     // never taken while the component's lock is held.
-    std::lock_guard<std::mutex> input(d->FInputLock);
-    if (change <= d->FLineEndsOf) return;
-    d->FLineEnds = std::move(ends);
-    d->FLineEndsOf = change;
+    {
+        std::lock_guard<std::mutex> input(d->FInputLock);
+        if (change <= d->FLineEndsOf) return;
+        d->FLineEnds = std::move(ends);
+        d->FLineEndsOf = change;
+    }
+    // A line read that waits looks again now: an empty NewLine ends it.
+    WakeWaitsOf(*d);
 }
 
 std::int32_t TTarnSerialPort::GetMaxLineLength() const { return d->FMaxLineLength; }

@@ -508,6 +508,15 @@ TEST_P(SyncReadPseudoTerminal, LinesCountsAndWhatWaits) {
     ASSERT_TRUE(pty->WritePeer("abc"));
     ASSERT_TRUE(WaitUntil([&] { return port.GetBufferSize() == 3; }));
     EXPECT_EQ(port.ReadBuffer(), "abc");
+
+    // A line read that waits takes a change of the NewLine at once: an
+    // empty one ends it, where the terminal would have kept it waiting.
+    std::future<std::string> waiting =
+        std::async(std::launch::async, [this] { return port.ReadStringLine(0); });
+    ASSERT_TRUE(pty->WritePeer("ab"));
+    ASSERT_TRUE(PollUntil([&] { return port.GetLastReadBuffer() == u"b"; }));
+    port.SetNewLine("");
+    EXPECT_EQ(ResultOf(waiting), "");
 }
 
 // Read time-outs that would hold a read for a minute do not hold the
