@@ -2,16 +2,18 @@
 // out once and never reused, mapped to the backend object of its port. Each
 // call takes a counted reference to that object for its own duration, so a
 // CloseHandle on another thread removes the handle at once (later calls fail
-// with ERROR_INVALID_HANDLE) while the device itself is released only when
-// the last running call on it has returned.
+// with ERROR_INVALID_HANDLE), ends the calls that wait on the device, and
+// returns once they have let go of it.
 #include "serial_driver.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -132,6 +134,29 @@ bool ReplaceDevice(HANDLE handle, const std::shared_ptr<SerialDevice>& current,
     return true;
 }
 
+// Waits until the calls still running on `device` have let go of it, and
+// then lets go of it itself, so that the port's descriptor and its claim
+// are given back before CloseHandle returns: an Open right after a Close,
+// the usual way to reconnect, must find the port free, not still held by a
+// reader on another thread that has yet to return from a wait that the
+// release ended. A call that does not end (a driver that ignores the
+// release) is waited for only so long; the device then goes with it.
+void AwaitLastUse(std::shared_ptr<SerialDevice> device) {
+    // A recording holds the port's own device, and a call may be running
+    // on either: the port is free once its own device is held here alone.
+    std::shared_ptr<SerialDevice> port = PortDevice(device);
+    device.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int look = 0; port.use_count() > 1; ++look) {
+        if (look < 100) {
+            std::this_thread::yield();
+            continue;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 }  // namespace
 
 HANDLE CreateFileA(const std::string& path) {
@@ -169,6 +194,7 @@ bool CloseHandle(HANDLE handle) {
         return false;
     }
     device->Released();
+    AwaitLastUse(std::move(device));
     return true;
 }
 

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 #include "pty_port_fixture_linux.h"
@@ -288,6 +290,50 @@ TEST_P(SystemCallFaults, ReportWhatTheDriverDidAndLoseNothing) {
 
 INSTANTIATE_TEST_SUITE_P(PtyPort, SystemCallFaults, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A wait whose poll, once it returns, stalls its thread for a while, as a
+// busy machine may before that thread runs again.
+std::atomic<bool> stallingPollEntered{false};
+
+int StallingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
+    const bool waits = timeoutMs != 0 &&
+                       std::any_of(fds, fds + count, [](const pollfd& p) { return isatty(p.fd); });
+    if (waits) stallingPollEntered.store(true);
+    const int ready = RealSystemCalls().poll(fds, count, timeoutMs);
+    if (waits) std::this_thread::sleep_for(200ms);
+    return ready;
+}
+
+ssize_t PassRead(int fd, void* buffer, std::size_t size) {
+    return RealSystemCalls().read(fd, buffer, size);
+}
+ssize_t PassWrite(int fd, const void* buffer, std::size_t size) {
+    return RealSystemCalls().write(fd, buffer, size);
+}
+int PassIoctl(int fd, unsigned long request, void* argument) {
+    return RealSystemCalls().ioctl(fd, request, argument);
+}
+int PassTcdrain(int fd) { return RealSystemCalls().tcdrain(fd); }
+
+constexpr LinuxSystemCalls kStallingCalls = {
+    &PassRead, &PassWrite, &StallingPoll, &PassIoctl, &PassTcdrain, &PassTcflush, &PassTcflow,
+};
+
+// The port is free for the next open once CloseHandle returns, also while
+// a wait that the close ended still unwinds on another thread: reconnecting
+// is a close and an open straight after, with reader threads still about.
+TEST_F(PtyPortTest, ACloseFreesThePortBeforeAWaitOnItHasUnwound) {
+    ScopedSystemCallsForTests stalling(kStallingCalls);
+    std::thread waiter([handle = handle_] { WaitCommInput(handle, 10000); });
+    for (const auto deadline = Clock::now() + 10s;
+         !stallingPollEntered.load() && Clock::now() < deadline;)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(CloseHandle(handle_));
+    handle_ = OpenPort(pty_->PortName());
+    const std::uint32_t error = GetLastError();
+    waiter.join();
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << "error " << error;
+}
 
 }  // namespace
 }  // namespace tarn::driver::test
