@@ -27,6 +27,20 @@ program=$1
 shift
 [ -f "$program" ] || { echo "$0: no such program: $program" >&2; exit 2; }
 
+# Debian's wine starts the 32-bit loader whenever that is installed, and it
+# hands a 64-bit program on to the 64-bit one. Some virtual machines' kernels
+# do not run 32-bit x86 programs at all and refuse that first step, so a
+# 64-bit program goes to the 64-bit loader directly.
+loader=wine
+if [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+    loader=/usr/lib/wine/wine64
+    WINELOADER=$loader
+    export WINELOADER
+elif [ "$arch" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "$0: this machine does not run 32-bit x86 programs (its kernel refuses Wine's 32-bit loader)" >&2
+    exit 2
+fi
+
 bin_dir=$(cd "$(dirname "$program")" && pwd)
 program=$bin_dir/$(basename "$program")
 build_dir=$(dirname "$bin_dir")
@@ -60,7 +74,7 @@ if [ ! -f "$ready_mark" ]; then
     if [ ! -f "$ready_mark" ]; then
         rm -rf "$WINEPREFIX"
         started=$(date +%s)
-        wine wineboot -i >/dev/null 2>&1 || {
+        "$loader" wineboot -i >/dev/null 2>&1 || {
             echo "$0: creating the Wine prefix $WINEPREFIX failed" >&2
             exit 1
         }
@@ -110,5 +124,5 @@ wineserver -w >/dev/null 2>&1 || true
 wineserver >/dev/null 2>&1 || true
 
 status=0
-wine "$program" "$@" || status=$?
+"$loader" "$program" "$@" || status=$?
 exit "$status"
