@@ -304,25 +304,15 @@ int StallingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
     return ready;
 }
 
-ssize_t PassRead(int fd, void* buffer, std::size_t size) {
-    return RealSystemCalls().read(fd, buffer, size);
-}
-ssize_t PassWrite(int fd, const void* buffer, std::size_t size) {
-    return RealSystemCalls().write(fd, buffer, size);
-}
-int PassIoctl(int fd, unsigned long request, void* argument) {
-    return RealSystemCalls().ioctl(fd, request, argument);
-}
-int PassTcdrain(int fd) { return RealSystemCalls().tcdrain(fd); }
-
 constexpr LinuxSystemCalls kStallingCalls = {
-    &PassRead, &PassWrite, &StallingPoll, &PassIoctl, &PassTcdrain, &PassTcflush, &PassTcflow,
+    &FakeRead, &FakeWrite, &StallingPoll, &FakeIoctl, &FakeTcdrain, &PassTcflush, &PassTcflow,
 };
 
 // The port is free for the next open once CloseHandle returns, also while
 // a wait that the close ended still unwinds on another thread: reconnecting
 // is a close and an open straight after, with reader threads still about.
 TEST_F(PtyPortTest, ACloseFreesThePortBeforeAWaitOnItHasUnwound) {
+    FaultScript::Load({});
     ScopedSystemCallsForTests stalling(kStallingCalls);
     std::thread waiter([handle = handle_] { WaitCommInput(handle, 10000); });
     for (const auto deadline = Clock::now() + 10s;
